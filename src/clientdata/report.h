@@ -1,0 +1,54 @@
+// Classification of a snapshot into one DataState, with the unit report.
+#pragma once
+
+#include <cstdint>
+
+#include "clientdata/snapshot.h"
+
+namespace vorcnt {
+
+enum DataState : std::int32_t {
+  Data_nothing = 0,
+  Data_Calculation = 1,
+  Data_Calculation_completion = 2,
+  Data_Sending = 3,
+  Data_Receiving = 4,
+  Data_Calculation_wait = 5,
+};
+
+// Name of a DataState value ("Data_nothing" ...); "?" for any other value.
+const char* data_state_name(std::int32_t state);
+
+struct ClientReport {
+  char version[32] = {};
+  double progress = 0;
+  double bs_power = 0, bs_score = 0;
+  double bg_score = 0, bg_sigma = 0, bg_power = 0, bg_true_mean = 0, bg_chisq = 0;
+  char id[255] = {};
+  char key[255] = {};
+  char email_addr[255] = {};
+  char name[255] = {};
+  char url[255] = {};
+  char country[255] = {};
+  char postal_code[255] = {};
+  char show_name[32] = {};
+  char show_email[32] = {};
+  char venue[255] = {};
+  char register_time[255] = {};
+  char last_wu_time[255] = {};
+  char last_result_time[255] = {};
+  std::int32_t nwus = 0;
+  std::int32_t nresults = 0;
+  double total_cpu = 0;
+  std::int32_t params_index = 0;
+  std::int32_t data_state = Data_nothing;
+};
+
+void init_report(ClientReport& report);
+void clear_report_values(ClientReport& report);
+void classify_snapshot(const ClientSnapshot& snap, ClientReport& report);
+
+// read_snapshot + classify_snapshot of one folder into a fresh record.
+std::int32_t classify_folder(const char* folder);
+
+}  // namespace vorcnt

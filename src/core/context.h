@@ -1,0 +1,55 @@
+// The one record of settings and run state. main() owns it for the whole run
+// and lends it by reference to every operation.
+#pragma once
+
+#include <cstdint>
+
+namespace vorcnt {
+
+enum RunMode : std::int32_t {
+  Mode_calc = 0,
+  Mode_fill = 1,
+  Mode_verinfo = 2,
+  Mode_help = 3,
+  Mode_error = 99,
+};
+
+enum ControllerState : std::int32_t {
+  Vorcon_CalcWait = 0,
+  Vorcon_Calc = 1,
+  Vorcon_CalcCompletion = 2,
+  Vorcon_ConnectionWait = 3,
+  Vorcon_Connection = 4,
+  Vorcon_ConnectCompletion = 5,
+  Vorcnt_error = 99,
+};
+
+// "No unit is current": never an index into unit_state.
+constexpr std::int32_t NO_UNIT = 255;
+constexpr int kMaxUnits = 16;
+constexpr int kTextField = 255;  // path and execfinish: 254 characters at most
+
+// Version texts, CP932 ("0.2β+6", "0.6α6").
+extern const char kControllerVersion[];
+extern const char kMonitorVersion[];
+
+struct ControllerContext {
+  char controller_version[32] = {};
+  char monitor_version[32] = {};
+  char path[kTextField] = {};
+  char execfinish[kTextField] = {};
+  std::int32_t data_state = 0;
+  double progress = 0.0;
+  std::int32_t calculation_unit = 0;
+  std::int32_t unit_state[kMaxUnits] = {};
+  std::int32_t vorcnt_state = Vorcon_CalcWait;
+  std::int32_t units_local = 0;
+  std::int32_t mode = Mode_calc;
+  std::int32_t fill = 0;
+  std::int32_t autofill = 0;
+  std::int32_t units = 2;
+  std::int32_t prog = 0;
+  std::int32_t time = 120;
+};
+
+}  // namespace vorcnt

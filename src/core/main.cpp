@@ -1,0 +1,12 @@
+#include "core/controller.h"
+#include "platform/os.h"
+
+int main(int argc, char** argv) {
+  auto console = vorcnt::make_real_console();
+  auto shell = vorcnt::make_real_shell(*console);
+  auto clock = vorcnt::make_real_clock();
+  vorcnt::Os os{*shell, *clock, *console};
+  int status = vorcnt::controller_main(os, argc, argv);
+  console->flush();
+  return status;
+}

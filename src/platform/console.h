@@ -1,0 +1,17 @@
+// printf-style console output through the seam.
+#pragma once
+
+#include "platform/os.h"
+
+namespace vorcnt {
+
+#if defined(__GNUC__)
+#define VORCNT_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define VORCNT_PRINTF(fmt, args)
+#endif
+
+// Formats like printf (no length limit) and writes the result to the console.
+void print(Os& os, const char* format, ...) VORCNT_PRINTF(2, 3);
+
+}  // namespace vorcnt

@@ -1,0 +1,52 @@
+// File probes and the text-file reader. These go to the real file system on
+// every platform; on POSIX a backslash in a name is a folder separator too, so
+// the names the controller forms ("%sunit%d\", "%s\") work unchanged.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace vorcnt {
+
+// Longest full file name the probes and readers accept; longer names count as
+// absent rather than being cut.
+constexpr std::size_t kMaxFileName = 255;
+
+// The name as the OS wants it (backslashes become slashes on POSIX).
+std::string native_path(const char* path);
+
+// True when `path` names an existing file or folder.
+bool path_exists(const char* path);
+// True when `path` names an existing folder.
+bool is_directory(const char* path);
+// Last-modification time in whole seconds since 1970; false when absent.
+bool file_mtime(const char* path, std::int64_t* mtime);
+// Creates an empty file, or empties an existing one. False on failure.
+bool create_empty_file(const char* path);
+
+// Reads a text file as the controller has always read its files, the same on
+// every platform: carriage returns are dropped, a Ctrl-Z byte ends the data,
+// and lines come in pieces the way fgets gives them.
+class TextReader {
+ public:
+  TextReader() = default;
+  ~TextReader();
+  TextReader(const TextReader&) = delete;
+  TextReader& operator=(const TextReader&) = delete;
+
+  // False when the file cannot be opened (or its name is too long).
+  bool open(const char* path);
+  // Copies up to size - 1 bytes into `buf`, stopping after the first '\n'
+  // (kept), and NUL-terminates. Returns false, with `buf` untouched, when the
+  // data has ended before any byte was copied. `size` must be at least 2.
+  bool read_line(char* buf, int size);
+  void close();
+
+ private:
+  int next_byte();
+  std::FILE* file_ = nullptr;
+  bool ended_ = false;
+};
+
+}  // namespace vorcnt

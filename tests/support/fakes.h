@@ -1,0 +1,68 @@
+// Test doubles for the seam. A FakeShell and a FakeClock can share one
+// EventLog, so a test can assert the exact interleaving of commands and
+// pauses ("run: copy ...", "sleep 1", ...).
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/os.h"
+
+namespace vorcnt::testing {
+
+using EventLog = std::vector<std::string>;
+
+// Records every command line. A scripted `effect` may act on a scratch
+// folder and choose the exit status; by default every command returns 0.
+class FakeShell final : public Shell {
+ public:
+  explicit FakeShell(EventLog* log = nullptr) : log_(log) {}
+  int run(const std::string& command_line) override {
+    commands_ran.push_back(command_line);
+    if (log_ != nullptr) log_->push_back("run: " + command_line);
+    return effect ? effect(command_line) : 0;
+  }
+  std::vector<std::string> commands_ran;
+  std::function<int(const std::string&)> effect;
+
+ private:
+  EventLog* log_;
+};
+
+// Records every pause and advances virtual time instead of sleeping.
+class FakeClock final : public Clock {
+ public:
+  explicit FakeClock(EventLog* log = nullptr) : log_(log) {}
+  void sleep_seconds(int seconds) override {
+    pauses.push_back(seconds);
+    now_seconds += seconds;
+    if (log_ != nullptr) log_->push_back("sleep " + std::to_string(seconds));
+  }
+  std::vector<int> pauses;
+  long long now_seconds = 0;
+
+ private:
+  EventLog* log_;
+};
+
+// Collects the console bytes; counts flushes.
+class FakeConsole final : public Console {
+ public:
+  void write(std::string_view bytes) override { output.append(bytes); }
+  void flush() override { ++flushes; }
+  std::string output;
+  int flushes = 0;
+};
+
+// The three fakes wired together, with one shared log.
+struct FakeOs {
+  EventLog log;
+  FakeShell shell{&log};
+  FakeClock clock{&log};
+  FakeConsole console;
+  Os os{shell, clock, console};
+};
+
+}  // namespace vorcnt::testing

@@ -1,0 +1,30 @@
+// Scratch folders for tests that touch the real file system.
+#pragma once
+
+#include <string>
+
+namespace vorcnt::testing {
+
+// A fresh empty folder under the system temp folder, removed with its
+// contents when the object goes away. path() ends in '/'.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // Writes `contents` to path() + relative, creating parent folders.
+  void write(const std::string& relative, const std::string& contents) const;
+  std::string read(const std::string& relative) const;
+  bool exists(const std::string& relative) const;
+  void mkdir(const std::string& relative) const;
+  // Sets the modification time of path() + relative (seconds since 1970).
+  void set_mtime(const std::string& relative, long long seconds) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace vorcnt::testing
