@@ -1,0 +1,82 @@
+// Reader of the client's state file (state.txt / state.vwu).
+
+#include "clientdata/client_files.h"
+#include "clientdata/snapshot.h"
+#include "config/text.h"
+#include "platform/files.h"
+
+namespace vorcnt {
+
+namespace {
+
+using clientdata_detail::kLineRead;
+using clientdata_detail::kNameBuffer;
+using clientdata_detail::kTokenBuffer;
+
+// Slots 0-19 each name one real field; slot 20 is the indexed bg_pot line.
+constexpr int kProgSlot = 4;
+constexpr int kPlainSlots = 20;
+constexpr int kBgPotSlot = 20;
+constexpr int kBgPotEntries = 64;
+
+const KeywordSlot kStateKeywords[22] = {
+    "ncfft",    "cr",         "fl",         "cpu",          "prog",     "bs_power",      "bs_score",
+    "bs_bin",   "bs_fft_ind", "bs_chirp_rate", "bs_fft_len", "bg_score", "bg_sigma",    "bg_power",
+    "bg_true_mean", "bg_chisq", "bg_bin",   "bg_fft_ind",   "bg_chirp_rate", "bg_fft_len", "bg_pot",
+};
+
+double ClientSnapshot::* const kPlainFields[kPlainSlots] = {
+    &ClientSnapshot::ncfft,         &ClientSnapshot::cr,           &ClientSnapshot::fl,
+    &ClientSnapshot::cpu,           &ClientSnapshot::prog,         &ClientSnapshot::bs_power,
+    &ClientSnapshot::bs_score,      &ClientSnapshot::bs_bin,       &ClientSnapshot::bs_fft_ind,
+    &ClientSnapshot::bs_chirp_rate, &ClientSnapshot::bs_fft_len,   &ClientSnapshot::bg_score,
+    &ClientSnapshot::bg_sigma,      &ClientSnapshot::bg_power,     &ClientSnapshot::bg_true_mean,
+    &ClientSnapshot::bg_chisq,      &ClientSnapshot::bg_bin,       &ClientSnapshot::bg_fft_ind,
+    &ClientSnapshot::bg_chirp_rate, &ClientSnapshot::bg_fft_len,
+};
+
+// "bg_pot=<index>,<value>": `index_token` already holds the index; the value
+// follows one separator character later.
+void store_bg_pot(ClientSnapshot& snap, char* line, const char* index_token) {
+  const std::int32_t index = to_int32(index_token);
+  take_char(line);
+  char token[kTokenBuffer];
+  take_word(line, token, sizeof token);
+  // An index outside the table skips the line. The range is judged on the
+  // number as written too, so that a huge index whose 32-bit wrap happens to
+  // land inside 0-63 (4294967299 -> 3) cannot overwrite an entry.
+  const double written = to_real(index_token);
+  if (index < 0 || index >= kBgPotEntries || !(written > -1.0 && written < kBgPotEntries)) return;
+  snap.bg_pot[index] = to_real(token);
+}
+
+}  // namespace
+
+std::int32_t read_state(ClientSnapshot& snap, const char* folder) {
+  char name[kNameBuffer];
+  if (!clientdata_detail::build_name(name, folder, "state", clientdata_detail::extension_of(snap.ext_index)))
+    return 1;
+  TextReader reader;
+  if (!reader.open(name)) return 1;
+
+  std::int32_t result = 0;
+  char line[kLineRead + 1];
+  char key[kTokenBuffer];
+  char value[kTokenBuffer];
+  while (reader.read_line(line, kLineRead)) {
+    take_word(line, key, sizeof key);
+    const int slot = find_keyword(kStateKeywords, key);
+    take_char(line);
+    take_word(line, value, sizeof value);
+    if (slot < kPlainSlots) {
+      snap.*kPlainFields[slot] = to_real(value);
+      // The line itself is the sign of a running computation, number or not.
+      if (slot == kProgSlot) result = 2;
+    } else if (slot == kBgPotSlot) {
+      store_bg_pot(snap, line, value);
+    }
+  }
+  return result;
+}
+
+}  // namespace vorcnt

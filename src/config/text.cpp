@@ -1,0 +1,183 @@
+#include "config/text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace vorcnt {
+
+const KeywordSlot kSettingsKeywords[20] = {
+    "HELP", "VERSION", "EXEC", "UNITS", "FILL", "AUTOFILL", "EXECFINISH", "PROG", "TIME",
+    // Slots 9-19 stay empty; the first of them ends the table.
+};
+
+int find_keyword(const KeywordSlot* table, const char* word) {
+  for (int slot = 0;; ++slot) {
+    if (std::strcmp(table[slot], word) == 0) return slot;
+    if (table[slot][0] == '\0') return slot;
+  }
+}
+
+namespace {
+
+bool is_upper_letter(char c) { return c >= 'A' && c <= 'Z'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Drops the first `count` bytes of `text`, shifting the rest (terminator
+// included) down in one move.
+void drop_front(char* text, std::size_t count) {
+  if (count == 0) return;
+  std::memmove(text, text + count, std::strlen(text + count) + 1);
+}
+
+// Copies `length` bytes of `from` into `out`, cut to `out_size - 1`, and
+// terminates. Returns the number of bytes stored.
+int store(char* out, std::size_t out_size, const char* from, std::size_t length) {
+  if (out_size == 0) return 0;
+  if (length > out_size - 1) length = out_size - 1;
+  std::memcpy(out, from, length);
+  out[length] = '\0';
+  return static_cast<int>(length);
+}
+
+std::size_t count_blanks(const char* text) {
+  std::size_t n = 0;
+  while (is_blank(text[n])) ++n;
+  return n;
+}
+
+// Shared by take_letters and take_digits: everything ahead of the first byte
+// of the class is thrown away, then the run of that class is taken.
+template <typename Pred>
+int take_run(char* text, char* out, std::size_t out_size, Pred in_class) {
+  std::size_t start = 0;
+  while (text[start] != '\0' && !in_class(text[start])) ++start;
+  std::size_t end = start;
+  while (in_class(text[end])) ++end;
+  int stored = store(out, out_size, text + start, end - start);
+  drop_front(text, end);
+  return stored;
+}
+
+bool is_c_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+}  // namespace
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == ','; }
+
+void skip_blanks(char* text) { drop_front(text, count_blanks(text)); }
+
+char take_char(char* text) {
+  char c = text[0];
+  if (c != '\0') drop_front(text, 1);
+  return c;
+}
+
+int take_word(char* text, char* out, std::size_t out_size) {
+  std::size_t start = count_blanks(text);
+  std::size_t end = start;
+  while (text[end] != '\0' && !is_blank(text[end]) && text[end] != '=' && text[end] != '\n') ++end;
+  int stored = store(out, out_size, text + start, end - start);
+  drop_front(text, end);
+  return stored;
+}
+
+int take_letters(char* text, char* out, std::size_t out_size) {
+  return take_run(text, out, out_size, is_upper_letter);
+}
+
+int take_digits(char* text, char* out, std::size_t out_size) { return take_run(text, out, out_size, is_digit); }
+
+int take_rest_of_line(char* out, std::size_t out_size, char* text) {
+  std::size_t start = count_blanks(text);
+  std::size_t end = start;
+  while (text[end] != '\0' && text[end] != '\n') ++end;
+  int stored = store(out, out_size, text + start, end - start);
+  drop_front(text, end);
+  return stored;
+}
+
+void copy_upper(const char* source, char* dest, std::size_t dest_size) {
+  if (dest_size == 0) return;
+  std::size_t i = 0;
+  // Byte-wise and locale-free: CP932 trail bytes in a-z must not change
+  // meaning, and they never do here because only 0x61-0x7A is touched.
+  for (; i + 1 < dest_size && source[i] != '\0'; ++i) {
+    char c = source[i];
+    dest[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  dest[i] = '\0';
+}
+
+std::int32_t to_int32(const char* text) {
+  std::size_t i = 0;
+  while (is_c_space(text[i])) ++i;
+  bool negative = false;
+  if (text[i] == '+' || text[i] == '-') negative = text[i++] == '-';
+  // Unsigned arithmetic wraps by definition, so a digit run too long for 32
+  // bits gives its value modulo 2^32 instead of undefined behaviour.
+  std::uint32_t value = 0;
+  for (; is_digit(text[i]); ++i) value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
+  if (negative) value = 0u - value;
+  return static_cast<std::int32_t>(value);
+}
+
+double to_real(const char* text) {
+  std::size_t i = 0;
+  while (is_c_space(text[i])) ++i;
+  bool negative = false;
+  if (text[i] == '+' || text[i] == '-') negative = text[i++] == '-';
+
+  // Only a plain decimal number is read: no hexadecimal, "inf" or "nan",
+  // which a client file never means and which would poison the progress.
+  const std::size_t number = i;
+  std::size_t int_digits = 0, frac_digits = 0;
+  while (is_digit(text[i])) ++i, ++int_digits;
+  if (text[i] == '.') {
+    ++i;
+    while (is_digit(text[i])) ++i, ++frac_digits;
+  }
+  if (int_digits + frac_digits == 0) return 0.0;
+  const std::size_t mantissa_end = i;
+  std::size_t end = i;
+  if (text[i] == 'e' || text[i] == 'E') {
+    std::size_t j = i + 1;
+    if (text[j] == '+' || text[j] == '-') ++j;
+    if (is_digit(text[j])) {
+      while (is_digit(text[j])) ++j;
+      end = j;
+    }
+  }
+
+  // from_chars does not depend on the C locale's decimal point.
+  double value = 0.0;
+  auto [ptr, ec] = std::from_chars(text + number, text + end, value, std::chars_format::general);
+  (void)ptr;
+  if (ec == std::errc::result_out_of_range) {
+    // Decide between overflow and underflow from the decimal magnitude, as
+    // the C library does with HUGE_VAL and 0.
+    long long magnitude = 0;
+    std::size_t k = number;
+    while (text[k] == '0') ++k;
+    if (is_digit(text[k])) {
+      while (is_digit(text[k])) ++k, ++magnitude;
+    } else {
+      if (text[k] == '.') ++k;
+      while (text[k] == '0') ++k, --magnitude;
+    }
+    long long exponent = 0;
+    bool exp_negative = false;
+    std::size_t j = mantissa_end;
+    if (j < end) {
+      ++j;  // 'e' or 'E'
+      if (text[j] == '+' || text[j] == '-') exp_negative = text[j++] == '-';
+      for (; j < end; ++j)
+        if (exponent < 1000000000LL) exponent = exponent * 10 + (text[j] - '0');
+    }
+    magnitude += exp_negative ? -exponent : exponent;
+    value = magnitude > 0 ? HUGE_VAL : 0.0;
+  }
+  return negative ? -value : value;
+}
+
+}  // namespace vorcnt

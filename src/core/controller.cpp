@@ -1,0 +1,141 @@
+#include "core/controller.h"
+
+#include <cstring>
+
+#include "config/settings.h"
+#include "core/messages.h"
+#include "engine/engine.h"
+#include "platform/console.h"
+
+namespace vorcnt {
+
+const char kControllerVersion[] = "0.2\x83\xc0+6";  // 0.2β+6
+const char kMonitorVersion[] = "0.6\x83\xbf" "6";   // 0.6α6
+
+namespace {
+
+const char* mode_name(std::int32_t mode) {
+  switch (mode) {
+    case Mode_calc: return "Mode_calc\n";
+    case Mode_fill: return "Mode_fill\n";
+    case Mode_verinfo: return "Mode_verinfo\n";
+    case Mode_help: return "Mode_help\n";
+    default: return "";  // Mode_error has never had a name here; the next label follows on.
+  }
+}
+
+const char* state_name(std::int32_t state) {
+  switch (state) {
+    case Vorcon_CalcWait: return "Vorcon_CalcWait\n";
+    case Vorcon_Calc: return "Vorcon_Calc\n";
+    case Vorcon_CalcCompletion: return "Vorcon_CalcCompletion\n";
+    case Vorcon_ConnectionWait: return "Vorcon_ConnectionWait\n";
+    case Vorcon_Connection: return "Vorcon_Connection\n";
+    case Vorcon_ConnectCompletion: return "Vorcon_ConnectCompletion\n";
+    case Vorcnt_error: return "Vorcnt_error\n";
+    default: return "";
+  }
+}
+
+}  // namespace
+
+void print_help(Os& os) {
+  print(os, "options:\n");
+  print(os, "\t-version            show version info\n");
+  print(os, "\t-help               show help info\n");
+  print(os, "\t-exec PATH          Vorelith Client PATH\n");
+  print(os, "\t-fill               Send result & get New work_unit\n");
+  print(os, "\t-units N            Number of work_unit buffer. default=2 1<=N<=16\n");
+  print(os, "\t-prog               show Vorelith Progress.\n");
+  print(os, "\t-time N             Polling Time. default=120Sec 120Sec<=N<=36000Sec\n");
+  print(os, "\t-execfinish COMMAND Execute command if finished run Vorelith.\n");
+}
+
+void dump_context(Os& os, ControllerContext ctx) {
+  print(os, "mode:%s", mode_name(ctx.mode));
+  print(os, "vorcnt_state:%s", state_name(ctx.vorcnt_state));
+  print(os, "path:%s\n", ctx.path);
+  print(os, "execfinish:%s\n", ctx.execfinish);
+  print(os, "Units:%d\n", ctx.units);
+  print(os, "Units_local:%d\n", ctx.units_local);
+  print(os, "calculation_unit:%d\n", ctx.calculation_unit);
+  print(os, "prog:%d\n", ctx.prog);
+  print(os, "time:%d\n", ctx.time);
+  print(os, "fill:%d\n", ctx.fill);
+  print(os, "\n");
+}
+
+bool loop_pass(Os& os, ControllerContext& ctx) {
+  update_data_state(ctx);
+  int pause = 0;
+  switch (ctx.vorcnt_state) {
+    case Vorcon_CalcWait:
+      print(os, msg::kCalcPrepare, ctx.calculation_unit);
+      calc_start(os, ctx);
+      print(os, msg::kCalcStarted, ctx.calculation_unit);
+      pause = 5;
+      break;
+    case Vorcon_Calc:
+      if (ctx.prog != 0) print(os, msg::kCalcProgress, ctx.calculation_unit, ctx.progress);
+      pause = calc_check(os, ctx) != 0 ? 5 : ctx.time;
+      break;
+    case Vorcon_CalcCompletion:
+      print(os, msg::kCalcComplete, ctx.calculation_unit);
+      unitswap(os, ctx);
+      pause = 5;
+      break;
+    case Vorcon_ConnectionWait:
+      print(os, msg::kConnectWait, ctx.calculation_unit);
+      connect_start(os, ctx);
+      pause = 20;
+      break;
+    case Vorcon_Connection:
+      print(os, msg::kConnectGoingOn, ctx.calculation_unit);
+      connect_check(os, ctx);
+      pause = 10;
+      break;
+    case Vorcon_ConnectCompletion:
+      print(os, msg::kConnectComplete, ctx.calculation_unit);
+      unitswap(os, ctx);
+      pause = 5;
+      break;
+    default:
+      os.clock.sleep_seconds(0);
+      return false;
+  }
+  os.clock.sleep_seconds(pause);
+  return true;
+}
+
+void main_loop(Os& os, ControllerContext& ctx) {
+  while (loop_pass(os, ctx)) {
+  }
+}
+
+int controller_main(Os& os, int argc, char** argv) {
+  // No client may be running while the folders are scanned and moved.
+  run_command(os, "vorclose.exe -exit -echo off");
+
+  ControllerContext ctx;
+  std::memcpy(ctx.controller_version, kControllerVersion, sizeof kControllerVersion);
+  std::memcpy(ctx.monitor_version, kMonitorVersion, sizeof kMonitorVersion);
+  print(os, msg::kControllerBanner, ctx.controller_version);
+  print(os, msg::kMonitorBanner, ctx.monitor_version);
+
+  read_config_file(os, ctx);
+  parse_command_line(os, argc, argv, ctx);
+
+  if (ctx.mode == Mode_verinfo) return 0;
+  if (ctx.mode == Mode_help) {
+    print_help(os);
+    return 0;
+  }
+
+  unitscan(os, ctx);
+  dump_context(os, ctx);
+  os.clock.sleep_seconds(5);
+  main_loop(os, ctx);
+  return 0;
+}
+
+}  // namespace vorcnt

@@ -1,0 +1,234 @@
+// The controller's own surface: start-up order, banners, help, dump, and one
+// pass of the loop per state.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "core/controller.h"
+#include "core/messages.h"
+#include "support/fakes.h"
+#include "support/scratch.h"
+
+namespace vorcnt {
+namespace {
+
+using testing::FakeOs;
+using testing::ScratchDir;
+
+const std::string kBanners =
+    "Vorelith Client Controler Version 0.2\x83\xc0+6\n"
+    "Vorelith Client Monitor Version 0.6\x83\xbf" "6\n";
+
+const std::string kHelp =
+    "options:\n"
+    "\t-version            show version info\n"
+    "\t-help               show help info\n"
+    "\t-exec PATH          Vorelith Client PATH\n"
+    "\t-fill               Send result & get New work_unit\n"
+    "\t-units N            Number of work_unit buffer. default=2 1<=N<=16\n"
+    "\t-prog               show Vorelith Progress.\n"
+    "\t-time N             Polling Time. default=120Sec 120Sec<=N<=36000Sec\n"
+    "\t-execfinish COMMAND Execute command if finished run Vorelith.\n";
+
+// Runs the controller in a scratch folder (the current folder is where
+// vorcnt.cfg is looked for) and restores the current folder afterwards.
+class ControllerRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char buf[4096];
+    ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
+    saved_cwd_ = buf;
+    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+  }
+  void TearDown() override { ASSERT_EQ(chdir(saved_cwd_.c_str()), 0); }
+
+  int run(std::vector<std::string> args) {
+    args.insert(args.begin(), "vorcnt");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return controller_main(fake_.os, static_cast<int>(args.size()), argv.data());
+  }
+
+  ScratchDir dir_;
+  FakeOs fake_;
+  std::string saved_cwd_;
+};
+
+TEST_F(ControllerRun, VersionRunsTheCloserBeforeAnyOutputAndPrintsOnlyTheBanners) {
+  std::size_t output_at_first_command = std::string::npos;
+  fake_.shell.effect = [&](const std::string&) {
+    if (output_at_first_command == std::string::npos) output_at_first_command = fake_.console.output.size();
+    return 0;
+  };
+  EXPECT_EQ(run({"-version"}), 0);
+  EXPECT_EQ(output_at_first_command, 0u);
+  EXPECT_EQ(fake_.shell.commands_ran, std::vector<std::string>{"vorclose.exe -exit -echo off"});
+  EXPECT_EQ(fake_.console.output, kBanners + "vorcnt.cfg open error!\n");
+  EXPECT_TRUE(fake_.clock.pauses.empty());
+}
+
+TEST_F(ControllerRun, HelpPrintsBannersThenHelp) {
+  EXPECT_EQ(run({"-help"}), 0);
+  EXPECT_EQ(fake_.console.output, kBanners + "vorcnt.cfg open error!\n" + kHelp);
+}
+
+TEST_F(ControllerRun, TheLaterOfHelpAndVersionWins) {
+  EXPECT_EQ(run({"-help", "-version"}), 0);
+  EXPECT_EQ(fake_.console.output, kBanners + "vorcnt.cfg open error!\n");
+
+  fake_.console.output.clear();
+  EXPECT_EQ(run({"-version", "-help"}), 0);
+  EXPECT_EQ(fake_.console.output, kBanners + "vorcnt.cfg open error!\n" + kHelp);
+}
+
+TEST_F(ControllerRun, HelpOrVersionLineInTheFileActsLikeTheOption) {
+  dir_.write("vorcnt.cfg", "# settings\r\nHELP\r\n");
+  EXPECT_EQ(run({}), 0);
+  EXPECT_EQ(fake_.console.output, kBanners + kHelp);
+
+  fake_.console.output.clear();
+  dir_.write("vorcnt.cfg", "help\nversion\n");
+  EXPECT_EQ(run({}), 0);
+  EXPECT_EQ(fake_.console.output, kBanners);
+
+  // The command line sets the mode again.
+  fake_.console.output.clear();
+  dir_.write("vorcnt.cfg", "VERSION\n");
+  EXPECT_EQ(run({"-help"}), 0);
+  EXPECT_EQ(fake_.console.output, kBanners + kHelp);
+}
+
+TEST_F(ControllerRun, RejectedHelpGoesOnToScanDumpAndLoop) {
+  // "-help -exec" leaves Mode_error: no help, the run goes on; with no unit
+  // folders the selection does nothing and the loop ends on its first pass.
+  EXPECT_EQ(run({"-help", "-exec"}), 0);
+  const std::string& out = fake_.console.output;
+  EXPECT_EQ(out.find("options:"), std::string::npos);
+  EXPECT_NE(out.find("bad arg: -path N\n"), std::string::npos);
+  EXPECT_NE(out.find("mode:vorcnt_state:"), std::string::npos);
+  ASSERT_FALSE(fake_.clock.pauses.empty());
+  EXPECT_EQ(fake_.clock.pauses.front(), 5);
+}
+
+ControllerContext defaults() {
+  ControllerContext ctx;
+  ctx.units_local = 2;
+  ctx.calculation_unit = 0;
+  return ctx;
+}
+
+TEST(DumpContext, DefaultsGiveElevenLines) {
+  FakeOs fake;
+  dump_context(fake.os, defaults());
+  EXPECT_EQ(fake.console.output,
+            "mode:Mode_calc\nvorcnt_state:Vorcon_CalcWait\npath:\nexecfinish:\nUnits:2\nUnits_local:2\n"
+            "calculation_unit:0\nprog:0\ntime:120\nfill:0\n\n");
+}
+
+TEST(DumpContext, ModeErrorHasNoNameAndNoLineEnd) {
+  FakeOs fake;
+  ControllerContext ctx = defaults();
+  ctx.mode = Mode_error;
+  ctx.vorcnt_state = Vorcon_CalcCompletion;
+  ctx.calculation_unit = NO_UNIT;
+  dump_context(fake.os, ctx);
+  EXPECT_EQ(fake.console.output.substr(0, 45), "mode:vorcnt_state:Vorcon_CalcCompletion\npath:");
+  EXPECT_NE(fake.console.output.find("calculation_unit:255\n"), std::string::npos);
+}
+
+TEST(DumpContext, ExecfinishFromTheFileKeepsItsLineEnd) {
+  FakeOs fake;
+  ControllerContext ctx = defaults();
+  std::snprintf(ctx.execfinish, sizeof ctx.execfinish, "shutdown -s\n");
+  std::snprintf(ctx.path, sizeof ctx.path, "c:\\vorelith\\");
+  ctx.mode = Mode_fill;
+  ctx.fill = 2;
+  dump_context(fake.os, ctx);
+  EXPECT_NE(fake.console.output.find("path:c:\\vorelith\\\nexecfinish:shutdown -s\n\nUnits:2"), std::string::npos);
+  EXPECT_NE(fake.console.output.find("mode:Mode_fill\n"), std::string::npos);
+  EXPECT_NE(fake.console.output.find("fill:2\n\n"), std::string::npos);
+}
+
+// One pass per state, on an empty client folder: what is printed around the
+// action, and the pause that ends the pass.
+class LoopPass : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::snprintf(ctx_.path, sizeof ctx_.path, "%s", dir_.path().c_str());
+    ctx_.units_local = 2;
+    ctx_.calculation_unit = 1;
+    ctx_.time = 300;
+  }
+  ScratchDir dir_;
+  FakeOs fake_;
+  ControllerContext ctx_;
+};
+
+TEST_F(LoopPass, CalcWaitStartsTheClientBetweenItsTwoLines) {
+  ctx_.vorcnt_state = Vorcon_CalcWait;
+  EXPECT_TRUE(loop_pass(fake_.os, ctx_));
+  EXPECT_EQ(fake_.console.output, std::string("[Unit1] Data\x8c" "v\x8e" "Z\x8f\x80\x94\xf5\n") +
+                                      "[Unit1] Data\x8c" "v\x8e" "Z\x8a" "J\x8e" "n\n");
+  EXPECT_EQ(ctx_.vorcnt_state, Vorcon_Calc);
+  EXPECT_EQ(fake_.clock.pauses.back(), 5);
+}
+
+TEST_F(LoopPass, CalcPrintsProgressOnlyWithProgAndWaitsTheConfiguredTime) {
+  dir_.write("version.vwu", "");
+  dir_.write("work_unit.vwu", "data");
+  dir_.write("state.vwu", "prog=0.125\n");
+  ctx_.vorcnt_state = Vorcon_Calc;
+
+  EXPECT_TRUE(loop_pass(fake_.os, ctx_));
+  EXPECT_EQ(fake_.console.output, "");
+  EXPECT_EQ(fake_.clock.pauses.back(), 300);
+
+  ctx_.prog = 1;
+  EXPECT_TRUE(loop_pass(fake_.os, ctx_));
+  EXPECT_EQ(fake_.console.output, std::string("[Unit1] Data\x8c" "v\x8e" "Z\x92\x86\x81" "F12.500000%\n"));
+  EXPECT_EQ(fake_.clock.pauses.back(), 300);
+  EXPECT_EQ(ctx_.vorcnt_state, Vorcon_Calc);
+  EXPECT_TRUE(fake_.shell.commands_ran.empty());
+}
+
+TEST_F(LoopPass, FinishedCalculationMovesOnWithAFiveSecondPause) {
+  dir_.write("version.vwu", "");
+  dir_.write("result.vwu", "r");
+  dir_.write("state.vwu", "prog=1\n");
+  ctx_.vorcnt_state = Vorcon_Calc;
+  EXPECT_TRUE(loop_pass(fake_.os, ctx_));
+  EXPECT_EQ(ctx_.vorcnt_state, Vorcon_CalcCompletion);
+  EXPECT_EQ(ctx_.unit_state[1], 2);
+  EXPECT_EQ(fake_.clock.pauses, (std::vector<int>{30, 5}));
+}
+
+TEST_F(LoopPass, ConnectionStatesPrintTheirLinesAndPause) {
+  ctx_.vorcnt_state = Vorcon_ConnectionWait;
+  EXPECT_TRUE(loop_pass(fake_.os, ctx_));
+  EXPECT_EQ(fake_.console.output.rfind("[Unit1] Data\x8c\xf0\x90" "M\x91\xd2\x8b" "@\n", 0), 0u);
+  EXPECT_EQ(ctx_.vorcnt_state, Vorcon_Connection);
+  EXPECT_EQ(fake_.clock.pauses.back(), 20);
+
+  fake_.console.output.clear();
+  EXPECT_TRUE(loop_pass(fake_.os, ctx_));  // empty client folder: still connecting
+  EXPECT_EQ(fake_.console.output, "[Unit1] Data\x8c\xf0\x90" "M\x8c" "p\x91\xb1\n");
+  EXPECT_EQ(ctx_.vorcnt_state, Vorcon_Connection);
+  EXPECT_EQ(fake_.clock.pauses.back(), 10);
+}
+
+TEST_F(LoopPass, ErrorOrUnknownStateEndsTheLoopSilently) {
+  for (int state : {99, 6, -1}) {
+    ctx_.vorcnt_state = state;
+    fake_.console.output.clear();
+    EXPECT_FALSE(loop_pass(fake_.os, ctx_));
+    EXPECT_EQ(fake_.console.output, "");
+    EXPECT_EQ(fake_.clock.pauses.back(), 0);
+  }
+  EXPECT_TRUE(fake_.shell.commands_ran.empty());
+}
+
+}  // namespace
+}  // namespace vorcnt
