@@ -10,9 +10,15 @@ namespace vorcnt {
 // Longest path whose copy command lines still fit the 256-byte buffer.
 constexpr int kMaxUsablePath = 118;
 
-// Sets the defaults, then reads "vorcnt.cfg" from the current folder.
+// Both refuse, with one message and Mode_error and the field left as it was,
+// a path over kMaxUsablePath bytes and a finish command over 254 bytes.
+
+// Sets the defaults, then reads "vorcnt.cfg" from the current folder. EXEC
+// and EXECFINISH lines are judged whole even when longer than one read.
 void read_config_file(Os& os, ControllerContext& ctx);
-// Applies argv[1..argc-1]; argv[0] is skipped.
+// Applies argv[1..argc-1]; argv[0] is skipped and argv is not modified. An
+// argument over 255 bytes is refused and skipped (with its option when it is
+// that option's value).
 void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx);
 
 // The actions shared by both readers.

@@ -100,8 +100,8 @@ int take_rest_of_line(char* out, std::size_t out_size, char* text) {
 void copy_upper(const char* source, char* dest, std::size_t dest_size) {
   if (dest_size == 0) return;
   std::size_t i = 0;
-  // Byte-wise and locale-free: CP932 trail bytes in a-z must not change
-  // meaning, and they never do here because only 0x61-0x7A is touched.
+  // Byte-wise and locale-free: every byte a-z (a CP932 trail byte included)
+  // becomes A-Z and nothing else changes, whatever the C locale says.
   for (; i + 1 < dest_size && source[i] != '\0'; ++i) {
     char c = source[i];
     dest[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;

@@ -4,7 +4,9 @@
 // The helpers remove what they read from the front of `text`, in place, so
 // successive calls walk along one line. A blank is a space, a tab or a comma.
 // Outputs never overflow: a word longer than `out_size - 1` is cut to fit, and
-// the rest of that word is still consumed from the text.
+// the rest of that word is still consumed from the text. The taking helpers
+// return the number of bytes stored in `out`; `out` must not lie inside
+// `text`. Each call shifts the rest of the text down once.
 #pragma once
 
 #include <cstddef>
@@ -46,8 +48,11 @@ int take_rest_of_line(char* out, std::size_t out_size, char* text);
 void copy_upper(const char* source, char* dest, std::size_t dest_size);
 
 // Plain decimal conversions with the C library's meaning but defined on
-// overflow: the value wraps as a 32-bit two's-complement number would.
-std::int32_t to_int32(const char* text);   // atoi rule
-double to_real(const char* text);          // atof rule
+// overflow.
+// atoi rule; a digit run too long for 32 bits wraps modulo 2^32.
+std::int32_t to_int32(const char* text);
+// atof rule, decimal numbers only (no hexadecimal, "inf" or "nan"), and not
+// swayed by the C locale's decimal point. Out of range gives +-HUGE_VAL or 0.
+double to_real(const char* text);
 
 }  // namespace vorcnt

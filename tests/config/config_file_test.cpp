@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "support/fakes.h"
+#include "support/scratch.h"
+#include "config/settings_view.h"
+
+namespace vorcnt {
+namespace {
+
+using testing::FakeOs;
+using testing::ScratchDir;
+using testing::Settings;
+
+// vorcnt.cfg is read from the current folder, so each test runs inside its
+// own scratch folder and puts the old one back afterwards.
+class ConfigInScratch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+  }
+  void TearDown() override { std::filesystem::current_path(saved_); }
+
+  // Reads `contents` as vorcnt.cfg into a context whose settings all differ
+  // from the defaults, so the defaults have to be set by the reader.
+  ControllerContext read(const std::string* contents) {
+    if (contents != nullptr) dir_.write("vorcnt.cfg", *contents);
+    ControllerContext ctx;
+    std::strcpy(ctx.path, "keep/");
+    std::strcpy(ctx.execfinish, "old\n");
+    ctx.mode = Mode_error;
+    ctx.fill = 2;
+    ctx.units = 9;
+    ctx.time = 500;
+    ctx.prog = 1;
+    ctx.autofill = 1;
+    ctx.vorcnt_state = Vorcon_ConnectCompletion;
+    read_config_file(fake_.os, ctx);
+    return ctx;
+  }
+
+  ScratchDir dir_;
+  FakeOs fake_;
+
+ private:
+  std::filesystem::path saved_;
+};
+
+TEST_F(ConfigInScratch, MissingFileLeavesDefaults) {
+  ControllerContext ctx = read(nullptr);
+  EXPECT_EQ(fake_.console.output, "vorcnt.cfg open error!\n");
+  EXPECT_EQ(testing::settings_of(ctx), Settings{});
+}
+
+struct ConfigRow {
+  const char* name;
+  std::string file;
+  std::string output;
+  Settings expect;
+};
+
+class ConfigFileLines : public ConfigInScratch, public ::testing::WithParamInterface<ConfigRow> {};
+
+TEST_P(ConfigFileLines, Apply) {
+  const ConfigRow& row = GetParam();
+  ControllerContext ctx = read(&row.file);
+  EXPECT_EQ(fake_.console.output, row.output);
+  EXPECT_EQ(testing::settings_of(ctx), row.expect);
+}
+
+const std::string kPathRefused = "bad arg: path longer than 118 characters\n";
+
+std::vector<ConfigRow> config_rows() {
+  const std::string a118(118 - 4, 'a'), a119(119 - 4, 'a');
+  return {
+      {"empty", "", "", {}},
+      {"comments_and_blank_lines", "# note\n;note\n//note\n \t# x\n,,;x\n\n   \n/x\n", "", {}},
+      {"help", "HELP\n", "", {.mode = Mode_help}},
+      {"version_lower_case", "version\n", "", {.mode = Mode_verinfo}},
+      {"fill_ignores_its_value", "FILL = OFF\n", "", {.mode = Mode_fill, .fill = 1, .state = Vorcon_CalcCompletion}},
+      {"autofill_and_prog", "AUTOFILL\n PROG\n", "", {.prog = 1, .autofill = 1}},
+      {"exec_inner_spaces", "EXEC = c:\\Program Files\\vorelith\\\n", "", {.path = "c:\\Program Files\\vorelith\\"}},
+      {"exec_cut_after_last_separator", "EXEC = c:\\vorelith\n", "", {.path = "c:\\"}},
+      {"exec_slashes", "EXEC=d:/work/vorelith/\n", "", {.path = "d:/work/vorelith/"}},
+      {"exec_no_separator_keeps_line_end", "EXEC = vorelith\n", "", {.path = "vorelith\n"}},
+      {"exec_trailing_words_dropped", "EXEC = c:\\vorelith\\ more words\n", "", {.path = "c:\\vorelith\\"}},
+      {"exec_without_equals", "EXEC c:\\x\\\n", "bad arg: path = c:\\progra~1\\vorelith\\\n", {.mode = Mode_error}},
+      {"exec_118_accepted", "EXEC = c:\\" + a118 + "\\\n", "", {.path = "c:\\" + a118 + "\\"}},
+      {"exec_119_refused", "EXEC = c:\\" + a119 + "\\\n", kPathRefused, {.mode = Mode_error}},
+      {"exec_200_byte_line", "EXEC = c:\\" + std::string(190, 'a') + "\\\n", kPathRefused, {.mode = Mode_error}},
+      {"units_16", "UNITS=16\n", "", {.units = 16}},
+      {"units_lower_case", "units = 4\n", "", {.units = 4}},
+      {"units_commas_are_blanks", "UNITS,=,4\n", "", {.units = 4}},
+      {"units_minus_read_as_digits", "UNITS = -3\n", "", {.units = 3}},
+      {"units_17", "UNITS = 17\n", "vorcnt.cfg bad arg: units = 17\n", {.mode = Mode_error, .units = 0}},
+      {"units_no_digits", "UNITS = none\n", "vorcnt.cfg bad arg: units = \n", {.mode = Mode_error, .units = 0}},
+      {"units_without_equals", "UNITS 4\n", "vorcnt.cfg bad arg: units = N\n", {.mode = Mode_error, .units = 0}},
+      {"units_digit_run_wraps", "UNITS = 4294967301\n", "", {.units = 5}},
+      {"time_below_range", "TIME = 60\n", "", {}},
+      {"time_top", "TIME = 36000\n", "", {.time = 36000}},
+      {"time_above_range", "TIME = 300\nTIME = 36001\n", "", {}},
+      {"time_without_equals", "TIME = 300\nTIME 300\n", "bad arg: -time N\n", {.mode = Mode_error}},
+      {"execfinish_keeps_line_end", "EXECFINISH = shutdown -s\n", "", {.execfinish = "shutdown -s\n"}},
+      {"execfinish_last_line_unended", "EXECFINISH = halt", "", {.execfinish = "halt"}},
+      {"execfinish_without_equals", "EXECFINISH = a\nEXECFINISH b\n", "bad arg: -execfinish N\n",
+       {.execfinish = "a\n", .mode = Mode_error}},
+      {"unknown_shows_rest_of_line", "FOO = 1\n", "bad arg:  = 1\n\n", {.mode = Mode_error}},
+      {"later_mode_wins_over_error", "FOO\nUNITS = 17\nHELP\n", "bad arg: \n\nvorcnt.cfg bad arg: units = 17\n",
+       {.mode = Mode_help, .units = 0}},
+      {"crlf_line_ends", "UNITS = 5\r\nEXEC = c:\\v\\\r\nEXECFINISH = cmd /c x\r\n", "",
+       {.path = "c:\\v\\", .execfinish = "cmd /c x\n", .units = 5}},
+      {"ctrl_z_ends_file", "UNITS = 5\n\x1aUNITS = 7\nHELP\n", "", {.units = 5}},
+      {"ctrl_z_inside_line", "PROG\x1a\nHELP\n", "", {.prog = 1}},
+      // A long line comes in pieces of 254 bytes, each read as a line.
+      {"long_comment_second_piece", "#" + std::string(299, 'x') + "\n", "bad arg: \n\n", {.mode = Mode_error}},
+      // EXEC and EXECFINISH lines are judged whole instead.
+      {"long_exec_line_short_path", "EXEC = c:\\v\\" + std::string(242, ' ') + "HELP\n", "", {.path = "c:\\v\\"}},
+      {"long_exec_line_long_path", "EXEC = c:\\" + std::string(250, 'a') + "\\\nPROG\n", kPathRefused,
+       {.mode = Mode_error, .prog = 1}},
+      {"long_execfinish_refused", "EXECFINISH = a\nEXECFINISH = " + std::string(300, 'x') + "\n",
+       "bad arg: execfinish longer than 254 characters\n", {.execfinish = "a\n", .mode = Mode_error}},
+      {"long_execfinish_line_short_value", "EXECFINISH" + std::string(250, ' ') + "= halt\n", "",
+       {.execfinish = "halt\n"}},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(ConfigFile, ConfigFileLines, ::testing::ValuesIn(config_rows()),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace vorcnt

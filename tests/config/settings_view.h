@@ -1,0 +1,36 @@
+// The fields the settings readers write, compared as one value so a test row
+// states every one of them.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "core/context.h"
+
+namespace vorcnt::testing {
+
+struct Settings {
+  std::string path = "keep/";
+  std::string execfinish;
+  int mode = Mode_calc;
+  int fill = 0;
+  int units = 2;
+  int time = 120;
+  int prog = 0;
+  int autofill = 0;
+  int state = Vorcon_CalcWait;
+  bool operator==(const Settings&) const = default;
+};
+
+inline Settings settings_of(const ControllerContext& ctx) {
+  return Settings{ctx.path, ctx.execfinish, ctx.mode, ctx.fill, ctx.units, ctx.time, ctx.prog, ctx.autofill,
+                  ctx.vorcnt_state};
+}
+
+inline void PrintTo(const Settings& s, std::ostream* os) {
+  *os << "{path=\"" << s.path << "\" execfinish=\"" << s.execfinish << "\" mode=" << s.mode << " fill=" << s.fill
+      << " units=" << s.units << " time=" << s.time << " prog=" << s.prog << " autofill=" << s.autofill
+      << " state=" << s.state << "}";
+}
+
+}  // namespace vorcnt::testing
