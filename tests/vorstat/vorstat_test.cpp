@@ -1,0 +1,441 @@
+// vorstat over scratch client folders: what it reports, how its JSON spells
+// the client's texts, that it leaves every file as it was, and how it refuses
+// bad usage. (cli_check.sh feeds the real binary's JSON to an outside parser.)
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/fakes.h"
+#include "support/scratch.h"
+#include "vorstat_report.h"
+
+namespace vorcnt {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FakeConsole;
+using testing::ScratchDir;
+
+constexpr std::int64_t kNow = 1'700'000'000;
+
+struct File {
+  std::string name;  // a folder when it ends in '/'
+  std::string contents;
+};
+
+void lay_out(const ScratchDir& dir, const std::vector<File>& files) {
+  for (const File& f : files) {
+    if (f.name.back() == '/')
+      dir.mkdir(f.name);
+    else
+      dir.write(f.name, f.contents);
+  }
+}
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string errors;
+};
+
+Outcome run(std::vector<std::string> args) {
+  args.insert(args.begin(), "vorstat");
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  FakeConsole console;
+  Outcome r;
+  r.status = vorstat::run_vorstat(static_cast<int>(argv.size()), argv.data(), console, r.errors, kNow);
+  r.out = console.output;
+  return r;
+}
+
+// The JSON report holds one line per folder; these pick them out.
+struct JsonReport {
+  std::string text;
+
+  std::string line_starting(const std::string& start) const {
+    const std::size_t at = text.find("\n" + start);
+    if (at == std::string::npos) return "";
+    return text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+  }
+  std::string client() const { return line_starting("  \"client\": {"); }
+  std::string unit(int n) const { return line_starting("    {\"unit\": " + std::to_string(n) + ","); }
+  int unit_count() const {
+    int n = 0;
+    for (std::size_t at = text.find("\n    {\"unit\": "); at != std::string::npos;
+         at = text.find("\n    {\"unit\": ", at + 1))
+      ++n;
+    return n;
+  }
+};
+
+// Runs vorstat and keeps its JSON; the output must be plain ASCII, whatever
+// the folders hold.
+JsonReport json_of(const std::vector<std::string>& args) {
+  const Outcome r = run(args);
+  EXPECT_EQ(r.status, 0) << r.errors;
+  EXPECT_TRUE(std::all_of(r.out.begin(), r.out.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+      << r.out;
+  return JsonReport{r.out};
+}
+JsonReport json_report(const std::string& path) { return json_of({"--json", path}); }
+
+// `line` holds "name": value, with exactly that value.
+::testing::AssertionResult has_field(const std::string& line, const std::string& name, const std::string& value) {
+  const std::string want = "\"" + name + "\": " + value;
+  for (std::size_t at = line.find(want); at != std::string::npos; at = line.find(want, at + 1)) {
+    const char next = at + want.size() < line.size() ? line[at + want.size()] : '\0';
+    if (next == ',' || next == '}') return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "no " << want << " in: " << line;
+}
+
+bool has_key(const std::string& line, const std::string& name) {
+  return line.find("\"" + name + "\": ") != std::string::npos;
+}
+
+// --- each state, as a unit folder's own files give it -------------------------
+
+struct StateCase {
+  const char* label;
+  std::vector<File> unit0;
+  const char* facts;  // the unit's JSON from "ext" to the end
+};
+
+class EachState : public ::testing::TestWithParam<StateCase> {};
+
+TEST_P(EachState, JsonNamesTheStateAndItsFacts) {
+  ScratchDir dir;
+  dir.mkdir("unit0");
+  for (const File& f : GetParam().unit0) {
+    dir.write("unit0/" + f.name, f.contents);
+    dir.set_mtime("unit0/" + f.name, kNow - 60);
+  }
+  const JsonReport j = json_report(dir.path());
+  ASSERT_EQ(j.unit_count(), 1);
+  const std::string expected =
+      "    {\"unit\": 0, \"folder\": \"" + dir.path() + "unit0\", " + GetParam().facts;
+  EXPECT_EQ(j.unit(0), expected);
+  EXPECT_TRUE(has_field(j.client(), "state", "0"));
+  EXPECT_FALSE(has_key(j.client(), "unit"));
+}
+
+const File kVersion{"version.vwu", ""};
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Vorstat, EachState, ::testing::Values(
+    StateCase{"empty", {},
+        R"("ext": ".txt", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false})"},
+    StateCase{"vwu_version_only", {kVersion},
+        R"("ext": ".vwu", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false})"},
+    StateCase{"vwu_computing", {kVersion, {"work_unit.vwu", "wu"}, {"state.vwu", "prog=0.25\ncpu=900\n"}},
+        R"("ext": ".vwu", "state": 1, "state_name": "Data_Calculation", "progress": 25.0, "cpu": 900.0, "work_unit_status": 2, "work_unit_age_s": 60, "result": false, "outfile": false})"},
+    StateCase{"vwu_computed", {kVersion, {"state.vwu", "prog=1\ncpu=3600\n"}, {"result.vwu", "r"}, {"outfile.vwu", ""}},
+        R"("ext": ".vwu", "state": 2, "state_name": "Data_Calculation_completion", "progress": 100.0, "cpu": 3600.0, "work_unit_status": 0, "work_unit_age_s": null, "result": true, "outfile": true})"},
+    StateCase{"txt_result_alone", {{"result.txt", "r"}},
+        R"("ext": ".txt", "state": 3, "state_name": "Data_Sending", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": true, "outfile": false})"},
+    StateCase{"vwu_result_alone", {kVersion, {"result.vwu", "r"}},
+        R"("ext": ".vwu", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": true, "outfile": false})"},
+    StateCase{"vwu_receiving", {kVersion, {"wtemp.vwu", "w"}},
+        R"("ext": ".vwu", "state": 4, "state_name": "Data_Receiving", "progress": 0.0, "cpu": null, "work_unit_status": 1, "work_unit_age_s": null, "result": false, "outfile": false})"},
+    StateCase{"vwu_progress_without_files", {kVersion, {"state.vwu", "prog=0.5\n"}},
+        R"("ext": ".vwu", "state": 4, "state_name": "Data_Receiving", "progress": 50.0, "cpu": 0.0, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false})"},
+    StateCase{"vwu_waiting", {kVersion, {"work_unit.vwu", "wu"}},
+        R"("ext": ".vwu", "state": 5, "state_name": "Data_Calculation_wait", "progress": 0.0, "cpu": null, "work_unit_status": 2, "work_unit_age_s": 60, "result": false, "outfile": false})"},
+    StateCase{"txt_outfile_alone", {{"outfile.txt", ""}},
+        R"("ext": ".txt", "state": 5, "state_name": "Data_Calculation_wait", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": true})"},
+    StateCase{"txt_state_without_prog", {{"state.txt", "cpu=12\n"}},
+        R"("ext": ".txt", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": 12.0, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false})"}),
+    [](const ::testing::TestParamInfo<StateCase>& case_info) { return std::string(case_info.param.label); });
+// clang-format on
+
+// --- a buffer as the controller leaves it mid-run ----------------------------
+
+// Client computing at 37.5 %, unit0 holding a work unit that waits, unit1 a
+// computed result, unit2 nothing.
+void lay_out_running_buffer(const ScratchDir& dir) {
+  lay_out(dir, {kVersion,
+                {"work_unit.vwu", "data"},
+                {"state.vwu", "ncfft=4\ncr=0.1\ncpu=5400.5\nprog=0.375\n"},
+                {"outfile.vwu", ""},
+                {"unit0/version.vwu", ""},
+                {"unit0/work_unit.vwu", "data0"},
+                {"unit1/version.vwu", ""},
+                {"unit1/state.vwu", "cpu=36000\nprog=1.0\n"},
+                {"unit1/result.vwu", "result1"},
+                {"unit1/outfile.vwu", ""},
+                {"unit2/", ""}});
+  dir.set_mtime("work_unit.vwu", kNow - 90);
+  dir.set_mtime("unit0/work_unit.vwu", kNow - 7200);
+}
+
+TEST(VorstatBuffer, JsonGivesEveryFolderItsState) {
+  ScratchDir dir;
+  lay_out_running_buffer(dir);
+  const JsonReport j = json_report(dir.path());
+
+  EXPECT_TRUE(has_field(j.text, "path", "\"" + dir.path() + "\""));
+  for (const auto& [name, value] : std::vector<std::pair<const char*, const char*>>{
+           {"state", "1"}, {"progress", "37.5"}, {"cpu", "5400.5"}, {"work_unit_age_s", "90"}})
+    EXPECT_TRUE(has_field(j.client(), name, value));
+
+  ASSERT_EQ(j.unit_count(), 3);
+  EXPECT_TRUE(has_field(j.unit(0), "state", "5"));
+  EXPECT_TRUE(has_field(j.unit(0), "work_unit_age_s", "7200"));
+  EXPECT_TRUE(has_field(j.unit(0), "result", "false"));
+  EXPECT_TRUE(has_field(j.unit(1), "state", "2"));
+  EXPECT_TRUE(has_field(j.unit(1), "work_unit_age_s", "null"));
+  EXPECT_TRUE(has_field(j.unit(1), "result", "true"));
+  EXPECT_TRUE(has_field(j.unit(2), "state", "0"));
+}
+
+TEST(VorstatBuffer, TableHasOneRowPerFolder) {
+  ScratchDir dir;
+  lay_out_running_buffer(dir);
+  const Outcome r = run({dir.path()});
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(r.out, "Client folder: " + dir.path() +
+                       " (3 unit folders)\n"
+                       "folder  state                          progress        cpu     wu age  result\n"
+                       "client  1 Data_Calculation               37.50%      1h30m      1m30s  no\n"
+                       "unit0   5 Data_Calculation_wait           0.00%          -      2h00m  no\n"
+                       "unit1   2 Data_Calculation_completion   100.00%     10h00m          -  yes\n"
+                       "unit2   0 Data_nothing                    0.00%          -          -  no\n");
+}
+
+// --- read-only ---------------------------------------------------------------
+
+struct Entry {
+  std::uintmax_t size;
+  fs::file_time_type mtime;
+  std::string contents;
+  bool operator==(const Entry&) const = default;
+};
+
+std::map<std::string, Entry> snapshot_tree(const std::string& root) {
+  std::map<std::string, Entry> tree{{".", Entry{0, fs::last_write_time(root), ""}}};
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    Entry entry{0, fs::last_write_time(e.path()), "<folder>"};
+    if (!e.is_directory()) {
+      entry.size = e.file_size();
+      std::ifstream in(e.path(), std::ios::binary);
+      entry.contents.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    tree[fs::relative(e.path(), root).string()] = entry;
+  }
+  return tree;
+}
+
+TEST(VorstatReadOnly, LeavesEveryFileAndTimeAsItWas) {
+  ScratchDir dir;
+  lay_out_running_buffer(dir);
+  dir.write("user_info.vwu", "id=7\nname=Someone\nnwus=3\n");
+  dir.write("unit3/wtemp.vwu", "partial");
+  dir.write("unit3/user_info.vwu", "id=8\n");
+  // Old times everywhere, so that any write would show.
+  for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+    dir.set_mtime(fs::relative(e.path(), dir.path()).string(), kNow - 100000);
+  dir.set_mtime("", kNow - 100000);
+  const auto before = snapshot_tree(dir.path());
+
+  EXPECT_EQ(run({dir.path()}).status, 0);
+  EXPECT_EQ(run({"--json", dir.path()}).status, 0);
+
+  const auto after = snapshot_tree(dir.path());
+  EXPECT_EQ(before.size(), after.size());
+  for (const auto& [name, entry] : before) {
+    const auto it = after.find(name);
+    ASSERT_NE(it, after.end()) << name << " is gone";
+    EXPECT_TRUE(it->second == entry) << name << " changed";
+  }
+}
+
+// --- unit folders ------------------------------------------------------------
+
+TEST(VorstatScan, StopsAtTheFirstGap) {
+  ScratchDir dir;
+  lay_out(dir, {{"unit0/", ""}, {"unit1/", ""}, {"unit3/", ""}});
+  EXPECT_EQ(json_report(dir.path()).unit_count(), 2);
+}
+
+TEST(VorstatScan, NeverCountsPastUnit15) {
+  ScratchDir dir;
+  for (int n = 0; n <= 17; ++n) dir.mkdir("unit" + std::to_string(n));
+  const JsonReport j = json_report(dir.path());
+  EXPECT_EQ(j.unit_count(), 16);
+  EXPECT_NE(j.unit(15), "");
+}
+
+// --- text in the JSON --------------------------------------------------------
+
+TEST(VorstatJson, EscapesQuotesBackslashesAndControlCharacters) {
+  ScratchDir dir;
+  dir.write("user_info.txt", "id=1\nname=say \"hi\" C:\\x\ttab\x01\x7f end\nkey=SECRETKEY\n");
+  const std::string client = json_report(dir.path()).client();
+  EXPECT_TRUE(has_field(client, "name", R"("say \"hi\" C:\\x\ttab\u0001\u007f end")"));
+  EXPECT_TRUE(has_field(client, "id", R"("1")"));
+  EXPECT_FALSE(has_key(client, "key"));
+}
+
+TEST(VorstatJson, TurnsCodePage932IntoUnicode) {
+  ScratchDir dir;
+  // name: two kanji, a half-width katakana and a backslash, which is ASCII in
+  // this code page; venue: 0xFF and a lone lead byte, neither a character.
+  dir.write("user_info.txt", "id=1\nname=\x93\xfa\x96\x7b\xb1\\\nvenue=\xff\x81\n");
+  const std::string client = json_report(dir.path()).client();
+  EXPECT_TRUE(has_field(client, "name", R"("\u65e5\u672c\uff71\\")"));
+  EXPECT_TRUE(has_field(client, "venue", R"("\ufffd\ufffd")"));
+}
+
+TEST(VorstatJson, FolderNamesInUtf8OrCodePage932BothReadBack) {
+  ScratchDir dir;
+  dir.mkdir("\xf0\x9f\x93\x81");  // U+1F4C1 in UTF-8, beyond the 16-bit range
+  dir.mkdir("\x83\x66");          // U+30C7 in code page 932
+  EXPECT_TRUE(has_field(json_report(dir.path() + "\xf0\x9f\x93\x81").text, "path",
+                        "\"" + dir.path() + "\\ud83d\\udcc1/\""));
+  EXPECT_TRUE(has_field(json_report(dir.path() + "\x83\x66").text, "path", "\"" + dir.path() + "\\u30c7/\""));
+}
+
+// A number too large for a double reads as infinity, which JSON cannot hold.
+TEST(VorstatJson, InfiniteNumbersFromTheStateFileBecomeNull) {
+  ScratchDir dir;
+  lay_out(dir, {kVersion, {"work_unit.vwu", "x"}, {"state.vwu", "prog=1e999\ncpu=-1e999\n"}});
+  const std::string client = json_report(dir.path()).client();
+  EXPECT_TRUE(has_field(client, "state", "1"));
+  EXPECT_TRUE(has_field(client, "progress", "null"));
+  EXPECT_TRUE(has_field(client, "cpu", "null"));
+  EXPECT_NE(run({dir.path()}).out.find("client  1 Data_Calculation                    ?          ?"), std::string::npos);
+}
+
+TEST(VorstatJson, UserInfoAppearsOnlyWhereTheFileIs) {
+  ScratchDir dir;
+  lay_out(dir, {{"user_info.txt", "id=42\nnwus=12\nnresults=11\ntotal_cpu=1.5e3\n"}, {"unit0/", ""}});
+  const JsonReport j = json_report(dir.path());
+  for (const auto& [name, value] : std::vector<std::pair<const char*, const char*>>{
+           {"id", "\"42\""}, {"nwus", "12"}, {"nresults", "11"}, {"total_cpu", "1500.0"}, {"name", "\"\""}})
+    EXPECT_TRUE(has_field(j.client(), name, value));
+  EXPECT_FALSE(has_key(j.unit(0), "id"));
+  EXPECT_FALSE(has_key(j.unit(0), "nwus"));
+
+  const Outcome table = run({dir.path()});
+  EXPECT_NE(table.out.find("\nuser info:\nclient  id=42 name= nwus=12 nresults=11 total_cpu=25m00s\n"),
+            std::string::npos)
+      << table.out;
+}
+
+// --- which folder ------------------------------------------------------------
+
+// Runs in `dir` as the current folder and goes back afterwards.
+class InFolder {
+ public:
+  explicit InFolder(const std::string& dir) : old_(fs::current_path()) { fs::current_path(dir); }
+  ~InFolder() { fs::current_path(old_); }
+
+ private:
+  fs::path old_;
+};
+
+TEST(VorstatPath, ComesFromExecInVorcntCfgCutAfterItsLastSeparator) {
+  ScratchDir dir;
+  lay_out(dir, {{"client/unit0/work_unit.txt", "w"},
+                {"vorcnt.cfg", "# settings\nexec = " + dir.path() + "client\\Vorelith.exe  \r\n"}});
+  InFolder here(dir.path());
+  const JsonReport j = json_of({"--json"});
+  EXPECT_TRUE(has_field(j.text, "path", "\"" + dir.path() + "client\\\\\""));
+  ASSERT_EQ(j.unit_count(), 1);
+  EXPECT_TRUE(has_field(j.unit(0), "state", "5"));
+}
+
+TEST(VorstatPath, IsTheCurrentFolderWithoutVorcntCfg) {
+  ScratchDir dir;
+  dir.mkdir("unit0");
+  InFolder here(dir.path());
+  const JsonReport j = json_of({"--json"});
+  EXPECT_TRUE(has_field(j.text, "path", R"("./")"));
+  EXPECT_EQ(j.unit_count(), 1);
+}
+
+TEST(VorstatPath, BadCfgLinesAreReportedButDoNotStopTheReport) {
+  ScratchDir dir;
+  lay_out(dir, {{"vorcnt.cfg", "FOO = 1\nEXEC = " + dir.path() + "\n"}});
+  InFolder here(dir.path());
+  const Outcome r = run({});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.errors.rfind("vorstat: vorcnt.cfg: ", 0), 0u) << r.errors;
+  EXPECT_EQ(r.out.rfind("Client folder: " + dir.path() + " (0 unit folders)\n", 0), 0u) << r.out;
+}
+
+TEST(VorstatPath, ExecWithoutSeparatorNamesNoFolder) {
+  ScratchDir dir;
+  lay_out(dir, {{"nowhere/", ""}, {"vorcnt.cfg", "EXEC = nowhere\n"}});
+  InFolder here(dir.path());
+  const Outcome r = run({});
+  // The controller keeps the line end in such a path; the message shows it.
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errors, "vorstat: no client folder at 'nowhere\\n'\n");
+  EXPECT_EQ(r.out, "");
+}
+
+TEST(VorstatPath, MissingFolderIsAnError) {
+  ScratchDir dir;
+  const Outcome r = run({"--json", dir.path() + "absent"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errors, "vorstat: no client folder at '" + dir.path() + "absent/'\n");
+  EXPECT_EQ(r.out, "");
+}
+
+// --- usage -------------------------------------------------------------------
+
+struct UsageCase {
+  const char* label;
+  std::vector<std::string> args;
+  const char* message;
+};
+
+class BadUsage : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(BadUsage, ExitsWithTwoAndSaysWhy) {
+  const Outcome r = run(GetParam().args);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.errors.rfind(GetParam().message, 0), 0u) << r.errors;
+  EXPECT_NE(r.errors.find("\nUsage: vorstat [--json] [--help] [PATH]"), std::string::npos);
+  EXPECT_EQ(r.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Vorstat, BadUsage,
+    ::testing::Values(UsageCase{"misspelt_option", {"--jsn"}, "vorstat: unknown option '--jsn'\n"},
+                      UsageCase{"short_option", {"-x", "."}, "vorstat: unknown option '-x'\n"},
+                      UsageCase{"two_folders", {"a", "b"}, "vorstat: give one folder only ('a' and 'b')\n"},
+                      UsageCase{"two_folders_around_double_dash", {"--json", ".", "--", "b"},
+                                "vorstat: give one folder only ('.' and 'b')\n"},
+                      UsageCase{"empty_folder", {""}, "vorstat: the folder name is empty\n"},
+                      UsageCase{"control_bytes_shown_escaped", {"--bad\x1b[2J"},
+                                "vorstat: unknown option '--bad\\x1B[2J'\n"}),
+    [](const ::testing::TestParamInfo<UsageCase>& case_info) { return std::string(case_info.param.label); });
+
+TEST(VorstatUsage, HelpPrintsUsageAndExitsWithZero) {
+  const Outcome r = run({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Usage: vorstat [--json] [--help] [PATH]\n", 0), 0u);
+  EXPECT_EQ(r.errors, "");
+}
+
+TEST(VorstatUsage, DoubleDashLetsAFolderBeginWithADash) {
+  ScratchDir dir;
+  dir.mkdir("-odd/unit0");
+  InFolder here(dir.path());
+  const JsonReport j = json_of({"--json", "--", "-odd"});
+  EXPECT_TRUE(has_field(j.text, "path", R"("-odd/")"));
+  EXPECT_EQ(j.unit_count(), 1);
+}
+
+}  // namespace
+}  // namespace vorcnt

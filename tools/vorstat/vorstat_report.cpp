@@ -1,0 +1,400 @@
+#include "vorstat_report.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "config/settings.h"
+#include "core/context.h"
+#include "encoding.h"
+#include "platform/console.h"
+#include "platform/files.h"
+
+namespace vorcnt::vorstat {
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: vorstat [--json] [--help] [PATH]\n"
+    "Reports what the client folder PATH and its unit folders (unit0 to unit15)\n"
+    "hold, as the controller classifies them. Nothing is changed.\n"
+    "PATH defaults to the EXEC folder of vorcnt.cfg in the current folder, else\n"
+    "the current folder.\n"
+    "  --json   print the report as JSON\n"
+    "  --help   print this help and exit\n";
+
+// The longest name read below a client folder: "unit15\user_info.vwu".
+constexpr std::size_t kLongestInnerName = 20;
+
+void appendf(std::string& out, const char* format, ...) VORCNT_PRINTF(2, 3);
+void appendf(std::string& out, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  if (n > 0) {
+    const std::size_t old_size = out.size();
+    out.resize(old_size + static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(out.data() + old_size, static_cast<std::size_t>(n) + 1, format, again);
+    out.resize(old_size + static_cast<std::size_t>(n));
+  }
+  va_end(again);
+}
+
+const char* ext_of(const ClientSnapshot& snap) { return kExtensions[snap.ext_index == 1 ? 1 : 0]; }
+
+FolderStatus read_folder(int unit, const std::string& folder, std::int64_t now) {
+  FolderStatus f;
+  f.unit = unit;
+  f.folder = folder;
+  read_snapshot(folder.c_str(), f.snap);
+  init_report(f.report);
+  classify_snapshot(f.snap, f.report);
+  const std::string ext = ext_of(f.snap);
+  std::int64_t mtime = 0;
+  if (file_mtime((folder + "work_unit" + ext).c_str(), &mtime)) {
+    f.work_unit_dated = true;
+    f.work_unit_age = now - mtime;
+  }
+  f.user_info_file = path_exists((folder + "user_info" + ext).c_str());
+  return f;
+}
+
+// Control bytes shown as escapes, so that a path read from vorcnt.cfg with
+// its line end still in it is visible as such.
+std::string printable(std::string_view text) {
+  std::string out;
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c < 0x20 || c == 0x7F)
+      appendf(out, "\\x%02X", c);
+    else
+      out += ch;
+  }
+  return out;
+}
+
+// Durations as a person reads them: 45s, 12m05s, 3h07m, 2d04h.
+std::string duration(double seconds) {
+  if (!std::isfinite(seconds)) return "?";
+  std::string out;
+  if (seconds < 0) {
+    out = "-";
+    seconds = -seconds;
+  }
+  if (seconds >= 1e15) {
+    appendf(out, "%.3gs", seconds);
+    return out;
+  }
+  const auto s = static_cast<long long>(seconds);
+  if (s < 60)
+    appendf(out, "%llds", s);
+  else if (s < 3600)
+    appendf(out, "%lldm%02llds", s / 60, s % 60);
+  else if (s < 86400)
+    appendf(out, "%lldh%02lldm", s / 3600, s % 3600 / 60);
+  else
+    appendf(out, "%lldd%02lldh", s / 86400, s % 86400 / 3600);
+  return out;
+}
+
+std::string label_of(const FolderStatus& f) {
+  if (f.unit < 0) return "client";
+  return "unit" + std::to_string(f.unit);
+}
+
+void table_row(std::string& out, const FolderStatus& f) {
+  const std::int32_t state = f.report.data_state;
+  char progress[32];
+  if (std::isfinite(f.report.progress))
+    std::snprintf(progress, sizeof progress, "%.2f%%", f.report.progress);
+  else
+    std::snprintf(progress, sizeof progress, "?");
+  const std::string cpu = f.snap.state_status == 1 ? "-" : duration(f.snap.cpu);
+  const std::string age = f.work_unit_dated ? duration(static_cast<double>(f.work_unit_age)) : "-";
+  appendf(out, "%-7s %d %-27s %9s %10s %10s  %s\n", label_of(f).c_str(), state, data_state_name(state), progress,
+          cpu.c_str(), age.c_str(), f.snap.result_present == 1 ? "yes" : "no");
+}
+
+void user_row(std::string& out, const FolderStatus& f) {
+  const ClientSnapshot& s = f.snap;
+  appendf(out, "%-7s id=%s name=%s nwus=%d nresults=%d total_cpu=%s\n", label_of(f).c_str(), s.id, s.name, s.nwus,
+          s.nresults, duration(s.total_cpu).c_str());
+}
+
+// --- JSON -----------------------------------------------------------------
+
+enum class Source { Cp932, Native };
+
+// The folder names come from the file system: on POSIX normally UTF-8, so
+// they are taken as such when they are valid UTF-8. The client's own texts are
+// always code page 932.
+std::string json_string(std::string_view text, Source source) {
+  const std::string utf8 = source == Source::Native && is_valid_utf8(text) ? std::string(text) : cp932_to_utf8(text);
+  std::string out = "\"";
+  std::size_t pos = 0;
+  while (pos < utf8.size()) {
+    const char32_t cp = next_code_point(utf8, pos);
+    switch (cp) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      default:
+        if (cp < 0x20 || (cp >= 0x7F && cp <= 0xFFFF)) {
+          appendf(out, "\\u%04x", static_cast<unsigned>(cp));
+        } else if (cp > 0xFFFF) {
+          const char32_t v = cp - 0x10000;
+          appendf(out, "\\u%04x\\u%04x", static_cast<unsigned>(0xD800 + (v >> 10)),
+                  static_cast<unsigned>(0xDC00 + (v & 0x3FF)));
+        } else {
+          out += static_cast<char>(cp);
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+// JSON has no NaN or infinity; a state file can still say prog=inf.
+std::string json_number(double value) {
+  if (!std::isfinite(value)) return "null";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.15g", value);
+  std::string out = buf;
+  if (out.find_first_of(".e") == std::string::npos) out += ".0";
+  return out;
+}
+
+class JsonObject {
+ public:
+  void field(const char* name, const std::string& json_value) {
+    out_ += first_ ? "{" : ", ";
+    first_ = false;
+    out_ += '"';
+    out_ += name;
+    out_ += "\": ";
+    out_ += json_value;
+  }
+  void text(const char* name, const char* value) { field(name, json_string(value, Source::Cp932)); }
+  void integer(const char* name, long long value) { field(name, std::to_string(value)); }
+  void boolean(const char* name, bool value) { field(name, value ? "true" : "false"); }
+  std::string close() { return first_ ? "{}" : out_ + "}"; }
+
+ private:
+  std::string out_;
+  bool first_ = true;
+};
+
+std::string folder_json(const FolderStatus& f) {
+  const ClientSnapshot& s = f.snap;
+  JsonObject o;
+  if (f.unit >= 0) o.integer("unit", f.unit);
+  // The folder's own name, without the separator added for the readers.
+  o.field("folder", json_string(std::string_view(f.folder).substr(0, f.folder.size() - 1), Source::Native));
+  o.field("ext", json_string(ext_of(s), Source::Cp932));
+  o.integer("state", f.report.data_state);
+  o.field("state_name", json_string(data_state_name(f.report.data_state), Source::Cp932));
+  o.field("progress", json_number(f.report.progress));
+  o.field("cpu", s.state_status == 1 ? "null" : json_number(s.cpu));
+  o.integer("work_unit_status", s.work_unit_status);
+  o.field("work_unit_age_s", f.work_unit_dated ? std::to_string(f.work_unit_age) : "null");
+  o.boolean("result", s.result_present == 1);
+  o.boolean("outfile", s.outfile_present == 1);
+  if (f.user_info_file) {
+    // The account key is left out on purpose: a status report gets pasted
+    // into messages, and the key is not needed to read the buffer's state.
+    o.text("id", s.id);
+    o.text("email_addr", s.email_addr);
+    o.text("name", s.name);
+    o.text("url", s.url);
+    o.text("country", s.country);
+    o.text("postal_code", s.postal_code);
+    o.text("show_name", s.show_name);
+    o.text("show_email", s.show_email);
+    o.text("venue", s.venue);
+    o.text("register_time", s.register_time);
+    o.text("last_wu_time", s.last_wu_time);
+    o.text("last_result_time", s.last_result_time);
+    o.integer("nwus", s.nwus);
+    o.integer("nresults", s.nresults);
+    o.field("total_cpu", json_number(s.total_cpu));
+    o.integer("params_index", s.params_index);
+  }
+  return o.close();
+}
+
+// --- finding the folder -----------------------------------------------------
+
+// Lets read_config_file run without touching anything: it never runs a
+// command or pauses, and what it prints is kept for a note on stderr.
+class NoShell final : public Shell {
+ public:
+  int run(const std::string&) override { return -1; }
+};
+class NoClock final : public Clock {
+ public:
+  void sleep_seconds(int) override {}
+};
+class KeptConsole final : public Console {
+ public:
+  void write(std::string_view bytes) override { text.append(bytes); }
+  void flush() override {}
+  std::string text;
+};
+
+// The EXEC folder of vorcnt.cfg, read exactly as the controller reads it, or
+// the current folder when there is none.
+std::string configured_path(std::string& errors) {
+  NoShell shell;
+  NoClock clock;
+  KeptConsole console;
+  Os os{shell, clock, console};
+  ControllerContext ctx;
+  read_config_file(os, ctx);
+  if (ctx.mode == Mode_error) {
+    std::size_t start = 0;
+    while (start < console.text.size()) {
+      std::size_t end = console.text.find('\n', start);
+      if (end == std::string::npos) end = console.text.size();
+      if (end > start) errors += "vorstat: vorcnt.cfg: " + console.text.substr(start, end - start) + "\n";
+      start = end + 1;
+    }
+  }
+  const std::string path(ctx.path, strnlen(ctx.path, sizeof ctx.path));
+  return path.empty() ? "./" : path;
+}
+
+int usage_error(std::string& errors, const std::string& message) {
+  errors += "vorstat: " + message + "\nUsage: vorstat [--json] [--help] [PATH]  (--help tells more)\n";
+  return 2;
+}
+
+}  // namespace
+
+BufferStatus read_buffer_status(const std::string& path, std::int64_t now) {
+  BufferStatus status;
+  status.path = path;
+  // The controller hands the readers "%s\" of its path; a doubled separator
+  // names the same folder.
+  status.client = read_folder(-1, path + "\\", now);
+  for (int n = 0; n < kMaxUnits; ++n) {
+    const std::string folder = path + "unit" + std::to_string(n);
+    if (!path_exists(folder.c_str())) break;
+    status.units.push_back(read_folder(n, folder + "\\", now));
+  }
+  return status;
+}
+
+std::string format_table(const BufferStatus& status) {
+  std::string out;
+  appendf(out, "Client folder: %s (%d unit folder%s)\n", printable(status.path).c_str(),
+          static_cast<int>(status.units.size()), status.units.size() == 1 ? "" : "s");
+  appendf(out, "%-7s %-29s %9s %10s %10s  %s\n", "folder", "state", "progress", "cpu", "wu age", "result");
+  table_row(out, status.client);
+  for (const FolderStatus& f : status.units) table_row(out, f);
+
+  bool header = false;
+  auto user = [&](const FolderStatus& f) {
+    if (!f.user_info_file) return;
+    if (!header) out += "\nuser info:\n";
+    header = true;
+    user_row(out, f);
+  };
+  user(status.client);
+  for (const FolderStatus& f : status.units) user(f);
+  return out;
+}
+
+std::string format_json(const BufferStatus& status) {
+  std::string out = "{\n  \"path\": " + json_string(status.path, Source::Native) + ",\n";
+  out += "  \"client\": " + folder_json(status.client) + ",\n";
+  out += "  \"units\": [";
+  for (std::size_t i = 0; i < status.units.size(); ++i) {
+    out += i == 0 ? "\n    " : ",\n    ";
+    out += folder_json(status.units[i]);
+  }
+  out += status.units.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  return out;
+}
+
+int run_vorstat(int argc, const char* const* argv, Console& out, std::string& errors, std::int64_t now) {
+  bool json = false;
+  bool help = false;
+  bool options_ended = false;
+  bool have_path = false;
+  std::string path;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (!options_ended && arg == "--") {
+      options_ended = true;
+    } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
+      if (arg == "--json")
+        json = true;
+      else if (arg == "--help" || arg == "-h")
+        help = true;
+      else
+        return usage_error(errors, "unknown option '" + printable(arg) + "'");
+    } else if (have_path) {
+      return usage_error(errors, "give one folder only ('" + printable(path) + "' and '" + printable(arg) + "')");
+    } else if (arg.empty()) {
+      return usage_error(errors, "the folder name is empty");
+    } else {
+      have_path = true;
+      path = arg;
+    }
+  }
+  if (help) {
+    out.write(kUsage);
+    return 0;
+  }
+
+  if (have_path) {
+    // Names are formed by appending to the folder, as the controller does.
+    if (path.back() != '/' && path.back() != '\\') path += '/';
+  } else {
+    path = configured_path(errors);
+  }
+  if (path.size() + kLongestInnerName > kMaxFileName) {
+    errors += "vorstat: the folder name is too long (" + std::to_string(path.size()) +
+              " bytes): the client's file names in it would pass 255 bytes\n";
+    return 1;
+  }
+  if (!is_directory(path.c_str())) {
+    errors += "vorstat: no client folder at '" + printable(path) + "'\n";
+    return 1;
+  }
+
+  const BufferStatus status = read_buffer_status(path, now);
+  out.write(json ? format_json(status) : format_table(status));
+  return 0;
+}
+
+}  // namespace vorcnt::vorstat

@@ -1,0 +1,47 @@
+// vorstat: a read-only report of the client folder and its unit folders, as
+// the controller would classify them. It reads with the controller's own
+// client-data readers and never creates, changes or moves a file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "clientdata/report.h"
+#include "clientdata/snapshot.h"
+#include "platform/os.h"
+
+namespace vorcnt::vorstat {
+
+// One folder as the controller sees it.
+struct FolderStatus {
+  int unit = -1;       // -1 for the client folder itself
+  std::string folder;  // the folder text given to the readers (ends in '\')
+  ClientSnapshot snap;
+  ClientReport report;
+  bool work_unit_dated = false;    // the work-unit file exists and has a time
+  std::int64_t work_unit_age = 0;  // seconds, now - its modification time
+  bool user_info_file = false;     // the user-info file exists
+};
+
+struct BufferStatus {
+  std::string path;  // the client folder, ending in a separator
+  FolderStatus client;
+  std::vector<FolderStatus> units;  // unit0 upward to the first gap, at most 16
+};
+
+// Reads the client folder `path` (ending in a separator) and its unit folders.
+// `now` is the current time in seconds since 1970, for the work-unit ages.
+BufferStatus read_buffer_status(const std::string& path, std::int64_t now);
+
+// The report as a table (code page 932 bytes, for the console) or as JSON
+// (ASCII only; every non-ASCII character is a \u escape of its Unicode value).
+std::string format_table(const BufferStatus& status);
+std::string format_json(const BufferStatus& status);
+
+// The whole program: parses argv, finds the folder, writes the report to
+// `out` and any complaint to `errors`. Returns the exit status: 0 done,
+// 1 the client folder does not exist, 2 bad usage.
+int run_vorstat(int argc, const char* const* argv, Console& out, std::string& errors, std::int64_t now);
+
+}  // namespace vorcnt::vorstat
