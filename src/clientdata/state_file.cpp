@@ -20,18 +20,20 @@ constexpr int kBgPotSlot = 20;
 constexpr int kBgPotEntries = 64;
 
 const KeywordSlot kStateKeywords[22] = {
-    "ncfft",    "cr",         "fl",         "cpu",          "prog",     "bs_power",      "bs_score",
-    "bs_bin",   "bs_fft_ind", "bs_chirp_rate", "bs_fft_len", "bg_score", "bg_sigma",    "bg_power",
-    "bg_true_mean", "bg_chisq", "bg_bin",   "bg_fft_ind",   "bg_chirp_rate", "bg_fft_len", "bg_pot",
+    "ncfft",         "cr",         "fl",           "cpu",           "prog",       "bs_power",
+    "bs_score",      "bs_bin",     "bs_fft_ind",   "bs_chirp_rate", "bs_fft_len", "bg_score",
+    "bg_sigma",      "bg_power",   "bg_true_mean", "bg_chisq",      "bg_bin",     "bg_fft_ind",
+    "bg_chirp_rate", "bg_fft_len", "bg_pot",
+    // Slot 21 stays empty and ends the table.
 };
 
-double ClientSnapshot::* const kPlainFields[kPlainSlots] = {
-    &ClientSnapshot::ncfft,         &ClientSnapshot::cr,           &ClientSnapshot::fl,
-    &ClientSnapshot::cpu,           &ClientSnapshot::prog,         &ClientSnapshot::bs_power,
-    &ClientSnapshot::bs_score,      &ClientSnapshot::bs_bin,       &ClientSnapshot::bs_fft_ind,
-    &ClientSnapshot::bs_chirp_rate, &ClientSnapshot::bs_fft_len,   &ClientSnapshot::bg_score,
-    &ClientSnapshot::bg_sigma,      &ClientSnapshot::bg_power,     &ClientSnapshot::bg_true_mean,
-    &ClientSnapshot::bg_chisq,      &ClientSnapshot::bg_bin,       &ClientSnapshot::bg_fft_ind,
+double ClientSnapshot::*const kPlainFields[kPlainSlots] = {
+    &ClientSnapshot::ncfft,         &ClientSnapshot::cr,         &ClientSnapshot::fl,
+    &ClientSnapshot::cpu,           &ClientSnapshot::prog,       &ClientSnapshot::bs_power,
+    &ClientSnapshot::bs_score,      &ClientSnapshot::bs_bin,     &ClientSnapshot::bs_fft_ind,
+    &ClientSnapshot::bs_chirp_rate, &ClientSnapshot::bs_fft_len, &ClientSnapshot::bg_score,
+    &ClientSnapshot::bg_sigma,      &ClientSnapshot::bg_power,   &ClientSnapshot::bg_true_mean,
+    &ClientSnapshot::bg_chisq,      &ClientSnapshot::bg_bin,     &ClientSnapshot::bg_fft_ind,
     &ClientSnapshot::bg_chirp_rate, &ClientSnapshot::bg_fft_len,
 };
 
@@ -54,8 +56,7 @@ void store_bg_pot(ClientSnapshot& snap, char* line, const char* index_token) {
 
 std::int32_t read_state(ClientSnapshot& snap, const char* folder) {
   char name[kNameBuffer];
-  if (!clientdata_detail::build_name(name, folder, "state", clientdata_detail::extension_of(snap.ext_index)))
-    return 1;
+  if (!clientdata_detail::build_name(name, folder, "state", clientdata_detail::extension_of(snap.ext_index))) return 1;
   TextReader reader;
   if (!reader.open(name)) return 1;
 

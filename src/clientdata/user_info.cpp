@@ -37,10 +37,10 @@ enum UserInfoKey : int {
 };
 
 const KeywordSlot kUserInfoKeywords[22] = {
-    "id",          "key",         "email_addr",    "name",          "url",
-    "country",     "postal_code", "show_name",     "show_email",    "venue",
-    "register_time", "last_wu_time", "last_result_time", "nwus",    "nresults",
-    "total_cpu",   "params_index",
+    "id",        "key",        "email_addr",   "name",          "url",          "country",          "postal_code",
+    "show_name", "show_email", "venue",        "register_time", "last_wu_time", "last_result_time", "nwus",
+    "nresults",  "total_cpu",  "params_index",
+    // Slots 17-21 stay empty; the first of them ends the table.
 };
 
 // Cuts a single-token value into the token buffer and copies it to `field`.

@@ -1,4 +1,4 @@
-// Lays out client data folders in a scratch folder for the room's tests.
+// Client data folders laid out in scratch folders for this room's tests.
 #pragma once
 
 #include <string>
@@ -8,8 +8,7 @@
 
 namespace vorcnt::testing {
 
-// One entry of a client folder: a file with its contents, or a folder when
-// the name ends in '/'.
+// A file with its contents, or a folder when the name ends in '/'.
 struct Entry {
   std::string name;
   std::string contents;
@@ -23,5 +22,8 @@ inline void lay_out(const ScratchDir& dir, const std::vector<Entry>& entries) {
       dir.write(e.name, e.contents);
   }
 }
+
+// Names parameterised cases after their `label`.
+inline constexpr auto kByLabel = [](const auto& p) { return std::string(p.param.label); };
 
 }  // namespace vorcnt::testing
