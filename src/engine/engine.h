@@ -11,9 +11,14 @@ namespace vorcnt {
 
 // "%sunit%d" with path and number.
 std::string unit_folder(const char* path, int unit);
+// True for 0..15, the numbers that name a unit folder and index unit_state;
+// NO_UNIT and anything else are refused by every operation that uses one.
+bool is_unit_index(int unit);
 
 void unitscan(Os& os, ControllerContext& ctx);
 void update_data_state(ControllerContext& ctx);
+// When neither the computing nor the sending search can succeed, it says so
+// and leaves vorcnt_state at Vorcnt_error, which ends the main loop.
 void unitselect(Os& os, ControllerContext& ctx);
 
 // Moves the client folder's "*.vwu" files into the unit folder, and back.
@@ -21,7 +26,8 @@ void unitselect(Os& os, ControllerContext& ctx);
 // where it was and one line says why.
 bool unitpush(Os& os, int unit, const char* path);
 bool unitpop(Os& os, int unit, const char* path);
-// Push the current unit, select the next, pop it.
+// Push the current unit, select the next, pop it. A failed push leaves
+// everything, vorcnt_state included, as it was, so a later pass retries.
 void unitswap(Os& os, ControllerContext& ctx);
 
 void calc_start(Os& os, ControllerContext& ctx);

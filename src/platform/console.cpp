@@ -6,28 +6,67 @@
 
 namespace vorcnt {
 
-void print(Os& os, const char* format, ...) {
+namespace {
+
+constexpr std::size_t kNoTail = static_cast<std::size_t>(-1);
+
+// Where formatting stops: at a '%' followed by a control character (a line
+// end, say) or standing at the very end. That '%' and everything after it
+// are written as they are, so the progress line's "%f%\n" ends in a literal
+// percent sign.
+std::size_t literal_tail(const char* format) {
+  for (std::size_t i = 0; format[i] != '\0'; ++i) {
+    if (format[i] != '%') continue;
+    unsigned char next = static_cast<unsigned char>(format[i + 1]);
+    if (next == '%') {
+      ++i;
+      continue;
+    }
+    if (next < 0x20 || next == 0x7F) return i;
+  }
+  return kNoTail;
+}
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#endif
+// Appends `format` formatted with `args` to `out`, however long it gets.
+void append_formatted(std::string* out, const char* format, va_list args) {
   char small[512];
-  va_list args;
-  va_start(args, format);
   va_list again;
   va_copy(again, args);
   int n = std::vsnprintf(small, sizeof small, format, args);
-  va_end(args);
-  if (n < 0) {
-    va_end(again);
-    return;
+  if (n >= 0 && static_cast<std::size_t>(n) < sizeof small) {
+    out->append(small, static_cast<std::size_t>(n));
+  } else if (n >= 0) {
+    std::size_t old = out->size();
+    out->resize(old + static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(out->data() + old, static_cast<std::size_t>(n) + 1, format, again);
+    out->resize(old + static_cast<std::size_t>(n));
   }
-  if (static_cast<std::size_t>(n) < sizeof small) {
-    va_end(again);
-    os.console.write(std::string_view(small, static_cast<std::size_t>(n)));
-    return;
-  }
-  std::string big(static_cast<std::size_t>(n) + 1, '\0');
-  std::vsnprintf(big.data(), big.size(), format, again);
   va_end(again);
-  big.resize(static_cast<std::size_t>(n));
-  os.console.write(big);
+}
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+}  // namespace
+
+void print(Os& os, const char* format, ...) {
+  std::string text;
+  std::size_t cut = literal_tail(format);
+  va_list args;
+  va_start(args, format);
+  if (cut == kNoTail) {
+    append_formatted(&text, format, args);
+  } else {
+    std::string head(format, cut);
+    append_formatted(&text, head.c_str(), args);
+    text.append(format + cut);
+  }
+  va_end(args);
+  os.console.write(text);
 }
 
 int run_command(Os& os, const std::string& command_line) {

@@ -12,6 +12,8 @@ namespace vorcnt {
 #endif
 
 // Formats like printf (no length limit) and writes the result to the console.
+// A '%' followed by a control character, or at the very end of the format,
+// ends formatting: it and the rest are written literally ("%f%\n").
 void print(Os& os, const char* format, ...) VORCNT_PRINTF(2, 3);
 
 }  // namespace vorcnt

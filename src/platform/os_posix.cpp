@@ -1,8 +1,13 @@
 // POSIX backend of the seam.
-#include <sys/wait.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -28,23 +33,115 @@ void write_all(int fd, const char* data, std::size_t size) {
   }
 }
 
-// A terminal gets each text at once; a file or pipe gets it in 512-byte
-// blocks, flushed before every command and at exit.
+// Turns the program's CP932 bytes into UTF-8 for a terminal that reads
+// UTF-8. A double-byte character split across two writes is held until its
+// second byte arrives; bytes that do not convert pass through raw.
+class Cp932ToUtf8 {
+ public:
+  Cp932ToUtf8() : cd_(::iconv_open("UTF-8", "CP932")) {}
+  ~Cp932ToUtf8() {
+    if (usable()) ::iconv_close(cd_);
+  }
+  Cp932ToUtf8(const Cp932ToUtf8&) = delete;
+  Cp932ToUtf8& operator=(const Cp932ToUtf8&) = delete;
+
+  bool usable() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+  // Appends the conversion of any held byte and `bytes` to `out`.
+  void convert(std::string_view bytes, std::string* out) {
+    std::string input = held_;
+    input.append(bytes);
+    held_.clear();
+    char* src = input.data();
+    std::size_t left = input.size();
+    char chunk[1024];
+    while (left > 0) {
+      char* dst = chunk;
+      std::size_t room = sizeof chunk;
+      std::size_t r = ::iconv(cd_, &src, &left, &dst, &room);
+      out->append(chunk, static_cast<std::size_t>(dst - chunk));
+      if (r != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
+      if (errno == EINVAL) {  // a lead byte at the very end
+        held_.assign(src, left);
+        return;
+      }
+      out->push_back(*src);  // not CP932: pass the byte on as it is
+      ++src;
+      --left;
+      ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+
+  // Hands over a held lead byte unconverted (nothing more is coming).
+  void release(std::string* out) {
+    out->append(held_);
+    held_.clear();
+  }
+
+ private:
+  iconv_t cd_;
+  std::string held_;
+};
+
+// True when the locale the user set (LC_ALL, LC_CTYPE, LANG) reads UTF-8.
+// Asked through a locale object of its own so that the program's global
+// locale, and with it number formatting and byte classification, stays "C".
+bool locale_is_utf8() {
+  locale_t loc = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+  if (loc != static_cast<locale_t>(0)) {
+    const char* codeset = ::nl_langinfo_l(CODESET, loc);
+    bool utf8 = codeset != nullptr && (::strcasecmp(codeset, "UTF-8") == 0 || ::strcasecmp(codeset, "UTF8") == 0);
+    ::freelocale(loc);
+    return utf8;
+  }
+  // The named locale is not installed; its name still says what the
+  // terminal expects.
+  const char* name = nullptr;
+  for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    name = std::getenv(var);
+    if (name != nullptr && *name != '\0') break;
+  }
+  if (name == nullptr) return false;
+  const char* dot = std::strchr(name, '.');
+  if (dot == nullptr) return false;
+  std::string codeset(dot + 1, std::strcspn(dot + 1, "@"));
+  return ::strcasecmp(codeset.c_str(), "UTF-8") == 0 || ::strcasecmp(codeset.c_str(), "UTF8") == 0;
+}
+
+// A terminal gets each text at once (converted to UTF-8 when its locale
+// reads UTF-8); a file or pipe gets the raw bytes in 512-byte blocks, with
+// the rest written before every command and at exit.
 class RealConsole final : public Console {
  public:
-  RealConsole() : terminal_(::isatty(STDOUT_FILENO) == 1) {}
+  RealConsole() : terminal_(::isatty(STDOUT_FILENO) == 1) {
+    if (terminal_ && locale_is_utf8()) {
+      auto converter = std::make_unique<Cp932ToUtf8>();
+      if (converter->usable()) converter_ = std::move(converter);
+    }
+  }
   ~RealConsole() override { flush(); }
 
   void write(std::string_view bytes) override {
     if (terminal_) {
-      write_all(STDOUT_FILENO, bytes.data(), bytes.size());
+      if (converter_ == nullptr) {
+        write_all(STDOUT_FILENO, bytes.data(), bytes.size());
+        return;
+      }
+      std::string out;
+      converter_->convert(bytes, &out);
+      write_all(STDOUT_FILENO, out.data(), out.size());
       return;
     }
     buffer_.append(bytes);
-    if (buffer_.size() >= kBlock) flush();
+    if (buffer_.size() >= kBlock) {
+      std::size_t whole = buffer_.size() - buffer_.size() % kBlock;
+      write_all(STDOUT_FILENO, buffer_.data(), whole);
+      buffer_.erase(0, whole);
+    }
   }
 
   void flush() override {
+    if (converter_ != nullptr) converter_->release(&buffer_);
     if (buffer_.empty()) return;
     write_all(STDOUT_FILENO, buffer_.data(), buffer_.size());
     buffer_.clear();
@@ -53,6 +150,7 @@ class RealConsole final : public Console {
  private:
   static constexpr std::size_t kBlock = 512;
   bool terminal_;
+  std::unique_ptr<Cp932ToUtf8> converter_;
   std::string buffer_;
 };
 
@@ -74,6 +172,7 @@ class RealShell final : public Shell {
   explicit RealShell(Console& console) : console_(console) {}
   int run(const std::string& command_line) override {
     console_.flush();
+    std::fflush(nullptr);  // anything written through stdio, too
     return run_posix_command(command_line);
   }
 

@@ -1,0 +1,78 @@
+#include "engine/copy_check.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "platform/files.h"
+
+namespace fs = std::filesystem;
+
+namespace vorcnt::engine_detail {
+
+namespace {
+
+fs::path folder_path(const std::string& folder) {
+  if (folder.empty()) return fs::path(".");
+  return fs::path(native_path(folder.c_str()));
+}
+
+// The interpreter matches "*.vwu" without regard to case on Windows; taking
+// the wider match everywhere means no file it might delete goes unchecked.
+bool is_vwu_name(const std::string& name) {
+  static const char kExt[] = ".vwu";
+  if (name.size() < 4) return false;
+  for (std::size_t i = 0; i < 4; ++i) {
+    char c = name[name.size() - 4 + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kExt[i]) return false;
+  }
+  return true;
+}
+
+std::string shown(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
+
+}  // namespace
+
+CopyCheck check_copy(const std::string& from, const std::string& to, int copy_status) {
+  CopyCheck result;
+  const fs::path source = folder_path(from);
+  const fs::path dest = folder_path(to);
+  std::error_code ec;
+  fs::directory_iterator it(source, ec);
+  if (ec) {
+    // Nothing can be said about what was to be copied, so nothing may be
+    // deleted on the strength of it.
+    result.reason = "cannot read the folder " + shown(from);
+    return result;
+  }
+  bool any_source = false;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    const fs::directory_entry& entry = *it;
+    const std::string name = entry.path().filename().string();
+    if (!is_vwu_name(name) || !entry.is_regular_file(ec)) continue;
+    any_source = true;
+    const std::uintmax_t size = entry.file_size(ec);
+    if (ec) {
+      result.reason = name + " did not arrive";
+      return result;
+    }
+    const fs::path copy = dest / name;
+    std::error_code copy_ec;
+    if (!fs::is_regular_file(copy, copy_ec) || fs::file_size(copy, copy_ec) != size || copy_ec) {
+      result.reason = name + " did not arrive";
+      return result;
+    }
+  }
+  if (ec) {
+    result.reason = "cannot read the folder " + shown(from);
+    return result;
+  }
+  if (copy_status != 0 && any_source) {
+    result.reason = "the copy failed (status " + std::to_string(copy_status) + ")";
+    return result;
+  }
+  result.ok = true;
+  return result;
+}
+
+}  // namespace vorcnt::engine_detail

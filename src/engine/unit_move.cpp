@@ -1,0 +1,84 @@
+// Push and pop: the only operations that move a work unit's files. Each copy
+// is checked before its source is deleted, so a failed or partial copy never
+// costs a file.
+#include <string>
+
+#include "engine/copy_check.h"
+#include "engine/engine.h"
+#include "platform/console.h"
+#include "platform/files.h"
+
+namespace vorcnt {
+
+using engine_detail::check_copy;
+using engine_detail::CopyCheck;
+
+bool unitpush(Os& os, int unit, const char* path) {
+  // With no current unit there is no folder to push into; the client
+  // folder's files simply stay where they are.
+  if (!is_unit_index(unit)) {
+    print(os, "push skipped: no unit is current (%d), the client folder's files stay in place\n", unit);
+    return false;
+  }
+  print(os, "[Unit%d] push\n", unit);
+  const std::string folder = unit_folder(path, unit);
+  // "copy *.vwu X" into a missing folder or onto a plain file would merge
+  // every file into one file named X; such a push is not even started.
+  if (!is_directory(folder.c_str())) {
+    print(os, "[Unit%d] push failed: unit%d is not a folder, files kept\n", unit, unit);
+    return false;
+  }
+  const std::string client(path);
+  const int status = run_command(os, "copy " + client + "*.vwu " + folder);
+  const CopyCheck check = check_copy(client, folder, status);
+  if (!check.ok) {
+    // Deleting now could lose the only copy of the work unit.
+    print(os, "[Unit%d] push failed: %s, files kept in the client folder\n", unit, check.reason.c_str());
+    return false;
+  }
+  os.clock.sleep_seconds(1);
+  run_command(os, "del " + client + "*.vwu");
+  return true;
+}
+
+bool unitpop(Os& os, int unit, const char* path) {
+  if (!is_unit_index(unit)) {
+    print(os, "pop skipped: no unit is current (%d), nothing is moved\n", unit);
+    return false;
+  }
+  print(os, "[Unit%d] pop\n", unit);
+  const std::string client(path);
+  const std::string folder = unit_folder(path, unit);
+  // The destination is the client folder without its trailing separator
+  // (with an empty path, the copy loses its trailing blank instead).
+  std::string copy = "copy " + folder + "\\*.vwu " + client;
+  copy.pop_back();
+  const int status = run_command(os, copy);
+  const CopyCheck check = check_copy(folder + "\\", client, status);
+
+  const std::string outfile = client + "outfile.vwu";
+  if (!path_exists(outfile.c_str()) && !create_empty_file(outfile.c_str())) print(os, "outfile.vwu not found!\n");
+
+  if (!check.ok) {
+    // The unit folder still holds the only complete set; it stays there.
+    print(os, "[Unit%d] pop failed: %s, files kept in unit%d\n", unit, check.reason.c_str(), unit);
+    return false;
+  }
+  os.clock.sleep_seconds(1);
+  run_command(os, "del " + folder + "\\*.vwu");
+  return true;
+}
+
+void unitswap(Os& os, ControllerContext& ctx) {
+  // The client folder still holds the old unit after a failed push: popping
+  // another one on top of it would mix two work units. Keeping vorcnt_state
+  // makes the next pass try the swap again.
+  if (!unitpush(os, ctx.calculation_unit, ctx.path)) return;
+  unitselect(os, ctx);
+  // The selection found nothing to compute and nothing to send; the loop ends
+  // here and there is no unit to pop.
+  if (ctx.vorcnt_state == Vorcnt_error) return;
+  unitpop(os, ctx.calculation_unit, ctx.path);
+}
+
+}  // namespace vorcnt

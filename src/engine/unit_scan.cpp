@@ -1,0 +1,101 @@
+// The unit folders at start-up, and the per-pass look at the client folder.
+#include <algorithm>
+#include <string>
+
+#include "clientdata/report.h"
+#include "clientdata/snapshot.h"
+#include "engine/engine.h"
+#include "platform/console.h"
+#include "platform/files.h"
+
+namespace vorcnt {
+
+std::string unit_folder(const char* path, int unit) { return std::string(path) + "unit" + std::to_string(unit); }
+
+bool is_unit_index(int unit) { return unit >= 0 && unit < kMaxUnits; }
+
+namespace {
+
+// The readers append file names directly, so the folder is given with a
+// trailing backslash (doubled for the client folder, which already ends in
+// one; it names the same folder).
+std::int32_t classify_as_folder(const std::string& folder) { return classify_folder((folder + "\\").c_str()); }
+
+std::int32_t make_unit_folder(Os& os, const ControllerContext& ctx, int unit) {
+  // A failed mkdir shows in the classification (a missing folder reads as
+  // empty) and in whatever the interpreter printed.
+  run_command(os, "mkdir " + unit_folder(ctx.path, unit));
+  return classify_as_folder(unit_folder(ctx.path, unit));
+}
+
+}  // namespace
+
+void unitscan(Os& os, ControllerContext& ctx) {
+  int found = 0;
+  for (; found < kMaxUnits; ++found) {
+    const std::string folder = unit_folder(ctx.path, found);
+    if (!path_exists(folder.c_str())) break;
+    ctx.unit_state[found] = classify_as_folder(folder);
+    print(os, "[unit%d] Dir find : %d\n", found, ctx.unit_state[found]);
+  }
+  // The table has 16 entries; a folder past unit15 is reported, never used.
+  if (found == kMaxUnits && path_exists(unit_folder(ctx.path, kMaxUnits).c_str()))
+    print(os, "unit%d and above are not used: 16 unit folders at most\n", kMaxUnits);
+
+  if (ctx.mode == Mode_fill) {
+    const int wanted = std::min<int>(ctx.units, kMaxUnits);
+    for (; found < wanted; ++found) {
+      ctx.unit_state[found] = make_unit_folder(os, ctx, found);
+      print(os, "[Unit%d] Dir maiking. : %d\n", found, ctx.unit_state[found]);
+    }
+  }
+  ctx.units_local = found;
+
+  const std::int32_t client_state = classify_as_folder(ctx.path);
+  if (client_state == Data_nothing) {
+    ctx.calculation_unit = NO_UNIT;
+    unitselect(os, ctx);
+    // A selection that found nothing at all has already said so and ended
+    // the run; there is no unit to pop.
+    if (ctx.vorcnt_state == Vorcnt_error) return;
+    unitpop(os, ctx.calculation_unit, ctx.path);
+    return;
+  }
+
+  // The client folder holds work: give it the first empty unit folder.
+  for (int j = 0; j < ctx.units_local; ++j) {
+    if (ctx.unit_state[j] == Data_nothing) {
+      ctx.calculation_unit = j;
+      ctx.unit_state[j] = client_state;
+      return;
+    }
+  }
+
+  if (ctx.units_local >= kMaxUnits) {
+    // No seventeenth folder: pushing into an occupied one would mix two work
+    // units. With no current unit every push is refused, so the work stays in
+    // the client folder (it is still computed) until the user makes room.
+    print(os, "No free unit folder: all %d are in use, none is made; the client folder's work stays in place\n",
+          kMaxUnits);
+    ctx.calculation_unit = NO_UNIT;
+    return;
+  }
+  const int k = ctx.units_local;
+  ctx.unit_state[k] = make_unit_folder(os, ctx, k);
+  print(os, "[Unit%d] Dir maiking SUB. : %d\n", k, ctx.unit_state[k]);
+  ctx.calculation_unit = k;
+  ++ctx.units_local;
+}
+
+void update_data_state(ControllerContext& ctx) {
+  ClientReport report;
+  init_report(report);
+  ClientSnapshot snap;
+  clear_progress(snap);
+  read_snapshot(ctx.path, snap);
+  classify_snapshot(snap, report);
+  ctx.data_state = report.data_state;
+  ctx.progress = report.progress;
+}
+
+}  // namespace vorcnt

@@ -1,0 +1,211 @@
+// Windows backend of the seam: the real command interpreter, Sleep, and a
+// console that writes the program's CP932 bytes unchanged with CR LF line ends.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+#include "platform/time_scale.h"
+
+namespace vorcnt {
+
+namespace {
+
+// Writes everything to `handle`, retrying on short writes. A failed write
+// (no console, closed pipe) drops the rest: there is nowhere else to say so.
+void write_all(HANDLE handle, const char* data, std::size_t size) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+  while (size > 0) {
+    DWORD chunk = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0) return;
+    data += written;
+    size -= written;
+  }
+}
+
+// As the C runtime's text mode does: every "\n" goes out as CR LF, every other
+// byte (double-byte characters included) unchanged.
+void append_text_mode(std::string& out, std::string_view bytes) {
+  for (char c : bytes) {
+    if (c == '\n') out.push_back('\r');
+    out.push_back(c);
+  }
+}
+
+// A console gets each text at once; a file or pipe gets it in 512-byte
+// blocks, written when a block is full, before every command and at exit.
+class RealConsole final : public Console {
+ public:
+  RealConsole() : handle_(GetStdHandle(STD_OUTPUT_HANDLE)) {
+    DWORD mode = 0;
+    console_ = handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE && GetConsoleMode(handle_, &mode) != 0;
+  }
+  ~RealConsole() override { flush(); }
+
+  void write(std::string_view bytes) override {
+    if (console_) {
+      std::string line;
+      append_text_mode(line, bytes);
+      write_all(handle_, line.data(), line.size());
+      return;
+    }
+    append_text_mode(buffer_, bytes);
+    while (buffer_.size() >= kBlock) {
+      write_all(handle_, buffer_.data(), kBlock);
+      buffer_.erase(0, kBlock);
+    }
+  }
+
+  void flush() override {
+    if (buffer_.empty()) return;
+    write_all(handle_, buffer_.data(), buffer_.size());
+    buffer_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kBlock = 512;
+  HANDLE handle_;
+  bool console_ = false;
+  std::string buffer_;
+};
+
+class RealClock final : public Clock {
+ public:
+  void sleep_seconds(int seconds) override {
+    long long ms = scaled_milliseconds(seconds);
+    // Sleep takes a DWORD and treats 0xFFFFFFFF as "forever", so long pauses
+    // go in pieces.
+    constexpr long long kPiece = 0x7FFFFFFF;
+    while (ms > 0) {
+      long long piece = ms > kPiece ? kPiece : ms;
+      Sleep(static_cast<DWORD>(piece));
+      ms -= piece;
+    }
+  }
+};
+
+bool is_file(const std::string& path) {
+  DWORD attrs = GetFileAttributesA(path.c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Compares the first `n` bytes, with 'a'-'z' taken as 'A'-'Z'.
+bool same_ignoring_case(const char* a, const char* b, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
+    char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 'a' + 'A') : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The value of COMSPEC, its name matched without regard to case, read from
+// the process's own environment block. False when it is not set.
+bool find_comspec(std::string* value) {
+  char* block = GetEnvironmentStringsA();
+  if (block == nullptr) return false;
+  bool found = false;
+  for (const char* entry = block; *entry != '\0'; entry += std::strlen(entry) + 1) {
+    // Entries such as "=C:=C:\dir" start with '=' and never name COMSPEC.
+    const char* eq = std::strchr(entry + 1, '=');
+    if (eq == nullptr || eq - entry != 7) continue;
+    if (!same_ignoring_case(entry, "COMSPEC", 7)) continue;
+    value->assign(eq + 1);
+    found = true;
+    break;
+  }
+  FreeEnvironmentStringsA(block);
+  return found;
+}
+
+std::string join_folder(std::string folder, const char* name) {
+  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/' && folder.back() != ':') folder.push_back('\\');
+  return folder + name;
+}
+
+// The interpreter to start: COMSPEC when set (it must exist), else CMD.EXE in
+// the current folder, then along PATH. Empty when there is none.
+std::string find_interpreter() {
+  std::string comspec;
+  if (find_comspec(&comspec)) return is_file(comspec) ? comspec : std::string();
+
+  static const char kName[] = "CMD.EXE";
+  if (is_file(kName)) return kName;
+
+  DWORD size = GetEnvironmentVariableA("PATH", nullptr, 0);
+  if (size == 0) return std::string();
+  std::vector<char> path(size);
+  DWORD got = GetEnvironmentVariableA("PATH", path.data(), size);
+  if (got == 0 || got >= size) return std::string();
+
+  // Entries are separated by ';'; double quotes are not part of a folder name.
+  std::string folder;
+  for (DWORD i = 0; i <= got; ++i) {
+    char c = i < got ? path[i] : ';';
+    if (c == '"') continue;
+    if (c == ';') {
+      if (!folder.empty()) {
+        std::string candidate = join_folder(folder, kName);
+        if (is_file(candidate)) return candidate;
+      }
+      folder.clear();
+      continue;
+    }
+    folder.push_back(c);
+  }
+  return std::string();
+}
+
+class RealShell final : public Shell {
+ public:
+  explicit RealShell(Console& console) : console_(console) {}
+
+  int run(const std::string& command_line) override {
+    std::string interpreter = find_interpreter();
+    if (interpreter.empty()) return -1;
+
+    // The controller's messages, and anything any stream still holds, go out
+    // before whatever the command prints.
+    console_.flush();
+    std::fflush(nullptr);
+
+    // The interpreter is the first token, quoted in case its folder has
+    // blanks; the text follows exactly as built, unquoted.
+    std::string line = "\"" + interpreter + "\" /c " + command_line;
+    std::vector<char> writable(line.begin(), line.end());
+    writable.push_back('\0');
+
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    std::memset(&process, 0, sizeof process);
+    // Same console, environment, current folder and inheritable handles.
+    if (!CreateProcessA(interpreter.c_str(), writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+      return -1;
+    }
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    int status = GetExitCodeProcess(process.hProcess, &code) ? static_cast<int>(code) : -1;
+    CloseHandle(process.hProcess);
+    return status;
+  }
+
+ private:
+  Console& console_;
+};
+
+}  // namespace
+
+std::unique_ptr<Console> make_real_console() { return std::make_unique<RealConsole>(); }
+std::unique_ptr<Shell> make_real_shell(Console& console) { return std::make_unique<RealShell>(console); }
+std::unique_ptr<Clock> make_real_clock() { return std::make_unique<RealClock>(); }
+
+}  // namespace vorcnt

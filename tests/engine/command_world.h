@@ -1,0 +1,27 @@
+// Carries out the engine's "copy", "del" and "mkdir" texts on the real file
+// system, with the interpreter's meaning, so that engine tests see what a run
+// would leave behind. It can be told to make the copies go wrong.
+#pragma once
+
+#include <string>
+
+namespace vorcnt::testing {
+
+class CommandWorld {
+ public:
+  enum class Fault {
+    none,
+    copy_fails,          // nothing copied, status 1
+    copy_first_only,     // one file copied, status 0 all the same
+    copy_truncates,      // every file copied, the last one cut short, status 0
+    destination_vanishes  // the folder is gone when the copy runs: all files land in one file of its name
+  };
+
+  // The FakeShell effect: returns the command's exit status. Other commands
+  // do nothing and succeed.
+  int operator()(const std::string& line) const;
+
+  Fault fault = Fault::none;
+};
+
+}  // namespace vorcnt::testing

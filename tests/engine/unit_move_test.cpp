@@ -1,0 +1,200 @@
+#include <filesystem>
+#include <ostream>
+#include <string>
+
+#include "engine/engine.h"
+#include "engine/engine_fixture.h"
+
+namespace vorcnt::testing {
+namespace {
+
+using Fault = CommandWorld::Fault;
+
+class PushPopTest : public EngineTest {};
+
+// Inside a scratch folder "C:\client\" is a real (relative) folder, since a
+// backslash separates folders here too: the exact texts run and are checked.
+TEST_F(PushPopTest, PushAndPopOfUnit3WithAWindowsPath) {
+  InFolder here(P);
+  dir.write("C:/client/work_unit.vwu", "work");
+  dir.write("C:/client/notes.txt", "stays");
+  dir.mkdir("C:/client/unit3");
+
+  EXPECT_TRUE(unitpush(fake.os, 3, "C:\\client\\"));
+  EXPECT_EQ(dir.read("C:/client/unit3/work_unit.vwu"), "work");
+  EXPECT_FALSE(dir.exists("C:/client/work_unit.vwu"));
+  EXPECT_TRUE(dir.exists("C:/client/notes.txt"));
+
+  EXPECT_TRUE(unitpop(fake.os, 3, "C:\\client\\"));
+  EXPECT_EQ(fake.log, (EventLog{"run: copy C:\\client\\*.vwu C:\\client\\unit3", "sleep 1", "run: del C:\\client\\*.vwu",
+                                "run: copy C:\\client\\unit3\\*.vwu C:\\client", "sleep 1",
+                                "run: del C:\\client\\unit3\\*.vwu"}));
+  EXPECT_EQ(fake.console.output, "[Unit3] push\n[Unit3] pop\n");
+  EXPECT_EQ(dir.read("C:/client/work_unit.vwu"), "work");
+  EXPECT_EQ(dir.read("C:/client/outfile.vwu"), "");  // none arrived, so an empty one is made
+  EXPECT_FALSE(dir.exists("C:/client/unit3/work_unit.vwu"));
+}
+
+TEST_F(PushPopTest, WindowsPathThatIsNotThereKeepsEverything) {
+  InFolder here(P);
+  EXPECT_FALSE(unitpush(fake.os, 3, "C:\\client\\"));
+  EXPECT_FALSE(unitpop(fake.os, 3, "C:\\client\\"));
+  // The push runs nothing; the pop's copy runs and, unverified, deletes nothing.
+  EXPECT_EQ(fake.log, (EventLog{"run: copy C:\\client\\unit3\\*.vwu C:\\client"}));
+  const auto lines = lines_of(fake.console.output);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "[Unit3] push");
+  EXPECT_EQ(lines[1], "[Unit3] push failed: unit3 is not a folder, files kept");
+  EXPECT_EQ(lines[2], "[Unit3] pop");
+  EXPECT_EQ(lines[3], "outfile.vwu not found!");
+  EXPECT_NE(lines[4].find("[Unit3] pop failed"), std::string::npos);
+}
+
+TEST_F(PushPopTest, EmptyPathActsOnTheCurrentFolder) {
+  InFolder here(P);
+  dir.write("work_unit.vwu", "work");
+  dir.write("outfile.vwu", "out");
+  dir.mkdir("unit3");
+  EXPECT_TRUE(unitpush(fake.os, 3, ""));
+  EXPECT_TRUE(unitpop(fake.os, 3, ""));
+  // The pop's copy loses its trailing blank, so it copies into the current folder.
+  EXPECT_EQ(fake.log, (EventLog{"run: copy *.vwu unit3", "sleep 1", "run: del *.vwu", "run: copy unit3\\*.vwu", "sleep 1",
+                                "run: del unit3\\*.vwu"}));
+  EXPECT_EQ(dir.read("work_unit.vwu"), "work");
+  EXPECT_EQ(dir.read("outfile.vwu"), "out");  // an arriving output file is not touched
+}
+
+TEST_F(PushPopTest, PopOfAnEmptyUnitCopiesNothingAndStillGoesOn) {
+  dir.mkdir("unit0");
+  EXPECT_TRUE(unitpop(fake.os, 0, ctx.path));
+  EXPECT_EQ(fake.log, (EventLog{"run: copy " + P + "unit0\\*.vwu " + P.substr(0, P.size() - 1), "sleep 1",
+                                "run: del " + P + "unit0\\*.vwu"}));
+  EXPECT_EQ(dir.read("outfile.vwu"), "");
+}
+
+TEST_F(PushPopTest, NoUnitIsNeverAFolder) {
+  lay("", Data_Calculation_completion);
+  for (int unit : {NO_UNIT, kMaxUnits, -1}) {
+    EXPECT_FALSE(unitpush(fake.os, unit, ctx.path));
+    EXPECT_FALSE(unitpop(fake.os, unit, ctx.path));
+  }
+  EXPECT_TRUE(fake.log.empty());
+  EXPECT_EQ(lines_of(fake.console.output).size(), 6u);
+  EXPECT_EQ(dir.read("result.vwu"), "result ");
+}
+
+struct FaultRow {
+  const char* name;
+  Fault fault;
+  bool unit_is_a_file = false;
+  bool stale_copies = false;  // the destination already holds same-size files
+  friend void PrintTo(const FaultRow& row, std::ostream* out) { *out << row.name; }
+};
+
+void copy_files(const std::string& from, const std::string& to) {
+  for (const auto& entry : std::filesystem::directory_iterator(from))
+    if (entry.is_regular_file()) std::filesystem::copy_file(entry.path(), to + "/" + entry.path().filename().string());
+}
+
+const auto kRowName = [](const auto& row) { return std::string(row.param.name); };
+
+class PushFaultTest : public EngineTest, public ::testing::WithParamInterface<FaultRow> {};
+
+TEST_P(PushFaultTest, KeepsTheClientFolderFiles) {
+  lay("", Data_Calculation_completion);
+  if (GetParam().unit_is_a_file)
+    dir.write("unit2", "a plain file");
+  else
+    dir.mkdir("unit2");
+  if (GetParam().stale_copies) copy_files(P, P + "unit2");
+  world.fault = GetParam().fault;
+
+  EXPECT_FALSE(unitpush(fake.os, 2, ctx.path));
+  if (GetParam().unit_is_a_file)
+    EXPECT_TRUE(fake.log.empty());
+  else
+    EXPECT_EQ(fake.log, (EventLog{"run: copy " + P + "*.vwu " + P + "unit2"}));
+  EXPECT_EQ(dir.read("result.vwu"), "result ");
+  EXPECT_EQ(dir.read("state.vwu"), "prog=0.5\n");
+  EXPECT_EQ(dir.read("version.vwu"), "v");
+  const auto lines = lines_of(fake.console.output);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[1].find("push failed"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, PushFaultTest,
+                         ::testing::Values(FaultRow{"CopyFails", Fault::copy_fails},
+                                           FaultRow{"CopyFailsOverSameSizeFiles", Fault::copy_fails, false, true},
+                                           FaultRow{"PartialCopy", Fault::copy_first_only},
+                                           FaultRow{"TruncatedCopy", Fault::copy_truncates},
+                                           FaultRow{"DestinationVanished", Fault::destination_vanishes},
+                                           FaultRow{"UnitIsAPlainFile", Fault::none, true}),
+                         kRowName);
+
+class PopFaultTest : public EngineTest, public ::testing::WithParamInterface<FaultRow> {};
+
+TEST_P(PopFaultTest, KeepsTheUnitFiles) {
+  lay("unit1", Data_Calculation_completion);
+  if (GetParam().stale_copies) copy_files(P + "unit1", P);
+  world.fault = GetParam().fault;
+  EXPECT_FALSE(unitpop(fake.os, 1, ctx.path));
+  ASSERT_EQ(fake.log.size(), 1u);  // the copy only: no pause, no delete
+  EXPECT_EQ(dir.read("unit1/result.vwu"), "result unit1");
+  EXPECT_EQ(dir.read("unit1/state.vwu"), "prog=0.5\n");
+  EXPECT_EQ(dir.read("unit1/version.vwu"), "v");
+  EXPECT_NE(fake.console.output.find("[Unit1] pop failed"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, PopFaultTest,
+                         ::testing::Values(FaultRow{"CopyFails", Fault::copy_fails},
+                                           FaultRow{"CopyFailsOverSameSizeFiles", Fault::copy_fails, false, true},
+                                           FaultRow{"PartialCopy", Fault::copy_first_only},
+                                           FaultRow{"TruncatedCopy", Fault::copy_truncates}),
+                         kRowName);
+
+class SwapTest : public EngineTest {
+ protected:
+  SwapTest() {
+    given_units(Mode_calc, {Data_Calculation_wait, Data_Calculation_wait});
+    ctx.calculation_unit = 0;
+    ctx.vorcnt_state = Vorcon_CalcCompletion;
+    lay("", Data_Calculation_completion);
+    dir.mkdir("unit0");
+    lay("unit1", Data_Calculation_wait);
+  }
+};
+
+TEST_F(SwapTest, PushesSelectsAndPops) {
+  ctx.unit_state[0] = Data_Calculation_completion;
+  unitswap(fake.os, ctx);
+  EXPECT_EQ(ctx.calculation_unit, 1);
+  EXPECT_EQ(ctx.vorcnt_state, Vorcon_CalcWait);
+  EXPECT_EQ(fake.log, (EventLog{"run: copy " + P + "*.vwu " + P + "unit0", "sleep 1", "run: del " + P + "*.vwu",
+                                "run: copy " + P + "unit1\\*.vwu " + P.substr(0, P.size() - 1), "sleep 1",
+                                "run: del " + P + "unit1\\*.vwu"}));
+  EXPECT_EQ(dir.read("unit0/result.vwu"), "result ");
+  EXPECT_EQ(dir.read("work_unit.vwu"), "work unit1");
+  EXPECT_FALSE(dir.exists("result.vwu"));
+}
+
+TEST_F(SwapTest, FailedPushChangesNothingSoALaterPassRetries) {
+  world.fault = Fault::copy_fails;
+  unitswap(fake.os, ctx);
+  EXPECT_EQ(ctx.calculation_unit, 0);
+  EXPECT_EQ(ctx.vorcnt_state, Vorcon_CalcCompletion);
+  EXPECT_EQ(ctx.mode, Mode_calc);
+  EXPECT_EQ(fake.log.size(), 1u);
+  EXPECT_EQ(fake.console.output.find("unitselect"), std::string::npos);
+  EXPECT_TRUE(dir.exists("unit1/work_unit.vwu"));
+}
+
+TEST_F(SwapTest, NothingLeftToSelectEndsWithoutAPop) {
+  given_units(Mode_calc, {Data_Sending});
+  unitswap(fake.os, ctx);
+  EXPECT_EQ(ctx.vorcnt_state, Vorcnt_error);
+  EXPECT_EQ(fake.log.size(), 3u);  // copy, pause, delete of the push
+  EXPECT_EQ(dir.read("unit0/result.vwu"), "result ");
+}
+
+}  // namespace
+}  // namespace vorcnt::testing

@@ -1,0 +1,159 @@
+// The real console and shell on POSIX: raw CP932 in 512-byte blocks when
+// redirected, UTF-8 on a terminal whose locale reads UTF-8.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <optional>
+#include <string>
+
+#if __has_include(<pty.h>)
+#include <pty.h>
+#elif __has_include(<util.h>)
+#include <util.h>
+#else
+#include <libutil.h>
+#endif
+
+#include "platform/os.h"
+#include "platform/process_guards.h"
+
+namespace vorcnt {
+namespace {
+
+using testing::Redirect;
+using testing::ScopedEnv;
+
+// "[Unit3] Data" + 計算準備 in CP932 and in UTF-8.
+const std::string kCp932 = "[Unit3] Data\x8c\x76\x8e\x5a\x8f\x80\x94\xf5";
+const std::string kUtf8 = "[Unit3] Data\xe8\xa8\x88\xe7\xae\x97\xe6\xba\x96\xe5\x82\x99";
+
+// Whatever is waiting on a non-blocking descriptor.
+std::string drain(int fd) {
+  std::string out;
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
+  return out;
+}
+
+class Pipe {
+ public:
+  Pipe() {
+    if (::pipe(fds_) != 0) throw std::runtime_error("pipe");
+    ::fcntl(fds_[0], F_SETFL, O_NONBLOCK);
+  }
+  ~Pipe() {
+    ::close(fds_[0]);
+    ::close(fds_[1]);
+  }
+  int read_end() const { return fds_[0]; }
+  int write_end() const { return fds_[1]; }
+
+ private:
+  int fds_[2];
+};
+
+TEST(RealConsoleTest, RedirectedOutputIsRawCp932InWholeBlocks) {
+  ScopedEnv lc_all("LC_ALL", "C.UTF-8");  // a UTF-8 locale changes nothing here
+  Pipe pipe;
+  std::string before_block, first_block, after_flush, at_exit;
+  {
+    Redirect out(1, pipe.write_end());
+    auto console = make_real_console();
+    console->write(kCp932);
+    before_block = drain(pipe.read_end());
+    console->write(std::string(600, 'x'));
+    first_block = drain(pipe.read_end());
+    console->flush();
+    after_flush = drain(pipe.read_end());
+    console->write("tail");
+  }
+  at_exit = drain(pipe.read_end());
+  EXPECT_EQ(before_block, "");
+  ASSERT_EQ(first_block.size(), 512u);
+  EXPECT_EQ(first_block + after_flush, kCp932 + std::string(600, 'x'));
+  EXPECT_EQ(at_exit, "tail");
+}
+
+TEST(RealConsoleTest, ShellFlushesTheConsoleBeforeEachCommand) {
+  Pipe pipe;
+  {
+    Redirect out(1, pipe.write_end());
+    auto console = make_real_console();
+    auto shell = make_real_shell(*console);
+    console->write("before ");
+    EXPECT_EQ(shell->run("printf after"), 0);
+    console->write(" end");
+  }
+  EXPECT_EQ(drain(pipe.read_end()), "before after end");
+}
+
+// Writes `pieces` through a console whose stdout is a pseudo-terminal, with
+// the given locale variables, and returns what the terminal received.
+std::string through_terminal(std::optional<std::string> lc_all, std::optional<std::string> lang,
+                             const std::vector<std::string>& pieces, std::size_t expected_size,
+                             std::string* global_locale) {
+  int master = -1, slave = -1;
+  if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
+  {
+    ScopedEnv a("LC_ALL", lc_all);
+    ScopedEnv c("LC_CTYPE", std::nullopt);
+    ScopedEnv l("LANG", lang);
+    Redirect out(1, slave);
+    auto console = make_real_console();
+    for (const std::string& piece : pieces) console->write(piece);
+    console->flush();
+  }
+  *global_locale = std::setlocale(LC_ALL, nullptr);
+  // The terminal hands the bytes on asynchronously; wait for them.
+  std::string got;
+  char buf[4096];
+  while (got.size() < expected_size) {
+    struct pollfd p = {master, POLLIN, 0};
+    if (::poll(&p, 1, 3000) <= 0) break;
+    ssize_t n = ::read(master, buf, sizeof buf);
+    if (n <= 0) break;
+    got.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(slave);
+  ::close(master);
+  return got;
+}
+
+TEST(RealConsoleTest, TerminalGetsUtf8OnlyWhenItsLocaleReadsUtf8) {
+  struct Case {
+    std::optional<std::string> lc_all;
+    std::optional<std::string> lang;
+    bool utf8;
+  } cases[] = {
+      {"C.UTF-8", std::nullopt, true},
+      {std::nullopt, "C.UTF-8", true},
+      {"xx_YY.utf8", std::nullopt, true},  // not installed: the name still tells
+      {"C", "C.UTF-8", false},             // LC_ALL wins
+      {"POSIX", std::nullopt, false},
+      {std::nullopt, std::nullopt, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lc_all.value_or("-") + " / " + c.lang.value_or("-"));
+    const std::string& want = c.utf8 ? kUtf8 : kCp932;
+    std::string global;
+    // The last character is split across two writes.
+    std::string got = through_terminal(c.lc_all, c.lang, {kCp932.substr(0, kCp932.size() - 1), kCp932.substr(kCp932.size() - 1)},
+                                       want.size(), &global);
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(global, "C");  // the program's own locale is left alone
+  }
+}
+
+TEST(RealConsoleTest, BytesThatAreNotCp932PassThroughRaw) {
+  std::string global;
+  // A lead byte followed by a blank, and a lead byte left over at the end.
+  std::string got = through_terminal("C.UTF-8", std::nullopt, {"a\x81 b\x8c\x76", "\x8c"}, 8, &global);
+  EXPECT_EQ(got, "a\x81 b\xe8\xa8\x88\x8c");
+}
+
+}  // namespace
+}  // namespace vorcnt

@@ -1,0 +1,52 @@
+// VORCNT_TIME_SCALE: a positive decimal, anything else means 1.
+#include "platform/time_scale.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "platform/process_guards.h"
+
+namespace vorcnt {
+namespace {
+
+using testing::ScopedEnv;
+
+TEST(TimeScaleTest, OnlyAPositiveDecimalChangesTheScale) {
+  struct Case {
+    std::optional<std::string> text;
+    double scale;
+  } cases[] = {
+      {std::nullopt, 1.0}, {"", 1.0},      {"0", 1.0},     {"-1", 1.0},      {"garbage", 1.0},
+      {"2x", 1.0},         {"nan", 1.0},   {"inf", 1.0},   {"0.001", 0.001}, {"2", 2.0},
+      {"1e-3", 0.001},     {" 0.5", 0.5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text.value_or("(unset)"));
+    ScopedEnv env("VORCNT_TIME_SCALE", c.text);
+    EXPECT_DOUBLE_EQ(time_scale(), c.scale);
+  }
+}
+
+TEST(TimeScaleTest, PausesScaleToWholeMilliseconds) {
+  {
+    ScopedEnv env("VORCNT_TIME_SCALE", "0.001");
+    EXPECT_EQ(scaled_milliseconds(120), 120);
+    EXPECT_EQ(scaled_milliseconds(36000), 36000);
+    EXPECT_EQ(scaled_milliseconds(1), 1);
+    EXPECT_EQ(scaled_milliseconds(0), 0);
+  }
+  {
+    ScopedEnv env("VORCNT_TIME_SCALE", std::nullopt);
+    EXPECT_EQ(scaled_milliseconds(120), 120000);
+    EXPECT_EQ(scaled_milliseconds(-5), 0);
+  }
+  {
+    ScopedEnv env("VORCNT_TIME_SCALE", "1e300");
+    EXPECT_GT(scaled_milliseconds(30), 0);  // huge but not wrapped negative
+  }
+}
+
+}  // namespace
+}  // namespace vorcnt
