@@ -1,3 +1,5 @@
+// Windows file probes: the names the controller forms are already native,
+// backslashes and all, so they go to the C runtime unchanged.
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>

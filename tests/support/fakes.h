@@ -39,8 +39,12 @@ class FakeClock final : public Clock {
     pauses.push_back(seconds);
     now_seconds += seconds;
     if (log_ != nullptr) log_->push_back("sleep " + std::to_string(seconds));
+    if (on_sleep) on_sleep(seconds);
   }
   std::vector<int> pauses;
+  // Called after each pause is recorded; a test may throw from it to stop a
+  // loop that would otherwise poll for ever.
+  std::function<void(int)> on_sleep;
   long long now_seconds = 0;
 
  private:

@@ -1,0 +1,425 @@
+#!/usr/bin/env bash
+# End-to-end runs of the real controller in the simulated world.
+#
+#   run_e2e.sh BIN_DIR CASE
+#
+# Each case lays out a scratch client folder with the simulated client and
+# buffered units, runs `vorcnt` at an accelerated time scale, stops it once
+# the road has been travelled (or a generous deadline has passed), and checks
+# three things: the controller's console lines (raw CP932, read here through
+# iconv), the orders the closer was given (orders.log), and what the project
+# server received (vorserver verify / lost).
+#
+# Only bash, coreutils and iconv are needed. Nothing here measures speed:
+# every wait has a deadline far above what the road takes.
+# VORCNT_E2E_VERBOSE=1 shows the logs of a passing run too.
+set -u
+
+BIN=$(cd "${1:?usage: run_e2e.sh BIN_DIR CASE}" && pwd)
+CASE=${2:?usage: run_e2e.sh BIN_DIR CASE}
+DEADLINE=${VORCNT_E2E_DEADLINE:-90}
+
+# Short scratch paths: the client folder must stay well under 118 bytes.
+W=$(mktemp -d /tmp/vce.XXXXXX)
+C=$W/c
+SRV=$W/srv
+export VORSIM_RUNDIR=$W/run
+export VORSIM_SERVER=$SRV
+export VORCNT_TIME_SCALE=${VORCNT_TIME_SCALE:-0.005}
+# Computing must outlast the controller's 5 s wait before "-close" by far.
+export VORSIM_COMPUTE_SECONDS=300
+# A client left behind by a killed run ends by itself.
+export VORSIM_LIFETIME=600
+export PATH="$BIN:$PATH"
+unset VORSIM_FAULT
+CPID=
+status=0
+
+fail() {
+  echo "FAIL [$CASE]: $*"
+  status=1
+}
+
+show_logs() {
+  echo "---- controller output (UTF-8) ----"; cat "$W/out.txt" 2>/dev/null
+  echo "---- controller stderr ----"; cat "$W/err.txt" 2>/dev/null
+  echo "---- orders.log ----"; cat "$VORSIM_RUNDIR/orders.log" 2>/dev/null
+  echo "---- client.log ----"; cat "$VORSIM_RUNDIR/client.log" 2>/dev/null
+  echo "---- client folder ----"; (cd "$C" 2>/dev/null && ls -lR)
+}
+
+cleanup() {
+  [ -n "$CPID" ] && kill -KILL "$CPID" 2>/dev/null
+  vorclose -exit -echo off >/dev/null 2>&1
+  rm -rf "$W"
+}
+trap cleanup EXIT
+
+# ---- the world ------------------------------------------------------------
+
+write_client_files() {  # FOLDER: the version and user-info files a unit carries
+  printf 'client=Vorelith\nversion=0.6\n' >"$1/version.vwu"
+  printf 'id=4711\nname=Vorelith Simulator\nnwus=0\n' >"$1/user_info.vwu"
+}
+
+take_unit() {  # hands out the next work unit from the server; prints its path
+  local name
+  name=$(ls "$SRV/queue" | head -n 1)
+  [ -n "$name" ] || { echo "server queue is empty" >&2; return 1; }
+  mv "$SRV/queue/$name" "$SRV/issued/$name"
+  echo "$SRV/issued/$name"
+}
+
+unit_id() { head -n 1 "$1" | cut -d= -f2; }
+
+new_world() {  # QUEUED: a server with QUEUED work units and an empty client folder
+  mkdir -p "$C" "$VORSIM_RUNDIR"
+  cp "$BIN/Vorelith.exe" "$C/"
+  vorserver init "$SRV" "$1" 24 >/dev/null || { echo "vorserver init failed"; exit 1; }
+}
+
+add_unit() {  # N AGE: unitN holding a work unit last modified AGE seconds ago
+  local u=$C/unit$1
+  mkdir -p "$u"
+  cp "$(take_unit)" "$u/work_unit.vwu"
+  write_client_files "$u"
+  touch -d "@$(($(date +%s) - $2))" "$u/work_unit.vwu"
+}
+
+compute_here() {  # FOLDER: the simulated client computes one unit in FOLDER
+  local f=$1
+  [ -f "$f/Vorelith.exe" ] || cp "$BIN/Vorelith.exe" "$f/"
+  cp "$(take_unit)" "$f/work_unit.vwu"
+  # No server, so the finished result stays where it is.
+  VORSIM_SERVER=$W/none VORSIM_COMPUTE_SECONDS=2 "$f/Vorelith.exe"
+  wait_until "the preparing client's result" test -f "$f/result.vwu" || exit 1
+  vorclose -exit -echo off
+}
+
+finished_unit() {  # N: unitN holding a computed result waiting to be sent
+  local p=$W/prep
+  mkdir -p "$p"
+  compute_here "$p"
+  mkdir -p "$C/unit$1"
+  mv "$p"/*.vwu "$C/unit$1/"
+  rm -rf "$p"
+}
+
+write_cfg() {  # extra lines for vorcnt.cfg
+  {
+    echo "EXEC = $C/"
+    for line in "$@"; do echo "$line"; done
+  } >"$W/vorcnt.cfg"
+}
+
+# ---- running the controller -----------------------------------------------
+
+start_controller() {  # ARGS...
+  : >"$VORSIM_RUNDIR/orders.log"
+  (cd "$W" && exec timeout $((DEADLINE + 30)) vorcnt "$@" >"$W/out.raw" 2>"$W/err.txt") &
+  CPID=$!
+}
+
+wait_until() {  # WHAT CMD...: polls CMD until it succeeds or the deadline
+  local what=$1
+  shift
+  local end=$(($(date +%s) + DEADLINE))
+  until "$@"; do
+    if [ "$(date +%s)" -ge "$end" ]; then
+      fail "gave up waiting for $what"
+      return 1
+    fi
+    sleep 0.1
+  done
+}
+
+server_verified() { vorserver verify "$SRV" | grep -qx "verified $1"; }
+
+orders_at_least() { [ "$(grep -c . "$VORSIM_RUNDIR/orders.log" 2>/dev/null)" -ge "$1" ]; }
+
+# Stops the controller as an operator would, keeps what it had written and
+# the orders so far, then ends the client.
+stop_controller() {
+  if [ -n "$CPID" ]; then
+    kill -TERM "$CPID" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$CPID" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$CPID" 2>/dev/null
+    wait "$CPID" 2>/dev/null
+    CPID=
+  fi
+  cp "$VORSIM_RUNDIR/orders.log" "$W/orders.txt"
+  vorclose -exit -echo off
+  iconv -c -f CP932 -t UTF-8 <"$W/out.raw" | tr -d '\r' >"$W/out.txt"
+}
+
+# ---- checks -----------------------------------------------------------------
+
+# The given lines appear in the UTF-8 output as whole lines, in this order
+# (other lines may come between them).
+expect_lines() {
+  local missing
+  missing=$(awk -v n=$# 'BEGIN { for (i = 1; i < ARGC; i++) want[i] = ARGV[i]; ARGC = 1; k = 1 }
+    k <= n && $0 == want[k] { k++ }
+    END { if (k <= n) print want[k] }' "$@" <"$W/out.txt")
+  [ -z "$missing" ] || fail "output lacks, in order: '$missing'"
+}
+
+expect_line_count() {  # COUNT LINE
+  local n
+  n=$(grep -cxF -- "$2" "$W/out.txt")
+  [ "$n" -eq "$1" ] || fail "output has '$2' $n times, expected $1"
+}
+
+# The controller writes its Japanese texts as CP932 bytes.
+expect_raw_cp932() {  # UTF-8 TEXT
+  local bytes
+  bytes=$(printf '%s' "$1" | iconv -f UTF-8 -t CP932)
+  grep -qF -- "$bytes" "$W/out.raw" || fail "raw output lacks the CP932 bytes of '$1'"
+}
+
+# orders.log, as it stood when the controller was stopped, starts with these.
+expect_orders() {
+  local want got
+  want=$(printf '%s\n' "$@")
+  got=$(head -n $# "$W/orders.txt")
+  [ "$got" = "$want" ] || fail "orders were:
+$(cat "$W/orders.txt")
+expected them to start with:
+$want"
+}
+
+expect_server() {  # KEY VALUE...: lines of vorserver verify
+  local report
+  report=$(vorserver verify "$SRV")
+  while [ $# -ge 2 ]; do
+    echo "$report" | grep -qx "$1 $2" || fail "server: expected '$1 $2', got: $(echo "$report" | tr '\n' ' ')"
+    shift 2
+  done
+}
+
+expect_nothing_lost() {
+  local report
+  report=$(vorserver lost "$SRV" "$C/")
+  echo "$report" | grep -qx "lost 0" || fail "results lost: $report"
+}
+
+computed_ids() { grep '^compute ' "$VORSIM_RUNDIR/client.log" | awk '{ print $2 }' | awk '!seen[$0]++' | tr '\n' ' '; }
+
+# ---- cases ------------------------------------------------------------------
+
+# Computes every buffered unit, oldest first, then sends each result and
+# refills each unit, then computes again.
+case_calc_road() {  # UNITS AGES...: ages in seconds of unit0, unit1, ...
+  local units=$1
+  shift
+  new_world 8
+  local i=0 age
+  for age in "$@"; do add_unit $i "$age"; i=$((i + 1)); done
+  # Expected compute order: by age, oldest first.
+  local order expect_ids="" ages=("$@")
+  order=$(for i in "${!ages[@]}"; do echo "${ages[$i]} $i"; done | sort -k1,1nr -k2,2n | awk '{ print $2 }')
+  for i in $order; do expect_ids+="$(unit_id "$C/unit$i/work_unit.vwu") "; done
+  local first
+  first=$(echo "$order" | head -n 1)
+  write_cfg "UNITS = $units"
+
+  start_controller
+  # One start order per unit computed, one per unit sent, then the next start.
+  wait_until "computing to start again" orders_at_least $((1 + 2 * units + units + 1))
+  stop_controller
+
+  local lines=("[unit0] Dir find : 5" "[unitselect State_Data_Calculation]" "[Unit$first]:計算待機中" "[Unit$first] pop")
+  for i in $order; do
+    lines+=("[Unit$i] Data計算準備" "[Unit$i] Data計算開始" "[Unit$i] Data計算完了" "[Unit$i] push")
+  done
+  lines+=("計算可能ユニットがありません" "[unitselect State_Data_Calculation_completion]")
+  for i in $(seq 0 $((units - 1))); do
+    lines+=("[Unit$i]:Data Conection" "[Unit$i]:送信待機中" "[Unit$i] pop" "[Unit$i] Data交信待機"
+      "[Unit$i] Data Conection Start." "[Unit$i] Data交信継続" "[Unit$i] Data Conection Compleate."
+      "[Unit$i] Data交信完了" "[Unit$i] push")
+  done
+  lines+=("FILL Completion" "[unitselect State_Data_Calculation]" "[Unit0]:計算待機中" "[Unit0] pop"
+    "[Unit0] Data計算準備")
+  expect_lines "${lines[@]}"
+  expect_line_count 1 "計算可能ユニットがありません"
+  expect_line_count 1 "FILL Completion"
+  expect_raw_cp932 "計算可能ユニットがありません"
+  expect_raw_cp932 "[Unit0] Data交信完了"
+
+  local orders=("-exit -echo off")
+  for _ in $(seq "$units"); do orders+=("-close -echo off" "-exit -echo off"); done
+  for _ in $(seq "$units"); do orders+=("-exit -echo off"); done
+  orders+=("-close -echo off")
+  expect_orders "${orders[@]}"
+
+  local got
+  got=$(computed_ids | cut -d' ' -f1-"$units")
+  [ "$got " = "$expect_ids" ] || fail "computed '$got', expected oldest first: '$expect_ids'"
+  expect_server results "$units" verified "$units" mismatched 0 duplicates 0
+  expect_nothing_lost
+}
+
+case_calc_two() { case_calc_road 2 100 3600; }
+case_calc_three() { case_calc_road 3 600 60 3600; }
+
+# Started with -fill while the client folder holds a finished result: unit1
+# is created for it, the result is sent from there, then computing resumes.
+case_fill_with_result() {
+  new_world 6
+  add_unit 0 3600
+  compute_here "$C"
+  write_cfg
+  start_controller -fill
+  wait_until "computing to start again" orders_at_least 3
+  stop_controller
+
+  expect_lines "[unit0] Dir find : 5" "[Unit1] Dir maiking. : 0" "[Unit1] Data計算完了" "[Unit1] push" \
+    "[unitselect State_Data_Calculation_completion]" "[Unit1]:Data Conection" "[Unit1]:送信待機中" "[Unit1] pop" \
+    "[Unit1] Data交信待機" "[Unit1] Data Conection Start." "[Unit1] Data Conection Compleate." \
+    "[Unit1] Data交信完了" "[Unit1] push" "FILL Completion" "[unitselect State_Data_Calculation]" \
+    "[Unit0]:計算待機中" "[Unit0] pop" "[Unit0] Data計算準備"
+  expect_orders "-exit -echo off" "-exit -echo off" "-close -echo off"
+  expect_server results 1 verified 1 mismatched 0 duplicates 0
+  expect_nothing_lost
+}
+
+# -fill auto tells the started client to connect.
+case_fill_auto() {
+  new_world 6
+  finished_unit 0
+  add_unit 1 3600
+  write_cfg
+  start_controller -fill auto
+  wait_until "computing to start again" orders_at_least 4
+  stop_controller
+
+  expect_lines "fill:AUTO" "[unit0] Dir find : 2" "[unit1] Dir find : 5" \
+    "[unitselect State_Data_Calculation_completion]" "[Unit0]:Data Conection" "[Unit0]:送信待機中" \
+    "[Unit0] pop" "[Unit0] Data交信待機" "[Unit0] Data Conection Start." "[Unit0] Data Conection Compleate." \
+    "FILL Completion" "[Unit1]:計算待機中" "[Unit1] pop" "[Unit1] Data計算準備"
+  expect_orders "-exit -echo off" "-connect" "-exit -echo off" "-close -echo off"
+  grep -q '^vorclose: -connect: sent to client' "$W/out.txt" || fail "the closer's -connect report is missing"
+  expect_server results 1 verified 1 mismatched 0 duplicates 0
+  expect_nothing_lost
+}
+
+# -prog prints the progress on every poll, ending in a literal "%".
+case_prog() {
+  new_world 3
+  add_unit 0 60
+  export VORSIM_COMPUTE_SECONDS=500
+  write_cfg
+  start_controller -prog
+  # Commands flush the controller's output; the connection that follows the
+  # computation has run several by the time the result is on the server.
+  wait_until "the result to reach the server" server_verified 1
+  stop_controller
+
+  local progress
+  progress=$(grep -cE '^\[Unit0\] Data計算中：[0-9]+\.[0-9]{6}%$' "$W/out.txt")
+  [ "$progress" -ge 2 ] || fail "expected progress lines, found $progress"
+  expect_lines "[Unit0] Data計算開始" "[Unit0] Data計算中：100.000000%" "[Unit0] Data計算完了"
+  expect_raw_cp932 "[Unit0] Data計算中：100.000000%"
+  expect_nothing_lost
+}
+
+# -execfinish runs its command once a computation has finished.
+case_execfinish() {
+  new_world 3
+  add_unit 0 60
+  local command="touch $W/finished"
+  write_cfg
+  start_controller -execfinish "$command"
+  wait_until "the finish command" test -f "$W/finished"
+  wait_until "the result to reach the server" server_verified 1
+  stop_controller
+
+  expect_lines "[Unit0] Data計算開始" "strlen:$command" "strlen:${#command}" "[Unit0] Data計算完了"
+  expect_orders "-exit -echo off" "-close -echo off" "-exit -echo off"
+  expect_nothing_lost
+}
+
+# A client that never finishes, or that crashed, keeps the controller polling;
+# stopping and restarting it later loses nothing: the unit is resumed,
+# finished and sent.
+stuck_client() {  # FAULT
+  new_world 4
+  add_unit 0 60
+  write_cfg "UNITS = 1"
+  # Longer units, so the resumed run cannot finish before it is told "-close".
+  export VORSIM_COMPUTE_SECONDS=600
+  export VORSIM_FAULT=$1
+  start_controller -prog
+  wait_until "the client to get stuck" grep -qs '^prog=0.250000$' "$C/state.vwu"
+  sleep 2  # several polls at this time scale
+  kill -0 "$CPID" 2>/dev/null || fail "the controller ended instead of polling"
+  stop_controller
+  expect_orders "-exit -echo off" "-close -echo off"
+  [ "$(grep -c . "$W/orders.txt")" -eq 2 ] || fail "orders beyond the start: $(cat "$W/orders.txt")"
+  [ -f "$C/work_unit.vwu" ] || fail "the work unit left the client folder"
+  [ -z "$(ls "$C/unit0")" ] || fail "unit0 should be empty while its unit is in the client folder"
+
+  unset VORSIM_FAULT
+  start_controller
+  wait_until "the resumed result to reach the server" server_verified 1
+  stop_controller
+  grep -q '^compute .* from 0.250000$' "$VORSIM_RUNDIR/client.log" || fail "the client did not resume at 0.25"
+  expect_orders "-exit -echo off" "-close -echo off" "-exit -echo off"
+  expect_server results 1 verified 1 mismatched 0 duplicates 0
+  expect_nothing_lost
+}
+
+case_never_finishes() { stuck_client never; }
+case_crash_midway() { stuck_client crash; }
+
+# A state file caught half-written now and then changes nothing for good.
+case_torn_state() {
+  new_world 3
+  add_unit 0 60
+  write_cfg
+  export VORSIM_FAULT=tornstate
+  start_controller -prog
+  wait_until "computing to start again" orders_at_least 5
+  stop_controller
+  expect_lines "[Unit0] Data計算開始" "[Unit0] Data計算中：100.000000%" "[Unit0] Data計算完了" "FILL Completion" \
+    "[Unit0] Data計算準備"
+  expect_orders "-exit -echo off" "-close -echo off" "-exit -echo off" "-exit -echo off" "-close -echo off"
+  expect_server results 1 verified 1 mismatched 0 duplicates 0
+  expect_nothing_lost
+}
+
+# A slow download keeps the controller checking the connection until the
+# new unit is whole.
+case_slow_download() {
+  new_world 4
+  finished_unit 0
+  write_cfg "UNITS = 1"
+  export VORSIM_FAULT=slowdownload
+  start_controller -fill
+  wait_until "computing to start again" orders_at_least 3
+  stop_controller
+  local checks
+  checks=$(grep -cxF "[Unit0] Data交信継続" "$W/out.txt")
+  [ "$checks" -ge 3 ] || fail "expected the connection to be checked several times, it was checked $checks times"
+  expect_lines "[Unit0] Data Conection Start." "[Unit0] Data Conection Compleate." "FILL Completion" \
+    "[Unit0]:計算待機中" "[Unit0] Data計算準備"
+  expect_orders "-exit -echo off" "-exit -echo off" "-close -echo off"
+  local unit
+  unit=$(ls "$SRV/issued" | tail -n 1)
+  cmp -s "$C/work_unit.vwu" "$SRV/issued/$unit" || fail "the downloaded unit differs from the server's $unit"
+  expect_server results 1 verified 1 mismatched 0 duplicates 0
+  expect_nothing_lost
+}
+
+if ! declare -F "case_$CASE" >/dev/null; then
+  echo "unknown case: $CASE"
+  exit 2
+fi
+"case_$CASE"
+[ $status -ne 0 ] || [ -n "${VORCNT_E2E_VERBOSE:-}" ] && show_logs
+if [ $status -ne 0 ]; then
+  echo "FAILED: $CASE"
+else
+  echo "passed: $CASE"
+fi
+exit $status

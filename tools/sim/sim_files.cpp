@@ -1,0 +1,141 @@
+#include "sim_files.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "sim_os.h"
+
+namespace vorcnt::sim {
+
+namespace fs = std::filesystem;
+
+std::string join(const std::string& folder, const std::string& name) {
+  if (folder.empty() || folder.back() == '/' || folder.back() == '\\') return folder + name;
+  return folder + "/" + name;
+}
+
+bool file_exists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(fs::path(path), ec);
+}
+
+bool read_file(const std::string& path, std::string& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return false;
+  out.swap(data);
+  return true;
+}
+
+static bool write_mode(const std::string& path, const std::string& data, std::ios::openmode mode) {
+  std::ofstream out(path, std::ios::binary | mode);
+  if (!out) return false;
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  out.close();
+  return !out.fail();
+}
+
+bool write_file(const std::string& path, const std::string& data) {
+  return write_mode(path, data, std::ios::trunc);
+}
+
+bool append_file(const std::string& path, const std::string& data) {
+  return write_mode(path, data, std::ios::app);
+}
+
+bool write_file_atomic(const std::string& path, const std::string& data) {
+  // ".new" keeps the side file out of the "*.vwu" moves of the controller.
+  std::string side = path + "." + std::to_string(current_pid()) + ".new";
+  if (!write_file(side, data)) {
+    remove_file(side);
+    return false;
+  }
+  if (!replace_file(side, path)) {
+    remove_file(side);
+    return false;
+  }
+  return true;
+}
+
+bool remove_file(const std::string& path) {
+  std::error_code ec;
+  fs::remove(fs::path(path), ec);
+  return !file_exists(path);
+}
+
+bool make_folders(const std::string& path) {
+  std::error_code ec;
+  fs::create_directories(fs::path(path), ec);
+  return fs::is_directory(fs::path(path), ec);
+}
+
+std::vector<std::string> list_files(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(fs::path(folder), ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code type_ec;
+    if (!it->is_regular_file(type_ec)) continue;
+    std::string name = it->path().filename().string();
+    if (name.empty() || name[0] == '.') continue;
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::uint64_t fnv1a64(const std::string& data) {
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (unsigned char c : data) {
+    hash ^= c;
+    hash *= 1099511628211ULL;
+  }
+  return hash;
+}
+
+std::string hex64(std::uint64_t value) {
+  char buf[17];
+  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(value));
+  return buf;
+}
+
+KeyValues parse_key_values(const std::string& text) {
+  KeyValues values;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::size_t eq = line.find('=');
+    if (eq != std::string::npos && eq > 0) values[line.substr(0, eq)] = line.substr(eq + 1);
+    start = end + 1;
+  }
+  return values;
+}
+
+std::string value_of(const KeyValues& values, const std::string& key) {
+  auto it = values.find(key);
+  return it == values.end() ? std::string() : it->second;
+}
+
+std::string env_text(const char* name, const std::string& fallback) {
+  const char* text = std::getenv(name);
+  return (text != nullptr && *text != '\0') ? std::string(text) : fallback;
+}
+
+double env_seconds(const char* name, double fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  char* end = nullptr;
+  double value = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(value) || value < 0.0) return fallback;
+  return value;
+}
+
+}  // namespace vorcnt::sim
