@@ -18,7 +18,7 @@ status=0
 for target in config cmdline state user_info; do
   mkdir -p "$work/$target" "$work/artifacts"
   cp fuzz/corpus/$target/* "$work/$target/"
-  if [ -n "$runs" ]; then limit=(-runs="$runs"); else limit=(-max_total_time=15); fi
+  if [ -n "$runs" ]; then limit=(-runs="$runs"); else limit=(-max_total_time=10); fi
   log="$work/$target.log"
   if build-fuzz/bin/fuzz_$target "${limit[@]}" -max_len=4096 -artifact_prefix="$work/artifacts/" \
       "$work/$target" >"$log" 2>&1; then
