@@ -1,38 +1,18 @@
-// libFuzzer entry point: the input becomes state.vwu in a client folder that
-// holds version.vwu, and is read as on every poll.
-
-#include <stdlib.h>  // mkdtemp
-
+// libFuzzer entry point: the input is read as a client's state file, from
+// memory, then classified as on every poll.
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
-#include <string>
+#include <cstdlib>
 
 #include "clientdata/report.h"
 #include "clientdata/snapshot.h"
-
-namespace {
-
-std::string make_client_folder() {
-  std::string dir = (std::filesystem::temp_directory_path() / "vorcnt-fuzz-XXXXXX").string();
-  if (::mkdtemp(dir.data()) == nullptr) std::abort();
-  static std::string to_remove = dir;
-  std::atexit([] { std::filesystem::remove_all(to_remove); });
-  std::fclose(std::fopen((dir + "/version.vwu").c_str(), "wb"));
-  return dir + "/";
-}
-
-}  // namespace
+#include "platform/files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string folder = make_client_folder();
-  std::FILE* f = std::fopen((folder + "state.vwu").c_str(), "wb");
-  if (f == nullptr || std::fwrite(data, 1, size, f) != size) std::abort();
-  std::fclose(f);
-
+  vorcnt::TextReader reader;
+  reader.open_memory(reinterpret_cast<const char*>(data), size);
   vorcnt::ClientSnapshot snap;
   snap.ext_index = 1;
-  snap.state_status = vorcnt::read_state(snap, folder.c_str());
+  snap.state_status = vorcnt::read_state_lines(snap, reader);
   if (snap.state_status == 1 || (snap.state_status == 0 && snap.prog != 0.0)) std::abort();
   vorcnt::ClientReport report;
   vorcnt::init_report(report);

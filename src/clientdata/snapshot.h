@@ -55,4 +55,10 @@ std::int32_t read_user_info(ClientSnapshot& snap, const char* folder);
 // else 0.
 std::int32_t read_state(ClientSnapshot& snap, const char* folder);
 
+class TextReader;
+// The line-reading halves of the two readers, for a reader already opened
+// (the fuzz targets feed them from memory). Results as above, without 1.
+std::int32_t read_user_info_lines(ClientSnapshot& snap, TextReader& reader);
+std::int32_t read_state_lines(ClientSnapshot& snap, TextReader& reader);
+
 }  // namespace vorcnt

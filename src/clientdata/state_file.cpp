@@ -59,7 +59,10 @@ std::int32_t read_state(ClientSnapshot& snap, const char* folder) {
   if (!clientdata_detail::build_name(name, folder, "state", clientdata_detail::extension_of(snap.ext_index))) return 1;
   TextReader reader;
   if (!reader.open(name)) return 1;
+  return read_state_lines(snap, reader);
+}
 
+std::int32_t read_state_lines(ClientSnapshot& snap, TextReader& reader) {
   std::int32_t result = 0;
   char line[kLineRead + 1];
   char key[kTokenBuffer];

@@ -77,7 +77,10 @@ std::int32_t read_user_info(ClientSnapshot& snap, const char* folder) {
     return 1;
   TextReader reader;
   if (!reader.open(name)) return 1;
+  return read_user_info_lines(snap, reader);
+}
 
+std::int32_t read_user_info_lines(ClientSnapshot& snap, TextReader& reader) {
   std::int32_t result = 0;
   char line[kLineRead + 1];
   char key[kTokenBuffer];

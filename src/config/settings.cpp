@@ -62,10 +62,8 @@ bool time_in_range(std::int32_t seconds) { return seconds >= 120 && seconds <= 3
 // piece can tell whether its line goes on in the next one.
 class PieceReader {
  public:
-  bool open(const char* name) {
-    if (!reader_.open(name)) return false;
+  explicit PieceReader(TextReader& reader) : reader_(reader) {
     has_next_ = reader_.read_line(next_, kLineBuffer - 1);
-    return true;
   }
   // The next piece, or null at the end. Valid until the following call.
   char* read() {
@@ -81,7 +79,7 @@ class PieceReader {
   }
 
  private:
-  TextReader reader_;
+  TextReader& reader_;
   char buffers_[2][kLineBuffer] = {};
   char* current_ = buffers_[0];
   char* next_ = buffers_[1];
@@ -181,11 +179,16 @@ void read_config_file(Os& os, ControllerContext& ctx) {
   ctx.time = 120;
   ctx.execfinish[0] = '\0';
 
-  PieceReader reader;
-  if (!reader.open(kConfigName)) {
+  TextReader file;
+  if (!file.open(kConfigName)) {
     print(os, "vorcnt.cfg open error!\n");
     return;
   }
+  read_config_lines(os, ctx, file);
+}
+
+void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
+  PieceReader reader(file);
   std::string whole;
   while (char* line = reader.read()) {
     bool goes_on = reader.line_goes_on();

@@ -16,6 +16,10 @@ constexpr int kMaxUsablePath = 118;
 // Sets the defaults, then reads "vorcnt.cfg" from the current folder. EXEC
 // and EXECFINISH lines are judged whole even when longer than one read.
 void read_config_file(Os& os, ControllerContext& ctx);
+class TextReader;
+// Applies the setting lines of an opened file (read_config_file's second
+// half, also fed from memory by the fuzz target).
+void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file);
 // Applies argv[1..argc-1]; argv[0] is skipped and argv is not modified. An
 // argument over 255 bytes is refused and skipped (with its option when it is
 // that option's value).

@@ -37,6 +37,9 @@ class TextReader {
 
   // False when the file cannot be opened (or its name is too long).
   bool open(const char* path);
+  // Reads `size` bytes at `data` instead of a file, with the same rules. The
+  // bytes must outlive the reader.
+  void open_memory(const char* data, std::size_t size);
   // Copies up to size - 1 bytes into `buf`, stopping after the first '\n'
   // (kept), and NUL-terminates. Returns false, with `buf` untouched, when the
   // data has ended before any byte was copied. `size` must be at least 2.
@@ -44,9 +47,13 @@ class TextReader {
   void close();
 
  private:
-  int next_byte();
+  bool refill();
   std::FILE* file_ = nullptr;
+  const char* next_ = nullptr;
+  const char* end_ = nullptr;
   bool ended_ = false;
+  // The files are small; one block usually holds the whole file.
+  char block_[4096];
 };
 
 }  // namespace vorcnt

@@ -5,7 +5,7 @@
 namespace vorcnt {
 
 namespace {
-constexpr int kCtrlZ = 0x1A;
+constexpr char kCtrlZ = 0x1A;
 }
 
 TextReader::~TextReader() { close(); }
@@ -16,8 +16,17 @@ bool TextReader::open(const char* path) {
   // Binary mode, so that carriage returns and Ctrl-Z are handled here the
   // same way on every platform.
   file_ = std::fopen(native_path(path).c_str(), "rb");
-  ended_ = false;
-  return file_ != nullptr;
+  if (file_ == nullptr) return false;
+  // Reads go straight into block_; a second buffer in the stream would only
+  // cost a copy.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+  return true;
+}
+
+void TextReader::open_memory(const char* data, std::size_t size) {
+  close();
+  next_ = data;
+  end_ = data + size;
 }
 
 void TextReader::close() {
@@ -25,28 +34,36 @@ void TextReader::close() {
     std::fclose(file_);
     file_ = nullptr;
   }
+  next_ = end_ = nullptr;
+  ended_ = false;
 }
 
-int TextReader::next_byte() {
-  if (ended_ || file_ == nullptr) return EOF;
-  for (;;) {
-    int c = std::getc(file_);
-    if (c == '\r') continue;
-    if (c == EOF || c == kCtrlZ) {
-      ended_ = true;
-      return EOF;
-    }
-    return c;
+bool TextReader::refill() {
+  if (ended_ || file_ == nullptr) return false;
+  std::size_t n = std::fread(block_, 1, sizeof block_, file_);
+  if (n == 0) {
+    ended_ = true;
+    return false;
   }
+  next_ = block_;
+  end_ = block_ + n;
+  return true;
 }
 
 bool TextReader::read_line(char* buf, int size) {
-  if (size < 2) return false;
+  if (size < 2 || ended_) return false;
   int n = 0;
   while (n < size - 1) {
-    int c = next_byte();
-    if (c == EOF) break;
-    buf[n++] = static_cast<char>(c);
+    if (next_ == end_ && !refill()) break;
+    char c = *next_++;
+    if (c == '\r') continue;
+    if (c == kCtrlZ) {
+      // Nothing after a Ctrl-Z is data.
+      ended_ = true;
+      next_ = end_;
+      break;
+    }
+    buf[n++] = c;
     if (c == '\n') break;
   }
   if (n == 0) return false;

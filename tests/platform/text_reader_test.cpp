@@ -25,6 +25,13 @@ std::vector<std::string> pieces_of(const std::string& contents, int size = 255) 
   while (reader.read_line(buf.data(), size)) pieces.emplace_back(buf.data());
   // Once ended, it stays ended.
   EXPECT_FALSE(reader.read_line(buf.data(), size));
+
+  // The same bytes from memory give the same pieces.
+  TextReader memory;
+  memory.open_memory(contents.data(), contents.size());
+  std::vector<std::string> from_memory;
+  while (memory.read_line(buf.data(), size)) from_memory.emplace_back(buf.data());
+  EXPECT_EQ(from_memory, pieces);
   return pieces;
 }
 
@@ -50,6 +57,19 @@ TEST(TextReaderTest, LineEndsAndControlBytes) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(pieces_of(c.contents), c.pieces);
   }
+}
+
+TEST(TextReaderTest, LinesAcrossReadBlocksAreWhole) {
+  // Several blocks' worth, with CR LF pairs and a Ctrl-Z far from the start.
+  std::string contents;
+  Pieces expected;
+  for (int i = 0; i < 2000; ++i) {
+    std::string line = "bg_pot=" + std::to_string(i % 64) + "," + std::to_string(i);
+    contents += line + "\r\n";
+    expected.push_back(line + "\n");
+  }
+  contents += "\x1a" "after=1\n";
+  EXPECT_EQ(pieces_of(contents), expected);
 }
 
 TEST(TextReaderTest, LongLinesComeInPieces) {
