@@ -12,9 +12,13 @@ const KeywordSlot kSettingsKeywords[20] = {
 };
 
 int find_keyword(const KeywordSlot* table, const char* word) {
+  // Every client file line goes through here; the first byte settles most
+  // slots without a call.
+  const char first = word[0];
   for (int slot = 0;; ++slot) {
-    if (std::strcmp(table[slot], word) == 0) return slot;
-    if (table[slot][0] == '\0') return slot;
+    const char* key = table[slot];
+    if (key[0] == '\0') return slot;
+    if (key[0] == first && std::strcmp(key + 1, word + 1) == 0) return slot;
   }
 }
 

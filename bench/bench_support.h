@@ -1,0 +1,71 @@
+// What the benchmarks share: scratch client folders laid out the way the
+// client leaves them, and an Os whose pauses and console cost nothing, so that
+// a timed loop measures the file work alone.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+
+namespace vorcnt::bench {
+
+// A fresh folder under $TMPDIR (or /tmp), removed with its contents when the
+// object goes away. path() ends in '/', as the controller's client folder does.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Writes `contents` to `path`, creating its parent folders.
+void write_file(const std::string& path, const std::string& contents);
+void make_folder(const std::string& path);
+
+// The client's files as they stand mid-computation.
+std::string state_file_text();      // 40 lines: prog, cpu, ncfft, bs_*, bg_*, bg_pot
+std::string user_info_text();       // 17 lines, one per key the reader knows
+std::string version_text();
+std::string work_unit_data(std::size_t bytes);
+
+// One work unit's file set, name and contents, as the client folder holds it
+// while the client computes: version, work unit, user info, state, output.
+struct ClientFile {
+  std::string name;
+  std::string contents;
+};
+std::vector<ClientFile> computing_unit_files(std::size_t work_unit_bytes);
+
+// Pauses that return at once (the fixed pauses are not what is measured).
+class NoSleepClock final : public Clock {
+ public:
+  void sleep_seconds(int) override {}
+};
+
+// Swallows the console output.
+class NullConsole final : public Console {
+ public:
+  void write(std::string_view) override {}
+  void flush() override {}
+};
+
+// Runs nothing and reports success.
+class NullShell final : public Shell {
+ public:
+  int run(const std::string&) override { return 0; }
+};
+
+// Hands every line to the POSIX command layer, as the real shell does.
+class CommandLayerShell final : public Shell {
+ public:
+  int run(const std::string& command_line) override;
+};
+
+}  // namespace vorcnt::bench

@@ -1,0 +1,165 @@
+// Moving one unit out of the client folder and back: a push into unit0 and a
+// pop from it, with the fixed pauses taken out. Four ways of doing the same
+// work, side by side:
+//   BM_swap           unitpush + unitpop through the POSIX command layer
+//   BM_swap_commands  the four command texts they form, run by the layer alone
+//   BM_swap_floor     the bare system calls: copy each file (keeping its
+//                     modification time, as the copy must) and unlink it
+//   BM_swap_shell     the portable way: each step a /bin/sh -c line running
+//                     cp -p and rm -f
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "engine/engine.h"
+#include "platform/posix_commands.h"
+
+namespace vorcnt::bench {
+namespace {
+
+constexpr std::size_t kWorkUnitBytes = 350 * 1024;
+
+// A client folder holding one computed unit's files and an empty unit0.
+struct SwapFolder {
+  ScratchFolder scratch;
+  std::string path;  // the client folder, ending in '/'
+  std::vector<ClientFile> files = computing_unit_files(kWorkUnitBytes);
+
+  SwapFolder() : path(scratch.path() + "client/") {
+    for (const ClientFile& f : files) write_file(path + f.name, f.contents);
+    make_folder(path + "unit0");
+  }
+
+  // True when every file is back in the client folder, whole, and unit0 is
+  // empty again: each timed round trip must leave the folders as it found them.
+  bool round_trip_intact() const {
+    namespace fs = std::filesystem;
+    for (const ClientFile& f : files) {
+      std::error_code ec;
+      if (fs::file_size(path + f.name, ec) != f.contents.size() || ec) return false;
+    }
+    return fs::is_empty(path + "unit0");
+  }
+};
+
+void check_round_trip(benchmark::State& state, const SwapFolder& folder) {
+  if (!folder.round_trip_intact()) state.SkipWithError("the files did not come back whole");
+}
+
+void BM_swap(benchmark::State& state) {
+  SwapFolder folder;
+  NullConsole console;
+  NoSleepClock clock;
+  CommandLayerShell shell;
+  Os os{shell, clock, console};
+  for (auto _ : state) {
+    if (!unitpush(os, 0, folder.path.c_str()) || !unitpop(os, 0, folder.path.c_str())) {
+      state.SkipWithError("unitpush or unitpop reported a failure");
+      break;
+    }
+  }
+  check_round_trip(state, folder);
+}
+BENCHMARK(BM_swap)->Unit(benchmark::kMicrosecond);
+
+void BM_swap_commands(benchmark::State& state) {
+  SwapFolder folder;
+  const std::string& p = folder.path;
+  // The texts unitpush and unitpop form for unit 0; the pop's destination is
+  // the client folder without its trailing separator.
+  const std::string lines[] = {
+      "copy " + p + "*.vwu " + p + "unit0",
+      "del " + p + "*.vwu",
+      "copy " + p + "unit0\\*.vwu " + p.substr(0, p.size() - 1),
+      "del " + p + "unit0\\*.vwu",
+  };
+  for (auto _ : state) {
+    for (const std::string& line : lines) {
+      if (run_posix_command(line) != 0) {
+        state.SkipWithError(("failed: " + line).c_str());
+        return;
+      }
+    }
+  }
+  check_round_trip(state, folder);
+}
+BENCHMARK(BM_swap_commands)->Unit(benchmark::kMicrosecond);
+
+bool copy_keeping_mtime(const std::string& from, const std::string& to) {
+  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st;
+  int out = -1;
+  bool ok = ::fstat(in, &st) == 0 &&
+            (out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) >= 0;
+  off_t left = ok ? st.st_size : 0;
+  while (ok && left > 0) {
+    ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(left), 0);
+    if (n <= 0) ok = false;
+    left -= n;
+  }
+  if (ok) {
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ok = ::futimens(out, times) == 0;
+  }
+  if (out >= 0) ::close(out);
+  ::close(in);
+  return ok;
+}
+
+// Copies every file from one folder to the other, then unlinks the sources:
+// the same two phases as a copy command followed by a delete command.
+bool move_files(const std::vector<std::string>& names, const std::string& from, const std::string& to) {
+  for (const std::string& n : names)
+    if (!copy_keeping_mtime(from + n, to + n)) return false;
+  for (const std::string& n : names)
+    if (::unlink((from + n).c_str()) != 0) return false;
+  return true;
+}
+
+void BM_swap_floor(benchmark::State& state) {
+  SwapFolder folder;
+  std::vector<std::string> names;
+  for (const ClientFile& f : folder.files) names.push_back(f.name);
+  const std::string client = folder.path;
+  const std::string unit = folder.path + "unit0/";
+  for (auto _ : state) {
+    if (!move_files(names, client, unit) || !move_files(names, unit, client)) {
+      state.SkipWithError("bare copy failed");
+      return;
+    }
+  }
+  check_round_trip(state, folder);
+}
+BENCHMARK(BM_swap_floor)->Unit(benchmark::kMicrosecond);
+
+void BM_swap_shell(benchmark::State& state) {
+  SwapFolder folder;
+  const std::string& p = folder.path;
+  const std::string lines[] = {
+      "cp -p " + p + "*.vwu " + p + "unit0/",
+      "rm -f " + p + "*.vwu",
+      "cp -p " + p + "unit0/*.vwu " + p,
+      "rm -f " + p + "unit0/*.vwu",
+  };
+  for (auto _ : state) {
+    for (const std::string& line : lines) {
+      if (std::system(line.c_str()) != 0) {
+        state.SkipWithError(("failed: " + line).c_str());
+        return;
+      }
+    }
+  }
+  check_round_trip(state, folder);
+}
+BENCHMARK(BM_swap_shell)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace vorcnt::bench
