@@ -39,7 +39,7 @@ double ClientSnapshot::*const kPlainFields[kPlainSlots] = {
 
 // "bg_pot=<index>,<value>": `index_token` already holds the index; the value
 // follows one separator character later.
-void store_bg_pot(ClientSnapshot& snap, char* line, const char* index_token) {
+void store_bg_pot(ClientSnapshot& snap, const char*& line, const char* index_token) {
   const std::int32_t index = to_int32(index_token);
   take_char(line);
   char token[kTokenBuffer];
@@ -64,10 +64,11 @@ std::int32_t read_state(ClientSnapshot& snap, const char* folder) {
 
 std::int32_t read_state_lines(ClientSnapshot& snap, TextReader& reader) {
   std::int32_t result = 0;
-  char line[kLineRead + 1];
+  char buffer[kLineRead + 1];
   char key[kTokenBuffer];
   char value[kTokenBuffer];
-  while (reader.read_line(line, kLineRead)) {
+  while (reader.read_line(buffer, kLineRead)) {
+    const char* line = buffer;
     take_word(line, key, sizeof key);
     const int slot = find_keyword(kStateKeywords, key);
     take_char(line);

@@ -45,7 +45,7 @@ const KeywordSlot kUserInfoKeywords[22] = {
 
 // Cuts a single-token value into the token buffer and copies it to `field`.
 template <std::size_t N>
-void store_token(char* line, char (&field)[N]) {
+void store_token(const char*& line, char (&field)[N]) {
   static_assert(N >= kTokenBuffer, "a token must fit its field whole");
   char token[kTokenBuffer];
   take_word(line, token, sizeof token);
@@ -53,17 +53,17 @@ void store_token(char* line, char (&field)[N]) {
 }
 
 template <std::size_t N>
-void store_rest(char* line, char (&field)[N]) {
+void store_rest(const char*& line, char (&field)[N]) {
   take_rest_of_line(field, N, line);
 }
 
-std::int32_t take_int(char* line) {
+std::int32_t take_int(const char*& line) {
   char token[kTokenBuffer];
   take_word(line, token, sizeof token);
   return to_int32(token);
 }
 
-double take_real(char* line) {
+double take_real(const char*& line) {
   char token[kTokenBuffer];
   take_word(line, token, sizeof token);
   return to_real(token);
@@ -82,9 +82,10 @@ std::int32_t read_user_info(ClientSnapshot& snap, const char* folder) {
 
 std::int32_t read_user_info_lines(ClientSnapshot& snap, TextReader& reader) {
   std::int32_t result = 0;
-  char line[kLineRead + 1];
+  char buffer[kLineRead + 1];
   char key[kTokenBuffer];
-  while (reader.read_line(line, kLineRead)) {
+  while (reader.read_line(buffer, kLineRead)) {
+    const char* line = buffer;
     take_word(line, key, sizeof key);
     const int slot = find_keyword(kUserInfoKeywords, key);
     take_char(line);  // the separator: "=", or a blank standing in for it

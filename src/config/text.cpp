@@ -1,5 +1,6 @@
 #include "config/text.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -18,7 +19,11 @@ int find_keyword(const KeywordSlot* table, const char* word) {
   for (int slot = 0;; ++slot) {
     const char* key = table[slot];
     if (key[0] == '\0') return slot;
-    if (key[0] == first && std::strcmp(key + 1, word + 1) == 0) return slot;
+    if (key[0] != first) continue;
+    const char* a = key + 1;
+    const char* b = word + 1;
+    while (*a != '\0' && *a == *b) ++a, ++b;
+    if (*a == *b) return slot;
   }
 }
 
@@ -71,18 +76,39 @@ bool is_blank(char c) { return c == ' ' || c == '\t' || c == ','; }
 
 void skip_blanks(char* text) { drop_front(text, count_blanks(text)); }
 
-char take_char(char* text) {
-  char c = text[0];
-  if (c != '\0') drop_front(text, 1);
+char take_char(const char*& cursor) {
+  char c = cursor[0];
+  if (c != '\0') ++cursor;
   return c;
 }
 
-int take_word(char* text, char* out, std::size_t out_size) {
-  std::size_t start = count_blanks(text);
+char take_char(char* text) {
+  const char* cursor = text;
+  char c = take_char(cursor);
+  drop_front(text, static_cast<std::size_t>(cursor - text));
+  return c;
+}
+
+// Bytes that end a word: NUL, the blanks, "=" and the line end.
+constexpr auto kWordStops = [] {
+  std::array<bool, 256> stops{};
+  for (unsigned char c : {'\0', ' ', '\t', ',', '=', '\n'}) stops[c] = true;
+  return stops;
+}();
+
+int take_word(const char*& cursor, char* out, std::size_t out_size) {
+  std::size_t start = count_blanks(cursor);
   std::size_t end = start;
-  while (text[end] != '\0' && !is_blank(text[end]) && text[end] != '=' && text[end] != '\n') ++end;
-  int stored = store(out, out_size, text + start, end - start);
-  drop_front(text, end);
+  while (!kWordStops[static_cast<unsigned char>(cursor[end])]) ++end;
+  int stored = store(out, out_size, cursor + start, end - start);
+  cursor += end;
+  return stored;
+}
+
+int take_word(char* text, char* out, std::size_t out_size) {
+  const char* cursor = text;
+  int stored = take_word(cursor, out, out_size);
+  drop_front(text, static_cast<std::size_t>(cursor - text));
   return stored;
 }
 
@@ -92,12 +118,19 @@ int take_letters(char* text, char* out, std::size_t out_size) {
 
 int take_digits(char* text, char* out, std::size_t out_size) { return take_run(text, out, out_size, is_digit); }
 
-int take_rest_of_line(char* out, std::size_t out_size, char* text) {
-  std::size_t start = count_blanks(text);
+int take_rest_of_line(char* out, std::size_t out_size, const char*& cursor) {
+  std::size_t start = count_blanks(cursor);
   std::size_t end = start;
-  while (text[end] != '\0' && text[end] != '\n') ++end;
-  int stored = store(out, out_size, text + start, end - start);
-  drop_front(text, end);
+  while (cursor[end] != '\0' && cursor[end] != '\n') ++end;
+  int stored = store(out, out_size, cursor + start, end - start);
+  cursor += end;
+  return stored;
+}
+
+int take_rest_of_line(char* out, std::size_t out_size, char* text) {
+  const char* cursor = text;
+  int stored = take_rest_of_line(out, out_size, cursor);
+  drop_front(text, static_cast<std::size_t>(cursor - text));
   return stored;
 }
 

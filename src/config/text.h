@@ -44,6 +44,12 @@ int take_word(char* text, char* out, std::size_t out_size);
 int take_letters(char* text, char* out, std::size_t out_size);
 int take_digits(char* text, char* out, std::size_t out_size);
 int take_rest_of_line(char* out, std::size_t out_size, char* text);
+// The same three helpers over a cursor that walks a line instead of
+// shifting it: identical results, for the readers that run on every poll.
+char take_char(const char*& cursor);
+int take_word(const char*& cursor, char* out, std::size_t out_size);
+int take_rest_of_line(char* out, std::size_t out_size, const char*& cursor);
+
 // `dest` may be `source`; `dest_size` bounds the copy (cut to fit).
 void copy_upper(const char* source, char* dest, std::size_t dest_size);
 

@@ -9,8 +9,6 @@ namespace fs = std::filesystem;
 
 namespace vorcnt::engine_detail {
 
-namespace {
-
 fs::path folder_path(const std::string& folder) {
   if (folder.empty()) return fs::path(".");
   return fs::path(native_path(folder.c_str()));
@@ -28,6 +26,8 @@ bool is_vwu_name(const std::string& name) {
   }
   return true;
 }
+
+namespace {
 
 std::string shown(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
 

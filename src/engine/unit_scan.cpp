@@ -5,6 +5,7 @@
 #include "clientdata/report.h"
 #include "clientdata/snapshot.h"
 #include "engine/engine.h"
+#include "engine/interrupted_move.h"
 #include "platform/console.h"
 #include "platform/files.h"
 
@@ -50,6 +51,17 @@ void unitscan(Os& os, ControllerContext& ctx) {
     }
   }
   ctx.units_local = found;
+
+  // A move stopped between its copy and its delete is finished first;
+  // giving its copies a home of their own would do that work unit twice.
+  switch (engine_detail::finish_interrupted_move(os, ctx)) {
+    case engine_detail::MoveOutcome::nothing_found:
+    case engine_detail::MoveOutcome::finished:
+      break;
+    case engine_detail::MoveOutcome::unit_is_home:
+    case engine_detail::MoveOutcome::stopped:
+      return;
+  }
 
   const std::int32_t client_state = classify_as_folder(ctx.path);
   if (client_state == Data_nothing) {

@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <cstddef>
 #include <string>
 
 namespace vorcnt {
@@ -15,6 +15,13 @@ constexpr std::size_t kMaxFileName = 255;
 
 // The name as the OS wants it (backslashes become slashes on POSIX).
 std::string native_path(const char* path);
+
+// Raw reads for the text reader, one backend per platform. open_for_reading
+// gives -1 when the file cannot be opened; read_some gives the bytes read,
+// 0 at the end and -1 on an error.
+int open_for_reading(const char* path);
+long read_some(int handle, char* buf, std::size_t size);
+void close_handle(int handle);
 
 // True when `path` names an existing file or folder.
 bool path_exists(const char* path);
@@ -48,7 +55,7 @@ class TextReader {
 
  private:
   bool refill();
-  std::FILE* file_ = nullptr;
+  int handle_ = -1;
   const char* next_ = nullptr;
   const char* end_ = nullptr;
   bool ended_ = false;

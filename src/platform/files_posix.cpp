@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/files.h"
@@ -15,9 +16,45 @@ std::string native_path(const char* path) {
   return out;
 }
 
+namespace {
+
+// The probes run several times per poll; a stack copy spares an allocation.
+// False when the name is too long to be one of ours.
+bool to_native(const char* path, char (&out)[kMaxFileName + 1]) {
+  std::size_t i = 0;
+  for (; path[i] != '\0'; ++i) {
+    if (i == kMaxFileName) return false;
+    out[i] = path[i] == '\\' ? '/' : path[i];
+  }
+  out[i] = '\0';
+  return true;
+}
+
+}  // namespace
+
+int open_for_reading(const char* path) {
+  char name[kMaxFileName + 1];
+  if (!to_native(path, name)) return -1;
+  int fd;
+  do {
+    fd = ::open(name, O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+long read_some(int handle, char* buf, std::size_t size) {
+  for (;;) {
+    ssize_t n = ::read(handle, buf, size);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}
+
+void close_handle(int handle) { ::close(handle); }
+
 bool path_exists(const char* path) {
-  if (std::strlen(path) > kMaxFileName) return false;
-  return ::access(native_path(path).c_str(), F_OK) == 0;
+  char name[kMaxFileName + 1];
+  if (!to_native(path, name)) return false;
+  return ::access(name, F_OK) == 0;
 }
 
 bool is_directory(const char* path) {
@@ -27,9 +64,10 @@ bool is_directory(const char* path) {
 }
 
 bool file_mtime(const char* path, std::int64_t* mtime) {
-  if (std::strlen(path) > kMaxFileName) return false;
+  char name[kMaxFileName + 1];
+  if (!to_native(path, name)) return false;
   struct stat st;
-  if (::stat(native_path(path).c_str(), &st) != 0) return false;
+  if (::stat(name, &st) != 0) return false;
   *mtime = static_cast<std::int64_t>(st.st_mtime);
   return true;
 }

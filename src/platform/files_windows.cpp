@@ -1,5 +1,6 @@
 // Windows file probes: the names the controller forms are already native,
 // backslashes and all, so they go to the C runtime unchanged.
+#include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
@@ -12,6 +13,17 @@
 namespace vorcnt {
 
 std::string native_path(const char* path) { return std::string(path); }
+
+int open_for_reading(const char* path) {
+  if (std::strlen(path) > kMaxFileName) return -1;
+  return _open(path, _O_RDONLY | _O_BINARY);
+}
+
+long read_some(int handle, char* buf, std::size_t size) {
+  return _read(handle, buf, static_cast<unsigned>(size));
+}
+
+void close_handle(int handle) { _close(handle); }
 
 bool path_exists(const char* path) {
   if (std::strlen(path) > kMaxFileName) return false;

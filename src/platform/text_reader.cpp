@@ -13,14 +13,10 @@ TextReader::~TextReader() { close(); }
 bool TextReader::open(const char* path) {
   close();
   if (std::strlen(path) > kMaxFileName) return false;
-  // Binary mode, so that carriage returns and Ctrl-Z are handled here the
-  // same way on every platform.
-  file_ = std::fopen(native_path(path).c_str(), "rb");
-  if (file_ == nullptr) return false;
-  // Reads go straight into block_; a second buffer in the stream would only
-  // cost a copy.
-  std::setvbuf(file_, nullptr, _IONBF, 0);
-  return true;
+  // Raw bytes, so that carriage returns and Ctrl-Z are handled here the same
+  // way on every platform; reads go straight into block_.
+  handle_ = open_for_reading(path);
+  return handle_ >= 0;
 }
 
 void TextReader::open_memory(const char* data, std::size_t size) {
@@ -30,20 +26,27 @@ void TextReader::open_memory(const char* data, std::size_t size) {
 }
 
 void TextReader::close() {
-  if (file_ != nullptr) {
-    std::fclose(file_);
-    file_ = nullptr;
+  if (handle_ >= 0) {
+    close_handle(handle_);
+    handle_ = -1;
   }
   next_ = end_ = nullptr;
   ended_ = false;
 }
 
 bool TextReader::refill() {
-  if (ended_ || file_ == nullptr) return false;
-  std::size_t n = std::fread(block_, 1, sizeof block_, file_);
-  if (n == 0) {
+  if (ended_ || handle_ < 0) return false;
+  long n = read_some(handle_, block_, sizeof block_);
+  if (n <= 0) {
     ended_ = true;
     return false;
+  }
+  // A short read of a regular file is its end. Taking it as such spares the
+  // read that would only say so; a file the client is still appending to is
+  // read whole on the next poll, as any torn reading is.
+  if (static_cast<std::size_t>(n) < sizeof block_) {
+    close_handle(handle_);
+    handle_ = -1;
   }
   next_ = block_;
   end_ = block_ + n;
@@ -52,19 +55,38 @@ bool TextReader::refill() {
 
 bool TextReader::read_line(char* buf, int size) {
   if (size < 2 || ended_) return false;
-  int n = 0;
-  while (n < size - 1) {
+  std::size_t room = static_cast<std::size_t>(size - 1);
+  std::size_t n = 0;
+  while (n < room) {
     if (next_ == end_ && !refill()) break;
-    char c = *next_++;
-    if (c == '\r') continue;
-    if (c == kCtrlZ) {
+    // Copy the run up to the line end, the room left or the block's end in
+    // one go, then look inside it for the two bytes that need care.
+    std::size_t span = static_cast<std::size_t>(end_ - next_);
+    if (span > room - n) span = room - n;
+    const char* stop = static_cast<const char*>(std::memchr(next_, '\n', span));
+    if (stop != nullptr) span = static_cast<std::size_t>(stop - next_) + 1;
+    // A carriage return is dropped and a Ctrl-Z ends the data; copy what
+    // stands before the first of them in one go.
+    const char* special = static_cast<const char*>(std::memchr(next_, '\r', span));
+    const char* ctrl_z = static_cast<const char*>(std::memchr(next_, kCtrlZ, span));
+    if (ctrl_z != nullptr && (special == nullptr || ctrl_z < special)) special = ctrl_z;
+    if (special == nullptr) {
+      std::memcpy(buf + n, next_, span);
+      n += span;
+      next_ += span;
+      if (stop != nullptr) break;
+      continue;
+    }
+    std::size_t before = static_cast<std::size_t>(special - next_);
+    std::memcpy(buf + n, next_, before);
+    n += before;
+    next_ = special + 1;
+    if (*special == kCtrlZ) {
       // Nothing after a Ctrl-Z is data.
       ended_ = true;
       next_ = end_;
       break;
     }
-    buf[n++] = c;
-    if (c == '\n') break;
   }
   if (n == 0) return false;
   buf[n] = '\0';

@@ -1,0 +1,178 @@
+#include "engine/interrupted_move.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "clientdata/report.h"
+#include "engine/copy_check.h"
+#include "engine/engine.h"
+#include "platform/console.h"
+#include "platform/files.h"
+
+namespace fs = std::filesystem;
+
+namespace vorcnt::engine_detail {
+
+namespace {
+
+enum class Twin { same, shorter, differ };
+
+// How file `part` relates to file `whole`: the same bytes, a proper prefix of
+// them (what a copy stopped halfway leaves), or anything else.
+Twin compare_files(const fs::path& part, const fs::path& whole) {
+  std::error_code ec;
+  const std::uintmax_t part_size = fs::file_size(part, ec);
+  if (ec) return Twin::differ;
+  const std::uintmax_t whole_size = fs::file_size(whole, ec);
+  if (ec || part_size > whole_size) return Twin::differ;
+  std::ifstream a(part, std::ios::binary);
+  std::ifstream b(whole, std::ios::binary);
+  if (!a || !b) return Twin::differ;
+  char buf_a[8192];
+  char buf_b[8192];
+  for (std::uintmax_t left = part_size; left > 0;) {
+    const auto n = static_cast<std::streamsize>(std::min<std::uintmax_t>(left, sizeof buf_a));
+    a.read(buf_a, n);
+    b.read(buf_b, n);
+    if (a.gcount() != n || b.gcount() != n || std::memcmp(buf_a, buf_b, static_cast<std::size_t>(n)) != 0)
+      return Twin::differ;
+    left -= static_cast<std::uintmax_t>(n);
+  }
+  return part_size == whole_size ? Twin::same : Twin::shorter;
+}
+
+bool is_empty_outfile(const fs::path& folder, const std::string& name) {
+  std::string lower = name;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  std::error_code ec;
+  return lower == "outfile.vwu" && fs::file_size(folder / name, ec) == 0 && !ec;
+}
+
+struct Folder {
+  fs::path dir;
+  std::vector<std::string> names;  // sorted
+  bool has(const std::string& name) const { return std::binary_search(names.begin(), names.end(), name); }
+};
+
+// True when every file of `part` is in `whole` with the same bytes (one may
+// be cut short) and at least one was compared. With `pop_outfile`, an empty
+// "outfile.vwu" of `part` that `whole` lacks is passed over.
+bool contained_in(const Folder& part, const Folder& whole, bool pop_outfile) {
+  int compared = 0;
+  bool cut_short = false;
+  for (const std::string& name : part.names) {
+    if (!whole.has(name)) {
+      if (pop_outfile && is_empty_outfile(part.dir, name)) continue;
+      return false;
+    }
+    switch (compare_files(part.dir / name, whole.dir / name)) {
+      case Twin::same:
+        break;
+      case Twin::shorter:
+        // Only the one file a stopped copy was writing can be short.
+        if (cut_short) return false;
+        cut_short = true;
+        break;
+      case Twin::differ:
+        return false;
+    }
+    ++compared;
+  }
+  return compared > 0;
+}
+
+Folder read_folder(const std::string& folder) { return Folder{folder_path(folder), vwu_files(folder)}; }
+
+std::int32_t classify_as_folder(const std::string& folder) { return classify_folder((folder + "\\").c_str()); }
+
+}  // namespace
+
+std::vector<std::string> vwu_files(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  fs::directory_iterator it(folder_path(folder), ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    std::error_code type_ec;
+    const std::string name = it->path().filename().string();
+    if (is_vwu_name(name) && it->is_regular_file(type_ec)) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+InterruptedMove find_interrupted_move(const char* path, int units) {
+  const Folder client = read_folder(path);
+  if (client.names.empty()) return {};
+  units = std::clamp(units, 0, kMaxUnits);
+
+  std::vector<Folder> unit_folders(static_cast<std::size_t>(units));
+  for (int k = 0; k < units; ++k) {
+    const std::string folder = unit_folder(path, k);
+    if (is_directory(folder.c_str())) unit_folders[static_cast<std::size_t>(k)] = read_folder(folder);
+  }
+
+  // A push stopped after its copy (its delete not run or not finished), or a
+  // pop stopped anywhere in its copy: the client folder only holds copies.
+  for (int k = 0; k < units; ++k) {
+    const Folder& unit = unit_folders[static_cast<std::size_t>(k)];
+    if (!unit.names.empty() && contained_in(client, unit, true)) return {Leftover::client_copies, k};
+  }
+
+  // A push stopped during its copy, or a pop stopped during its delete: the
+  // unit folder holds part of the set, the client folder all of it. The unit
+  // with the most files is the one the move was working on.
+  InterruptedMove best;
+  std::size_t best_count = 0;
+  for (int k = 0; k < units; ++k) {
+    const Folder& unit = unit_folders[static_cast<std::size_t>(k)];
+    if (unit.names.size() > best_count && contained_in(unit, client, false)) {
+      best = {Leftover::unit_part, k};
+      best_count = unit.names.size();
+    }
+  }
+  return best;
+}
+
+MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
+  if (ctx.mode != Mode_calc && ctx.mode != Mode_fill) return MoveOutcome::nothing_found;
+  const InterruptedMove move = find_interrupted_move(ctx.path, ctx.units_local);
+  const int k = move.unit;
+  switch (move.kind) {
+    case Leftover::none:
+      return MoveOutcome::nothing_found;
+
+    case Leftover::client_copies:
+      print(os, "[Unit%d] finishing an interrupted move: the client folder holds copies of unit%d's files, removing them\n",
+            k, k);
+      run_command(os, "del " + std::string(ctx.path) + "*.vwu");
+      if (vwu_files(ctx.path).empty()) return MoveOutcome::finished;
+      // Computing the copies here while unit k keeps the originals would do
+      // that work unit twice.
+      print(os, "[Unit%d] the copies in the client folder could not be removed; stopping\n", k);
+      ctx.calculation_unit = NO_UNIT;
+      ctx.vorcnt_state = Vorcnt_error;
+      return MoveOutcome::stopped;
+
+    case Leftover::unit_part: {
+      print(os, "[Unit%d] finishing an interrupted move: unit%d holds part of the client folder's files, completing the push\n",
+            k, k);
+      const std::int32_t client_state = classify_as_folder(ctx.path);
+      if (!unitpush(os, k, ctx.path)) {
+        // Every file stayed where it was; the work is computed in place and
+        // its unit is still k, so the next swap retries the push.
+        ctx.calculation_unit = k;
+        ctx.unit_state[k] = client_state;
+        return MoveOutcome::unit_is_home;
+      }
+      ctx.unit_state[k] = classify_as_folder(unit_folder(ctx.path, k));
+      return MoveOutcome::finished;
+    }
+  }
+  return MoveOutcome::nothing_found;
+}
+
+}  // namespace vorcnt::engine_detail
