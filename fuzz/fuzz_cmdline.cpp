@@ -7,25 +7,7 @@
 
 #include "config/settings.h"
 #include "core/context.h"
-#include "platform/os.h"
-
-namespace {
-
-class NullShell final : public vorcnt::Shell {
- public:
-  int run(const std::string&) override { return 0; }
-};
-class NullClock final : public vorcnt::Clock {
- public:
-  void sleep_seconds(int) override {}
-};
-class NullConsole final : public vorcnt::Console {
- public:
-  void write(std::string_view) override {}
-  void flush() override {}
-};
-
-}  // namespace
+#include "null_os.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Each argument gets its own exact-size allocation, so the sanitizer sees
@@ -48,10 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (auto& t : texts) argv.push_back(t.data());
   argv.push_back(nullptr);
 
-  NullShell shell;
-  NullClock clock;
-  NullConsole console;
-  vorcnt::Os os{shell, clock, console};
+  vorcnt::fuzzing::NullOs null;
+  vorcnt::Os& os = null.os;
   vorcnt::ControllerContext ctx;
   vorcnt::parse_command_line(os, static_cast<int>(texts.size()), argv.data(), ctx);
 

@@ -9,31 +9,11 @@
 #include "config/settings.h"
 #include "core/context.h"
 #include "platform/files.h"
-#include "platform/os.h"
-
-namespace {
-
-class NullShell final : public vorcnt::Shell {
- public:
-  int run(const std::string&) override { return 0; }
-};
-class NullClock final : public vorcnt::Clock {
- public:
-  void sleep_seconds(int) override {}
-};
-class NullConsole final : public vorcnt::Console {
- public:
-  void write(std::string_view) override {}
-  void flush() override {}
-};
-
-}  // namespace
+#include "null_os.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  NullShell shell;
-  NullClock clock;
-  NullConsole console;
-  vorcnt::Os os{shell, clock, console};
+  vorcnt::fuzzing::NullOs null;
+  vorcnt::Os& os = null.os;
   vorcnt::ControllerContext ctx;
   vorcnt::TextReader reader;
   reader.open_memory(reinterpret_cast<const char*>(data), size);
