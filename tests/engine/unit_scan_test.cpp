@@ -27,6 +27,7 @@ TEST_F(ScanTest, AGapEndsTheScan) {
 
 TEST_F(ScanTest, FillingCreatesTheMissingFoldersUpToUnits) {
   lay("", Data_Calculation_wait);
+  dir.write("work_unit.vwu", "client work");  // not a copy of unit3's
   dir.mkdir("unit0");
   dir.mkdir("unit1");
   lay("unit3", Data_Calculation_wait);

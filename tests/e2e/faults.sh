@@ -1,0 +1,459 @@
+#!/usr/bin/env bash
+# Faults and hostile input, tried on the real controller as a user would
+# meet them.
+#
+#   faults.sh BIN_DIR CASE
+#
+# Copy faults (with the simulated client and server): a unit "folder" that
+# is a plain file, a unit folder nothing can be written into, one that is
+# full, and one that vanishes while the client computes. In each the
+# controller keeps every source file, says so in one line, goes on polling,
+# and carries on once the fault is gone; nothing is lost.
+#
+# Hostile input (no client; meant for the sanitizer build, useful with any):
+# over-long arguments and paths, binary noise and 10,000-byte tokens in
+# vorcnt.cfg, state.vwu and user_info.vwu, bg_pot indexes out of range. Each
+# gives its one message where one is due, and the controller neither crashes
+# nor trips a sanitizer.
+#
+# Exit status 77 means the case cannot be set up here (it is skipped).
+set -u
+export LC_ALL=C
+
+BIN=$(cd "${1:?usage: faults.sh BIN_DIR CASE}" && pwd)
+CASE=${2:?usage: faults.sh BIN_DIR CASE}
+DEADLINE=${VORCNT_E2E_DEADLINE:-90}
+
+W=$(mktemp -d /tmp/vfl.XXXXXX)
+C=$W/c
+SRV=$W/srv
+# Only the closer and the server tool are found along PATH: a run whose path
+# was refused must not find a client to start.
+mkdir -p "$W/tools"
+ln -s "$BIN/vorclose" "$BIN/vorserver" "$W/tools/"
+export PATH="$W/tools:$PATH"
+export VORSIM_RUNDIR=$W/run
+export VORSIM_SERVER=$SRV
+export VORCNT_TIME_SCALE=${VORCNT_TIME_SCALE:-0.005}
+export VORSIM_COMPUTE_SECONDS=300
+export VORSIM_LIFETIME=600
+unset VORSIM_FAULT
+# Leaks are not what these runs look for, and a stopped run is never checked.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+CPID=
+MOUNTED=
+status=0
+
+fail() {
+  echo "FAIL [$CASE]: $*"
+  status=1
+}
+
+show_logs() {
+  echo "---- controller output (UTF-8) ----"; iconv -c -f CP932 -t UTF-8 "$W/out.raw" 2>/dev/null | cut -c1-300
+  echo "---- controller stderr ----"; cut -c1-300 "$W/err.txt" 2>/dev/null
+  echo "---- client.log ----"; cat "$VORSIM_RUNDIR/client.log" 2>/dev/null
+  echo "---- client folder ----"; (cd "$C" 2>/dev/null && ls -lR)
+}
+
+cleanup() {
+  [ -n "$CPID" ] && kill -KILL "$CPID" 2>/dev/null
+  vorclose -exit -echo off >/dev/null 2>&1
+  [ -n "$MOUNTED" ] && umount "$MOUNTED" 2>/dev/null
+  chattr -R -i "$W" 2>/dev/null
+  chmod -R u+w "$W" 2>/dev/null
+  rm -rf "$W"
+}
+trap cleanup EXIT
+
+skip() {
+  echo "skipped [$CASE]: $*"
+  exit 77
+}
+
+# ---- the world --------------------------------------------------------------
+
+write_client_files() {  # FOLDER
+  printf 'client=Vorelith\nversion=0.6\n' >"$1/version.vwu"
+  printf 'id=4711\nname=Vorelith Simulator\nnwus=0\n' >"$1/user_info.vwu"
+}
+
+take_unit() {
+  local name
+  name=$(ls "$SRV/queue" | head -n 1)
+  mv "$SRV/queue/$name" "$SRV/issued/$name"
+  echo "$SRV/issued/$name"
+}
+
+new_world() {  # QUEUED
+  mkdir -p "$C" "$VORSIM_RUNDIR"
+  cp "$BIN/Vorelith.exe" "$C/"
+  vorserver init "$SRV" "$1" 64 >/dev/null || { echo "vorserver init failed"; exit 1; }
+}
+
+add_unit() {  # N: unitN holding a work unit waiting to be computed
+  mkdir -p "$C/unit$1"
+  cp "$(take_unit)" "$C/unit$1/work_unit.vwu"
+  write_client_files "$C/unit$1"
+  touch -d "@$(($(date +%s) - 3600))" "$C/unit$1/work_unit.vwu"
+}
+
+result_in_client_folder() {  # the client computes one unit here, with no server to send it to
+  cp "$(take_unit)" "$C/work_unit.vwu"
+  VORSIM_SERVER=$W/none VORSIM_COMPUTE_SECONDS=2 "$C/Vorelith.exe"
+  wait_until "the preparing client's result" test -f "$C/result.vwu" || exit 1
+  vorclose -exit -echo off
+}
+
+write_cfg() {  # extra lines for vorcnt.cfg
+  { echo "EXEC = $C/"; for line in "$@"; do echo "$line"; done; } >"$W/vorcnt.cfg"
+}
+
+checksums() {  # FOLDER: the "*.vwu" files and their sums
+  (cd "$1" && for f in *.vwu; do [ -f "$f" ] && echo "$f $(cksum <"$f")"; done)
+}
+
+# ---- running the controller -------------------------------------------------
+
+start_controller() {  # ARGS...
+  : >>"$VORSIM_RUNDIR/orders.log" 2>/dev/null
+  (cd "$W" && exec "$BIN/vorcnt" "$@" >"$W/out.raw" 2>"$W/err.txt") &
+  CPID=$!
+}
+
+stop_controller() {
+  if [ -n "$CPID" ]; then
+    kill -0 "$CPID" 2>/dev/null || fail "the controller had ended before it was stopped"
+    kill -TERM "$CPID" 2>/dev/null
+    wait "$CPID" 2>/dev/null
+    CPID=
+  fi
+  vorclose -exit -echo off >/dev/null 2>&1
+  iconv -c -f CP932 -t UTF-8 <"$W/out.raw" | tr -d '\r' >"$W/out.txt"
+}
+
+# Runs the controller to its own end (a run that ends by itself, such as
+# -version); its exit status is in RUN_STATUS.
+run_to_end() {  # ARGS...
+  (cd "$W" && exec timeout 60 "$BIN/vorcnt" "$@" >"$W/out.raw" 2>"$W/err.txt")
+  RUN_STATUS=$?
+  iconv -c -f CP932 -t UTF-8 <"$W/out.raw" | tr -d '\r' >"$W/out.txt"
+}
+
+wait_until() {  # WHAT CMD...
+  local what=$1
+  shift
+  local end=$(($(date +%s) + DEADLINE))
+  until "$@"; do
+    if [ "$(date +%s)" -ge "$end" ]; then
+      fail "gave up waiting for $what"
+      return 1
+    fi
+    sleep 0.05
+  done
+}
+
+output_has() { iconv -c -f CP932 -t UTF-8 <"$W/out.raw" | tr -d '\r' | grep -qxF -- "$1"; }
+output_count_at_least() {  # N TEXT: lines containing TEXT
+  local n
+  n=$(grep -cF -- "$2" "$W/out.raw" 2>/dev/null)
+  [ "${n:-0}" -ge "$1" ]
+}
+
+# ---- checks -------------------------------------------------------------------
+
+expect_lines() {  # lines that appear, in this order
+  local missing
+  missing=$(awk -v n=$# 'BEGIN { for (i = 1; i < ARGC; i++) want[i] = ARGV[i]; ARGC = 1; k = 1 }
+    k <= n && $0 == want[k] { k++ }
+    END { if (k <= n) print want[k] }' "$@" <"$W/out.txt")
+  [ -z "$missing" ] || fail "output lacks, in order: '$missing'"
+}
+
+expect_count() {  # N LINE: exact whole lines
+  local n
+  n=$(grep -cxF -- "$2" "$W/out.txt")
+  [ "$n" -eq "$1" ] || fail "output has '$2' $n times, expected $1"
+}
+
+expect_server() {  # KEY VALUE...
+  local report
+  report=$(vorserver verify "$SRV")
+  while [ $# -ge 2 ]; do
+    echo "$report" | grep -qx "$1 $2" || fail "server: expected '$1 $2', got: $(echo "$report" | tr '\n' ' ')"
+    shift 2
+  done
+}
+
+expect_nothing_lost() {
+  local report
+  report=$(vorserver lost "$SRV" "$C/")
+  echo "$report" | grep -qx "lost 0" || fail "results lost: $report"
+}
+
+# No sanitizer report and no line longer than any the controller can form.
+expect_sound_run() {
+  if grep -qE 'AddressSanitizer|LeakSanitizer|runtime error|Segmentation|Aborted' "$W/err.txt"; then
+    fail "sanitizer or crash report: $(grep -m3 -E 'Sanitizer|runtime error|Segmentation|Aborted' "$W/err.txt")"
+  fi
+  local longest
+  longest=$(awk '{ if (length($0) > m) m = length($0) } END { print m + 0 }' "$W/out.raw")
+  [ "$longest" -le 300 ] || fail "an output line of $longest bytes"
+}
+
+# ---- copy faults ------------------------------------------------------------------
+
+# A finished result in the client folder, started with -fill: its home is
+# unit1, which is a plain file. Every push is refused until unit1 is a
+# folder; then the result is sent.
+case_unit_is_a_file() {
+  new_world 4
+  add_unit 0
+  result_in_client_folder
+  echo "not a folder" >"$C/unit1"
+  local before
+  before=$(checksums "$C")
+  write_cfg
+  start_controller -fill
+  wait_until "two refused pushes" output_count_at_least 2 "push failed"
+  [ "$(checksums "$C")" = "$before" ] || fail "the client folder's files changed while the pushes were refused"
+  [ "$(cat "$C/unit1")" = "not a folder" ] || fail "the plain file unit1 was written"
+  kill -0 "$CPID" 2>/dev/null || fail "the controller ended instead of retrying"
+
+  rm "$C/unit1" && mkdir "$C/unit1"
+  wait_until "the connection to complete" output_count_at_least 1 "Data Conection Compleate."
+  stop_controller
+  expect_lines "[unit0] Dir find : 5" "[unit1] Dir find : 0" "[Unit1] Data計算完了" "[Unit1] push" \
+    "[Unit1] push failed: unit1 is not a folder, files kept" "[Unit1] push" "[Unit1]:Data Conection" "[Unit1] pop" \
+    "[Unit1] Data Conection Compleate."
+  expect_server results 1 verified 1 mismatched 0 duplicates 0
+  expect_nothing_lost
+  expect_sound_run
+}
+
+# Pushing into a folder into which nothing can be written fails at the copy;
+# the files stay in the client folder until the folder can be written.
+lock_folder() {  # FOLDER: true when nothing can be created in it any more
+  chattr +i "$1" 2>/dev/null || chmod a-w "$1"
+  ! touch "$1/.probe" 2>/dev/null
+}
+
+unlock_folder() { chattr -i "$1" 2>/dev/null; chmod u+w "$1"; }
+
+case_unwritable_unit() {
+  new_world 4
+  add_unit 0
+  result_in_client_folder
+  mkdir "$C/unit1"
+  lock_folder "$C/unit1" || skip "cannot make a folder unwritable here"
+  local before
+  before=$(checksums "$C")
+  write_cfg
+  start_controller -fill
+  wait_until "two failed pushes" output_count_at_least 2 "push failed"
+  [ "$(checksums "$C")" = "$before" ] || fail "the client folder's files changed while the pushes failed"
+  kill -0 "$CPID" 2>/dev/null || fail "the controller ended instead of retrying"
+
+  unlock_folder "$C/unit1"
+  wait_until "the connection to complete" output_count_at_least 1 "Data Conection Compleate."
+  stop_controller
+  expect_lines "[Unit1] push" "[Unit1] push" "[Unit1] Data Conection Compleate."
+  grep -qE '^\[Unit1\] push failed: .*, files kept in the client folder$' "$W/out.txt" ||
+    fail "no clear line for the failed push"
+  expect_server results 1 verified 1 mismatched 0 duplicates 0
+  expect_nothing_lost
+  expect_sound_run
+}
+
+# A unit folder on a file system too small for the work unit the client has
+# just downloaded: the copy stops halfway, the downloaded unit stays in the
+# client folder, and it is pushed once there is room.
+case_full_unit() {
+  new_world 4
+  mkdir -p "$C/unit0"
+  mount -t tmpfs -o size=24k tmpfs "$C/unit0" 2>/dev/null || skip "cannot mount a small file system here"
+  MOUNTED=$C/unit0
+  write_cfg "UNITS = 1"
+  start_controller -fill
+  wait_until "two failed pushes" output_count_at_least 2 "push failed"
+  local unit
+  unit=$(ls "$SRV/issued" | tail -n 1)
+  cmp -s "$C/work_unit.vwu" "$SRV/issued/$unit" || fail "the downloaded work unit is not whole in the client folder"
+  kill -0 "$CPID" 2>/dev/null || fail "the controller ended instead of retrying"
+
+  [ -z "$(find "$C/unit0" -name '.vorcnt-copy-*')" ] || fail "the failed copy left its temporary file"
+  umount "$MOUNTED" && MOUNTED=
+  wait_until "the unit to be popped for computing" output_count_at_least 2 "[Unit0] pop"
+  stop_controller
+  cmp -s "$C/work_unit.vwu" "$SRV/issued/$unit" || fail "the work unit popped for computing is not the downloaded one"
+  grep -qE '^\[Unit0\] push failed: .*, files kept in the client folder$' "$W/out.txt" ||
+    fail "no clear line for the failed push"
+  expect_lines "[Unit0] Data Conection Compleate." "[Unit0] push" "FILL Completion" "[Unit0] pop"
+  expect_sound_run
+}
+
+# The unit folder is removed while the client computes its unit: the finished
+# unit cannot be pushed and stays in the client folder; once the folder is
+# back it is pushed and sent.
+case_unit_vanishes() {
+  new_world 4
+  add_unit 0
+  write_cfg "UNITS = 1"
+  start_controller
+  wait_until "the client to compute" grep -qs '^prog=' "$C/state.vwu"
+  wait_until "the pop to finish" test -z "$(ls "$C/unit0")"
+  rmdir "$C/unit0"
+  wait_until "two refused pushes" output_count_at_least 2 "push failed"
+  [ -f "$C/result.vwu" ] || fail "the result left the client folder"
+  kill -0 "$CPID" 2>/dev/null || fail "the controller ended instead of retrying"
+
+  mkdir "$C/unit0"
+  wait_until "the connection to complete" output_count_at_least 1 "Data Conection Compleate."
+  stop_controller
+  expect_lines "[Unit0] Data計算完了" "[Unit0] push" "[Unit0] push failed: unit0 is not a folder, files kept" \
+    "[Unit0] push" "[Unit0]:Data Conection" "[Unit0] Data Conection Compleate."
+  expect_server results 1 verified 1 mismatched 0 duplicates 0
+  expect_nothing_lost
+  expect_sound_run
+}
+
+# ---- hostile input ------------------------------------------------------------------
+
+hostile_world() {
+  mkdir -p "$C/unit0" "$VORSIM_RUNDIR"
+  printf 'id=wu1\ndata\n' >"$C/unit0/work_unit.vwu"
+  write_client_files "$C/unit0"
+}
+
+repeat() { head -c "$2" /dev/zero | tr '\0' "$1"; }  # CHAR COUNT
+
+# Over-long values on the command line: one message each, none of them
+# echoed, and -version still ends the run.
+case_long_arguments() {
+  hostile_world
+  write_cfg
+  local big
+  big=$(repeat A 102400)
+  run_to_end "-$big" -exec "$big" -execfinish "$big" -units "$big" -time "$big" -fill "$big" -version
+  [ "$RUN_STATUS" -eq 0 ] || fail "exit status $RUN_STATUS"
+  expect_count 4 "bad arg: argument longer than 255 characters"
+  expect_count 1 "bad arg: path longer than 118 characters"
+  expect_count 1 "bad arg: execfinish longer than 254 characters"
+  [ "$(grep -c . "$W/out.txt")" -eq 8 ] || fail "expected the two banners and six messages"
+  expect_sound_run
+
+  # Without -version the run goes on, with its settings in error.
+  start_controller "$big"
+  wait_until "the dump" output_count_at_least 1 "fill:"
+  sleep 0.3
+  stop_controller
+  expect_lines "bad arg: argument longer than 255 characters" "[unit0] Dir find : 5" "path:$C/"
+  expect_sound_run
+}
+
+# A path too long for the command lines, from the command line and from
+# vorcnt.cfg, and a finish command far too long for its field.
+case_long_paths() {
+  hostile_world
+  write_cfg
+  run_to_end -exec "/$(repeat x 400)/" -version
+  [ "$RUN_STATUS" -eq 0 ] || fail "exit status $RUN_STATUS"
+  expect_count 1 "bad arg: path longer than 118 characters"
+  expect_sound_run
+
+  { echo "EXEC = /$(repeat y 200)/"; echo "EXECFINISH = $(repeat z 10000)"; echo "UNITS = 1"; } >"$W/vorcnt.cfg"
+  start_controller
+  wait_until "the dump" output_count_at_least 1 "fill:"
+  sleep 0.3
+  stop_controller
+  expect_count 1 "bad arg: path longer than 118 characters"
+  expect_count 1 "bad arg: execfinish longer than 254 characters"
+  # Neither refused value was taken, nor any part of it.
+  expect_lines "path:" "execfinish:" "Units:1"
+  expect_sound_run
+}
+
+# Binary noise and 10,000-byte tokens in vorcnt.cfg.
+case_cfg_noise() {
+  hostile_world
+  {
+    echo "EXEC = $C/"
+    head -c 8192 /dev/urandom | tr -d '\032'
+    printf '\n%s\n' "$(repeat Q 10000)"
+    printf 'UNITS = %s\n' "$(repeat 9 10000)"
+    printf 'TIME = -5\nUNITS\x00= 3\n\x1a'
+    echo "UNITS = 16"
+  } >"$W/vorcnt.cfg"
+  run_to_end -version
+  [ "$RUN_STATUS" -eq 0 ] || fail "exit status $RUN_STATUS"
+  grep -q '^bad arg: ' "$W/out.txt" || fail "no message for the noise"
+  grep -q '^vorcnt.cfg bad arg: units = 9' "$W/out.txt" || fail "no message for the 10,000-digit UNITS"
+  expect_sound_run
+
+  start_controller
+  wait_until "the dump" output_count_at_least 1 "fill:"
+  sleep 0.3
+  stop_controller
+  # The NUL cut "UNITS" off its value; the Ctrl-Z ended the file before
+  # "UNITS = 16".
+  expect_lines "vorcnt.cfg bad arg: units = N" "[unit0] Dir find : 5" "path:$C/" "Units:0"
+  expect_sound_run
+}
+
+# state.vwu and user_info.vwu full of noise, out-of-range bg_pot indexes and
+# 10,000-byte tokens, in unit folders and in the client folder, read by the
+# scan and on every pass.
+hostile_state() {
+  printf 'bg_pot=70,1.5\nbg_pot=-5,2.5\nbg_pot=99999999999,3.5\nbg_pot=1,0.25\n'
+  printf '%s=1\n' "$(repeat k 10000)"
+  printf 'bs_power=%s\n' "$(repeat 7 10000)"
+  printf 'cpu=%s\n' "$(repeat c 10000)"
+  head -c 2048 /dev/urandom | tr -d '\n\032'
+  printf '\nprog=0.25\n'
+}
+
+hostile_user_info() {
+  head -c 2048 /dev/urandom
+  printf '\nid=%s\nname=%s\nshow_name=%s\nnwus=%s\n' "$(repeat i 10000)" "$(repeat n 10000)" \
+    "$(repeat s 10000)" "$(repeat 9 10000)"
+}
+
+case_client_file_noise() {
+  hostile_world
+  hostile_state >"$C/unit0/state.vwu"  # unit0: being computed
+  hostile_user_info >"$C/unit0/user_info.vwu"
+  mkdir -p "$C/unit1" "$C/unit2"
+  printf 'id=wu2\ndata\n' >"$C/unit1/work_unit.vwu"  # unit1: noise only, waiting
+  printf 'client=Vorelith\n' >"$C/unit1/version.vwu"
+  head -c 4096 /dev/urandom >"$C/unit1/state.vwu"
+  head -c 4096 /dev/urandom >"$C/unit1/user_info.vwu"
+  printf 'client=Vorelith\n' >"$C/unit2/version.vwu"  # unit2: finished, with a 10,000-digit prog
+  printf 'id=wu3\n' >"$C/unit2/result.vwu"
+  printf 'prog=%s\n' "$(repeat 9 10000)" >"$C/unit2/state.vwu"
+  # The client folder's own work, with the same kind of files.
+  printf 'id=wu4\ndata\n' >"$C/work_unit.vwu"
+  printf 'client=Vorelith\n' >"$C/version.vwu"
+  hostile_state >"$C/state.vwu"
+  hostile_user_info >"$C/user_info.vwu"
+  write_cfg "UNITS = 3" "PROG"
+  start_controller
+  wait_until "the client start" output_count_at_least 1 "fill:"
+  sleep 0.5
+  stop_controller
+  expect_lines "[unit0] Dir find : 1" "[unit1] Dir find : 5" "[unit2] Dir find : 2" "[Unit3] Dir maiking SUB. : 0" \
+    "calculation_unit:3"
+  expect_sound_run
+}
+
+if ! declare -F "case_$CASE" >/dev/null; then
+  echo "unknown case: $CASE"
+  exit 2
+fi
+"case_$CASE"
+[ $status -ne 0 ] || [ -n "${VORCNT_E2E_VERBOSE:-}" ] && show_logs
+if [ $status -ne 0 ]; then
+  echo "FAILED: $CASE"
+else
+  echo "passed: $CASE"
+fi
+exit $status

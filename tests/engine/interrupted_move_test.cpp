@@ -1,0 +1,328 @@
+// A stop can fall anywhere in a push or a pop. For every place it can fall,
+// the start-up scan must leave each work unit whole in exactly one folder,
+// and with a home of its own when it is in the client folder.
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/engine_fixture.h"
+#include "engine/interrupted_move.h"
+
+namespace vorcnt::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Files = std::map<std::string, std::string>;  // name -> contents, in name order
+
+// Every unit carries the same version and user-info files.
+const std::string kVersion = "client=Vorelith\nversion=0.6\n";
+const std::string kUserInfo = "id=4711\nname=Vorelith Simulator\n";
+
+Files fresh_set(const std::string& id) {
+  return {{"user_info.vwu", kUserInfo}, {"version.vwu", kVersion}, {"work_unit.vwu", "id=" + id + "\ndata of " + id}};
+}
+
+// What a push carries after a computation: the pop's empty output file, the
+// result and the state file; the client removed the work unit.
+Files computed_set(const std::string& id) {
+  return {{"outfile.vwu", ""},
+          {"result.vwu", "id=" + id + "\ndigest=00ff\n"},
+          {"state.vwu", "prog=1.000000\ncpu=300\n"},
+          {"user_info.vwu", kUserInfo},
+          {"version.vwu", kVersion}};
+}
+
+// The first `n` files of `set`, in the order the copy and delete take them.
+Files first(const Files& set, std::size_t n) {
+  Files out;
+  for (const auto& [name, text] : set)
+    if (out.size() < n) out[name] = text;
+  return out;
+}
+
+Files without_first(const Files& set, std::size_t n) {
+  Files out;
+  std::size_t i = 0;
+  for (const auto& [name, text] : set)
+    if (i++ >= n) out[name] = text;
+  return out;
+}
+
+// The first `n` files, and the next one cut in half: a copy that writes in
+// place, stopped in the middle of a file.
+Files torn(const Files& set, std::size_t n) {
+  Files out = first(set, n);
+  std::size_t i = 0;
+  for (const auto& [name, text] : set)
+    if (i++ == n) out[name] = text.substr(0, text.size() / 2);
+  return out;
+}
+
+struct StopPoint {
+  std::string name;
+  Files moving;        // the set the stopped move carried (unit1's work unit)
+  Files client;        // what the stop left in the client folder
+  Files unit1;         // ... and in unit1
+  bool leftover;       // both places hold files of it
+};
+
+// Every stop point of a push of `set` into unit1 and of a pop of it out.
+std::vector<StopPoint> stop_points(const std::string& label, const Files& set) {
+  std::vector<StopPoint> points;
+  const std::size_t n = set.size();
+  for (std::size_t i = 0; i <= n; ++i)
+    points.push_back({label + " push, copied " + std::to_string(i), set, set, first(set, i), i > 0});
+  for (std::size_t i = 0; i < n; ++i)
+    points.push_back({label + " push, copied " + std::to_string(i) + " and one torn", set, set, torn(set, i), true});
+  for (std::size_t j = 1; j < n; ++j)
+    points.push_back({label + " push, deleted " + std::to_string(j), set, without_first(set, j), set, true});
+
+  Files popped = set;
+  popped.emplace("outfile.vwu", "");  // made by the pop when none came
+  for (std::size_t i = 1; i <= n; ++i)
+    points.push_back({label + " pop, copied " + std::to_string(i), set, first(set, i), set, true});
+  for (std::size_t i = 0; i < n; ++i)
+    points.push_back({label + " pop, copied " + std::to_string(i) + " and one torn", set, torn(set, i), set, true});
+  points.push_back({label + " pop, copied all, outfile made", set, popped, set, true});
+  for (std::size_t j = 1; j < n; ++j)
+    points.push_back({label + " pop, deleted " + std::to_string(j), set, popped, without_first(set, j), true});
+  return points;
+}
+
+// One client folder with the simulated buffer: unit0 waits to be computed,
+// unit1 is the unit whose move was stopped, unit2 holds a result to send.
+class StoppedMove {
+ public:
+  explicit StoppedMove(const StopPoint& point, std::int32_t mode) : point_(point) {
+    fake.shell.effect = [this](const std::string& line) { return world(line); };
+    std::snprintf(ctx.path, sizeof ctx.path, "%s", dir.path().c_str());
+    ctx.mode = mode;
+    ctx.vorcnt_state = mode == Mode_fill ? Vorcon_CalcCompletion : Vorcon_CalcWait;
+    put("", point.client);
+    dir.mkdir("unit1");
+    put("unit1/", point.unit1);
+    put("unit0/", fresh_set("wu1"));
+    put("unit2/", computed_set("wu3"));
+    sets_ = {point.moving, fresh_set("wu1"), computed_set("wu3")};
+  }
+
+  void put(const std::string& folder, const Files& files) const {
+    for (const auto& [name, text] : files) dir.write(folder + name, text);
+  }
+
+  Files read(const std::string& folder) const {
+    Files out;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir.path() + folder, ec))
+      if (entry.is_regular_file()) out[entry.path().filename().string()] = dir.read(folder + entry.path().filename().string());
+    return out;
+  }
+
+  // The file that tells a set apart: its work unit or its result.
+  static std::pair<std::string, std::string> mark(const Files& set) {
+    const auto it = set.find("work_unit.vwu");
+    if (it != set.end()) return *it;
+    return *set.find("result.vwu");
+  }
+
+  // Whole, but for an empty output file, which carries nothing and which
+  // every pop makes when none comes.
+  static bool holds_whole(const Files& folder, const Files& set) {
+    for (const auto& [name, text] : set) {
+      const auto it = folder.find(name);
+      if (it == folder.end() && name == "outfile.vwu" && text.empty()) continue;
+      if (it == folder.end() || it->second != text) return false;
+    }
+    for (const auto& [name, text] : folder)
+      if (set.count(name) == 0 && !(name == "outfile.vwu" && text.empty())) return false;
+    return true;
+  }
+
+  void expect_each_unit_whole_in_one_place() const {
+    std::vector<std::string> folders = {""};
+    for (int k = 0; k < kMaxUnits && dir.exists("unit" + std::to_string(k)); ++k)
+      folders.push_back("unit" + std::to_string(k) + "/");
+    for (const Files& set : sets_) {
+      const auto [mark_name, mark_text] = mark(set);
+      int places = 0;
+      for (const std::string& folder : folders) {
+        const Files held = read(folder);
+        const auto it = held.find(mark_name);
+        if (it == held.end() || it->second != mark_text) continue;
+        ++places;
+        EXPECT_TRUE(holds_whole(held, set)) << mark_text << " is not whole in '" << folder << "'";
+        if (folder.empty()) {
+          // In the client folder it needs a home that holds nothing else.
+          ASSERT_TRUE(is_unit_index(ctx.calculation_unit));
+          const Files home = read("unit" + std::to_string(ctx.calculation_unit) + "/");
+          for (const Files& other : sets_)
+            EXPECT_EQ(home.count(mark(other).first) != 0 && home.at(mark(other).first) == mark(other).second, false)
+                << "the home unit" << ctx.calculation_unit << " holds a work unit already";
+        }
+      }
+      EXPECT_EQ(places, 1) << mark_text;
+    }
+  }
+
+  ScratchDir dir;
+  FakeOs fake;
+  CommandWorld world;
+  ControllerContext ctx;
+
+ private:
+  StopPoint point_;
+  std::vector<Files> sets_;
+};
+
+const std::string kFinishing = "finishing an interrupted move";
+
+TEST(InterruptedMoveTest, EveryStopPointLeavesEachUnitWholeInOnePlace) {
+  std::vector<StopPoint> points = stop_points("computed", computed_set("wu2"));
+  for (const StopPoint& p : stop_points("fresh", fresh_set("wu2"))) points.push_back(p);
+  for (std::int32_t mode : {Mode_calc, Mode_fill}) {
+    for (const StopPoint& point : points) {
+      SCOPED_TRACE(point.name + (mode == Mode_fill ? " (fill)" : " (calc)"));
+      StoppedMove move(point, mode);
+      unitscan(move.fake.os, move.ctx);
+      move.expect_each_unit_whole_in_one_place();
+      EXPECT_NE(move.ctx.vorcnt_state, Vorcnt_error);
+      const std::string& out = move.fake.console.output;
+      // The scan's own lines come first and are unchanged.
+      EXPECT_EQ(out.rfind("[unit0] Dir find : 5\n[unit1] Dir find : ", 0), 0u) << out;
+      EXPECT_EQ(out.find(kFinishing) != std::string::npos, point.leftover) << out;
+      EXPECT_EQ(move.dir.exists("unit3"), false) << "a new folder was made for copies";
+    }
+  }
+}
+
+class FinishMoveTest : public EngineTest {
+ protected:
+  void put(const std::string& folder, const Files& files) const {
+    for (const auto& [name, text] : files) dir.write(folder + name, text);
+  }
+};
+
+TEST_F(FinishMoveTest, CopiesInTheClientFolderAreDeletedThenTheUnitIsPoppedAgain) {
+  put("unit0/", fresh_set("wu1"));
+  put("", fresh_set("wu1"));
+  dir.write("outfile.vwu", "");
+  unitscan(fake.os, ctx);
+  const auto lines = lines_of(fake.console.output);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "[unit0] Dir find : 5");
+  EXPECT_EQ(lines[1], "[Unit0] finishing an interrupted move: the client folder holds copies of unit0's files, removing them");
+  EXPECT_EQ(lines[2], "[unitselect State_Data_Calculation]");
+  EXPECT_EQ(fake.log, (EventLog{"run: del " + P + "*.vwu", "run: copy " + P + "unit0\\*.vwu " + P.substr(0, P.size() - 1),
+                                "sleep 1", "run: del " + P + "unit0\\*.vwu"}));
+  EXPECT_EQ(ctx.calculation_unit, 0);
+  EXPECT_EQ(dir.read("work_unit.vwu"), "id=wu1\ndata of wu1");
+}
+
+TEST_F(FinishMoveTest, APartialUnitGetsThePushCompleted) {
+  put("", computed_set("wu2"));
+  put("unit0/", fresh_set("wu1"));
+  put("unit1/", first(computed_set("wu2"), 2));
+  unitscan(fake.os, ctx);
+  const auto lines = lines_of(fake.console.output);
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[2], "[Unit1] finishing an interrupted move: unit1 holds part of the client folder's files, completing the push");
+  EXPECT_EQ(lines[3], "[Unit1] push");
+  EXPECT_EQ(ctx.unit_state[1], Data_Calculation_completion);  // classified again after the push
+  EXPECT_EQ(ctx.calculation_unit, 0);                         // the work unit waiting in unit0 comes next
+  EXPECT_EQ(dir.read("unit1/result.vwu"), "id=wu2\ndigest=00ff\n");
+  EXPECT_FALSE(dir.exists("result.vwu"));
+}
+
+TEST_F(FinishMoveTest, TheUnitHoldingMostOfTheSetIsTheOneCompleted) {
+  put("", computed_set("wu2"));
+  // unit0 holds only the files every unit has; unit1 holds more of the set.
+  put("unit0/", {{"user_info.vwu", kUserInfo}, {"version.vwu", kVersion}});
+  put("unit1/", first(computed_set("wu2"), 3));
+  unitscan(fake.os, ctx);
+  EXPECT_NE(fake.console.output.find("[Unit1] finishing an interrupted move"), std::string::npos);
+  EXPECT_EQ(dir.read("unit1/result.vwu"), "id=wu2\ndigest=00ff\n");
+  EXPECT_FALSE(dir.exists("unit0/result.vwu"));
+}
+
+TEST_F(FinishMoveTest, WorkOfItsOwnStillGetsANewHomeSilently) {
+  // Shares only the files every unit has; one byte differs in the other.
+  put("unit0/", fresh_set("wu1"));
+  Files near = fresh_set("wu1");
+  near["work_unit.vwu"].back() = 'X';
+  put("", near);
+  dir.mkdir("unit1");
+  unitscan(fake.os, ctx);
+  EXPECT_EQ(fake.console.output, "[unit0] Dir find : 5\n[unit1] Dir find : 0\n");
+  EXPECT_TRUE(fake.log.empty());
+  EXPECT_EQ(ctx.calculation_unit, 1);
+  EXPECT_EQ(ctx.unit_state[1], Data_Calculation_wait);
+}
+
+TEST_F(FinishMoveTest, AnEmptyOutputFileAloneIsNoLeftover) {
+  put("unit0/", fresh_set("wu1"));
+  dir.write("outfile.vwu", "");
+  unitscan(fake.os, ctx);
+  EXPECT_EQ(fake.console.output.find(kFinishing), std::string::npos);
+  EXPECT_EQ(dir.read("work_unit.vwu"), "id=wu1\ndata of wu1");  // popped as for an empty folder
+}
+
+TEST_F(FinishMoveTest, AFailedPushMakesThePartialUnitTheHome) {
+  put("", computed_set("wu2"));
+  put("unit0/", first(computed_set("wu2"), 2));
+  dir.mkdir("unit1");
+  world.fault = CommandWorld::Fault::copy_fails;
+  unitscan(fake.os, ctx);
+  EXPECT_NE(fake.console.output.find("[Unit0] push failed"), std::string::npos);
+  EXPECT_EQ(ctx.calculation_unit, 0);  // not the empty unit1: unit0 already holds part of it
+  EXPECT_EQ(ctx.unit_state[0], Data_Calculation_completion);
+  EXPECT_EQ(ctx.vorcnt_state, Vorcon_CalcWait);
+  EXPECT_EQ(dir.read("result.vwu"), "id=wu2\ndigest=00ff\n");
+  EXPECT_EQ(dir.read("state.vwu"), "prog=1.000000\ncpu=300\n");
+}
+
+TEST_F(FinishMoveTest, CopiesThatCannotBeDeletedStopTheRun) {
+  put("unit0/", fresh_set("wu1"));
+  put("", fresh_set("wu1"));
+  fake.shell.effect = [](const std::string&) { return 1; };  // the delete does nothing
+  unitscan(fake.os, ctx);
+  EXPECT_EQ(fake.log, (EventLog{"run: del " + P + "*.vwu"}));
+  EXPECT_EQ(ctx.vorcnt_state, Vorcnt_error);
+  EXPECT_EQ(ctx.calculation_unit, NO_UNIT);
+  EXPECT_NE(fake.console.output.find("could not be removed; stopping"), std::string::npos);
+  EXPECT_EQ(dir.read("work_unit.vwu"), "id=wu1\ndata of wu1");
+  EXPECT_EQ(dir.read("unit0/work_unit.vwu"), "id=wu1\ndata of wu1");
+}
+
+TEST_F(FinishMoveTest, ARunInErrorMovesNothing) {
+  put("unit0/", fresh_set("wu1"));
+  put("", fresh_set("wu1"));
+  ctx.mode = Mode_error;
+  EXPECT_EQ(engine_detail::finish_interrupted_move(fake.os, ctx), engine_detail::MoveOutcome::nothing_found);
+  EXPECT_TRUE(fake.log.empty());
+  EXPECT_TRUE(dir.exists("work_unit.vwu"));
+}
+
+TEST_F(FinishMoveTest, ComparesOnlyTheMovedFilesOfRealUnitFolders) {
+  put("unit2/", fresh_set("wu1"));
+  dir.write("WORK_UNIT.VWU", "id=wu1\ndata of wu1");
+  dir.write("notes.txt", "not moved");
+  dir.mkdir("sub.vwu");
+  dir.mkdir("unit0");
+  dir.write("unit1", "a plain file");
+  // "*.vwu" takes the extension in any case, files only.
+  EXPECT_EQ(engine_detail::vwu_files(ctx.path), (std::vector<std::string>{"WORK_UNIT.VWU"}));
+  // Another name on this file system, so no copy of unit2's file.
+  EXPECT_EQ(engine_detail::find_interrupted_move(ctx.path, 3).kind, engine_detail::Leftover::none);
+
+  std::filesystem::rename(P + "WORK_UNIT.VWU", P + "work_unit.vwu");
+  const auto found = engine_detail::find_interrupted_move(ctx.path, 3);
+  EXPECT_EQ(found.kind, engine_detail::Leftover::client_copies);
+  EXPECT_EQ(found.unit, 2);
+  // Unit folders past the scanned ones are not looked at.
+  EXPECT_EQ(engine_detail::find_interrupted_move(ctx.path, 2).kind, engine_detail::Leftover::none);
+}
+
+}  // namespace
+}  // namespace vorcnt::testing
