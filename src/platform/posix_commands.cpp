@@ -7,6 +7,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -237,6 +238,25 @@ bool copy_bytes(int in, int out, off_t expected) {
 // folder, renamed into place, so an interrupted copy never leaves a partial
 // file under the destination's name. The modification time is kept.
 // `existing` is the destination's status when it is a file that exists.
+// A copy stopped mid-file leaves its temporary behind; it never matches
+// "*.vwu", but it should not pile up in a unit folder over months. Removes
+// those whose copying process is gone.
+void remove_stale_temps(const std::string& dir) {
+  constexpr std::string_view kPrefix = ".vorcnt-copy-";
+  DIR* d = ::opendir(folder_or_current(dir));
+  if (d == nullptr) return;
+  while (const struct dirent* entry = ::readdir(d)) {
+    std::string_view name(entry->d_name);
+    if (name.substr(0, kPrefix.size()) != kPrefix || name.size() < 4 || name.substr(name.size() - 4) != ".tmp")
+      continue;
+    const long pid = std::strtol(entry->d_name + kPrefix.size(), nullptr, 10);
+    if (pid <= 0 || pid == ::getpid()) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    ::unlink((dir + entry->d_name).c_str());
+  }
+  ::closedir(d);
+}
+
 bool copy_file(const std::string& from, const std::string& to_dir, const std::string& to_name,
                const struct stat* existing) {
   static unsigned serial = 0;
@@ -359,6 +379,7 @@ int copy_command(const std::vector<std::string>& args) {
     if (dest_exists) existing = &dest_st;
   }
 
+  remove_stale_temps(to_dir);
   int copied = 0;
   for (const std::string& name : names) {
     if (!copy_file(source_dir + name, to_dir, to_name.empty() ? name : to_name, existing)) return kFailed;

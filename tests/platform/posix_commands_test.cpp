@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -78,6 +80,23 @@ TEST_F(CommandTest, PushCopiesIntoUnitFolderKeepingNamesAndTimes) {
 
   EXPECT_EQ(run("del " + p + "*.vwu").status, 0);
   EXPECT_EQ(names_in(p), (std::vector<std::string>{"notes.txt", "unit3"}));
+}
+
+TEST_F(CommandTest, TemporariesOfAStoppedCopyAreClearedButNotThoseOfARunningOne) {
+  // A process that has ended stands for a copy stopped mid-file.
+  pid_t gone = ::fork();
+  ASSERT_GE(gone, 0);
+  if (gone == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  s.mkdir("unit3");
+  const std::string stale = ".vorcnt-copy-" + std::to_string(gone) + "-0.tmp";
+  const std::string running = ".vorcnt-copy-1-0.tmp";  // pid 1 is always alive
+  s.write("unit3/" + stale, "half a work unit");
+  s.write("unit3/" + running, "being written");
+
+  Ran r = run("copy " + p + "*.vwu " + p + "unit3");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(names_in(p + "unit3"), (std::vector<std::string>{running, "state.vwu", "work_unit.vwu"}));
 }
 
 TEST_F(CommandTest, PopTakesBackslashesAndAFolderWithoutTrailingSeparator) {
