@@ -1,9 +1,9 @@
 #include "config/text.h"
 
 #include <array>
-#include <charconv>
-#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace vorcnt {
 
@@ -69,6 +69,50 @@ int take_run(char* text, char* out, std::size_t out_size, Pred in_class) {
 }
 
 bool is_c_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// The value of a plain decimal number ("12", "0.25", "1.5e3") when it can
+// be computed exactly: at most 2^53 in its digits and a power of ten within
+// 10^22. Otherwise -1.
+double exact_decimal(const char* text, std::size_t length) {
+  static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  std::uint64_t mantissa = 0;
+  int scale = 0;  // decimal places taken after the point
+  int digits = 0;
+  std::size_t i = 0;
+  bool point = false;
+  for (; i < length; ++i) {
+    const char c = text[i];
+    if (c == '.') {
+      point = true;
+      continue;
+    }
+    if (!is_digit(c)) break;
+    if (mantissa == 0 && c == '0') {
+      if (point) ++scale;
+      continue;
+    }
+    if (++digits > 15) return -1.0;
+    mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+    if (point) ++scale;
+  }
+  int exponent = 0;
+  if (i < length) {  // 'e' or 'E', then an optional sign and digits
+    ++i;
+    bool negative = false;
+    if (i < length && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    for (; i < length; ++i) {
+      if (exponent > 1000) return -1.0;
+      exponent = exponent * 10 + (text[i] - '0');
+    }
+    if (negative) exponent = -exponent;
+  }
+  exponent -= scale;
+  if (mantissa == 0) return 0.0;
+  if (exponent < -22 || exponent > 22) return -1.0;
+  const double m = static_cast<double>(mantissa);
+  return exponent < 0 ? m / kPowers[-exponent] : m * kPowers[exponent];
+}
 
 }  // namespace
 
@@ -175,7 +219,6 @@ double to_real(const char* text) {
     while (is_digit(text[i])) ++i, ++frac_digits;
   }
   if (int_digits + frac_digits == 0) return 0.0;
-  const std::size_t mantissa_end = i;
   std::size_t end = i;
   if (text[i] == 'e' || text[i] == 'E') {
     std::size_t j = i + 1;
@@ -186,34 +229,27 @@ double to_real(const char* text) {
     }
   }
 
-  // from_chars does not depend on the C locale's decimal point.
-  double value = 0.0;
-  auto [ptr, ec] = std::from_chars(text + number, text + end, value, std::chars_format::general);
-  (void)ptr;
-  if (ec == std::errc::result_out_of_range) {
-    // Decide between overflow and underflow from the decimal magnitude, as
-    // the C library does with HUGE_VAL and 0.
-    long long magnitude = 0;
-    std::size_t k = number;
-    while (text[k] == '0') ++k;
-    if (is_digit(text[k])) {
-      while (is_digit(text[k])) ++k, ++magnitude;
-    } else {
-      if (text[k] == '.') ++k;
-      while (text[k] == '0') ++k, --magnitude;
-    }
-    long long exponent = 0;
-    bool exp_negative = false;
-    std::size_t j = mantissa_end;
-    if (j < end) {
-      ++j;  // 'e' or 'E'
-      if (text[j] == '+' || text[j] == '-') exp_negative = text[j++] == '-';
-      for (; j < end; ++j)
-        if (exponent < 1000000000LL) exponent = exponent * 10 + (text[j] - '0');
-    }
-    magnitude += exp_negative ? -exponent : exponent;
-    value = magnitude > 0 ? HUGE_VAL : 0.0;
+  // Most numbers in the client's files are short. Those whose digits fit 53
+  // bits and whose power of ten is exact in a double convert with one
+  // correctly rounded multiplication or division; the rest go to strtod, in
+  // the "C" locale that this program never leaves, which gives HUGE_VAL on
+  // overflow and 0 on underflow as the C library always has. (from_chars
+  // would serve too, but maps the maths library into a process that sleeps
+  // beside the client for months.)
+  const double fast = exact_decimal(text + number, end - number);
+  if (fast >= 0.0) return negative ? -fast : fast;
+  char small[64];
+  std::string large;
+  const std::size_t length = end - number;
+  const char* digits = small;
+  if (length < sizeof small) {
+    std::memcpy(small, text + number, length);
+    small[length] = '\0';
+  } else {
+    large.assign(text + number, length);
+    digits = large.c_str();
   }
+  const double value = std::strtod(digits, nullptr);
   return negative ? -value : value;
 }
 

@@ -18,7 +18,9 @@ long long scaled_milliseconds(double seconds) {
   double ms = seconds * time_scale() * 1000.0;
   if (!(ms > 0.0)) return 0;
   if (ms > 9.0e15) return 9000000000000000LL;
-  return static_cast<long long>(std::llround(ms));
+  // Rounded by hand: llround alone would map the maths library into a
+  // process that otherwise never needs it.
+  return static_cast<long long>(ms + 0.5);
 }
 
 }  // namespace vorcnt

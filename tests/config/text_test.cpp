@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstring>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
 #include <string>
 
 namespace vorcnt {
@@ -160,6 +163,34 @@ TEST(TextNumbers, ToRealReadsPlainDecimals) {
       {"0.001e311", 1e308},
   };
   for (const auto& row : rows) EXPECT_DOUBLE_EQ(to_real(row.text), row.value) << row.text;
+}
+
+// The short-number path must round exactly as the C library does; any
+// difference in the last bit would show here.
+TEST(NumberRules, RealsMatchTheCLibraryToTheLastBit) {
+  std::mt19937_64 rng(20261207);
+  char text[64];
+  for (int i = 0; i < 20000; ++i) {
+    double magnitude = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 80) - 70);
+    if (i & 1) magnitude = -magnitude;
+    switch (i % 6) {
+      case 0: std::snprintf(text, sizeof text, "%.6f", magnitude); break;
+      case 1: std::snprintf(text, sizeof text, "%.3f", magnitude); break;
+      case 2: std::snprintf(text, sizeof text, "%.15g", magnitude); break;
+      case 3: std::snprintf(text, sizeof text, "%.17g", magnitude); break;
+      case 4: std::snprintf(text, sizeof text, "%g", magnitude); break;
+      default: std::snprintf(text, sizeof text, "%.2e", magnitude); break;
+    }
+    const double expected = std::strtod(text, nullptr);
+    const double got = to_real(text);
+    ASSERT_EQ(std::memcmp(&expected, &got, sizeof got), 0) << text;
+  }
+  for (const char* edge : {"0.000000000000000000001", "9007199254740993", "123456789012345.6", "1e22", "1e23",
+                           "4.9e-324", "1e400", "1e-400", "0e5", "00000000000000000000001.5"}) {
+    const double expected = std::strtod(edge, nullptr);
+    const double got = to_real(edge);
+    EXPECT_EQ(std::memcmp(&expected, &got, sizeof got), 0) << edge;
+  }
 }
 
 }  // namespace
