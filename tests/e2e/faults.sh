@@ -43,11 +43,8 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 CPID=
 MOUNTED=
 status=0
-
-fail() {
-  echo "FAIL [$CASE]: $*"
-  status=1
-}
+WORLD_UNIT_KB=64
+. "$(dirname "${BASH_SOURCE[0]}")/world.sh"
 
 show_logs() {
   echo "---- controller output (UTF-8) ----"; iconv -c -f CP932 -t UTF-8 "$W/out.raw" 2>/dev/null | cut -c1-300
@@ -73,24 +70,6 @@ skip() {
 
 # ---- the world --------------------------------------------------------------
 
-write_client_files() {  # FOLDER
-  printf 'client=Vorelith\nversion=0.6\n' >"$1/version.vwu"
-  printf 'id=4711\nname=Vorelith Simulator\nnwus=0\n' >"$1/user_info.vwu"
-}
-
-take_unit() {
-  local name
-  name=$(ls "$SRV/queue" | head -n 1)
-  mv "$SRV/queue/$name" "$SRV/issued/$name"
-  echo "$SRV/issued/$name"
-}
-
-new_world() {  # QUEUED
-  mkdir -p "$C" "$VORSIM_RUNDIR"
-  cp "$BIN/Vorelith.exe" "$C/"
-  vorserver init "$SRV" "$1" 64 >/dev/null || { echo "vorserver init failed"; exit 1; }
-}
-
 add_unit() {  # N: unitN holding a work unit waiting to be computed
   mkdir -p "$C/unit$1"
   cp "$(take_unit)" "$C/unit$1/work_unit.vwu"
@@ -103,10 +82,6 @@ result_in_client_folder() {  # the client computes one unit here, with no server
   VORSIM_SERVER=$W/none VORSIM_COMPUTE_SECONDS=2 "$C/Vorelith.exe"
   wait_until "the preparing client's result" test -f "$C/result.vwu" || exit 1
   vorclose -exit -echo off
-}
-
-write_cfg() {  # extra lines for vorcnt.cfg
-  { echo "EXEC = $C/"; for line in "$@"; do echo "$line"; done; } >"$W/vorcnt.cfg"
 }
 
 checksums() {  # FOLDER: the "*.vwu" files and their sums
@@ -140,19 +115,6 @@ run_to_end() {  # ARGS...
   iconv -c -f CP932 -t UTF-8 <"$W/out.raw" | tr -d '\r' >"$W/out.txt"
 }
 
-wait_until() {  # WHAT CMD...
-  local what=$1
-  shift
-  local end=$(($(date +%s) + DEADLINE))
-  until "$@"; do
-    if [ "$(date +%s)" -ge "$end" ]; then
-      fail "gave up waiting for $what"
-      return 1
-    fi
-    sleep 0.05
-  done
-}
-
 output_has() { iconv -c -f CP932 -t UTF-8 <"$W/out.raw" | tr -d '\r' | grep -qxF -- "$1"; }
 output_count_at_least() {  # N TEXT: lines containing TEXT
   local n
@@ -174,21 +136,6 @@ expect_count() {  # N LINE: exact whole lines
   local n
   n=$(grep -cxF -- "$2" "$W/out.txt")
   [ "$n" -eq "$1" ] || fail "output has '$2' $n times, expected $1"
-}
-
-expect_server() {  # KEY VALUE...
-  local report
-  report=$(vorserver verify "$SRV")
-  while [ $# -ge 2 ]; do
-    echo "$report" | grep -qx "$1 $2" || fail "server: expected '$1 $2', got: $(echo "$report" | tr '\n' ' ')"
-    shift 2
-  done
-}
-
-expect_nothing_lost() {
-  local report
-  report=$(vorserver lost "$SRV" "$C/")
-  echo "$report" | grep -qx "lost 0" || fail "results lost: $report"
 }
 
 # No sanitizer report and no line longer than any the controller can form.

@@ -34,11 +34,7 @@ export PATH="$BIN:$PATH"
 unset VORSIM_FAULT
 CPID=
 status=0
-
-fail() {
-  echo "FAIL [$CASE]: $*"
-  status=1
-}
+. "$(dirname "${BASH_SOURCE[0]}")/world.sh"
 
 show_logs() {
   echo "---- controller output (UTF-8) ----"; cat "$W/out.txt" 2>/dev/null
@@ -56,27 +52,6 @@ cleanup() {
 trap cleanup EXIT
 
 # ---- the world ------------------------------------------------------------
-
-write_client_files() {  # FOLDER: the version and user-info files a unit carries
-  printf 'client=Vorelith\nversion=0.6\n' >"$1/version.vwu"
-  printf 'id=4711\nname=Vorelith Simulator\nnwus=0\n' >"$1/user_info.vwu"
-}
-
-take_unit() {  # hands out the next work unit from the server; prints its path
-  local name
-  name=$(ls "$SRV/queue" | head -n 1)
-  [ -n "$name" ] || { echo "server queue is empty" >&2; return 1; }
-  mv "$SRV/queue/$name" "$SRV/issued/$name"
-  echo "$SRV/issued/$name"
-}
-
-unit_id() { head -n 1 "$1" | cut -d= -f2; }
-
-new_world() {  # QUEUED: a server with QUEUED work units and an empty client folder
-  mkdir -p "$C" "$VORSIM_RUNDIR"
-  cp "$BIN/Vorelith.exe" "$C/"
-  vorserver init "$SRV" "$1" 24 >/dev/null || { echo "vorserver init failed"; exit 1; }
-}
 
 add_unit() {  # N AGE: unitN holding a work unit last modified AGE seconds ago
   local u=$C/unit$1
@@ -105,32 +80,12 @@ finished_unit() {  # N: unitN holding a computed result waiting to be sent
   rm -rf "$p"
 }
 
-write_cfg() {  # extra lines for vorcnt.cfg
-  {
-    echo "EXEC = $C/"
-    for line in "$@"; do echo "$line"; done
-  } >"$W/vorcnt.cfg"
-}
-
 # ---- running the controller -----------------------------------------------
 
 start_controller() {  # ARGS...
   : >"$VORSIM_RUNDIR/orders.log"
   (cd "$W" && exec timeout $((DEADLINE + 30)) vorcnt "$@" >"$W/out.raw" 2>"$W/err.txt") &
   CPID=$!
-}
-
-wait_until() {  # WHAT CMD...: polls CMD until it succeeds or the deadline
-  local what=$1
-  shift
-  local end=$(($(date +%s) + DEADLINE))
-  until "$@"; do
-    if [ "$(date +%s)" -ge "$end" ]; then
-      fail "gave up waiting for $what"
-      return 1
-    fi
-    sleep 0.1
-  done
 }
 
 server_verified() { vorserver verify "$SRV" | grep -qx "verified $1"; }
@@ -186,21 +141,6 @@ expect_orders() {
 $(cat "$W/orders.txt")
 expected them to start with:
 $want"
-}
-
-expect_server() {  # KEY VALUE...: lines of vorserver verify
-  local report
-  report=$(vorserver verify "$SRV")
-  while [ $# -ge 2 ]; do
-    echo "$report" | grep -qx "$1 $2" || fail "server: expected '$1 $2', got: $(echo "$report" | tr '\n' ' ')"
-    shift 2
-  done
-}
-
-expect_nothing_lost() {
-  local report
-  report=$(vorserver lost "$SRV" "$C/")
-  echo "$report" | grep -qx "lost 0" || fail "results lost: $report"
 }
 
 computed_ids() { grep '^compute ' "$VORSIM_RUNDIR/client.log" | awk '{ print $2 }' | awk '!seen[$0]++' | tr '\n' ' '; }

@@ -1,0 +1,65 @@
+# The simulated world shared by the end-to-end scripts (sourced, not run).
+# The caller sets CASE, BIN, W (scratch folder), C (client folder), SRV
+# (server folder), DEADLINE, VORSIM_RUNDIR and `status`; WORLD_UNIT_KB sizes
+# the work units (default 24).
+
+fail() {
+  echo "FAIL [$CASE]: $*"
+  status=1
+}
+
+write_client_files() {  # FOLDER: the version and user-info files a unit carries
+  printf 'client=Vorelith\nversion=0.6\n' >"$1/version.vwu"
+  printf 'id=4711\nname=Vorelith Simulator\nnwus=0\n' >"$1/user_info.vwu"
+}
+
+take_unit() {  # hands out the next work unit from the server; prints its path
+  local name
+  name=$(ls "$SRV/queue" | head -n 1)
+  [ -n "$name" ] || { echo "server queue is empty" >&2; return 1; }
+  mv "$SRV/queue/$name" "$SRV/issued/$name"
+  echo "$SRV/issued/$name"
+}
+
+unit_id() { head -n 1 "$1" | cut -d= -f2; }
+
+new_world() {  # QUEUED: a server with QUEUED work units and an empty client folder
+  mkdir -p "$C" "$VORSIM_RUNDIR"
+  cp "$BIN/Vorelith.exe" "$C/"
+  vorserver init "$SRV" "$1" "${WORLD_UNIT_KB:-24}" >/dev/null || { echo "vorserver init failed"; exit 1; }
+}
+
+write_cfg() {  # extra lines for vorcnt.cfg
+  {
+    echo "EXEC = $C/"
+    for line in "$@"; do echo "$line"; done
+  } >"$W/vorcnt.cfg"
+}
+
+wait_until() {  # WHAT CMD...: polls CMD until it succeeds or the deadline
+  local what=$1
+  shift
+  local end=$(($(date +%s) + DEADLINE))
+  until "$@"; do
+    if [ "$(date +%s)" -ge "$end" ]; then
+      fail "gave up waiting for $what"
+      return 1
+    fi
+    sleep 0.05
+  done
+}
+
+expect_server() {  # KEY VALUE...: lines of vorserver verify
+  local report
+  report=$(vorserver verify "$SRV")
+  while [ $# -ge 2 ]; do
+    echo "$report" | grep -qx "$1 $2" || fail "server: expected '$1 $2', got: $(echo "$report" | tr '\n' ' ')"
+    shift 2
+  done
+}
+
+expect_nothing_lost() {
+  local report
+  report=$(vorserver lost "$SRV" "$C/")
+  echo "$report" | grep -qx "lost 0" || fail "results lost: $report"
+}
