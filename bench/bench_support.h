@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/null_os.h"
 #include "platform/os.h"
 
 namespace vorcnt::bench {
@@ -42,25 +43,6 @@ struct ClientFile {
   std::string contents;
 };
 std::vector<ClientFile> computing_unit_files(std::size_t work_unit_bytes);
-
-// Pauses that return at once (the fixed pauses are not what is measured).
-class NoSleepClock final : public Clock {
- public:
-  void sleep_seconds(int) override {}
-};
-
-// Swallows the console output.
-class NullConsole final : public Console {
- public:
-  void write(std::string_view) override {}
-  void flush() override {}
-};
-
-// Runs nothing and reports success.
-class NullShell final : public Shell {
- public:
-  int run(const std::string&) override { return 0; }
-};
 
 // Hands every line to the POSIX command layer, as the real shell does.
 class CommandLayerShell final : public Shell {

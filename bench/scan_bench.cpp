@@ -33,7 +33,7 @@ void BM_unitscan(benchmark::State& state) {
   write_file(client + "outfile.vwu", "");
 
   NullConsole console;
-  NoSleepClock clock;
+  NullClock clock;
   NullShell shell;
   Os os{shell, clock, console};
   ControllerContext ctx;

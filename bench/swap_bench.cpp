@@ -56,7 +56,7 @@ void check_round_trip(benchmark::State& state, const SwapFolder& folder) {
 void BM_swap(benchmark::State& state) {
   SwapFolder folder;
   NullConsole console;
-  NoSleepClock clock;
+  NullClock clock;
   CommandLayerShell shell;
   Os os{shell, clock, console};
   for (auto _ : state) {

@@ -7,7 +7,7 @@
 
 #include "config/settings.h"
 #include "core/context.h"
-#include "null_os.h"
+#include "platform/null_os.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Each argument gets its own exact-size allocation, so the sanitizer sees
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (auto& t : texts) argv.push_back(t.data());
   argv.push_back(nullptr);
 
-  vorcnt::fuzzing::NullOs null;
+  vorcnt::NullOs null;
   vorcnt::Os& os = null.os;
   vorcnt::ControllerContext ctx;
   vorcnt::parse_command_line(os, static_cast<int>(texts.size()), argv.data(), ctx);

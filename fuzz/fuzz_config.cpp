@@ -9,10 +9,10 @@
 #include "config/settings.h"
 #include "core/context.h"
 #include "platform/files.h"
-#include "null_os.h"
+#include "platform/null_os.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  vorcnt::fuzzing::NullOs null;
+  vorcnt::NullOs null;
   vorcnt::Os& os = null.os;
   vorcnt::ControllerContext ctx;
   vorcnt::TextReader reader;

@@ -351,15 +351,4 @@ case_slow_download() {
   expect_nothing_lost
 }
 
-if ! declare -F "case_$CASE" >/dev/null; then
-  echo "unknown case: $CASE"
-  exit 2
-fi
-"case_$CASE"
-[ $status -ne 0 ] || [ -n "${VORCNT_E2E_VERBOSE:-}" ] && show_logs
-if [ $status -ne 0 ]; then
-  echo "FAILED: $CASE"
-else
-  echo "passed: $CASE"
-fi
-exit $status
+run_case

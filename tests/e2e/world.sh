@@ -63,3 +63,18 @@ expect_nothing_lost() {
   report=$(vorserver lost "$SRV" "$C/")
   echo "$report" | grep -qx "lost 0" || fail "results lost: $report"
 }
+
+run_case() {  # runs case_$CASE, shows the logs when it failed, and exits with its status
+  if ! declare -F "case_$CASE" >/dev/null; then
+    echo "unknown case: $CASE"
+    exit 2
+  fi
+  "case_$CASE"
+  [ $status -ne 0 ] || [ -n "${VORCNT_E2E_VERBOSE:-}" ] && show_logs
+  if [ $status -ne 0 ]; then
+    echo "FAILED: $CASE"
+  else
+    echo "passed: $CASE"
+  fi
+  exit $status
+}

@@ -1,4 +1,6 @@
-// A seam that does nothing, for fuzz targets that only read settings.
+// A seam that does nothing: commands succeed without running, pauses
+// return at once, output is dropped. For the fuzz targets and benchmarks,
+// where the outside world is not what is being exercised.
 #pragma once
 
 #include <string>
@@ -6,7 +8,7 @@
 
 #include "platform/os.h"
 
-namespace vorcnt::fuzzing {
+namespace vorcnt {
 
 class NullShell final : public Shell {
  public:
@@ -29,4 +31,4 @@ struct NullOs {
   Os os{shell, clock, console};
 };
 
-}  // namespace vorcnt::fuzzing
+}  // namespace vorcnt
