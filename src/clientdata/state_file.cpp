@@ -37,18 +37,32 @@ double ClientSnapshot::*const kPlainFields[kPlainSlots] = {
     &ClientSnapshot::bg_chirp_rate, &ClientSnapshot::bg_fft_len,
 };
 
+// The bg_pot index as the integer rule reads it (blanks, a sign, the leading
+// digit run; "1e5" is 1), or -1 when that digit run names no entry. The range
+// is judged on the digits themselves, not on their 32-bit value, so a huge
+// index that wraps back into 0-63 (4294967299 -> 3) cannot overwrite an entry.
+int bg_pot_index(const char* text) {
+  std::size_t i = 0;
+  while (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')) ++i;
+  bool negative = false;
+  if (text[i] == '+' || text[i] == '-') negative = text[i++] == '-';
+  int value = 0;
+  for (; text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value >= kBgPotEntries) return -1;
+  }
+  return negative && value != 0 ? -1 : value;
+}
+
 // "bg_pot=<index>,<value>": `index_token` already holds the index; the value
-// follows one separator character later.
+// follows one separator character later. An index outside the table skips
+// the line.
 void store_bg_pot(ClientSnapshot& snap, const char*& line, const char* index_token) {
-  const std::int32_t index = to_int32(index_token);
+  const int index = bg_pot_index(index_token);
   take_char(line);
   char token[kTokenBuffer];
   take_word(line, token, sizeof token);
-  // An index outside the table skips the line. The range is judged on the
-  // number as written too, so that a huge index whose 32-bit wrap happens to
-  // land inside 0-63 (4294967299 -> 3) cannot overwrite an entry.
-  const double written = to_real(index_token);
-  if (index < 0 || index >= kBgPotEntries || !(written > -1.0 && written < kBgPotEntries)) return;
+  if (index < 0) return;
   snap.bg_pot[index] = to_real(token);
 }
 

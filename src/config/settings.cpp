@@ -1,8 +1,6 @@
 #include "config/settings.h"
 
 #include <cstring>
-#include <string>
-#include <utility>
 
 #include "config/text.h"
 #include "platform/console.h"
@@ -57,34 +55,6 @@ void set_execfinish(Os& os, ControllerContext& ctx, const char* value) {
 }
 
 bool time_in_range(std::int32_t seconds) { return seconds >= 120 && seconds <= 36000; }
-
-// Reads the file in the pieces the text reader gives, one piece ahead, so a
-// piece can tell whether its line goes on in the next one.
-class PieceReader {
- public:
-  explicit PieceReader(TextReader& reader) : reader_(reader) {
-    has_next_ = reader_.read_line(next_, kLineBuffer - 1);
-  }
-  // The next piece, or null at the end. Valid until the following call.
-  char* read() {
-    if (!has_next_) return nullptr;
-    std::swap(current_, next_);
-    has_next_ = reader_.read_line(next_, kLineBuffer - 1);
-    return current_;
-  }
-  // True when the piece just read was cut from a longer line.
-  bool line_goes_on() const {
-    std::size_t n = std::strlen(current_);
-    return has_next_ && n > 0 && current_[n - 1] != '\n';
-  }
-
- private:
-  TextReader& reader_;
-  char buffers_[2][kLineBuffer] = {};
-  char* current_ = buffers_[0];
-  char* next_ = buffers_[1];
-  bool has_next_ = false;
-};
 
 void config_exec(Os& os, ControllerContext& ctx, char* rest) {
   skip_blanks(rest);
@@ -188,18 +158,26 @@ void read_config_file(Os& os, ControllerContext& ctx) {
 }
 
 void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
-  PieceReader reader(file);
-  std::string whole;
-  while (char* line = reader.read()) {
-    bool goes_on = reader.line_goes_on();
+  // A read takes at most 254 bytes, line end included; the rest of a longer
+  // line comes as lines of its own. Cutting a folder or a command there is
+  // safe: the tail is judged as a line, fails, and leaves Mode_error, which
+  // moves nothing.
+  char line_buffer[kLineBuffer];
+  while (const std::size_t length = file.read_line(line_buffer, kLineBuffer - 1)) {
+    // A NUL byte would end the line as every text helper sees it, and what
+    // follows it would be dropped without a word. Such a line is refused
+    // whole; only a comment, which applies nothing anyway, is let pass.
+    const bool holds_nul = std::strlen(line_buffer) != length;
+    char* line = line_buffer;
     skip_blanks(line);
     char first = line[0];
-    if (first == '\0' || first == '\n' || first == '#' || first == ';' || first == '/') continue;
+    if (first == '#' || first == ';' || first == '/') continue;
+    if (!holds_nul && (first == '\0' || first == '\n')) continue;
 
     char word[kLineBuffer];
     take_word(line, word, sizeof word);
     copy_upper(word, word, sizeof word);
-    int keyword = find_keyword(kSettingsKeywords, word);
+    const int keyword = holds_nul ? kw_none : find_keyword(kSettingsKeywords, word);
     switch (keyword) {
       case kw_HELP:
         keyword_help(ctx);
@@ -216,28 +194,11 @@ void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
       case kw_PROG:
         keyword_prog(ctx);
         break;
+      case kw_EXEC:
       case kw_UNITS:
+      case kw_EXECFINISH:
       case kw_TIME:
         config_value_line(os, ctx, keyword, line);
-        break;
-      case kw_EXEC:
-      case kw_EXECFINISH:
-        // Other lines longer than a piece are read piece by piece, but a
-        // folder or command cut at a piece boundary would be the wrong one,
-        // and its tail would be read as a setting line. So these two lines
-        // are joined whole and then judged by their full length.
-        if (goes_on) {
-          whole = line;
-          while (goes_on) {
-            char* piece = reader.read();
-            if (piece == nullptr) break;
-            whole += piece;
-            goes_on = reader.line_goes_on();
-          }
-          config_value_line(os, ctx, keyword, whole.data());
-        } else {
-          config_value_line(os, ctx, keyword, line);
-        }
         break;
       default:
         print(os, "bad arg: %s\n", line);

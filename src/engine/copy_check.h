@@ -28,7 +28,8 @@ struct CopyCheck {
 // size. Folders are given as in the command lines ("" is the current folder,
 // a trailing separator is allowed). A non-zero `copy_status` fails the copy
 // unless `from` held no such file at all, which is how the interpreter
-// reports a copy that had nothing to do.
+// reports a copy that had nothing to do. A `from` that is not a folder holds
+// no such file.
 CopyCheck check_copy(const std::string& from, const std::string& to, int copy_status);
 
 }  // namespace vorcnt::engine_detail

@@ -52,6 +52,18 @@ bool is_empty_outfile(const fs::path& folder, const std::string& name) {
   return lower == "outfile.vwu" && fs::file_size(folder / name, ec) == 0 && !ec;
 }
 
+// Only a work unit's own files tell a stopped move from a clean state: every
+// work unit carries the same version and user-info files, and every pop of
+// an empty unit leaves an empty output file, so twins of those prove
+// nothing. A twin of one of these four (or the start of one, where a copy
+// was cut short) is never seen in two folders unless a move was stopped.
+bool is_evidence(const std::string& name) {
+  std::string lower = name;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower == "work_unit.vwu" || lower == "result.vwu" || lower == "wtemp.vwu" || lower == "state.vwu";
+}
+
 struct Folder {
   fs::path dir;
   std::vector<std::string> names;  // sorted
@@ -59,10 +71,10 @@ struct Folder {
 };
 
 // True when every file of `part` is in `whole` with the same bytes (one may
-// be cut short) and at least one was compared. With `pop_outfile`, an empty
-// "outfile.vwu" of `part` that `whole` lacks is passed over.
+// be cut short) and at least one of them is evidence. With `pop_outfile`, an
+// empty "outfile.vwu" of `part` that `whole` lacks is passed over.
 bool contained_in(const Folder& part, const Folder& whole, bool pop_outfile) {
-  int compared = 0;
+  bool evidence = false;
   bool cut_short = false;
   for (const std::string& name : part.names) {
     if (!whole.has(name)) {
@@ -80,9 +92,9 @@ bool contained_in(const Folder& part, const Folder& whole, bool pop_outfile) {
       case Twin::differ:
         return false;
     }
-    ++compared;
+    if (is_evidence(name)) evidence = true;
   }
-  return compared > 0;
+  return evidence;
 }
 
 Folder read_folder(const std::string& folder) { return Folder{folder_path(folder), vwu_files(folder)}; }

@@ -75,9 +75,10 @@ void unitswap(Os& os, ControllerContext& ctx) {
   // makes the next pass try the swap again.
   if (!unitpush(os, ctx.calculation_unit, ctx.path)) return;
   unitselect(os, ctx);
-  // The selection found nothing to compute and nothing to send; the loop ends
-  // here and there is no unit to pop.
-  if (ctx.vorcnt_state == Vorcnt_error) return;
+  // When the selection found nothing to compute and nothing to send, it left
+  // calculation_unit as it was and Vorcnt_error ends the loop after this
+  // pass; popping that unit puts it back into the client folder, where the
+  // next run finds it.
   unitpop(os, ctx.calculation_unit, ctx.path);
 }
 

@@ -48,9 +48,11 @@ class TextReader {
   // bytes must outlive the reader.
   void open_memory(const char* data, std::size_t size);
   // Copies up to size - 1 bytes into `buf`, stopping after the first '\n'
-  // (kept), and NUL-terminates. Returns false, with `buf` untouched, when the
-  // data has ended before any byte was copied. `size` must be at least 2.
-  bool read_line(char* buf, int size);
+  // (kept), and NUL-terminates. Returns the number of bytes copied, which is
+  // more than strlen(buf) when the piece holds a NUL byte; 0, with `buf`
+  // untouched, when the data has ended before any byte was copied. `size`
+  // must be at least 2.
+  std::size_t read_line(char* buf, int size);
   void close();
 
  private:

@@ -53,8 +53,8 @@ bool TextReader::refill() {
   return true;
 }
 
-bool TextReader::read_line(char* buf, int size) {
-  if (size < 2 || ended_) return false;
+std::size_t TextReader::read_line(char* buf, int size) {
+  if (size < 2 || ended_) return 0;
   std::size_t room = static_cast<std::size_t>(size - 1);
   std::size_t n = 0;
   while (n < room) {
@@ -88,9 +88,9 @@ bool TextReader::read_line(char* buf, int size) {
       break;
     }
   }
-  if (n == 0) return false;
+  if (n == 0) return 0;
   buf[n] = '\0';
-  return true;
+  return n;
 }
 
 }  // namespace vorcnt

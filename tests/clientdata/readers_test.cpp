@@ -108,6 +108,7 @@ TEST_P(StateBgPot, WritesOnlyTheNamedEntry) {
   EXPECT_EQ(read_state_text(c.line + "\ncpu=1\n", snap), 0);
   EXPECT_EQ(snap.cpu, 1.0) << "the line after it is still read";
   for (int i = 0; i < 64; ++i) EXPECT_EQ(snap.bg_pot[i], i == c.entry ? c.value : kOld) << "entry " << i;
+  EXPECT_STREQ(snap.id, "old-id") << "written past the table";
 }
 
 const BgPotCase kBgPotCases[] = {
@@ -121,7 +122,9 @@ const BgPotCase kBgPotCases[] = {
     {"NegativeIndex", "bg_pot=-5,1", -1, 0},
     {"IndexBeyond32Bits", "bg_pot=99999999999,1", -1, 0},
     {"IndexWrappingBackIntoRange", "bg_pot=4294967299,1", -1, 0},
-    {"ExponentIndex", "bg_pot=3e9,1", -1, 0},
+    {"IndexIsItsLeadingDigits", "bg_pot=1e5,0.75", 1, 0.75},
+    {"ExponentIndexNotScaled", "bg_pot=3e9,1", 3, 1.0},
+    {"NegativeZeroIndex", "bg_pot=-0,4", 0, 4.0},
     {"OverlongIndexToken", "bg_pot=" + std::string(300, '9') + ",1", -1, 0},
 };
 INSTANTIATE_TEST_SUITE_P(Readers, StateBgPot, ::testing::ValuesIn(kBgPotCases), testing::kByLabel);

@@ -51,6 +51,7 @@ std::vector<ArgsRow> args_rows() {
   return {
       {"none", {}, "", {}},
       {"units_dash", {"-units", "4"}, "", {.units = 4}},
+      {"units_16", {"-units", "16"}, "", {.units = 16}},
       {"units_slash_upper", {"/UNITS", "4"}, "", {.units = 4}},
       {"units_plain_word", {"units", "4"}, "", {.units = 4}},
       {"units_equals_ignored", {"--units=9", "4"}, "", {.units = 4}},

@@ -119,14 +119,18 @@ std::vector<ConfigRow> config_rows() {
       {"ctrl_z_inside_line", "PROG\x1a\nHELP\n", "", {.prog = 1}},
       // A long line comes in pieces of 254 bytes, each read as a line.
       {"long_comment_second_piece", "#" + std::string(299, 'x') + "\n", "bad arg: \n\n", {.mode = Mode_error}},
-      // EXEC and EXECFINISH lines are judged whole instead.
-      {"long_exec_line_short_path", "EXEC = c:\\v\\" + std::string(242, ' ') + "HELP\n", "", {.path = "c:\\v\\"}},
-      {"long_exec_line_long_path", "EXEC = c:\\" + std::string(250, 'a') + "\\\nPROG\n", kPathRefused,
+      {"long_exec_line_tail_is_a_line", "EXEC = c:\\v\\" + std::string(242, ' ') + "HELP\n", "",
+       {.path = "c:\\v\\", .mode = Mode_help}},
+      {"long_exec_line_cut_at_its_last_separator", "EXEC = c:\\" + std::string(250, 'a') + "\\\nPROG\n",
+       "bad arg: \n\n", {.path = "c:\\", .mode = Mode_error, .prog = 1}},
+      {"long_execfinish_cut_tail_refused", "EXECFINISH = " + std::string(246, 'a') + "\n", "bad arg: \n\n",
+       {.execfinish = std::string(241, 'a'), .mode = Mode_error}},
+      {"execfinish_line_of_254_loses_its_line_end", "EXECFINISH = " + std::string(241, 'a') + "\n", "",
+       {.execfinish = std::string(241, 'a')}},
+      // A NUL byte does not quietly end a line.
+      {"nul_inside_a_line", std::string("PROG\nEXEC = c:\\v\\") + '\0' + "x\\\n#" + '\0' + "c\n", "bad arg:  = c:\\v\\\n",
        {.mode = Mode_error, .prog = 1}},
-      {"long_execfinish_refused", "EXECFINISH = a\nEXECFINISH = " + std::string(300, 'x') + "\n",
-       "bad arg: execfinish longer than 254 characters\n", {.execfinish = "a\n", .mode = Mode_error}},
-      {"long_execfinish_line_short_value", "EXECFINISH" + std::string(250, ' ') + "= halt\n", "",
-       {.execfinish = "halt\n"}},
+      {"nul_before_a_keyword", std::string(1, '\0') + "HELP\n", "bad arg: \n", {.mode = Mode_error}},
   };
 }
 

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/controller.h"
@@ -224,6 +226,30 @@ TEST_F(LoopPass, ConnectionStatesPrintTheirLinesAndPause) {
   EXPECT_EQ(fake_.console.output, "[Unit1] Data\x8c\xf0\x90" "M\x8c" "p\x91\xb1\n");
   EXPECT_EQ(ctx_.vorcnt_state, Vorcon_Connection);
   EXPECT_EQ(fake_.clock.pauses.back(), 10);
+}
+
+TEST_F(LoopPass, CompletionStatesSwapThenPauseFiveSeconds) {
+  dir_.mkdir("unit0");
+  dir_.mkdir("unit1");
+  const std::pair<int, const char*> states[] = {{Vorcon_CalcCompletion, msg::kCalcComplete},
+                                                {Vorcon_ConnectCompletion, msg::kConnectComplete}};
+  for (const auto& [state, line] : states) {
+    SCOPED_TRACE(state);
+    ctx_.mode = Mode_calc;
+    ctx_.vorcnt_state = state;
+    ctx_.calculation_unit = 1;
+    fake_.console.output.clear();
+    fake_.clock.pauses.clear();
+    std::remove((dir_.path() + "outfile.vwu").c_str());  // left by the previous pop
+    EXPECT_TRUE(loop_pass(fake_.os, ctx_));
+    char first[64];
+    std::snprintf(first, sizeof first, line, 1);
+    EXPECT_EQ(fake_.console.output.rfind(std::string(first) + "[Unit1] push\n", 0), 0u) << fake_.console.output;
+    // Nothing to compute: the empty unit0 is chosen to fetch work.
+    EXPECT_EQ(ctx_.vorcnt_state, Vorcon_ConnectionWait);
+    EXPECT_EQ(ctx_.calculation_unit, 0);
+    EXPECT_EQ(fake_.clock.pauses, (std::vector<int>{1, 1, 5}));  // push, pop, then the pass
+  }
 }
 
 TEST_F(LoopPass, ErrorOrUnknownStateEndsTheLoopSilently) {

@@ -3,6 +3,7 @@
 // and with a home of its own when it is in the client folder.
 #include <filesystem>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -60,12 +61,20 @@ Files torn(const Files& set, std::size_t n) {
   return out;
 }
 
+// A stop leaves evidence only when the part it left holds (the start of) one
+// of the work unit's own files; the files every unit carries prove nothing.
+bool has_evidence(const Files& part) {
+  for (const char* name : {"work_unit.vwu", "result.vwu", "wtemp.vwu", "state.vwu"})
+    if (part.count(name) != 0) return true;
+  return false;
+}
+
 struct StopPoint {
   std::string name;
   Files moving;        // the set the stopped move carried (unit1's work unit)
   Files client;        // what the stop left in the client folder
   Files unit1;         // ... and in unit1
-  bool leftover;       // both places hold files of it
+  bool leftover;       // both places hold files of it, evidence among them
 };
 
 // Every stop point of a push of `set` into unit1 and of a pop of it out.
@@ -73,21 +82,25 @@ std::vector<StopPoint> stop_points(const std::string& label, const Files& set) {
   std::vector<StopPoint> points;
   const std::size_t n = set.size();
   for (std::size_t i = 0; i <= n; ++i)
-    points.push_back({label + " push, copied " + std::to_string(i), set, set, first(set, i), i > 0});
+    points.push_back({label + " push, copied " + std::to_string(i), set, set, first(set, i), has_evidence(first(set, i))});
   for (std::size_t i = 0; i < n; ++i)
-    points.push_back({label + " push, copied " + std::to_string(i) + " and one torn", set, set, torn(set, i), true});
+    points.push_back({label + " push, copied " + std::to_string(i) + " and one torn", set, set, torn(set, i),
+                      has_evidence(torn(set, i))});
   for (std::size_t j = 1; j < n; ++j)
-    points.push_back({label + " push, deleted " + std::to_string(j), set, without_first(set, j), set, true});
+    points.push_back({label + " push, deleted " + std::to_string(j), set, without_first(set, j), set,
+                      has_evidence(without_first(set, j))});
 
   Files popped = set;
   popped.emplace("outfile.vwu", "");  // made by the pop when none came
   for (std::size_t i = 1; i <= n; ++i)
-    points.push_back({label + " pop, copied " + std::to_string(i), set, first(set, i), set, true});
+    points.push_back({label + " pop, copied " + std::to_string(i), set, first(set, i), set, has_evidence(first(set, i))});
   for (std::size_t i = 0; i < n; ++i)
-    points.push_back({label + " pop, copied " + std::to_string(i) + " and one torn", set, torn(set, i), set, true});
+    points.push_back({label + " pop, copied " + std::to_string(i) + " and one torn", set, torn(set, i), set,
+                      has_evidence(torn(set, i))});
   points.push_back({label + " pop, copied all, outfile made", set, popped, set, true});
   for (std::size_t j = 1; j < n; ++j)
-    points.push_back({label + " pop, deleted " + std::to_string(j), set, popped, without_first(set, j), true});
+    points.push_back({label + " pop, deleted " + std::to_string(j), set, popped, without_first(set, j),
+                      has_evidence(without_first(set, j))});
   return points;
 }
 
@@ -260,13 +273,47 @@ TEST_F(FinishMoveTest, WorkOfItsOwnStillGetsANewHomeSilently) {
   EXPECT_EQ(ctx.unit_state[1], Data_Calculation_wait);
 }
 
-TEST_F(FinishMoveTest, AnEmptyOutputFileAloneIsNoLeftover) {
-  put("unit0/", fresh_set("wu1"));
-  dir.write("outfile.vwu", "");
+// Pictures every clean start can show: the files all units share, or the
+// empty output file a pop of an empty unit leaves. No move is finished, and
+// the start-up goes exactly as it would without the twin.
+struct CleanTwinRow {
+  const char* name;
+  Files client, unit0;
+  std::string output;
+  bool pops_unit0;  // the client folder reads empty, so unit0 is popped
+  friend void PrintTo(const CleanTwinRow& row, std::ostream* out) { *out << row.name; }
+};
+
+class CleanTwinTest : public EngineTest, public ::testing::WithParamInterface<CleanTwinRow> {};
+
+TEST_P(CleanTwinTest, IsNoInterruptedMove) {
+  const CleanTwinRow& row = GetParam();
+  dir.mkdir("unit0");
+  for (const auto& [name, text] : row.client) dir.write(name, text);
+  for (const auto& [name, text] : row.unit0) dir.write("unit0/" + name, text);
   unitscan(fake.os, ctx);
-  EXPECT_EQ(fake.console.output.find(kFinishing), std::string::npos);
-  EXPECT_EQ(dir.read("work_unit.vwu"), "id=wu1\ndata of wu1");  // popped as for an empty folder
+  EXPECT_EQ(fake.console.output, row.output);
+  EXPECT_EQ(ctx.calculation_unit, 0);
+  if (row.pops_unit0)
+    EXPECT_EQ(fake.log, (EventLog{"run: copy " + P + "unit0\\*.vwu " + P.substr(0, P.size() - 1), "sleep 1",
+                                  "run: del " + P + "unit0\\*.vwu"}));
+  else
+    EXPECT_TRUE(fake.log.empty());
 }
+
+const std::string kPopsUnit0 = "[unit0] Dir find : 5\n[unitselect State_Data_Calculation]\n[Unit0]:" + kWaitingToCompute +
+                               "\n[Unit0] pop\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Start, CleanTwinTest,
+    ::testing::Values(
+        CleanTwinRow{"EmptyOutfileInTheClientFolder", {{"outfile.vwu", ""}}, fresh_set("wu1"), kPopsUnit0, true},
+        CleanTwinRow{"VersionFileInTheClientFolder", {{"version.vwu", kVersion}}, fresh_set("wu1"), kPopsUnit0, true},
+        CleanTwinRow{"UnitHoldsOnlyTheVersionFile", fresh_set("wu2"), {{"version.vwu", kVersion}},
+                     "[unit0] Dir find : 0\n", false},
+        CleanTwinRow{"UnitHoldsOnlyAnEmptyOutfile", computed_set("wu2"), {{"outfile.vwu", ""}},
+                     "[unit0] Dir find : 0\n", false}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(FinishMoveTest, AFailedPushMakesThePartialUnitTheHome) {
   put("", computed_set("wu2"));

@@ -64,12 +64,22 @@ TEST_F(PushPopTest, EmptyPathActsOnTheCurrentFolder) {
   EXPECT_EQ(dir.read("outfile.vwu"), "out");  // an arriving output file is not touched
 }
 
-TEST_F(PushPopTest, PopOfAnEmptyUnitCopiesNothingAndStillGoesOn) {
+// An empty unit folder, and a plain file that the scan counted as one: both
+// hold no files, so the pop goes through all its steps.
+TEST_F(PushPopTest, PopOfAUnitWithNoFilesCopiesNothingAndStillGoesOn) {
   dir.mkdir("unit0");
-  EXPECT_TRUE(unitpop(fake.os, 0, ctx.path));
-  EXPECT_EQ(fake.log, (EventLog{"run: copy " + P + "unit0\\*.vwu " + P.substr(0, P.size() - 1), "sleep 1",
-                                "run: del " + P + "unit0\\*.vwu"}));
-  EXPECT_EQ(dir.read("outfile.vwu"), "");
+  dir.write("unit1", "a plain file");
+  for (int unit : {0, 1}) {
+    const std::string folder = P + "unit" + std::to_string(unit);
+    fake.log.clear();
+    std::filesystem::remove(P + "outfile.vwu");
+    EXPECT_TRUE(unitpop(fake.os, unit, ctx.path)) << unit;
+    EXPECT_EQ(fake.log, (EventLog{"run: copy " + folder + "\\*.vwu " + P.substr(0, P.size() - 1), "sleep 1",
+                                  "run: del " + folder + "\\*.vwu"}));
+    EXPECT_EQ(dir.read("outfile.vwu"), "");
+  }
+  EXPECT_EQ(fake.console.output, "[Unit0] pop\n[Unit1] pop\n");
+  EXPECT_EQ(dir.read("unit1"), "a plain file");
 }
 
 TEST_F(PushPopTest, NoUnitIsNeverAFolder) {
@@ -188,12 +198,15 @@ TEST_F(SwapTest, FailedPushChangesNothingSoALaterPassRetries) {
   EXPECT_TRUE(dir.exists("unit1/work_unit.vwu"));
 }
 
-TEST_F(SwapTest, NothingLeftToSelectEndsWithoutAPop) {
+TEST_F(SwapTest, NothingLeftToSelectPopsTheUnitBackBeforeTheEnd) {
   given_units(Mode_calc, {Data_Sending});
   unitswap(fake.os, ctx);
   EXPECT_EQ(ctx.vorcnt_state, Vorcnt_error);
-  EXPECT_EQ(fake.log.size(), 3u);  // copy, pause, delete of the push
-  EXPECT_EQ(dir.read("unit0/result.vwu"), "result ");
+  EXPECT_EQ(ctx.calculation_unit, 0);
+  EXPECT_EQ(fake.log.size(), 6u);  // copy, pause, delete of the push, then of the pop
+  EXPECT_EQ(lines_of(fake.console.output).back(), "[Unit0] pop");
+  EXPECT_EQ(dir.read("result.vwu"), "result ");
+  EXPECT_FALSE(dir.exists("unit0/result.vwu"));
 }
 
 }  // namespace
