@@ -159,9 +159,9 @@ void read_config_file(Os& os, ControllerContext& ctx) {
 
 void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
   // A read takes at most 254 bytes, line end included; the rest of a longer
-  // line comes as lines of its own. Cutting a folder or a command there is
-  // safe: the tail is judged as a line, fails, and leaves Mode_error, which
-  // moves nothing.
+  // line comes as lines of its own. A folder or command cut there leaves its
+  // tail to be judged as a line, which is almost never a setting: it is
+  // reported and leaves Mode_error, in which nothing moves.
   char line_buffer[kLineBuffer];
   while (const std::size_t length = file.read_line(line_buffer, kLineBuffer - 1)) {
     // A NUL byte would end the line as every text helper sees it, and what
