@@ -72,51 +72,42 @@ def files_of(kind, tag):
     raise ValueError(kind)
 
 
-def random_layout(rng, index):
+def random_layout(rng):
     kinds = ["empty", "waiting", "computing", "computed", "receiving", "sending", "version only", "outfile only"]
-    units = []
-    for _ in range(rng.choice([0, 1, 2, 3, 4, 5, 8, 16])):
-        roll = rng.random()
-        units.append("gap" if roll < 0.04 else "file" if roll < 0.08 else rng.choice(kinds))
-    layout = {
-        "client": rng.choice(kinds) if rng.random() < 0.5 else "empty",
-        "units": units,
-        "fill": rng.random() < 0.4,
-        "units_setting": rng.choice([None, None, 1, 2, 4, 16]),
-        "mtimes": [1_000_000 + 60 * rng.randrange(4) for _ in units],
-    }
-    return layout
+    units = [("gap" if roll < 0.04 else "file" if roll < 0.08 else rng.choice(kinds))
+             for roll in (rng.random() for _ in range(rng.choice([0, 1, 2, 3, 4, 5, 8, 16])))]
+    return {"client": rng.choice(kinds) if rng.random() < 0.5 else "empty", "units": units,
+            "fill": rng.random() < 0.4, "units_setting": rng.choice([None, None, 1, 2, 4, 16]),
+            "mtimes": [1_000_000 + 60 * rng.randrange(4) for _ in units]}
+
+
+def write(path, text, mode=None):
+    with open(path, "w") as f:
+        f.write(text)
+    if mode is not None:
+        os.chmod(path, mode)
 
 
 def lay_out(layout, client, index):
     os.makedirs(client)
     for name, text in files_of(layout["client"], "c%d" % index).items():
-        with open(os.path.join(client, name), "w") as f:
-            f.write(text)
+        write(os.path.join(client, name), text)
     for n, kind in enumerate(layout["units"]):
         folder = os.path.join(client, "unit%d" % n)
-        if kind == "gap":
-            continue
         if kind == "file":
-            with open(folder, "w") as f:
-                f.write("not a folder\n")
+            write(folder, "not a folder\n")
+        if kind in ("gap", "file"):
             continue
         os.makedirs(folder)
         for name, text in files_of(kind, "u%d-%d" % (index, n)).items():
-            with open(os.path.join(folder, name), "w") as f:
-                f.write(text)
-        work_unit = os.path.join(folder, "work_unit.vwu")
-        if os.path.exists(work_unit):
-            os.utime(work_unit, (layout["mtimes"][n], layout["mtimes"][n]))
-    with open(os.path.join(client, "Vorelith.exe"), "w") as f:
-        f.write("#!/bin/sh\nexit 0\n")
-    os.chmod(os.path.join(client, "Vorelith.exe"), 0o755)
-    with open(os.path.join(client, "vorcnt.cfg"), "w") as f:
-        f.write("EXEC = %s/\n" % client)
-        if layout["fill"]:
-            f.write("FILL\n")
-        if layout["units_setting"] is not None:
-            f.write("UNITS = %d\n" % layout["units_setting"])
+            write(os.path.join(folder, name), text)
+        if "work_unit.vwu" in files_of(kind, ""):
+            os.utime(os.path.join(folder, "work_unit.vwu"), (layout["mtimes"][n], layout["mtimes"][n]))
+    write(os.path.join(client, "Vorelith.exe"), "#!/bin/sh\nexit 0\n", 0o755)
+    settings = "EXEC = %s/\n" % client + ("FILL\n" if layout["fill"] else "")
+    if layout["units_setting"] is not None:
+        settings += "UNITS = %d\n" % layout["units_setting"]
+    write(os.path.join(client, "vorcnt.cfg"), settings)
 
 
 # ---- the model ---------------------------------------------------------------
@@ -328,14 +319,12 @@ def main():
     work = tempfile.mkdtemp(prefix="vsm.")
     tools = os.path.join(work, "tools")
     os.makedirs(tools)
-    with open(os.path.join(tools, "vorclose"), "w") as f:
-        f.write('#!/bin/sh\necho "closer: $*"\n')
-    os.chmod(os.path.join(tools, "vorclose"), 0o755)
+    write(os.path.join(tools, "vorclose"), '#!/bin/sh\necho "closer: $*"\n', 0o755)
     failures = 0
     stopped_early = 0
     try:
         for index in range(count):
-            layout = random_layout(rng, index)
+            layout = random_layout(rng)
             client = os.path.join(work, "run%d" % index, "c")
             lay_out(layout, client, index)
             model_lines = Model(layout, client).run()
