@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "config/opt_in_settings.h"
 #include "config/text.h"
 #include "platform/console.h"
 #include "platform/files.h"
@@ -201,6 +202,7 @@ void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
         config_value_line(os, ctx, keyword, line);
         break;
       default:
+        if (read_opt_in_line(os, ctx, word, line)) break;
         print(os, "bad arg: %s\n", line);
         ctx.mode = Mode_error;
         break;
@@ -363,6 +365,10 @@ void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx) {
       }
 
       default:
+        if (const int taken = parse_opt_in_option(os, ctx, option, next)) {
+          step = taken;
+          break;
+        }
         print(os, "bad arg: %s\n", arg);
         ctx.mode = Mode_error;
         break;

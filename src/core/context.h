@@ -50,6 +50,17 @@ struct ControllerContext {
   std::int32_t units = 2;
   std::int32_t prog = 0;
   std::int32_t time = 120;
+
+  // Opt-in settings, off unless vorcnt.cfg or the command line sets them.
+  std::int32_t connect_start = -1;  // connection window, minutes after local
+  std::int32_t connect_end = -1;    // midnight; -1: connect at any time
+  char history[kTextField] = {};    // journal file; empty: none
+  char execempty[kTextField] = {};  // run when nothing is left to compute
+
+  // Their run state.
+  std::int32_t connect_waiting = 0;  // the wait for the window has been announced
+  std::int32_t history_fault = 0;    // the journal could not be written
+  std::int32_t move_fault = 0;       // a failed move was journalled, not yet cleared
 };
 
 }  // namespace vorcnt

@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "config/opt_in_settings.h"
 #include "config/settings.h"
 #include "core/messages.h"
+#include "engine/connect_window.h"
 #include "engine/engine.h"
 #include "platform/console.h"
 
@@ -62,6 +64,7 @@ void dump_context(Os& os, ControllerContext ctx) {
   print(os, "prog:%d\n", ctx.prog);
   print(os, "time:%d\n", ctx.time);
   print(os, "fill:%d\n", ctx.fill);
+  dump_opt_in(os, ctx);
   print(os, "\n");
 }
 
@@ -85,6 +88,9 @@ bool loop_pass(Os& os, ControllerContext& ctx) {
       pause = 5;
       break;
     case Vorcon_ConnectionWait:
+      // Outside the connection window the unit waits here; computing is
+      // never held back, since nothing is left to compute in this state.
+      if ((pause = connect_window_wait(os, ctx)) > 0) break;
       print(os, msg::kConnectWait, ctx.calculation_unit);
       connect_start(os, ctx);
       pause = 20;

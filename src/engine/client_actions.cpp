@@ -6,7 +6,9 @@
 
 #include "clientdata/report.h"
 #include "engine/engine.h"
+#include "engine/history.h"
 #include "platform/console.h"
+#include "platform/files.h"
 
 namespace vorcnt {
 
@@ -24,6 +26,17 @@ void record_unit_state(Os& os, ControllerContext& ctx, std::int32_t state) {
   ctx.unit_state[ctx.calculation_unit] = state;
 }
 
+// Whether the result went out and new work came in, as the client folder
+// now shows it.
+void record_connected(Os& os, ControllerContext& ctx) {
+  if (ctx.history[0] == '\0') return;
+  const std::string client(ctx.path);
+  const bool sent = !path_exists((client + "result.vwu").c_str());
+  const bool new_work = path_exists((client + "work_unit.vwu").c_str());
+  record_event(os, ctx, UnitEvent::connected, ctx.calculation_unit, client,
+               std::string("sent=") + (sent ? "yes" : "no") + " new_work=" + (new_work ? "yes" : "no"));
+}
+
 }  // namespace
 
 void calc_start(Os& os, ControllerContext& ctx) {
@@ -31,6 +44,7 @@ void calc_start(Os& os, ControllerContext& ctx) {
   os.clock.sleep_seconds(5);
   run_command(os, "vorclose -close -echo off");
   ctx.vorcnt_state = Vorcon_Calc;
+  record_event(os, ctx, UnitEvent::calc_start, ctx.calculation_unit, ctx.path);
 }
 
 int calc_check(Os& os, ControllerContext& ctx) {
@@ -38,6 +52,7 @@ int calc_check(Os& os, ControllerContext& ctx) {
   run_command(os, "vorclose -exit -echo off");
   record_unit_state(os, ctx, Data_Calculation_completion);
   ctx.vorcnt_state = Vorcon_CalcCompletion;
+  record_computed(os, ctx);
   if (ctx.execfinish[0] != '\0') {
     print(os, "strlen:%s\n", ctx.execfinish);
     print(os, "strlen:%d\n", static_cast<int>(std::strlen(ctx.execfinish)));
@@ -53,6 +68,7 @@ void connect_start(Os& os, ControllerContext& ctx) {
   if (ctx.fill == 2) run_command(os, "vorclose.exe -connect");
   ctx.vorcnt_state = Vorcon_Connection;
   print(os, "[Unit%d] Data Conection Start.\n", ctx.calculation_unit);
+  record_event(os, ctx, UnitEvent::connect_start, ctx.calculation_unit, ctx.path);
 }
 
 void connect_check(Os& os, ControllerContext& ctx) {
@@ -61,6 +77,26 @@ void connect_check(Os& os, ControllerContext& ctx) {
   record_unit_state(os, ctx, Data_Calculation_wait);
   ctx.vorcnt_state = Vorcon_ConnectCompletion;
   print(os, "[Unit%d] Data Conection Compleate.\n", ctx.calculation_unit);
+  record_connected(os, ctx);
+}
+
+void record_pop(Os& os, ControllerContext& ctx, bool ok) {
+  record_move_outcome(os, ctx, ok, "pop", ctx.calculation_unit);
+  // A unit popped back because nothing was selected is neither.
+  if (!ok || (ctx.vorcnt_state != Vorcon_CalcWait && ctx.vorcnt_state != Vorcon_ConnectionWait)) return;
+  const UnitEvent event = ctx.vorcnt_state == Vorcon_ConnectionWait ? UnitEvent::pop_send : UnitEvent::pop_compute;
+  record_event(os, ctx, event, ctx.calculation_unit, ctx.path);
+}
+
+void run_execempty(Os& os, const ControllerContext& ctx) {
+  if (ctx.execempty[0] == '\0') return;
+  const int status = run_command(os, ctx.execempty);
+  // The hook is the user's own command: it is waited for, and only a
+  // failure is worth a line.
+  if (status == -1)
+    print(os, "execempty: could not start '%s'\n", ctx.execempty);
+  else if (status != 0)
+    print(os, "execempty: '%s' ended with status %d\n", ctx.execempty, status);
 }
 
 }  // namespace vorcnt

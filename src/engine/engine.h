@@ -33,6 +33,9 @@ void unitswap(Os& os, ControllerContext& ctx);
 void calc_start(Os& os, ControllerContext& ctx);
 // 1 when it found the computation finished and acted on it, else 0.
 int calc_check(Os& os, ControllerContext& ctx);
+// Runs the EXECEMPTY command, if one is set, when the computing search finds
+// nothing left to compute; one line when it fails.
+void run_execempty(Os& os, const ControllerContext& ctx);
 void connect_start(Os& os, ControllerContext& ctx);
 void connect_check(Os& os, ControllerContext& ctx);
 

@@ -9,6 +9,7 @@
 #include "clientdata/report.h"
 #include "engine/copy_check.h"
 #include "engine/engine.h"
+#include "engine/history.h"
 #include "platform/console.h"
 #include "platform/files.h"
 
@@ -161,7 +162,10 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
       print(os, "[Unit%d] finishing an interrupted move: the client folder holds copies of unit%d's files, removing them\n",
             k, k);
       run_command(os, "del " + std::string(ctx.path) + "*.vwu");
-      if (vwu_files(ctx.path).empty()) return MoveOutcome::finished;
+      if (vwu_files(ctx.path).empty()) {
+        record_event(os, ctx, UnitEvent::move_finished, k, unit_folder(ctx.path, k) + "\\", "copies removed");
+        return MoveOutcome::finished;
+      }
       // Computing the copies here while unit k keeps the originals would do
       // that work unit twice.
       print(os, "[Unit%d] the copies in the client folder could not be removed; stopping\n", k);
@@ -181,6 +185,7 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
         return MoveOutcome::unit_is_home;
       }
       ctx.unit_state[k] = classify_as_folder(unit_folder(ctx.path, k));
+      record_event(os, ctx, UnitEvent::move_finished, k, unit_folder(ctx.path, k) + "\\", "push completed");
       return MoveOutcome::finished;
     }
   }

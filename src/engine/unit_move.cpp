@@ -5,6 +5,7 @@
 
 #include "engine/copy_check.h"
 #include "engine/engine.h"
+#include "engine/history.h"
 #include "platform/console.h"
 #include "platform/files.h"
 
@@ -73,13 +74,17 @@ void unitswap(Os& os, ControllerContext& ctx) {
   // The client folder still holds the old unit after a failed push: popping
   // another one on top of it would mix two work units. Keeping vorcnt_state
   // makes the next pass try the swap again.
-  if (!unitpush(os, ctx.calculation_unit, ctx.path)) return;
+  const int pushed = ctx.calculation_unit;
+  const bool push_ok = unitpush(os, pushed, ctx.path);
+  record_move_outcome(os, ctx, push_ok, "push", pushed);
+  if (!push_ok) return;
+  record_event(os, ctx, UnitEvent::push, pushed, unit_folder(ctx.path, pushed) + "\\");
   unitselect(os, ctx);
   // When the selection found nothing to compute and nothing to send, it left
   // calculation_unit as it was and Vorcnt_error ends the loop after this
   // pass; popping that unit puts it back into the client folder, where the
   // next run finds it.
-  unitpop(os, ctx.calculation_unit, ctx.path);
+  record_pop(os, ctx, unitpop(os, ctx.calculation_unit, ctx.path));
 }
 
 }  // namespace vorcnt

@@ -5,6 +5,7 @@
 #include "clientdata/report.h"
 #include "clientdata/snapshot.h"
 #include "engine/engine.h"
+#include "engine/history.h"
 #include "engine/interrupted_move.h"
 #include "platform/console.h"
 #include "platform/files.h"
@@ -70,7 +71,7 @@ void unitscan(Os& os, ControllerContext& ctx) {
     // A selection that found nothing at all has already said so and ended
     // the run; there is no unit to pop.
     if (ctx.vorcnt_state == Vorcnt_error) return;
-    unitpop(os, ctx.calculation_unit, ctx.path);
+    record_pop(os, ctx, unitpop(os, ctx.calculation_unit, ctx.path));
     return;
   }
 

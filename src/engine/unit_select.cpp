@@ -5,6 +5,7 @@
 
 #include "clientdata/report.h"
 #include "engine/engine.h"
+#include "engine/history.h"
 #include "platform/console.h"
 #include "platform/files.h"
 
@@ -56,6 +57,8 @@ bool select_to_compute(Os& os, ControllerContext& ctx) {
   }
 
   print(os, kNothingToCompute);
+  record_event(os, ctx, UnitEvent::no_work, NO_UNIT, {});
+  run_execempty(os, ctx);
   ctx.vorcnt_state = Vorcnt_error;
   ctx.mode = Mode_fill;
   return false;
@@ -75,6 +78,7 @@ bool select_to_send(Os& os, ControllerContext& ctx) {
     return true;
   }
   print(os, "FILL Completion\n");
+  record_event(os, ctx, UnitEvent::fill_complete, NO_UNIT, {});
   ctx.mode = Mode_calc;
   return false;
 }

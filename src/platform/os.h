@@ -5,6 +5,7 @@
 // the real file system (files.h); tests give them scratch folders instead.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,13 +23,29 @@ class Shell {
   virtual int run(const std::string& command_line) = 0;
 };
 
-// Blocking pauses in whole seconds.
+// A wall-clock instant read as local civil time.
+struct LocalTime {
+  std::int64_t utc_seconds = 0;     // seconds since 1970, UTC
+  std::int32_t offset_seconds = 0;  // local time minus UTC, east positive
+  int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+};
+
+// The civil fields of `utc` shifted by `offset_seconds` (no zone rules).
+LocalTime civil_time(std::int64_t utc, std::int32_t offset_seconds);
+
+// Blocking pauses in whole seconds, and the wall clock.
 class Clock {
  public:
   virtual ~Clock() = default;
   // Pauses `seconds` (0 returns at once). The real clock scales the pause by
   // VORCNT_TIME_SCALE; callers always pass the nominal seconds.
   virtual void sleep_seconds(int seconds) = 0;
+  // The wall clock in seconds since 1970. VORCNT_TIME_SCALE never moves it.
+  virtual std::int64_t now_utc();
+  // `utc` in the machine's local time zone. This base reads UTC; the real
+  // clocks apply the zone's rules, daylight saving included.
+  virtual LocalTime local_time(std::int64_t utc);
+  LocalTime local_now() { return local_time(now_utc()); }
 };
 
 // The console. Bytes are the program's own CP932 texts.

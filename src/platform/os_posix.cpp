@@ -165,6 +165,12 @@ class RealClock final : public Clock {
     while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
   }
+  LocalTime local_time(std::int64_t utc) override {
+    const time_t t = static_cast<time_t>(utc);
+    struct tm tm_local;
+    if (::localtime_r(&t, &tm_local) == nullptr) return civil_time(utc, 0);
+    return civil_time(utc, static_cast<std::int32_t>(tm_local.tm_gmtoff));
+  }
 };
 
 class RealShell final : public Shell {

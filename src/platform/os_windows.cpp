@@ -86,6 +86,29 @@ class RealClock final : public Clock {
       ms -= piece;
     }
   }
+  // The zone's rules for that date, daylight saving included; the offset is
+  // what the conversion moved the clock by.
+  LocalTime local_time(std::int64_t utc) override {
+    const LocalTime u = civil_time(utc, 0);
+    SYSTEMTIME utc_st = {};
+    utc_st.wYear = static_cast<WORD>(u.year);
+    utc_st.wMonth = static_cast<WORD>(u.month);
+    utc_st.wDay = static_cast<WORD>(u.day);
+    utc_st.wHour = static_cast<WORD>(u.hour);
+    utc_st.wMinute = static_cast<WORD>(u.minute);
+    utc_st.wSecond = static_cast<WORD>(u.second);
+    SYSTEMTIME local_st = {};
+    if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc_st, &local_st)) return u;
+    FILETIME uf, lf;
+    if (!SystemTimeToFileTime(&utc_st, &uf) || !SystemTimeToFileTime(&local_st, &lf)) return u;
+    ULARGE_INTEGER a, b;
+    a.LowPart = uf.dwLowDateTime;
+    a.HighPart = uf.dwHighDateTime;
+    b.LowPart = lf.dwLowDateTime;
+    b.HighPart = lf.dwHighDateTime;
+    const long long diff = (static_cast<long long>(b.QuadPart) - static_cast<long long>(a.QuadPart)) / 10000000LL;
+    return civil_time(utc, static_cast<std::int32_t>(diff));
+  }
 };
 
 bool is_file(const std::string& path) {

@@ -3,6 +3,7 @@
 // pauses ("run: copy ...", "sleep 1", ...).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -46,6 +47,13 @@ class FakeClock final : public Clock {
   // loop that would otherwise poll for ever.
   std::function<void(int)> on_sleep;
   long long now_seconds = 0;
+
+  // The wall clock: `wall_start` plus the virtual time slept so far, read in
+  // a zone whose offset at each instant `offset_at` gives (UTC when unset).
+  std::int64_t now_utc() override { return wall_start + now_seconds; }
+  LocalTime local_time(std::int64_t utc) override { return civil_time(utc, offset_at ? offset_at(utc) : 0); }
+  std::int64_t wall_start = 0;
+  std::function<std::int32_t(std::int64_t)> offset_at;
 
  private:
   EventLog* log_;

@@ -1,0 +1,112 @@
+#include "config/opt_in_settings.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "config/text.h"
+#include "engine/connect_window.h"
+#include "platform/console.h"
+
+namespace vorcnt {
+
+namespace {
+
+enum OptInKeyword : int { oi_CONNECT = 0, oi_HISTORY = 1, oi_EXECEMPTY = 2 };
+const KeywordSlot kOptInKeywords[4] = {"CONNECT", "HISTORY", "EXECEMPTY"};
+
+// A value without its line end and the blanks around it. Commas are kept:
+// they may belong to a file name or a command.
+std::string_view trimmed(const char* value) {
+  std::string_view v(value);
+  while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+  while (!v.empty() && (v.back() == '\n' || v.back() == '\r' || v.back() == ' ' || v.back() == '\t'))
+    v.remove_suffix(1);
+  return v;
+}
+
+// A typo in the window must not stop the buffer: the run goes on and
+// connects at any time.
+void set_connect(Os& os, ControllerContext& ctx, std::string_view value) {
+  ConnectWindow w;
+  if (!parse_connect_window(value, &w)) {
+    print(os, "connect window ignored: '%.*s' is not HH:MM-HH:MM; connecting at any time\n",
+          static_cast<int>(value.size()), value.data());
+    ctx.connect_start = -1;
+    ctx.connect_end = -1;
+    return;
+  }
+  ctx.connect_start = w.start;
+  ctx.connect_end = w.end;
+}
+
+// A cut file name or command would be another one: refused whole.
+void set_text(Os& os, ControllerContext& ctx, char (&field)[kTextField], const char* name, std::string_view value) {
+  if (value.size() > static_cast<std::size_t>(kTextField - 1)) {
+    print(os, "bad arg: %s longer than 254 characters\n", name);
+    ctx.mode = Mode_error;
+    return;
+  }
+  std::memcpy(field, value.data(), value.size());
+  field[value.size()] = '\0';
+}
+
+void apply(Os& os, ControllerContext& ctx, int keyword, std::string_view value) {
+  switch (keyword) {
+    case oi_CONNECT:
+      set_connect(os, ctx, value);
+      break;
+    case oi_HISTORY:
+      set_text(os, ctx, ctx.history, "history", value);
+      break;
+    case oi_EXECEMPTY:
+      set_text(os, ctx, ctx.execempty, "execempty", value);
+      break;
+  }
+}
+
+}  // namespace
+
+bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* rest) {
+  const int keyword = find_keyword(kOptInKeywords, word);
+  if (keyword > oi_EXECEMPTY) return false;
+  skip_blanks(rest);
+  if (take_char(rest) != '=') {
+    static const char* const kForms[] = {"CONNECT = HH:MM-HH:MM", "HISTORY = FILE", "EXECEMPTY = COMMAND"};
+    if (keyword == oi_CONNECT) {
+      print(os, "connect window ignored: write it as %s; connecting at any time\n", kForms[keyword]);
+      ctx.connect_start = -1;
+      ctx.connect_end = -1;
+      return true;
+    }
+    print(os, "bad arg: %s\n", kForms[keyword]);
+    ctx.mode = Mode_error;
+    return true;
+  }
+  apply(os, ctx, keyword, trimmed(rest));
+  return true;
+}
+
+int parse_opt_in_option(Os& os, ControllerContext& ctx, const char* option, const char* next) {
+  const int keyword = find_keyword(kOptInKeywords, option);
+  if (keyword != oi_CONNECT && keyword != oi_EXECEMPTY) return 0;
+  if (next == nullptr) {
+    if (keyword == oi_CONNECT) {
+      set_connect(os, ctx, "");
+    } else {
+      print(os, "bad arg: -execempty COMMAND\n");
+      ctx.mode = Mode_error;
+    }
+    return 1;
+  }
+  apply(os, ctx, keyword, keyword == oi_CONNECT ? trimmed(next) : std::string_view(next));
+  return 2;
+}
+
+void dump_opt_in(Os& os, const ControllerContext& ctx) {
+  if (ctx.connect_start >= 0)
+    print(os, "connect:%s-%s\n", format_hhmm(ctx.connect_start).c_str(), format_hhmm(ctx.connect_end).c_str());
+  if (ctx.history[0] != '\0') print(os, "history:%s\n", ctx.history);
+  if (ctx.execempty[0] != '\0') print(os, "execempty:%s\n", ctx.execempty);
+}
+
+}  // namespace vorcnt

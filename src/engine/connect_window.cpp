@@ -1,0 +1,111 @@
+#include "engine/connect_window.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/console.h"
+
+namespace vorcnt {
+
+namespace {
+
+constexpr int kDayMinutes = 24 * 60;
+constexpr std::int64_t kDaySeconds = 24 * 60 * 60;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+void skip_spaces(std::string_view& text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+}
+
+// "H:MM" or "HH:MM" at the front of `text`, consumed.
+bool take_hhmm(std::string_view& text, int* minute) {
+  int hour = 0;
+  std::size_t i = 0;
+  while (i < text.size() && i < 2 && is_digit(text[i])) hour = hour * 10 + (text[i++] - '0');
+  if (i == 0 || i >= text.size() || text[i] != ':') return false;
+  ++i;
+  if (i + 2 > text.size() || !is_digit(text[i]) || !is_digit(text[i + 1])) return false;
+  const int min = (text[i] - '0') * 10 + (text[i + 1] - '0');
+  if (hour > 23 || min > 59) return false;
+  text.remove_prefix(i + 2);
+  *minute = hour * 60 + min;
+  return true;
+}
+
+}  // namespace
+
+bool parse_connect_window(std::string_view text, ConnectWindow* out) {
+  ConnectWindow w;
+  skip_spaces(text);
+  if (!take_hhmm(text, &w.start)) return false;
+  skip_spaces(text);
+  if (text.empty() || text.front() != '-') return false;
+  text.remove_prefix(1);
+  skip_spaces(text);
+  if (!take_hhmm(text, &w.end)) return false;
+  skip_spaces(text);
+  if (!text.empty()) return false;
+  *out = w;
+  return true;
+}
+
+std::string format_hhmm(int minute) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%02d:%02d", (minute / 60) % 24, minute % 60);
+  return buf;
+}
+
+bool window_contains(const ConnectWindow& w, int minute_of_day) {
+  if (!window_set(w) || w.start == w.end) return true;
+  if (w.start < w.end) return minute_of_day >= w.start && minute_of_day < w.end;
+  return minute_of_day >= w.start || minute_of_day < w.end;  // across midnight
+}
+
+std::int64_t seconds_until_open(const ConnectWindow& w, const LocalTime& now) {
+  if (window_contains(w, now.hour * 60 + now.minute)) return 0;
+  const std::int64_t current = now.hour * 3600 + now.minute * 60 + now.second;
+  return ((w.start * std::int64_t{60} - current) % kDaySeconds + kDaySeconds) % kDaySeconds;
+}
+
+int window_pause(const ConnectWindow& w, Clock& clock, int cap) {
+  const LocalTime now = clock.local_now();
+  std::int64_t pause = std::min<std::int64_t>(std::max(cap, 1), seconds_until_open(w, now));
+  pause = std::max<std::int64_t>(pause, 1);
+  // The wall clock jumps at a change of offset, so a wait measured before it
+  // could overshoot the opening by the size of the jump. Wake at the change
+  // (the first second with the new offset) and measure again.
+  if (clock.local_time(now.utc_seconds + pause).offset_seconds != now.offset_seconds) {
+    std::int64_t same = 0;
+    std::int64_t changed = pause;
+    while (changed - same > 1) {
+      const std::int64_t mid = same + (changed - same) / 2;
+      if (clock.local_time(now.utc_seconds + mid).offset_seconds == now.offset_seconds)
+        same = mid;
+      else
+        changed = mid;
+    }
+    pause = changed;
+  }
+  return static_cast<int>(pause);
+}
+
+int connect_window_wait(Os& os, ControllerContext& ctx) {
+  const ConnectWindow w = window_of(ctx);
+  if (!window_set(w)) return 0;
+  const LocalTime now = os.clock.local_now();
+  if (window_contains(w, now.hour * 60 + now.minute)) {
+    ctx.connect_waiting = 0;
+    return 0;
+  }
+  if (ctx.connect_waiting == 0) {
+    const std::int64_t minutes = (seconds_until_open(w, now) + 59) / 60;
+    print(os, "[Unit%d] connection waits for the window %s-%s: it opens at %s, in %dh%02dm\n", ctx.calculation_unit,
+          format_hhmm(w.start).c_str(), format_hhmm(w.end).c_str(), format_hhmm(w.start).c_str(),
+          static_cast<int>(minutes / 60), static_cast<int>(minutes % 60));
+    ctx.connect_waiting = 1;
+  }
+  return window_pause(w, os.clock, ctx.time);
+}
+
+}  // namespace vorcnt

@@ -1,0 +1,102 @@
+#include "engine/history.h"
+
+#include <cstdio>
+
+#include "clientdata/snapshot.h"
+#include "engine/engine.h"
+#include "engine/sha256.h"
+#include "platform/console.h"
+#include "platform/files.h"
+#include "platform/journal_file.h"
+
+namespace vorcnt {
+
+const char kJournalHeader[] = "time\tunit\tevent\tidentity\tdetail\n";
+
+const char* event_name(UnitEvent event) {
+  switch (event) {
+    case UnitEvent::pop_compute: return "pop_compute";
+    case UnitEvent::calc_start: return "calc_start";
+    case UnitEvent::computed: return "computed";
+    case UnitEvent::push: return "push";
+    case UnitEvent::pop_send: return "pop_send";
+    case UnitEvent::connect_start: return "connect_start";
+    case UnitEvent::connected: return "connected";
+    case UnitEvent::no_work: return "no_work";
+    case UnitEvent::fill_complete: return "fill_complete";
+    case UnitEvent::move_finished: return "move_finished";
+    case UnitEvent::move_failed: return "move_failed";
+    case UnitEvent::move_cleared: return "move_cleared";
+  }
+  return "?";
+}
+
+std::string iso8601(const LocalTime& t) {
+  const int offset_minutes = (t.offset_seconds < 0 ? -t.offset_seconds : t.offset_seconds) / 60;
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second, t.offset_seconds < 0 ? '-' : '+', offset_minutes / 60, offset_minutes % 60);
+  return buf;
+}
+
+std::string unit_identity(const std::string& folder) {
+  for (const char* name : {"result.vwu", "work_unit.vwu"}) {
+    const std::string file = folder + name;
+    if (!path_exists(file.c_str())) continue;
+    const std::string digest = sha256_file_hex(file.c_str());
+    if (!digest.empty()) return digest.substr(0, 12);
+  }
+  return "-";
+}
+
+std::string journal_line(const LocalTime& t, int unit, UnitEvent event, const std::string& identity,
+                         const std::string& detail) {
+  std::string line = iso8601(t);
+  line += '\t';
+  line += is_unit_index(unit) ? std::to_string(unit) : "-";
+  line += '\t';
+  line += event_name(event);
+  line += '\t';
+  line += identity;
+  line += '\t';
+  line += detail;
+  line += '\n';
+  return line;
+}
+
+void record_event(Os& os, ControllerContext& ctx, UnitEvent event, int unit, const std::string& folder,
+                  const std::string& detail) {
+  if (ctx.history[0] == '\0') return;
+  const std::string identity = is_unit_index(unit) ? unit_identity(folder) : "-";
+  const std::string line = journal_line(os.clock.local_now(), unit, event, identity, detail);
+  std::string error;
+  if (!append_journal_line(ctx.history, kJournalHeader, line, &error)) {
+    if (ctx.history_fault == 0)
+      print(os, "history: cannot write %s (%s); the buffer goes on without it\n", ctx.history, error.c_str());
+    ctx.history_fault = 1;
+    return;
+  }
+  if (ctx.history_fault != 0) print(os, "history: %s is written again\n", ctx.history);
+  ctx.history_fault = 0;
+}
+
+void record_move_outcome(Os& os, ControllerContext& ctx, bool ok, const char* move, int unit) {
+  if (ok == (ctx.move_fault == 0)) return;
+  ctx.move_fault = ok ? 0 : 1;
+  // The files stayed where they were: in the client folder after a failed
+  // push, in the unit folder after a failed pop.
+  const std::string folder = std::string(move) == "pop" ? unit_folder(ctx.path, unit) + "\\" : ctx.path;
+  record_event(os, ctx, ok ? UnitEvent::move_cleared : UnitEvent::move_failed, unit, folder, move);
+}
+
+void record_computed(Os& os, ControllerContext& ctx) {
+  if (ctx.history[0] == '\0') return;
+  ClientSnapshot snap;
+  clear_progress(snap);
+  read_snapshot(ctx.path, snap);
+  char detail[96];
+  std::snprintf(detail, sizeof detail, "progress=%.6f cpu=%.1f", snap.prog * 100.0, snap.cpu);
+  record_event(os, ctx, UnitEvent::computed, ctx.calculation_unit, ctx.path, detail);
+}
+
+}  // namespace vorcnt

@@ -1,0 +1,56 @@
+#include <windows.h>
+
+#include <string>
+
+#include "platform/journal_file.h"
+
+namespace vorcnt {
+
+namespace {
+
+std::string last_error() { return "error " + std::to_string(static_cast<unsigned long>(GetLastError())); }
+
+}  // namespace
+
+bool append_journal_line(const char* path, std::string_view header, std::string_view line, std::string* error) {
+  // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end.
+  HANDLE h = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = last_error();
+    return false;
+  }
+  bool ok = true;
+  LARGE_INTEGER size = {};
+  if (!GetFileSizeEx(h, &size)) {
+    *error = last_error();
+    ok = false;
+  }
+  std::string text;
+  if (ok && size.QuadPart == 0) {
+    text.assign(header);
+  } else if (ok) {
+    char last = '\n';
+    DWORD got = 0;
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>((size.QuadPart - 1) & 0xFFFFFFFF);
+    at.OffsetHigh = static_cast<DWORD>((size.QuadPart - 1) >> 32);
+    if (ReadFile(h, &last, 1, &got, &at) && got == 1 && last != '\n') text = "\n";
+  }
+  text.append(line);
+  if (ok) {
+    DWORD written = 0;
+    if (!WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) || written != text.size()) {
+      *error = last_error();
+      ok = false;
+    }
+  }
+  if (ok && !FlushFileBuffers(h)) {
+    *error = last_error();
+    ok = false;
+  }
+  CloseHandle(h);
+  return ok;
+}
+
+}  // namespace vorcnt

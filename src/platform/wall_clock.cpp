@@ -1,0 +1,40 @@
+// The wall-clock half of the seam that needs no operating system: civil
+// dates from seconds, and the base clock's UTC reading.
+#include <ctime>
+
+#include "platform/os.h"
+
+namespace vorcnt {
+
+LocalTime civil_time(std::int64_t utc, std::int32_t offset_seconds) {
+  LocalTime t;
+  t.utc_seconds = utc;
+  t.offset_seconds = offset_seconds;
+  const std::int64_t local = utc + offset_seconds;
+  std::int64_t days = local / 86400;
+  std::int64_t rest = local % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  t.hour = static_cast<int>(rest / 3600);
+  t.minute = static_cast<int>(rest % 3600 / 60);
+  t.second = static_cast<int>(rest % 60);
+  // Days since 1970-01-01 to a proleptic Gregorian date (era arithmetic).
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  t.year = static_cast<int>(yoe + era * 400 + (t.month <= 2 ? 1 : 0));
+  return t;
+}
+
+std::int64_t Clock::now_utc() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+LocalTime Clock::local_time(std::int64_t utc) { return civil_time(utc, 0); }
+
+}  // namespace vorcnt
