@@ -91,7 +91,9 @@ int parse_opt_in_option(Os& os, ControllerContext& ctx, const char* option, cons
   if (keyword != oi_CONNECT && keyword != oi_EXECEMPTY) return 0;
   if (next == nullptr) {
     if (keyword == oi_CONNECT) {
-      set_connect(os, ctx, "");
+      print(os, "connect window ignored: -connect needs HH:MM-HH:MM; connecting at any time\n");
+      ctx.connect_start = -1;
+      ctx.connect_end = -1;
     } else {
       print(os, "bad arg: -execempty COMMAND\n");
       ctx.mode = Mode_error;

@@ -104,6 +104,7 @@ int connect_window_wait(Os& os, ControllerContext& ctx) {
           format_hhmm(w.start).c_str(), format_hhmm(w.end).c_str(), format_hhmm(w.start).c_str(),
           static_cast<int>(minutes / 60), static_cast<int>(minutes % 60));
     ctx.connect_waiting = 1;
+    os.console.flush();  // the wait may last hours: the line must be out before it
   }
   return window_pause(w, os.clock, ctx.time);
 }

@@ -131,6 +131,15 @@ std::vector<ConfigRow> config_rows() {
       {"nul_inside_a_line", std::string("PROG\nEXEC = c:\\v\\") + '\0' + "x\\\n#" + '\0' + "c\n", "bad arg:  = c:\\v\\\n",
        {.mode = Mode_error, .prog = 1}},
       {"nul_before_a_keyword", std::string(1, '\0') + "HELP\n", "bad arg: \n", {.mode = Mode_error}},
+      // The opt-in settings. A bad window is reported and the run goes on
+      // without one: a typo must not stop the buffer.
+      {"connect_history_execempty", "CONNECT = 23:00-08:00\nHISTORY = units.log \r\nEXECEMPTY = beep -f 2\n", "",
+       {.connect = "23:00-08:00", .history = "units.log", .execempty = "beep -f 2"}},
+      {"connect_bad_value_goes_on", "CONNECT = 24:00-08:00\nPROG\n",
+       "connect window ignored: '24:00-08:00' is not HH:MM-HH:MM; connecting at any time\n", {.prog = 1}},
+      {"connect_without_equals", "CONNECT 23:00-08:00\n",
+       "connect window ignored: write it as CONNECT = HH:MM-HH:MM; connecting at any time\n", {}},
+      {"execempty_without_equals", "EXECEMPTY beep\n", "bad arg: EXECEMPTY = COMMAND\n", {.mode = Mode_error}},
   };
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/context.h"
+#include "engine/connect_window.h"
 
 namespace vorcnt::testing {
 
@@ -19,18 +20,24 @@ struct Settings {
   int prog = 0;
   int autofill = 0;
   int state = Vorcon_CalcWait;
+  std::string connect;  // "HH:MM-HH:MM", empty for none
+  std::string history;
+  std::string execempty;
   bool operator==(const Settings&) const = default;
 };
 
 inline Settings settings_of(const ControllerContext& ctx) {
-  return Settings{ctx.path, ctx.execfinish, ctx.mode, ctx.fill, ctx.units, ctx.time, ctx.prog, ctx.autofill,
-                  ctx.vorcnt_state};
+  const std::string connect =
+      ctx.connect_start < 0 ? "" : format_hhmm(ctx.connect_start) + "-" + format_hhmm(ctx.connect_end);
+  return Settings{ctx.path,     ctx.execfinish,   ctx.mode, ctx.fill,    ctx.units,    ctx.time, ctx.prog,
+                  ctx.autofill, ctx.vorcnt_state, connect,  ctx.history, ctx.execempty};
 }
 
 inline void PrintTo(const Settings& s, std::ostream* os) {
   *os << "{path=\"" << s.path << "\" execfinish=\"" << s.execfinish << "\" mode=" << s.mode << " fill=" << s.fill
       << " units=" << s.units << " time=" << s.time << " prog=" << s.prog << " autofill=" << s.autofill
-      << " state=" << s.state << "}";
+      << " state=" << s.state << " connect=" << s.connect << " history=\"" << s.history << "\" execempty=\""
+      << s.execempty << "\"}";
 }
 
 }  // namespace vorcnt::testing

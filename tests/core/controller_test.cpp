@@ -252,6 +252,39 @@ TEST_F(LoopPass, CompletionStatesSwapThenPauseFiveSeconds) {
   }
 }
 
+// Outside the window a connection waits, with one line and pauses of at most
+// `time`; computing and a connection under way are never held back.
+TEST_F(LoopPass, ConnectWindowGatesOnlyTheStartOfAConnection) {
+  ctx_.connect_start = 23 * 60;
+  ctx_.connect_end = 8 * 60;
+  fake_.clock.wall_start = 12 * 3600;  // noon
+  ctx_.vorcnt_state = Vorcon_ConnectionWait;
+  EXPECT_TRUE(loop_pass(fake_.os, ctx_));
+  EXPECT_TRUE(loop_pass(fake_.os, ctx_));
+  EXPECT_EQ(fake_.console.output, "[Unit1] connection waits for the window 23:00-08:00: it opens at 23:00, in 11h00m\n");
+  EXPECT_TRUE(fake_.shell.commands_ran.empty());
+  EXPECT_EQ(fake_.clock.pauses, (std::vector<int>{300, 300}));
+  EXPECT_EQ(ctx_.vorcnt_state, Vorcon_ConnectionWait);
+
+  fake_.clock.now_seconds = 11 * 3600 - 100;  // 22:58:20: the last pause ends at the opening
+  EXPECT_TRUE(loop_pass(fake_.os, ctx_));
+  EXPECT_EQ(fake_.clock.pauses.back(), 100);
+  fake_.console.output.clear();
+  EXPECT_TRUE(loop_pass(fake_.os, ctx_));
+  EXPECT_EQ(fake_.console.output.rfind("[Unit1] Data\x8c\xf0\x90" "M\x91\xd2\x8b" "@\n", 0), 0u);
+  EXPECT_EQ(ctx_.vorcnt_state, Vorcon_Connection);
+
+  fake_.clock.now_seconds = 21 * 3600;  // 09:00 next day: closed, the connection goes on
+  fake_.console.output.clear();
+  EXPECT_TRUE(loop_pass(fake_.os, ctx_));
+  EXPECT_EQ(fake_.console.output, "[Unit1] Data\x8c\xf0\x90" "M\x8c" "p\x91\xb1\n");
+  ctx_.vorcnt_state = Vorcon_CalcWait;
+  const std::size_t ran = fake_.shell.commands_ran.size();
+  EXPECT_TRUE(loop_pass(fake_.os, ctx_));
+  EXPECT_EQ(ctx_.vorcnt_state, Vorcon_Calc);
+  EXPECT_GT(fake_.shell.commands_ran.size(), ran);
+}
+
 TEST_F(LoopPass, ErrorOrUnknownStateEndsTheLoopSilently) {
   for (int state : {99, 6, -1}) {
     ctx_.vorcnt_state = state;

@@ -21,6 +21,8 @@ struct Choice {
   std::int32_t vorcnt_state;
   std::int32_t mode_after;
   std::string output;
+  std::string execempty = {};  // the hook when nothing is left to compute
+  int hook_status = 0;
   friend void PrintTo(const Choice& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -36,12 +38,16 @@ TEST_P(SelectTest, ChoosesTheUnitAndTheMode) {
     dir.write(name, "w");
     dir.set_mtime(name, mtime);
   }
+  std::snprintf(ctx.execempty, sizeof ctx.execempty, "%s", row.execempty.c_str());
+  fake.shell.effect = [&row](const std::string&) { return row.hook_status; };
   unitselect(fake.os, ctx);
   EXPECT_EQ(ctx.calculation_unit, row.unit);
   EXPECT_EQ(ctx.vorcnt_state, row.vorcnt_state);
   EXPECT_EQ(ctx.mode, row.mode_after);
   EXPECT_EQ(fake.console.output, row.output);
-  EXPECT_TRUE(fake.log.empty());  // selection moves no files
+  // Selection moves no files; the only command it may run is the hook.
+  const bool hook_ran = row.output.find(kNothingToCompute) != std::string::npos && !row.execempty.empty();
+  EXPECT_EQ(fake.log, hook_ran ? EventLog{"run: " + row.execempty} : EventLog{});
 }
 
 constexpr std::int32_t kWait = Data_Calculation_wait;
@@ -69,6 +75,18 @@ INSTANTIATE_TEST_SUITE_P(
                {}, 1, Vorcon_ConnectionWait, Mode_fill,
                kCalcHead + kNothingToCompute + "\n" + kSendHead + "[Unit1]:Data Conection\n[Unit1]:" + kWaitingToSend +
                    "\n"},
+        Choice{"WorkLeftRunsNoHook", Mode_calc, {kWait, kWait}, {{1, 1000}}, 1, Vorcon_CalcWait, Mode_calc,
+               kCalcHead + "[Unit1]:" + kWaitingToCompute + "\n", "notify empty"},
+        Choice{"NothingToComputeRunsTheHookOnce", Mode_calc, {Data_Sending, Data_nothing}, {}, 1,
+               Vorcon_ConnectionWait, Mode_fill,
+               kCalcHead + kNothingToCompute + "\n" + kSendHead + "[Unit1]:Data Conection\n[Unit1]:" + kWaitingToSend +
+                   "\n",
+               "notify empty"},
+        Choice{"FailedHookSaysSoInOneLine", Mode_calc, {Data_Calculation_completion}, {}, 0, Vorcon_ConnectionWait,
+               Mode_fill,
+               kCalcHead + kNothingToCompute + "\nexecempty: 'notify empty' ended with status 3\n" + kSendHead +
+                   "[Unit0]:Data Conection\n[Unit0]:" + kWaitingToSend + "\n",
+               "notify empty", 3},
         Choice{"ModeErrorSelectsNothing", Mode_error, {Data_Calculation}, {}, NO_UNIT, Vorcon_CalcCompletion,
                Mode_error, ""}),
     [](const auto& row) { return std::string(row.param.name); });

@@ -9,6 +9,7 @@
 #include "config/settings.h"
 #include "core/context.h"
 #include "encoding.h"
+#include "history_report.h"
 #include "platform/console.h"
 #include "platform/files.h"
 
@@ -23,6 +24,7 @@ constexpr char kUsage[] =
     "PATH defaults to the EXEC folder of vorcnt.cfg in the current folder, else\n"
     "the current folder.\n"
     "  --json   print the report as JSON\n"
+    "  --history [FILE] [-n N]  the unit journal instead (--history --help)\n"
     "  --help   print this help and exit\n";
 
 // The longest name read below a client folder: "unit15\user_info.vwu".
@@ -346,6 +348,7 @@ std::string format_json(const BufferStatus& status) {
 }
 
 int run_vorstat(int argc, const char* const* argv, Console& out, std::string& errors, std::int64_t now) {
+  if (wants_history(argc, argv)) return run_history(argc, argv, out, errors, make_real_clock()->local_time(now));
   bool json = false;
   bool help = false;
   bool options_ended = false;
