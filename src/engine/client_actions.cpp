@@ -63,12 +63,14 @@ int calc_check(Os& os, ControllerContext& ctx) {
 }
 
 void connect_start(Os& os, ControllerContext& ctx) {
+  // Recorded before the client starts: once it runs, the result it sends
+  // may be gone before the journal could name it.
+  record_event(os, ctx, UnitEvent::connect_start, ctx.calculation_unit, ctx.path);
   run_command(os, client_command(ctx));
   os.clock.sleep_seconds(20);
   if (ctx.fill == 2) run_command(os, "vorclose.exe -connect");
   ctx.vorcnt_state = Vorcon_Connection;
   print(os, "[Unit%d] Data Conection Start.\n", ctx.calculation_unit);
-  record_event(os, ctx, UnitEvent::connect_start, ctx.calculation_unit, ctx.path);
 }
 
 void connect_check(Os& os, ControllerContext& ctx) {

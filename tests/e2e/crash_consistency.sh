@@ -96,7 +96,7 @@ new_world() {
     touch -d "@$((now - 600 * (n + 1)))" "$C/unit$n/work_unit.vwu"
     echo "${name%.wu}" >>"$W/placed"
   done
-  printf 'EXEC = %s/\nUNITS = 3\n' "$C" >"$W/vorcnt.cfg"
+  printf 'EXEC = %s/\nUNITS = 3\nHISTORY = history.tsv\n' "$C" >"$W/vorcnt.cfg"
   : >"$W/out.raw"
   : >"$W/stops.log"
 }
@@ -245,6 +245,15 @@ account() {
 
   [ "$lost_n" -eq 0 ] || fail "lost: $LOST"
   [ "$held2_n" -eq 0 ] || fail "held twice: $HELD_TWICE ($(sort "$W/held" | tr '\n' ';'))"
+  # The unit journal, written through every stop: one header, then whole
+  # lines of five fields only.
+  local j=$W/history.tsv torn
+  torn=$(tail -n +2 "$j" | grep -cvE $'^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}[+-][0-9:]{5}(\t[^\t]*){4}$')
+  echo "  journal: $(($(grep -c . "$j") - 1)) events, $torn torn or partial lines"
+  [ "$(head -n 1 "$j")" = "$(printf 'time\tunit\tevent\tidentity\tdetail')" ] || fail "journal header: $(head -n 1 "$j")"
+  [ "$(grep -c '^time' "$j")" -eq 1 ] || fail "more than one journal header"
+  [ -z "$(tail -c 1 "$j")" ] || fail "the journal ends in a partial line"
+  [ "$torn" -eq 0 ] || fail "torn journal lines: $(tail -n +2 "$j" | grep -vE $'(\t[^\t]*){4}$' | head -n 3)"
   [ "$comp2_n" -eq 0 ] || fail "computed twice: $COMPUTED_TWICE"
   [ "$SENT_TWICE" -eq 0 ] || fail "sent twice: $SENT_TWICE"
   [ "$MISMATCHED" -eq 0 ] || fail "mismatched results: $MISMATCHED"

@@ -147,6 +147,9 @@ computed_ids() { grep '^compute ' "$VORSIM_RUNDIR/client.log" | awk '{ print $2 
 
 # ---- cases ------------------------------------------------------------------
 
+# Opt-in lines for vorcnt.cfg that the road below adds to its own.
+EXTRA_CFG=()
+
 # Computes every buffered unit, oldest first, then sends each result and
 # refills each unit, then computes again.
 case_calc_road() {  # UNITS AGES...: ages in seconds of unit0, unit1, ...
@@ -161,7 +164,8 @@ case_calc_road() {  # UNITS AGES...: ages in seconds of unit0, unit1, ...
   for i in $order; do expect_ids+="$(unit_id "$C/unit$i/work_unit.vwu") "; done
   local first
   first=$(echo "$order" | head -n 1)
-  write_cfg "UNITS = $units"
+  write_cfg "UNITS = $units" "${EXTRA_CFG[@]}"
+  for i in $(seq 0 $((units - 1))); do sha12 "$C/unit$i/work_unit.vwu" >"$W/placed$i.id"; done
 
   start_controller
   # One start order per unit computed, one per unit sent, then the next start.
@@ -201,6 +205,78 @@ case_calc_road() {  # UNITS AGES...: ages in seconds of unit0, unit1, ...
 
 case_calc_two() { case_calc_road 2 100 3600; }
 case_calc_three() { case_calc_road 3 600 60 3600; }
+
+sha12() { sha256sum "$1" | cut -c1-12; }
+
+window_around_now() {  # FROM TO: whole hours relative to this hour, as HH:00-HH:00
+  local h=$((10#$(date +%H)))
+  printf '%02d:00-%02d:00' $(((h + $1 + 24) % 24)) $(((h + $2 + 24) % 24))
+}
+
+# With the connection window open, HISTORY and EXECEMPTY set, the road is the
+# same; the journal tells it event by event, naming each work unit by its
+# file, and the hook ran once, when the buffer ran dry.
+case_window_open() {
+  EXTRA_CFG=("CONNECT = $(window_around_now -1 2)" "HISTORY = history.tsv" "EXECEMPTY = echo empty >>$W/hook.log")
+  case_calc_road 2 100 3600
+  local j=$W/history.tsv
+  [ "$(head -n 1 "$j")" = "$(printf 'time\tunit\tevent\tidentity\tdetail')" ] || fail "journal header: $(head -n 1 "$j")"
+  local got want="1 pop_compute,1 calc_start,1 computed,1 push,0 pop_compute,0 calc_start,0 computed,0 push,"
+  want+="- no_work,0 pop_send,0 connect_start,0 connected,0 push,1 pop_send,1 connect_start,1 connected,1 push,"
+  want+="- fill_complete,0 pop_compute,"
+  got=$(tail -n +2 "$j" | awk -F'\t' '{ printf "%s %s,", $2, $3 }')
+  [ "${got:0:${#want}}" = "$want" ] || fail "journal events: $got"
+  tail -n +2 "$j" | grep -qvE $'^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{2}:[0-9]{2}\t' &&
+    fail "a journal line without its time"
+  id_of() { awk -F'\t' -v u="$1" -v e="$2" '$2 == u && $3 == e { print $4; exit }' "$j"; }
+  local u results issued
+  results=$(for f in "$SRV"/results/*.res; do sha12 "$f"; done)
+  issued=$(for f in "$SRV"/issued/*; do sha12 "$f"; done)
+  for u in 0 1; do
+    [ "$(id_of $u pop_compute)" = "$(cat "$W/placed$u.id")" ] || fail "unit$u popped as $(id_of $u pop_compute)"
+    [ "$(id_of $u calc_start)" = "$(cat "$W/placed$u.id")" ] || fail "unit$u started as $(id_of $u calc_start)"
+    echo "$results" | grep -qx "$(id_of $u computed)" || fail "unit$u computed as $(id_of $u computed), no such result"
+    [ "$(id_of $u pop_send)" = "$(id_of $u computed)" ] || fail "unit$u sent as $(id_of $u pop_send)"
+    [ "$(id_of $u connect_start)" = "$(id_of $u computed)" ] || fail "unit$u connected as $(id_of $u connect_start)"
+    echo "$issued" | grep -qx "$(id_of $u connected)" || fail "unit$u refilled as $(id_of $u connected)"
+  done
+  grep -qP '\t0\tcomputed\t[0-9a-f]{12}\tprogress=100\.000000 cpu=[0-9.]+$' "$j" || fail "computed without its figures"
+  grep -qP '\t1\tconnected\t[0-9a-f]{12}\tsent=yes new_work=yes$' "$j" || fail "connected without its outcome"
+  [ "$(cat "$W/hook.log")" = "empty" ] || fail "the hook ran $(grep -c . "$W/hook.log") times, not once"
+
+  # vorstat reads the journal that vorcnt.cfg names.
+  local report
+  report=$(cd "$W" && vorstat --history -n 3) || fail "vorstat --history exited $?"
+  [ "$(echo "$report" | grep -cE '^[0-9]{4}-.* (push|fill_complete|pop_compute|calc_start) ')" -eq 3 ] ||
+    fail "vorstat did not show the last 3 events: $report"
+  echo "$report" | grep -qx "  $(date +%Y-%m-%d)  2" || fail "vorstat did not count 2 units today: $report"
+  echo "$report" | grep -qx "Last connection: $(awk -F'\t' '$3 == "connected" { t = $1 } END { print t }' "$j")" ||
+    fail "vorstat named another last connection: $report"
+  echo "$report" | grep -q '^Buffer lasts: about ' || fail "vorstat did not say how long the buffer lasts: $report"
+}
+
+# With the window closed the whole buffer is still computed; then the first
+# unit to send waits, with one line, and nothing connects.
+case_window_closed() {
+  new_world 4
+  add_unit 0 100
+  add_unit 1 3600
+  write_cfg "UNITS = 2" "CONNECT = $(window_around_now 2 3)"
+  start_controller
+  wait_until "the wait for the window" grep -q 'connection waits for the window' "$W/out.raw"
+  sleep 2  # several pauses of `time` at this time scale
+  kill -0 "$CPID" 2>/dev/null || fail "the controller ended instead of waiting"
+  stop_controller
+  expect_lines "[Unit1] Data計算完了" "[Unit0] Data計算完了" "計算可能ユニットがありません" "[Unit0]:送信待機中" "[Unit0] pop"
+  [ "$(grep -cE '^\[Unit0\] connection waits for the window [0-9:]{5}-[0-9:]{5}: it opens at [0-9:]{5}, in [0-9]+h[0-9]{2}m$' \
+    "$W/out.txt")" -eq 1 ] || fail "expected one waiting line"
+  expect_line_count 0 "[Unit0] Data交信待機"
+  expect_orders "-exit -echo off" "-close -echo off" "-exit -echo off" "-close -echo off" "-exit -echo off"
+  [ "$(grep -c . "$W/orders.txt")" -eq 5 ] || fail "orders beyond the computing: $(cat "$W/orders.txt")"
+  [ "$(grep -c '^result ' "$VORSIM_RUNDIR/client.log")" -eq 2 ] || fail "the buffer was not computed whole"
+  expect_server results 0
+  expect_nothing_lost
+}
 
 # Started with -fill while the client folder holds a finished result: unit1
 # is created for it, the result is sent from there, then computing resumes.
