@@ -169,6 +169,7 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
       // Computing the copies here while unit k keeps the originals would do
       // that work unit twice.
       print(os, "[Unit%d] the copies in the client folder could not be removed; stopping\n", k);
+      record_move_outcome(os, ctx, false, "del", k);
       ctx.calculation_unit = NO_UNIT;
       ctx.vorcnt_state = Vorcnt_error;
       return MoveOutcome::stopped;
@@ -177,7 +178,9 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
       print(os, "[Unit%d] finishing an interrupted move: unit%d holds part of the client folder's files, completing the push\n",
             k, k);
       const std::int32_t client_state = classify_as_folder(ctx.path);
-      if (!unitpush(os, k, ctx.path)) {
+      const bool pushed = unitpush(os, k, ctx.path);
+      record_move_outcome(os, ctx, pushed, "push", k);
+      if (!pushed) {
         // Every file stayed where it was; the work is computed in place and
         // its unit is still k, so the next swap retries the push.
         ctx.calculation_unit = k;
