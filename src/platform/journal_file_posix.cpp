@@ -56,7 +56,7 @@ bool append_journal_line(const char* path, std::string_view header, std::string_
     text.assign(header);
   } else if (ok) {
     char last = '\n';
-    if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') text = "\n";  // no read access: assume whole
+    if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') text.push_back('\n');  // no read access: assume whole
   }
   text.append(line);
   if (ok) ok = write_once(fd, text, error);

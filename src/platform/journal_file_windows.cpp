@@ -35,7 +35,7 @@ bool append_journal_line(const char* path, std::string_view header, std::string_
     OVERLAPPED at = {};
     at.Offset = static_cast<DWORD>((size.QuadPart - 1) & 0xFFFFFFFF);
     at.OffsetHigh = static_cast<DWORD>((size.QuadPart - 1) >> 32);
-    if (ReadFile(h, &last, 1, &got, &at) && got == 1 && last != '\n') text = "\n";
+    if (ReadFile(h, &last, 1, &got, &at) && got == 1 && last != '\n') text.push_back('\n');
   }
   text.append(line);
   if (ok) {
