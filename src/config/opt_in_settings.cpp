@@ -66,7 +66,7 @@ void apply(Os& os, ControllerContext& ctx, int keyword, std::string_view value) 
 
 }  // namespace
 
-bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* rest) {
+bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* rest, bool cut) {
   const int keyword = find_keyword(kOptInKeywords, word);
   if (keyword > oi_EXECEMPTY) return false;
   skip_blanks(rest);
@@ -80,6 +80,18 @@ bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* re
     }
     print(os, "bad arg: %s\n", kForms[keyword]);
     ctx.mode = Mode_error;
+    return true;
+  }
+  if (cut) {
+    // Longer than any value held. The rest of the line is read as lines of
+    // its own, and reported there.
+    static const char* const kNames[] = {"connect", "history", "execempty"};
+    if (keyword == oi_CONNECT) {
+      set_connect(os, ctx, "(a line longer than 254 characters)");
+    } else {
+      print(os, "bad arg: %s longer than 254 characters\n", kNames[keyword]);
+      ctx.mode = Mode_error;
+    }
     return true;
   }
   apply(os, ctx, keyword, trimmed(rest));

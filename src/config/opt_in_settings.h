@@ -9,8 +9,10 @@
 namespace vorcnt {
 
 // A vorcnt.cfg line whose upper-cased first word is `word`; `rest` is what
-// followed it. False when the word names none of them.
-bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* rest);
+// followed it, and `cut` says that the line goes on past this piece: a value
+// cut there is refused, since a cut file name or command is another one.
+// False when the word names none of them.
+bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* rest, bool cut);
 
 // A command-line option `option` (its upper-cased letters) with the next
 // argument `next` (null when there is none). Returns how many arguments it

@@ -202,7 +202,7 @@ void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
         config_value_line(os, ctx, keyword, line);
         break;
       default:
-        if (read_opt_in_line(os, ctx, word, line)) break;
+        if (read_opt_in_line(os, ctx, word, line, goes_on)) break;
         print(os, "bad arg: %s\n", line);
         ctx.mode = Mode_error;
         break;

@@ -139,6 +139,9 @@ std::vector<ConfigRow> config_rows() {
        "connect window ignored: '24:00-08:00' is not HH:MM-HH:MM; connecting at any time\n", {.prog = 1}},
       {"connect_without_equals", "CONNECT 23:00-08:00\n",
        "connect window ignored: write it as CONNECT = HH:MM-HH:MM; connecting at any time\n", {}},
+      // A cut command would be another one; the line's tail is read as a line.
+      {"execempty_long_line_refused", "EXECEMPTY = a\nEXECEMPTY = " + std::string(300, 'x') + "\n",
+       "bad arg: execempty longer than 254 characters\nbad arg: \n\n", {.mode = Mode_error, .execempty = "a"}},
       {"execempty_without_equals", "EXECEMPTY beep\n", "bad arg: EXECEMPTY = COMMAND\n", {.mode = Mode_error}},
   };
 }
