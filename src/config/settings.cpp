@@ -169,6 +169,7 @@ void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
     // follows it would be dropped without a word. Such a line is refused
     // whole; only a comment, which applies nothing anyway, is let pass.
     const bool holds_nul = std::strlen(line_buffer) != length;
+    const bool piece_is_cut = length == kLineBuffer - 2 && line_buffer[length - 1] != '\n';
     char* line = line_buffer;
     skip_blanks(line);
     char first = line[0];
@@ -202,7 +203,7 @@ void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
         config_value_line(os, ctx, keyword, line);
         break;
       default:
-        if (read_opt_in_line(os, ctx, word, line, goes_on)) break;
+        if (!holds_nul && read_opt_in_line(os, ctx, word, line, piece_is_cut)) break;
         print(os, "bad arg: %s\n", line);
         ctx.mode = Mode_error;
         break;

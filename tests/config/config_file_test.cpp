@@ -142,6 +142,8 @@ std::vector<ConfigRow> config_rows() {
       // A cut command would be another one; the line's tail is read as a line.
       {"execempty_long_line_refused", "EXECEMPTY = a\nEXECEMPTY = " + std::string(300, 'x') + "\n",
        "bad arg: execempty longer than 254 characters\nbad arg: \n\n", {.mode = Mode_error, .execempty = "a"}},
+      {"history_with_a_nul_refused", std::string("HISTORY = a") + '\0' + "b\n", "bad arg:  = a\n",
+       {.mode = Mode_error}},
       {"execempty_without_equals", "EXECEMPTY beep\n", "bad arg: EXECEMPTY = COMMAND\n", {.mode = Mode_error}},
   };
 }
