@@ -1,6 +1,9 @@
 #include "engine/copy_check.h"
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include "platform/files.h"
@@ -31,7 +34,26 @@ namespace {
 
 std::string shown(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
 
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
 }  // namespace
+
+bool same_contents(const fs::path& a, const fs::path& b) {
+  File fa(std::fopen(a.string().c_str(), "rb"));
+  File fb(std::fopen(b.string().c_str(), "rb"));
+  if (!fa || !fb) return false;
+  char buf_a[8192];
+  char buf_b[8192];
+  for (;;) {
+    const std::size_t na = std::fread(buf_a, 1, sizeof buf_a, fa.get());
+    const std::size_t nb = std::fread(buf_b, 1, sizeof buf_b, fb.get());
+    if (na != nb || std::memcmp(buf_a, buf_b, na) != 0) return false;
+    if (na < sizeof buf_a) return std::ferror(fa.get()) == 0 && std::ferror(fb.get()) == 0;
+  }
+}
 
 CopyCheck check_copy(const std::string& from, const std::string& to, int copy_status) {
   CopyCheck result;
@@ -70,6 +92,11 @@ CopyCheck check_copy(const std::string& from, const std::string& to, int copy_st
       result.reason = name + " did not arrive";
       return result;
     }
+    if (!same_contents(entry.path(), copy)) {
+      result.reason = name + " arrived with other bytes";
+      return result;
+    }
+    result.files.push_back(name);
   }
   if (ec) {
     result.reason = "cannot read the folder " + shown(from);

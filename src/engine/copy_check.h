@@ -1,10 +1,11 @@
 // Verification of the interpreter's "copy <from>*.vwu <to>": the controller
-// deletes a source only after every file of it has arrived. Internal to this
-// room.
+// deletes a source only after every file of it has arrived whole. Internal to
+// this module.
 #pragma once
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace vorcnt::engine_detail {
 
@@ -21,11 +22,16 @@ bool is_vwu_name(const std::string& name);
 struct CopyCheck {
   bool ok = false;
   std::string reason;
+  std::vector<std::string> files;  // the names checked, for syncing them
 };
 
+// True when the two files hold the same bytes; false when either cannot be
+// read.
+bool same_contents(const std::filesystem::path& a, const std::filesystem::path& b);
+
 // Checks a finished copy of every "*.vwu" file (extension in any case) of
-// folder `from` into folder `to`: each must be in `to`, a file of the same
-// size. Folders are given as in the command lines ("" is the current folder,
+// folder `from` into folder `to`: each must be in `to`, a file with the same
+// bytes (a copy of the right size can still be torn or zero-filled). Folders are given as in the command lines ("" is the current folder,
 // a trailing separator is allowed). A non-zero `copy_status` fails the copy
 // unless `from` held no such file at all, which is how the interpreter
 // reports a copy that had nothing to do. A `from` that is not a folder holds

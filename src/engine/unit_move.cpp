@@ -1,6 +1,6 @@
 // Push and pop: the only operations that move a work unit's files. Each copy
-// is checked before its source is deleted, so a failed or partial copy never
-// costs a file.
+// is checked byte for byte and flushed to the disk before its source is
+// deleted, so neither a failed copy nor a power cut costs a file.
 #include <string>
 
 #include "engine/copy_check.h"
@@ -13,6 +13,21 @@ namespace vorcnt {
 
 using engine_detail::check_copy;
 using engine_detail::CopyCheck;
+
+namespace {
+
+// The copies must be on the disk before their sources go: until then a power
+// cut could leave only empty or zero-filled copies behind.
+bool copies_on_disk(Os& os, int unit, const char* move, const std::string& folder, const CopyCheck& check,
+                    const char* kept_in) {
+  std::string failed;
+  if (sync_files(folder, check.files, &failed)) return true;
+  print(os, "[Unit%d] %s failed: %s could not be written to the disk, files kept in %s\n", unit, move, failed.c_str(),
+        kept_in);
+  return false;
+}
+
+}  // namespace
 
 bool unitpush(Os& os, int unit, const char* path) {
   // With no current unit there is no folder to push into; the client
@@ -37,8 +52,12 @@ bool unitpush(Os& os, int unit, const char* path) {
     print(os, "[Unit%d] push failed: %s, files kept in the client folder\n", unit, check.reason.c_str());
     return false;
   }
+  if (!copies_on_disk(os, unit, "push", folder, check, "the client folder")) return false;
   os.clock.sleep_seconds(1);
   run_command(os, "del " + client + "*.vwu");
+  // A cut now would only bring a deleted source back (which the start-up
+  // scan sorts out), but it would be noise.
+  sync_folder(client);
   return true;
 }
 
@@ -65,8 +84,11 @@ bool unitpop(Os& os, int unit, const char* path) {
     print(os, "[Unit%d] pop failed: %s, files kept in unit%d\n", unit, check.reason.c_str(), unit);
     return false;
   }
+  const std::string kept_in = "unit" + std::to_string(unit);
+  if (!copies_on_disk(os, unit, "pop", client, check, kept_in.c_str())) return false;
   os.clock.sleep_seconds(1);
   run_command(os, "del " + folder + "\\*.vwu");
+  sync_folder(folder + "\\");
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace vorcnt {
 
@@ -31,6 +32,23 @@ bool is_directory(const char* path);
 bool file_mtime(const char* path, std::int64_t* mtime);
 // Creates an empty file, or empties an existing one. False on failure.
 bool create_empty_file(const char* path);
+
+// Durability of a move. A copy is only as safe as what the disk holds: the
+// page cache dies with the power, so a copy must reach the disk before its
+// source is deleted, and a delete should reach it before anything else.
+//
+// Pushes the named files of `folder` (given as in the command lines), and the
+// folder's own entries, to the disk. False, with `error` naming the first
+// file that failed, when any could not be flushed.
+bool sync_files(const std::string& folder, const std::vector<std::string>& names, std::string* error);
+// Pushes `folder`'s entries (names added or removed) to the disk. False when
+// the folder cannot be flushed.
+bool sync_folder(const std::string& folder);
+// On by default. Benchmarks turn it off to measure what durability costs;
+// the controller never does. Covers sync_files, sync_folder and the built-in
+// copy command.
+void set_durable_writes(bool on);
+bool durable_writes();
 
 // Reads a text file as the controller has always read its files, the same on
 // every platform: carriage returns are dropped, a Ctrl-Z byte ends the data,

@@ -72,6 +72,65 @@ bool file_mtime(const char* path, std::int64_t* mtime) {
   return true;
 }
 
+namespace {
+
+bool g_durable = true;
+
+int open_retrying(const char* name, int flags) {
+  int fd;
+  do {
+    fd = ::open(name, flags | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// fsync on a descriptor opened read-only: Linux and the BSDs flush a file's
+// data (and a folder's entries) whatever the open mode.
+bool fsync_path(const std::string& name, int flags) {
+  const int fd = open_retrying(name.c_str(), O_RDONLY | flags);
+  if (fd < 0) return false;
+  int rc;
+  do {
+    rc = ::fsync(fd);
+  } while (rc != 0 && errno == EINTR);
+  const bool ok = rc == 0;
+  return ::close(fd) == 0 && ok;
+}
+
+std::string folder_name(const std::string& folder) {
+  if (folder.empty()) return ".";
+  return native_path(folder.c_str());
+}
+
+}  // namespace
+
+void set_durable_writes(bool on) { g_durable = on; }
+bool durable_writes() { return g_durable; }
+
+bool sync_files(const std::string& folder, const std::vector<std::string>& names, std::string* error) {
+  if (!g_durable) return true;
+  std::string dir = folder_name(folder);
+  if (dir.back() != '/') dir += '/';
+  for (const std::string& name : names) {
+    if (!fsync_path(dir + name, O_NOFOLLOW)) {
+      if (error != nullptr) *error = name;
+      return false;
+    }
+  }
+  // The copies' names live in the folder: without this a cut could leave
+  // the data on the disk and no name pointing at it.
+  if (!fsync_path(dir, O_DIRECTORY)) {
+    if (error != nullptr) *error = folder.empty() ? std::string(".") : folder;
+    return false;
+  }
+  return true;
+}
+
+bool sync_folder(const std::string& folder) {
+  if (!g_durable) return true;
+  return fsync_path(folder_name(folder), O_DIRECTORY);
+}
+
 bool create_empty_file(const char* path) {
   int fd = ::open(native_path(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;

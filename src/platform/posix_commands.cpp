@@ -300,6 +300,16 @@ bool copy_file(const std::string& from, const std::string& to_dir, const std::st
     ok = ::futimens(out, times) == 0;
     error = errno;
   }
+  // The data reaches the disk before the name does: a power cut after the
+  // rename must not leave an empty or zero-filled file under that name.
+  if (ok && durable_writes()) {
+    int rc;
+    do {
+      rc = ::fsync(out);
+    } while (rc != 0 && errno == EINTR);
+    ok = rc == 0;
+    error = errno;
+  }
   if (::close(out) != 0 && ok) {
     ok = false;
     error = errno;
@@ -384,6 +394,11 @@ int copy_command(const std::vector<std::string>& args) {
   for (const std::string& name : names) {
     if (!copy_file(source_dir + name, to_dir, to_name.empty() ? name : to_name, existing)) return kFailed;
     ++copied;
+  }
+  // The renames themselves are entries of the destination folder.
+  if (durable_writes() && !sync_folder(folder_or_current(to_dir))) {
+    complain_errno("copy", folder_or_current(to_dir), errno);
+    return kFailed;
   }
   char line[64];
   int n = std::snprintf(line, sizeof line, "        %d file(s) copied.\n", copied);
