@@ -75,7 +75,14 @@ int CommandWorld::operator()(const std::string& line) const {
     if (fault == Fault::copy_first_only && i > 0) break;
     const fs::path target = dest / files[i].filename();
     fs::copy_file(files[i], target, fs::copy_options::overwrite_existing);
-    if (fault == Fault::copy_truncates && i + 1 == files.size()) fs::resize_file(target, fs::file_size(target) / 2);
+    if (i + 1 < files.size()) continue;
+    if (fault == Fault::copy_truncates) fs::resize_file(target, fs::file_size(target) / 2);
+    if (fault == Fault::copy_zero_fills || fault == Fault::copy_flips_a_byte) {
+      std::string bytes = contents(target);
+      if (fault == Fault::copy_zero_fills) bytes.assign(bytes.size(), '\0');
+      if (fault == Fault::copy_flips_a_byte && !bytes.empty()) bytes[0] = static_cast<char>(bytes[0] ^ 0x20);
+      std::ofstream(target, std::ios::binary | std::ios::trunc) << bytes;
+    }
   }
   return 0;
 }

@@ -14,6 +14,8 @@ class CommandWorld {
     copy_fails,          // nothing copied, status 1
     copy_first_only,     // one file copied, status 0 all the same
     copy_truncates,      // every file copied, the last one cut short, status 0
+    copy_zero_fills,     // every file copied, the last one the right size but all zero bytes, status 0
+    copy_flips_a_byte,   // every file copied, the last one with its first byte changed, status 0
     destination_vanishes  // the folder is gone when the copy runs: all files land in one file of its name
   };
 

@@ -137,6 +137,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, PushFaultTest,
                                            FaultRow{"CopyFailsOverSameSizeFiles", Fault::copy_fails, false, true},
                                            FaultRow{"PartialCopy", Fault::copy_first_only},
                                            FaultRow{"TruncatedCopy", Fault::copy_truncates},
+                                           FaultRow{"ZeroFilledCopyOfTheRightSize", Fault::copy_zero_fills},
+                                           FaultRow{"SameSizeOtherBytes", Fault::copy_flips_a_byte},
                                            FaultRow{"DestinationVanished", Fault::destination_vanishes},
                                            FaultRow{"UnitIsAPlainFile", Fault::none, true}),
                          kRowName);
@@ -159,7 +161,9 @@ INSTANTIATE_TEST_SUITE_P(Faults, PopFaultTest,
                          ::testing::Values(FaultRow{"CopyFails", Fault::copy_fails},
                                            FaultRow{"CopyFailsOverSameSizeFiles", Fault::copy_fails, false, true},
                                            FaultRow{"PartialCopy", Fault::copy_first_only},
-                                           FaultRow{"TruncatedCopy", Fault::copy_truncates}),
+                                           FaultRow{"TruncatedCopy", Fault::copy_truncates},
+                                           FaultRow{"ZeroFilledCopyOfTheRightSize", Fault::copy_zero_fills},
+                                           FaultRow{"SameSizeOtherBytes", Fault::copy_flips_a_byte}),
                          kRowName);
 
 class SwapTest : public EngineTest {
