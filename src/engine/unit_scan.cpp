@@ -7,6 +7,7 @@
 #include "engine/engine.h"
 #include "engine/history.h"
 #include "engine/interrupted_move.h"
+#include "engine/torn_copies.h"
 #include "platform/console.h"
 #include "platform/files.h"
 
@@ -52,6 +53,12 @@ void unitscan(Os& os, ControllerContext& ctx) {
     }
   }
   ctx.units_local = found;
+
+  // Copies a power cut left torn are put right before any move is finished
+  // or any unit chosen: a torn work unit must never be computed, nor a torn
+  // result sent.
+  if (engine_detail::mend_torn_copies(os, ctx))
+    for (int j = 0; j < found; ++j) ctx.unit_state[j] = classify_as_folder(unit_folder(ctx.path, j));
 
   // A move stopped between its copy and its delete is finished first;
   // giving its copies a home of their own would do that work unit twice.

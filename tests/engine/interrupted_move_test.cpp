@@ -69,12 +69,27 @@ bool has_evidence(const Files& part) {
   return false;
 }
 
+// The same names with the data a power cut leaves when it falls before the
+// copies reached the disk: nothing, or zero bytes of the right length.
+Files emptied(const Files& set) {
+  Files out;
+  for (const auto& [name, text] : set) out[name] = "";
+  return out;
+}
+
+Files zeroed(const Files& set) {
+  Files out;
+  for (const auto& [name, text] : set) out[name] = std::string(text.size(), '\0');
+  return out;
+}
+
 struct StopPoint {
   std::string name;
   Files moving;        // the set the stopped move carried (unit1's work unit)
   Files client;        // what the stop left in the client folder
   Files unit1;         // ... and in unit1
   bool leftover;       // both places hold files of it, evidence among them
+  bool set_aside = false;  // torn copies with no twin of their own go to damaged/
 };
 
 // Every stop point of a push of `set` into unit1 and of a pop of it out.
@@ -89,6 +104,10 @@ std::vector<StopPoint> stop_points(const std::string& label, const Files& set) {
   for (std::size_t j = 1; j < n; ++j)
     points.push_back({label + " push, deleted " + std::to_string(j), set, without_first(set, j), set,
                       has_evidence(without_first(set, j))});
+  // A power cut before the copies reached the disk: the torn copies go, and
+  // what is left (an empty output file at most) is no evidence of a move.
+  points.push_back({label + " push, copies never reached the disk", set, set, emptied(set), false});
+  points.push_back({label + " push, copies zero-filled", set, set, zeroed(set), false});
 
   Files popped = set;
   popped.emplace("outfile.vwu", "");  // made by the pop when none came
@@ -98,6 +117,11 @@ std::vector<StopPoint> stop_points(const std::string& label, const Files& set) {
     points.push_back({label + " pop, copied " + std::to_string(i) + " and one torn", set, torn(set, i), set,
                       has_evidence(torn(set, i))});
   points.push_back({label + " pop, copied all, outfile made", set, popped, set, true});
+  // Torn copies that share no intact file with unit1 cannot be told apart
+  // from another unit's: they are set aside, never deleted. The empty output
+  // file the pop made is then all the client folder holds: no evidence.
+  points.push_back({label + " pop, copies never reached the disk", set, emptied(popped), set, false, true});
+  points.push_back({label + " pop, copies zero-filled", set, zeroed(popped), set, false, true});
   for (std::size_t j = 1; j < n; ++j)
     points.push_back({label + " pop, deleted " + std::to_string(j), set, popped, without_first(set, j),
                       has_evidence(without_first(set, j))});
@@ -206,6 +230,7 @@ TEST(InterruptedMoveTest, EveryStopPointLeavesEachUnitWholeInOnePlace) {
       EXPECT_EQ(out.rfind("[unit0] Dir find : 5\n[unit1] Dir find : ", 0), 0u) << out;
       EXPECT_EQ(out.find(kFinishing) != std::string::npos, point.leftover) << out;
       EXPECT_EQ(move.dir.exists("unit3"), false) << "a new folder was made for copies";
+      EXPECT_EQ(move.dir.exists("damaged/client"), point.set_aside) << out;
     }
   }
 }
