@@ -1,0 +1,228 @@
+#!/usr/bin/env bash
+# Power cuts on a real file system. The client folder lives on a loop-mounted
+# ext4 image (data=ordered, delayed allocation, 5 s commit). The controller
+# runs one cycle: the start-up pop of unit0, the client computing it, the push
+# back into unit0 and the pop of unit1. strace freezes it right after its Nth
+# unlink; after a wait longer than the commit interval the image is copied,
+# which is exactly what the device had received, and the copy is mounted and
+# used for a restart. Every delete of the cycle is one cut point.
+#
+#   power_cut.sh BIN_DIR [--no-sync]
+#
+# Each cut must leave, on the copy:
+#   - every work unit and result the frozen controller held, whole (the
+#     copies reached the disk before their sources were deleted);
+#   - after the restart, each work unit and result held whole in exactly one
+#     place, no torn file anywhere, nothing set aside in damaged/.
+# --no-sync makes every fsync a no-op (strace fault injection) to show what
+# the syncs prevent; it reports the same counts and fails when a cut lost data.
+# Needs root, loop devices, mkfs.ext4 and strace; without them it prints
+# SKIPPED and the reason and exits 77.
+set -u
+export LC_ALL=C
+
+BIN=$(cd "${1:?usage: power_cut.sh BIN_DIR [--no-sync]}" && pwd)
+NO_SYNC=0
+[ "${2:-}" = --no-sync ] && NO_SYNC=1
+
+skip() {
+  echo "power cut: SKIPPED ($*)"
+  exit 77
+}
+[ "$(id -u)" -eq 0 ] || skip "needs root to mount a loop device"
+for tool in strace mkfs.ext4 losetup mount umount; do
+  command -v "$tool" >/dev/null || skip "$tool is missing"
+done
+[ -e /dev/loop-control ] || ls /dev/loop[0-9]* >/dev/null 2>&1 || skip "no loop devices"
+
+export VORCNT_TIME_SCALE=0.01
+export PATH="$BIN:$PATH"
+unset VORSIM_FAULT VORSIM_UPLOAD_SECONDS VORSIM_DOWNLOAD_SECONDS VORSIM_RETRY_SECONDS
+WORK=$(mktemp -d /tmp/vorcnt-power-cut.XXXXXX)
+PARALLEL=${VORCNT_POWER_CUT_PARALLEL:-6}
+status=0
+
+cleanup() {
+  local m
+  for m in "$WORK"/cut*/m; do
+    [ -d "$m" ] || continue
+    VORSIM_RUNDIR=${m%/m}/run vorclose -exit -echo off >/dev/null 2>&1
+    mountpoint -q "$m" && umount "$m" 2>/dev/null
+  done
+  [ -n "${VORCNT_POWER_CUT_KEEP:-}" ] || rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# Every "*.vwu" below the client folder with its digest, one line each:
+# "<folder>/<name> <cksum>".
+snapshot() {  # CLIENT_FOLDER
+  (cd "$1" && find . -name '*.vwu' -type f | sort | while read -r f; do echo "$f $(cksum <"$f")"; done)
+}
+
+# The files that name a work unit: work units and results, by contents.
+marks() {  # CLIENT_FOLDER
+  (cd "$1" && find . -path ./damaged -prune -o \( -name work_unit.vwu -o -name result.vwu \) -type f -print |
+    while read -r f; do cksum <"$f"; done)
+}
+
+# A world on the mounted image M: unit0 and unit1 each hold a fresh work unit.
+new_world() {  # D
+  local d=$1 c=$1/m/c n name
+  mkdir -p "$c" "$d/run"
+  cp "$BIN/Vorelith.exe" "$c/"
+  vorserver init "$d/srv" 4 24 >/dev/null || return 1
+  for n in 0 1; do
+    name=$(ls "$d/srv/queue" | head -n 1)
+    mv "$d/srv/queue/$name" "$d/srv/issued/$name"
+    mkdir -p "$c/unit$n"
+    cp "$d/srv/issued/$name" "$c/unit$n/work_unit.vwu"
+    printf 'client=Vorelith\nversion=0.6\n' >"$c/unit$n/version.vwu"
+    printf 'id=4711\nname=Vorelith Simulator\nnwus=0\n' >"$c/unit$n/user_info.vwu"
+    touch -d "@$(($(date +%s) - 600 * (2 - n)))" "$c/unit$n/work_unit.vwu"
+  done
+  printf 'EXEC = %s/\nUNITS = 2\n' "$c" >"$d/vorcnt.cfg"
+  # The world itself is on the disk before the run starts.
+  sync -f "$c"
+}
+
+# The state letter of a process, from /proc.
+proc_state() { awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null; }
+
+# One cut: freezes the controller after its Nth unlink; writes the verdict to
+# D/verdict ("ok" or the reasons) and the kind of the delete to D/where.
+cut() {  # N
+  local n=$1 d=$WORK/cut$1
+  mkdir -p "$d/m"
+  truncate -s 32M "$d/img" && mkfs.ext4 -q -F "$d/img" && mount -o loop,commit=5 "$d/img" "$d/m" ||
+    { echo "cannot make or mount an ext4 image" >"$d/verdict"; return; }
+  new_world "$d" || { echo "cannot lay out the world" >"$d/verdict"; return; }
+  local inject=(-e "inject=unlink:signal=SIGSTOP:when=$n")
+  [ $NO_SYNC -eq 1 ] && inject+=(-e "inject=fsync,fdatasync,syncfs:retval=0")
+  (cd "$d" && VORSIM_RUNDIR=$d/run VORSIM_SERVER=$d/srv VORSIM_COMPUTE_SECONDS=50 \
+    exec strace -o "$d/strace.log" -e trace=unlink,fsync,fdatasync,syncfs "${inject[@]}" vorcnt >"$d/out1.txt" 2>&1) &
+  local tracer=$! pid="" end=$((SECONDS + 30)) state=""
+  while [ $SECONDS -lt $end ]; do
+    [ -z "$pid" ] && pid=$(pgrep -P "$tracer" -x vorcnt)
+    # Every syscall stop of a traced process shows as "t" too; the tracer's
+    # log tells the stop by the signal apart.
+    if [ -n "$pid" ] && grep -q 'stopped by SIGSTOP' "$d/strace.log" 2>/dev/null; then
+      state=$(proc_state "$pid")
+      [ "$state" = t ] || [ "$state" = T ] && break
+    fi
+    sleep 0.05
+  done
+  if [ "$state" != t ] && [ "$state" != T ]; then
+    echo "the controller never made its unlink $n" >"$d/verdict"
+    kill -KILL "$pid" "$tracer" 2>/dev/null
+    return
+  fi
+  # What the frozen controller sees is what the disk must hold after the cut.
+  snapshot "$d/m/c" >"$d/live"
+  marks "$d/m/c" | sort >"$d/live_marks"
+  grep -m1 -o 'unlink("[^"]*")' <(grep '^unlink' "$d/strace.log" | sed -n "${n}p") >"$d/where"
+  sleep 7
+  cp --sparse=always "$d/img" "$d/img.cut"
+  kill -KILL "$pid" 2>/dev/null
+  wait "$tracer" 2>/dev/null
+  VORSIM_RUNDIR=$d/run vorclose -exit -echo off >/dev/null 2>&1
+  umount "$d/m" && rm -f "$d/img" && mount -o loop "$d/img.cut" "$d/m" ||
+    { echo "cannot mount the copy of the image" >"$d/verdict"; return; }
+
+  # Every work unit and result the frozen controller held is on the disk
+  # whole somewhere. (A client file it had not copied yet may be torn: the
+  # client writes without syncing; the restart must cope with that.)
+  local reasons=() mark
+  snapshot "$d/m/c" >"$d/cut"
+  marks "$d/m/c" | sort >"$d/cut_marks"
+  while read -r mark; do
+    grep -qxF "$mark" "$d/cut_marks" ||
+      reasons+=("lost by the cut: $(grep -F " $mark" "$d/live" | cut -d' ' -f1 | tr '\n' ' ')($(diff "$d/live" "$d/cut" | grep '^[<>]' | tr '\n' ';'))")
+  done < <(sort -u "$d/live_marks")
+
+  # The restart: recovery, selection and the start of the next computation,
+  # which takes longer than the run is given.
+  (cd "$d" && VORSIM_RUNDIR=$d/run VORSIM_SERVER=$d/srv VORSIM_COMPUTE_SECONDS=900 \
+    exec timeout -s KILL 4 vorcnt >"$d/out2.txt" 2>&1)
+  VORSIM_RUNDIR=$d/run vorclose -exit -echo off >/dev/null 2>&1
+
+  local count
+  while read -r mark; do
+    count=$(marks "$d/m/c" | grep -cxF "$mark")
+    [ "$count" -eq 1 ] || reasons+=("a work unit or result ($mark) is held $count times")
+  done < <(sort -u "$d/live_marks")
+  while read -r mark; do
+    grep -qxF "$mark" "$d/live_marks" || reasons+=("a work unit or result that is no copy of one the controller had ($mark)")
+  done < <(marks "$d/m/c")
+  [ -e "$d/m/c/damaged" ] && reasons+=("files set aside: $(cd "$d/m/c/damaged" && find . -type f | tr '\n' ' ')")
+  # Nothing torn computed or sent.
+  if grep -q '^result ' "$d/run/client.log" 2>/dev/null; then
+    grep '^result ' "$d/run/client.log" | awk '{ print $2 }' | sort | uniq -d | grep -q . &&
+      reasons+=("a work unit was computed twice")
+  fi
+  local verify
+  verify=$(vorserver verify "$d/srv")
+  echo "$verify" | grep -qx 'mismatched 0' || reasons+=("a result that does not match its work unit was sent")
+  if [ ${#reasons[@]} -eq 0 ]; then echo ok >"$d/verdict"; else printf '%s\n' "${reasons[@]}" >"$d/verdict"; fi
+  umount "$d/m"
+  rm -f "$d/img.cut"
+}
+
+# The cut points: every unlink the controller makes in the cycle, counted on
+# a run without a cut (the pop of unit0, the push into it, the pop of unit1).
+count_unlinks() {
+  local d=$WORK/count
+  mkdir -p "$d/m"
+  new_world "$d" || return 1
+  (cd "$d" && VORSIM_RUNDIR=$d/run VORSIM_SERVER=$d/srv VORSIM_COMPUTE_SECONDS=50 \
+    exec strace -o "$d/strace.log" -e trace=unlink vorcnt >"$d/out.txt" 2>&1) &
+  local tracer=$! end=$((SECONDS + 30))
+  # Done when unit1 has been popped: its folder holds no "*.vwu" any more.
+  until [ -z "$(ls "$d/m/c/unit1"/*.vwu 2>/dev/null)" ] && [ -z "$(ls "$d/m/c"/result.vwu 2>/dev/null)" ] &&
+    [ -e "$d/m/c/unit0/result.vwu" ]; do
+    [ $SECONDS -lt $end ] || break
+    sleep 0.1
+  done
+  sleep 0.2
+  kill -KILL "$(pgrep -P "$tracer" -x vorcnt)" 2>/dev/null
+  wait "$tracer" 2>/dev/null
+  VORSIM_RUNDIR=$d/run vorclose -exit -echo off >/dev/null 2>&1
+  grep -c '^unlink(".*\.vwu")' "$d/strace.log"
+}
+
+UNLINKS=$(count_unlinks)
+[ -n "$UNLINKS" ] && [ "$UNLINKS" -ge 8 ] || { echo "FAIL: the cycle made ${UNLINKS:-no} unlinks of *.vwu files, expected 11"; exit 1; }
+echo "power cut: $UNLINKS cut points (every delete of a pop, a push and a pop)$([ $NO_SYNC -eq 1 ] && echo ', fsync disabled')"
+
+started=$SECONDS
+running=0
+for ((n = 1; n <= UNLINKS; n++)); do
+  cut "$n" &
+  running=$((running + 1))
+  if [ $running -ge "$PARALLEL" ]; then
+    wait -n
+    running=$((running - 1))
+  fi
+done
+wait
+
+bad=0
+for ((n = 1; n <= UNLINKS; n++)); do
+  d=$WORK/cut$n
+  verdict=$(cat "$d/verdict" 2>/dev/null || echo "no verdict")
+  where=$(cat "$d/where" 2>/dev/null)
+  if [ "$verdict" = ok ]; then
+    echo "  cut $n after ${where:-?}: ok"
+  else
+    bad=$((bad + 1))
+    echo "  cut $n after ${where:-?}: FAILED"
+    echo "$verdict" | sed 's/^/      /'
+  fi
+done
+echo "power cut: $UNLINKS cuts, $((UNLINKS - bad)) intact, $bad failed, in $((SECONDS - started)) s"
+if [ $bad -ne 0 ]; then
+  status=1
+  echo "FAILED: power cut"
+else
+  echo "passed: power cut"
+fi
+exit $status
