@@ -195,6 +195,16 @@ TEST(VorstatBuffer, JsonGivesEveryFolderItsState) {
   EXPECT_TRUE(has_field(j.unit(1), "work_unit_age_s", "null"));
   EXPECT_TRUE(has_field(j.unit(1), "result", "true"));
   EXPECT_TRUE(has_field(j.unit(2), "state", "0"));
+  EXPECT_NE(j.text.find("\n  \"damaged\": []\n}"), std::string::npos) << j.text;
+
+  // Torn files the controller set aside are listed, never counted as a unit.
+  dir.write("damaged/unit1/result.vwu", std::string(8, '\0'));
+  dir.write("damaged/client-2/state.vwu", "");
+  const JsonReport with_damaged = json_report(dir.path());
+  EXPECT_EQ(with_damaged.unit_count(), 3);
+  EXPECT_NE(with_damaged.text.find("\"damaged\": [\"client-2\\\\state.vwu\", \"unit1\\\\result.vwu\"]\n}"),
+            std::string::npos)
+      << with_damaged.text;
 }
 
 TEST(VorstatBuffer, TableHasOneRowPerFolder) {
@@ -209,6 +219,9 @@ TEST(VorstatBuffer, TableHasOneRowPerFolder) {
                        "unit0   5 Data_Calculation_wait           0.00%          -      2h00m  no\n"
                        "unit1   2 Data_Calculation_completion   100.00%     10h00m          -  yes\n"
                        "unit2   0 Data_nothing                    0.00%          -          -  no\n");
+  dir.write("damaged/unit1/result.vwu", "");
+  EXPECT_EQ(run({dir.path()}).out.substr(r.out.size()),
+            "\ndamaged: 1 torn file set aside, none of them used:\n  damaged\\unit1\\result.vwu\n");
 }
 
 // --- read-only ---------------------------------------------------------------

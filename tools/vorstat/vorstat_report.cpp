@@ -1,9 +1,11 @@
 #include "vorstat_report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
 
 #include "config/settings.h"
@@ -312,6 +314,17 @@ BufferStatus read_buffer_status(const std::string& path, std::int64_t now) {
     if (!path_exists(folder.c_str())) break;
     status.units.push_back(read_folder(n, folder + "\\", now));
   }
+  std::error_code ec;
+  const std::filesystem::path damaged = std::filesystem::path(native_path(path.c_str())) / "damaged";
+  for (std::filesystem::recursive_directory_iterator it(damaged, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code type_ec;
+    if (!it->is_regular_file(type_ec)) continue;
+    std::string name = it->path().lexically_relative(damaged).generic_string();
+    for (char& c : name)
+      if (c == '/') c = '\\';
+    status.damaged.push_back(name);
+  }
+  std::sort(status.damaged.begin(), status.damaged.end());
   return status;
 }
 
@@ -332,6 +345,11 @@ std::string format_table(const BufferStatus& status) {
   };
   user(status.client);
   for (const FolderStatus& f : status.units) user(f);
+  if (!status.damaged.empty()) {
+    appendf(out, "\ndamaged: %d torn file%s set aside, none of them used:\n", static_cast<int>(status.damaged.size()),
+            status.damaged.size() == 1 ? "" : "s");
+    for (const std::string& name : status.damaged) appendf(out, "  damaged\\%s\n", printable(name).c_str());
+  }
   return out;
 }
 
@@ -343,7 +361,11 @@ std::string format_json(const BufferStatus& status) {
     out += i == 0 ? "\n    " : ",\n    ";
     out += folder_json(status.units[i]);
   }
-  out += status.units.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  out += status.units.empty() ? "],\n" : "\n  ],\n";
+  out += "  \"damaged\": [";
+  for (std::size_t i = 0; i < status.damaged.size(); ++i)
+    out += (i == 0 ? "" : ", ") + json_string(status.damaged[i], Source::Native);
+  out += "]\n}\n";
   return out;
 }
 

@@ -28,6 +28,9 @@ struct BufferStatus {
   std::string path;  // the client folder, ending in a separator
   FolderStatus client;
   std::vector<FolderStatus> units;  // unit0 upward to the first gap, at most 16
+  // Files the controller set aside as torn, below "damaged" in the client
+  // folder, as "<folder>\<name>", sorted.
+  std::vector<std::string> damaged;
 };
 
 // Reads the client folder `path` (ending in a separator) and its unit folders.
