@@ -14,8 +14,8 @@ namespace vorcnt::bench {
 
 namespace fs = std::filesystem;
 
-ScratchFolder::ScratchFolder() {
-  const char* tmp = std::getenv("TMPDIR");
+ScratchFolder::ScratchFolder(const char* base) {
+  const char* tmp = base != nullptr ? base : std::getenv("TMPDIR");
   std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vorcnt-bench-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create " + pattern);
   path_ = pattern + "/";

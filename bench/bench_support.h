@@ -15,7 +15,8 @@ namespace vorcnt::bench {
 // object goes away. path() ends in '/', as the controller's client folder does.
 class ScratchFolder {
  public:
-  ScratchFolder();
+  // Under $TMPDIR (else /tmp), or under `base` when one is given.
+  explicit ScratchFolder(const char* base = nullptr);
   ~ScratchFolder();
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;

@@ -7,6 +7,12 @@
 //                     modification time, as the copy must) and unlink it
 //   BM_swap_shell     the portable way: each step a /bin/sh -c line running
 //                     cp -p and rm -f
+// None of these syncs, so they compare like with like. The cost of durability
+// is measured apart, on a disk file system ($VORCNT_BENCH_DISK, default
+// /var/tmp), where a sync has a device to wait for:
+//   BM_swap_disk          unitpush + unitpop without syncs
+//   BM_swap_disk_durable  the same as the controller runs them: every copy
+//                         and folder flushed before its source is deleted
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,6 +25,7 @@
 
 #include "bench_support.h"
 #include "engine/engine.h"
+#include "platform/files.h"
 #include "platform/posix_commands.h"
 
 namespace vorcnt::bench {
@@ -32,7 +39,7 @@ struct SwapFolder {
   std::string path;  // the client folder, ending in '/'
   std::vector<ClientFile> files = computing_unit_files(kWorkUnitBytes);
 
-  SwapFolder() : path(scratch.path() + "client/") {
+  explicit SwapFolder(const char* base = nullptr) : scratch(base), path(scratch.path() + "client/") {
     for (const ClientFile& f : files) write_file(path + f.name, f.contents);
     make_folder(path + "unit0");
   }
@@ -53,24 +60,40 @@ void check_round_trip(benchmark::State& state, const SwapFolder& folder) {
   if (!folder.round_trip_intact()) state.SkipWithError("the files did not come back whole");
 }
 
-void BM_swap(benchmark::State& state) {
-  SwapFolder folder;
+void swap_rounds(benchmark::State& state, const char* base, bool durable) {
+  SwapFolder folder(base);
   NullConsole console;
   NullClock clock;
   CommandLayerShell shell;
   Os os{shell, clock, console};
+  set_durable_writes(durable);
   for (auto _ : state) {
     if (!unitpush(os, 0, folder.path.c_str()) || !unitpop(os, 0, folder.path.c_str())) {
       state.SkipWithError("unitpush or unitpop reported a failure");
       break;
     }
   }
+  set_durable_writes(true);
   check_round_trip(state, folder);
 }
+
+void BM_swap(benchmark::State& state) { swap_rounds(state, nullptr, false); }
 BENCHMARK(BM_swap)->Unit(benchmark::kMicrosecond);
+
+const char* disk_folder() {
+  const char* dir = std::getenv("VORCNT_BENCH_DISK");
+  return dir != nullptr && *dir != '\0' ? dir : "/var/tmp";
+}
+
+void BM_swap_disk(benchmark::State& state) { swap_rounds(state, disk_folder(), false); }
+BENCHMARK(BM_swap_disk)->Unit(benchmark::kMicrosecond);
+
+void BM_swap_disk_durable(benchmark::State& state) { swap_rounds(state, disk_folder(), true); }
+BENCHMARK(BM_swap_disk_durable)->Unit(benchmark::kMicrosecond);
 
 void BM_swap_commands(benchmark::State& state) {
   SwapFolder folder;
+  set_durable_writes(false);
   const std::string& p = folder.path;
   // The texts unitpush and unitpop form for unit 0; the pop's destination is
   // the client folder without its trailing separator.

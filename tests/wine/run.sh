@@ -307,6 +307,29 @@ case_pop() {
   [ $ok -eq 0 ] && pass pop || fail pop "files not where they belong"
 }
 
+# --- the copies reach the disk before their sources are deleted: cmd's copy does
+# not flush, so the controller flushes each copied file itself. Wine's relay
+# trace of the pop at start-up shows the calls in order ---------------------------
+case_flush() {
+  local dir calls
+  dir=$(new_case flush)
+  printf 'EXEC = client\\\n' >"$dir/vorcnt.cfg"
+  waiting "$dir/client/unit0" unit0
+  wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'kernel32.FlushFileBuffers;kernel32.CreateProcessA' /f \
+    >/dev/null 2>&1
+  WINEDEBUG=+relay run_until "$dir" $'[Unit0] Data\x8c\x76\x8e\x5a\x8f\x80\x94\xf5' 90
+  wine reg delete 'HKCU\Software\Wine\Debug' /v RelayInclude /f >/dev/null 2>&1
+  # One word per call: "copy", "del", "flush", "other".
+  calls=$(grep -a ':Call KERNEL32\.' "$dir/err.txt" | sed -E \
+    -e 's/.*CreateProcessA.* \/c (copy|del) .*/\1/' -e 's/.*FlushFileBuffers.*/flush/' \
+    -e 's/.*CreateProcessA.*/other/' | tr '\n' ' ')
+  # The pop copies two files: both flushed, then the folder, then the delete.
+  case "$calls" in
+    *"copy flush flush flush del "*) pass flush ;;
+    *) fail flush "calls in order: $calls" ;;
+  esac
+}
+
 # --- every transcript so far: each line end is CR LF -----------------------------
 case_crlf() {
   local bad=0 f
@@ -329,7 +352,7 @@ case_crlf() {
 . "$here/road.sh"
 
 # VORCNT_WINE_CASES picks cases by name (for working on one); crlf always runs.
-for name in ${VORCNT_WINE_CASES:-version help interpreter push pop road fill}; do
+for name in ${VORCNT_WINE_CASES:-version help interpreter push pop flush road fill}; do
   "case_$name"
 done
 case_crlf
