@@ -97,16 +97,21 @@ void remove_torn_twins(Os& os, Place& torn_place, const Place& whole) {
 
 // A free name under `damaged` for a file of `label`: "<label>\<name>", or
 // "<label>-2\<name>" and upward when an earlier cut left one there.
+// Past a thousand earlier cuts, or when the folder cannot be looked at, the
+// last name is taken; a move onto an existing file then fails and says so.
 fs::path damaged_slot(const fs::path& damaged, const std::string& label, const std::vector<std::string>& names) {
-  for (int n = 1;; ++n) {
-    const fs::path dir = damaged / (n == 1 ? label : label + "-" + std::to_string(n));
+  constexpr int kMostSlots = 1000;
+  fs::path dir;
+  for (int n = 1; n <= kMostSlots; ++n) {
+    dir = damaged / (n == 1 ? label : label + "-" + std::to_string(n));
     bool free = true;
     for (const std::string& name : names) {
       std::error_code ec;
       if (fs::exists(dir / name, ec) || ec) free = false;
     }
-    if (free) return dir;
+    if (free) break;
   }
+  return dir;
 }
 
 void set_aside(Os& os, const Place& place, const fs::path& damaged) {
@@ -117,6 +122,7 @@ void set_aside(Os& os, const Place& place, const fs::path& damaged) {
   std::vector<std::string> moved;
   for (const std::string& name : place.torn) {
     std::error_code move_ec;
+    if (fs::exists(dir / name, move_ec)) continue;  // never over an earlier one
     fs::rename(place.dir / name, dir / name, move_ec);
     if (!move_ec) moved.push_back(name);
   }

@@ -56,13 +56,32 @@ std::string with_separator(const std::string& folder) {
 // The interpreter's copy leaves its data in the cache; FlushFileBuffers
 // writes it out and waits for the device. It wants a handle with write
 // access, shared so that nothing else holding the file is disturbed.
+HANDLE open_for_flush(const std::string& name) {
+  return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 bool flush_file(const std::string& name) {
-  HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  const bool ok = FlushFileBuffers(h) != 0;
-  return CloseHandle(h) != 0 && ok;
+  HANDLE h = open_for_flush(name);
+  DWORD attrs = INVALID_FILE_ATTRIBUTES;
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    // The copy keeps a read-only attribute, which refuses the write access a
+    // flush needs: lifted for the flush, then put back.
+    attrs = GetFileAttributesA(name.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) != 0 &&
+        SetFileAttributesA(name.c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) != 0) {
+      h = open_for_flush(name);
+    } else {
+      attrs = INVALID_FILE_ATTRIBUTES;
+    }
+  }
+  bool ok = false;
+  if (h != INVALID_HANDLE_VALUE) {
+    ok = FlushFileBuffers(h) != 0;
+    ok = CloseHandle(h) != 0 && ok;
+  }
+  if (attrs != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(name.c_str(), attrs);
+  return ok;
 }
 
 // NTFS journals its folder entries itself; a folder handle is flushed where

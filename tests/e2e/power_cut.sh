@@ -139,10 +139,18 @@ cut() {  # N
       reasons+=("lost by the cut: $(grep -F " $mark" "$d/live" | cut -d' ' -f1 | tr '\n' ' ')($(diff "$d/live" "$d/cut" | grep '^[<>]' | tr '\n' ';'))")
   done < <(sort -u "$d/live_marks")
 
-  # The restart: recovery, selection and the start of the next computation,
-  # which takes longer than the run is given.
+  # The restart: recovery, selection and the start of the next computation
+  # (which takes longer than the run is given). It is stopped once it has
+  # looked at the started client: never inside a move.
   (cd "$d" && VORSIM_RUNDIR=$d/run VORSIM_SERVER=$d/srv VORSIM_COMPUTE_SECONDS=900 \
-    exec timeout -s KILL 4 vorcnt >"$d/out2.txt" 2>&1)
+    exec vorcnt >"$d/out2.txt" 2>&1) &
+  local restart=$!
+  end=$((SECONDS + 20))
+  until grep -qa '^\[Unit[0-9]*\] Data' "$d/out2.txt" || [ $SECONDS -ge $end ] || ! kill -0 $restart 2>/dev/null; do
+    sleep 0.05
+  done
+  kill -KILL $restart 2>/dev/null
+  wait $restart 2>/dev/null
   VORSIM_RUNDIR=$d/run vorclose -exit -echo off >/dev/null 2>&1
 
   local count
