@@ -167,6 +167,8 @@ cut() {  # N
     grep '^result ' "$d/run/client.log" | awk '{ print $2 }' | sort | uniq -d | grep -q . &&
       reasons+=("a work unit was computed twice")
   fi
+  grep -qE 'AddressSanitizer|runtime error' "$d/out1.txt" "$d/out2.txt" &&
+    reasons+=("sanitizer report: $(grep -h -m2 -E 'AddressSanitizer|runtime error' "$d/out1.txt" "$d/out2.txt")")
   local verify
   verify=$(vorserver verify "$d/srv")
   echo "$verify" | grep -qx 'mismatched 0' || reasons+=("a result that does not match its work unit was sent")
