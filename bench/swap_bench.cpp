@@ -4,7 +4,8 @@
 //   BM_swap           unitpush + unitpop through the POSIX command layer
 //   BM_swap_commands  the four command texts they form, run by the layer alone
 //   BM_swap_floor     the bare system calls: copy each file (keeping its
-//                     modification time, as the copy must) and unlink it
+//                     modification time, as the copy must), compare it with
+//                     its source, and unlink the source
 //   BM_swap_shell     the portable way: each step a /bin/sh -c line running
 //                     cp -p and rm -f
 // None of these syncs, so they compare like with like. The cost of durability
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -137,11 +139,33 @@ bool copy_keeping_mtime(const std::string& from, const std::string& to) {
   return ok;
 }
 
-// Copies every file from one folder to the other, then unlinks the sources:
-// the same two phases as a copy command followed by a delete command.
+// True when both files hold the same bytes, read as a move must read them
+// before it may delete the source.
+bool same_bytes(const std::string& a, const std::string& b) {
+  int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC);
+  int fb = ::open(b.c_str(), O_RDONLY | O_CLOEXEC);
+  bool same = fa >= 0 && fb >= 0;
+  static char buf_a[1 << 16];
+  static char buf_b[1 << 16];
+  while (same) {
+    const ssize_t na = ::read(fa, buf_a, sizeof buf_a);
+    const ssize_t nb = ::read(fb, buf_b, sizeof buf_b);
+    if (na != nb || na < 0 || std::memcmp(buf_a, buf_b, static_cast<std::size_t>(na)) != 0) same = false;
+    if (na <= 0) break;
+  }
+  if (fa >= 0) ::close(fa);
+  if (fb >= 0) ::close(fb);
+  return same;
+}
+
+// Copies every file from one folder to the other, checks each copy's bytes,
+// then unlinks the sources: the same phases as a checked copy command
+// followed by a delete command.
 bool move_files(const std::vector<std::string>& names, const std::string& from, const std::string& to) {
   for (const std::string& n : names)
     if (!copy_keeping_mtime(from + n, to + n)) return false;
+  for (const std::string& n : names)
+    if (!same_bytes(from + n, to + n)) return false;
   for (const std::string& n : names)
     if (::unlink((from + n).c_str()) != 0) return false;
   return true;

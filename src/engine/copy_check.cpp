@@ -45,13 +45,19 @@ bool same_contents(const fs::path& a, const fs::path& b) {
   File fa(std::fopen(a.string().c_str(), "rb"));
   File fb(std::fopen(b.string().c_str(), "rb"));
   if (!fa || !fb) return false;
-  char buf_a[8192];
-  char buf_b[8192];
+  // Work units run to hundreds of kilobytes: large reads straight into our
+  // buffers, without the stream's own buffer in between.
+  std::setvbuf(fa.get(), nullptr, _IONBF, 0);
+  std::setvbuf(fb.get(), nullptr, _IONBF, 0);
+  constexpr std::size_t kChunk = std::size_t{1} << 16;
+  const std::unique_ptr<char[]> buf(new char[2 * kChunk]);
+  char* const buf_a = buf.get();
+  char* const buf_b = buf.get() + kChunk;
   for (;;) {
-    const std::size_t na = std::fread(buf_a, 1, sizeof buf_a, fa.get());
-    const std::size_t nb = std::fread(buf_b, 1, sizeof buf_b, fb.get());
+    const std::size_t na = std::fread(buf_a, 1, kChunk, fa.get());
+    const std::size_t nb = std::fread(buf_b, 1, kChunk, fb.get());
     if (na != nb || std::memcmp(buf_a, buf_b, na) != 0) return false;
-    if (na < sizeof buf_a) return std::ferror(fa.get()) == 0 && std::ferror(fb.get()) == 0;
+    if (na < kChunk) return std::ferror(fa.get()) == 0 && std::ferror(fb.get()) == 0;
   }
 }
 
