@@ -204,7 +204,7 @@ void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
         break;
       default:
         if (!holds_nul && read_opt_in_line(os, ctx, word, line, piece_is_cut)) break;
-        print(os, "bad arg: %s\n", line);
+        print_verbatim(os, "bad arg: ", line, "\n");
         ctx.mode = Mode_error;
         break;
     }
@@ -303,7 +303,7 @@ void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx) {
           step = 2;
           break;
         }
-        print(os, "bad arg: -units %s\n", value);
+        print_verbatim(os, "bad arg: -units ", value, "\n");
         ctx.units = 0;
         ctx.mode = Mode_error;
         std::strcpy(held, value);
@@ -326,7 +326,7 @@ void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx) {
         }
         char value[kLineBuffer];
         copy_upper(next, value, sizeof value);
-        print(os, "fill:%s\n", value);
+        print_verbatim(os, "fill:", value, "\n");
         if (std::strcmp(value, "ON") == 0) {
           ctx.fill = 1;
         } else if (std::strcmp(value, "OFF") == 0) {
@@ -334,7 +334,7 @@ void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx) {
         } else if (std::strcmp(value, "AUTO") == 0) {
           ctx.fill = 2;
         } else {
-          print(os, "bad arg: -fill %s\n", next);
+          print_verbatim(os, "bad arg: -fill ", next, "\n");
           ctx.mode = Mode_error;
           break;  // not consumed: examined next as an option
         }
@@ -370,7 +370,7 @@ void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx) {
           step = taken;
           break;
         }
-        print(os, "bad arg: %s\n", arg);
+        print_verbatim(os, "bad arg: ", arg, "\n");
         ctx.mode = Mode_error;
         break;
     }

@@ -56,8 +56,8 @@ void print_help(Os& os) {
 void dump_context(Os& os, ControllerContext ctx) {
   print(os, "mode:%s", mode_name(ctx.mode));
   print(os, "vorcnt_state:%s", state_name(ctx.vorcnt_state));
-  print(os, "path:%s\n", ctx.path);
-  print(os, "execfinish:%s\n", ctx.execfinish);
+  print_verbatim(os, "path:", ctx.path, "\n");
+  print_verbatim(os, "execfinish:", ctx.execfinish, "\n");
   print(os, "Units:%d\n", ctx.units);
   print(os, "Units_local:%d\n", ctx.units_local);
   print(os, "calculation_unit:%d\n", ctx.calculation_unit);

@@ -54,7 +54,7 @@ int calc_check(Os& os, ControllerContext& ctx) {
   ctx.vorcnt_state = Vorcon_CalcCompletion;
   record_computed(os, ctx);
   if (ctx.execfinish[0] != '\0') {
-    print(os, "strlen:%s\n", ctx.execfinish);
+    print_verbatim(os, "strlen:", ctx.execfinish, "\n");
     print(os, "strlen:%d\n", static_cast<int>(std::strlen(ctx.execfinish)));
     run_command(os, ctx.execfinish);
   }

@@ -49,7 +49,8 @@ bool unitpush(Os& os, int unit, const char* path) {
   const CopyCheck check = check_copy(client, folder, status);
   if (!check.ok) {
     // Deleting now could lose the only copy of the work unit.
-    print(os, "[Unit%d] push failed: %s, files kept in the client folder\n", unit, check.reason.c_str());
+    print(os, "[Unit%d] push failed: ", unit);
+    print_verbatim(os, "", check.reason, ", files kept in the client folder\n");
     return false;
   }
   if (!copies_on_disk(os, unit, "push", folder, check, "the client folder")) return false;
@@ -81,7 +82,9 @@ bool unitpop(Os& os, int unit, const char* path) {
 
   if (!check.ok) {
     // The unit folder still holds the only complete set; it stays there.
-    print(os, "[Unit%d] pop failed: %s, files kept in unit%d\n", unit, check.reason.c_str(), unit);
+    print(os, "[Unit%d] pop failed: ", unit);
+    print_verbatim(os, "", check.reason, "");
+    print(os, ", files kept in unit%d\n", unit);
     return false;
   }
   const std::string kept_in = "unit" + std::to_string(unit);

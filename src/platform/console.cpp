@@ -69,6 +69,12 @@ void print(Os& os, const char* format, ...) {
   os.console.write(text);
 }
 
+void print_verbatim(Os& os, std::string_view before, std::string_view text, std::string_view after) {
+  if (!before.empty()) os.console.write(before);
+  os.console.write_verbatim(text);
+  if (!after.empty()) os.console.write(after);
+}
+
 int run_command(Os& os, const std::string& command_line) {
   os.console.flush();
   return os.shell.run(command_line);

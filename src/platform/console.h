@@ -16,4 +16,9 @@ namespace vorcnt {
 // ends formatting: it and the rest are written literally ("%f%\n").
 void print(Os& os, const char* format, ...) VORCNT_PRINTF(2, 3);
 
+// Writes `before`, then `text` unchanged (a path or what the user gave, never
+// converted as CP932), then `after`. `before` and `after` are plain texts, not
+// formats.
+void print_verbatim(Os& os, std::string_view before, std::string_view text, std::string_view after);
+
 }  // namespace vorcnt

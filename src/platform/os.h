@@ -48,11 +48,16 @@ class Clock {
   LocalTime local_now() { return local_time(now_utc()); }
 };
 
-// The console. Bytes are the program's own CP932 texts.
+// The console. Bytes are the program's own CP932 texts, or, through
+// write_verbatim, text that was never CP932.
 class Console {
  public:
   virtual ~Console() = default;
   virtual void write(std::string_view bytes) = 0;
+  // Paths and what the user typed, in the system's own encoding: they reach a
+  // terminal unchanged, where the program's CP932 texts may be converted.
+  // Everywhere else the bytes are the same as through write().
+  virtual void write_verbatim(std::string_view bytes) { write(bytes); }
   // Writes out anything held back; called before every command and at exit.
   virtual void flush() = 0;
 };

@@ -140,6 +140,17 @@ class RealConsole final : public Console {
     }
   }
 
+  void write_verbatim(std::string_view bytes) override {
+    if (converter_ == nullptr) {
+      write(bytes);
+      return;
+    }
+    std::string out;
+    converter_->release(&out);  // a lead byte held from before cannot be completed now
+    out.append(bytes);
+    write_all(STDOUT_FILENO, out.data(), out.size());
+  }
+
   void flush() override {
     if (converter_ != nullptr) converter_->release(&buffer_);
     if (buffer_.empty()) return;

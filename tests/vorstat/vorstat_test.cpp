@@ -133,27 +133,27 @@ const File kVersion{"version.vwu", ""};
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Vorstat, EachState, ::testing::Values(
     StateCase{"empty", {},
-        R"("ext": ".txt", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false})"},
+        R"("ext": ".txt", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false, "in_transition": false})"},
     StateCase{"vwu_version_only", {kVersion},
-        R"("ext": ".vwu", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false})"},
+        R"("ext": ".vwu", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false, "in_transition": false})"},
     StateCase{"vwu_computing", {kVersion, {"work_unit.vwu", "wu"}, {"state.vwu", "prog=0.25\ncpu=900\n"}},
-        R"("ext": ".vwu", "state": 1, "state_name": "Data_Calculation", "progress": 25.0, "cpu": 900.0, "work_unit_status": 2, "work_unit_age_s": 60, "result": false, "outfile": false})"},
+        R"("ext": ".vwu", "state": 1, "state_name": "Data_Calculation", "progress": 25.0, "cpu": 900.0, "work_unit_status": 2, "work_unit_age_s": 60, "result": false, "outfile": false, "in_transition": false})"},
     StateCase{"vwu_computed", {kVersion, {"state.vwu", "prog=1\ncpu=3600\n"}, {"result.vwu", "r"}, {"outfile.vwu", ""}},
-        R"("ext": ".vwu", "state": 2, "state_name": "Data_Calculation_completion", "progress": 100.0, "cpu": 3600.0, "work_unit_status": 0, "work_unit_age_s": null, "result": true, "outfile": true})"},
+        R"("ext": ".vwu", "state": 2, "state_name": "Data_Calculation_completion", "progress": 100.0, "cpu": 3600.0, "work_unit_status": 0, "work_unit_age_s": null, "result": true, "outfile": true, "in_transition": false})"},
     StateCase{"txt_result_alone", {{"result.txt", "r"}},
-        R"("ext": ".txt", "state": 3, "state_name": "Data_Sending", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": true, "outfile": false})"},
+        R"("ext": ".txt", "state": 3, "state_name": "Data_Sending", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": true, "outfile": false, "in_transition": false})"},
     StateCase{"vwu_result_alone", {kVersion, {"result.vwu", "r"}},
-        R"("ext": ".vwu", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": true, "outfile": false})"},
+        R"("ext": ".vwu", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": true, "outfile": false, "in_transition": false})"},
     StateCase{"vwu_receiving", {kVersion, {"wtemp.vwu", "w"}},
-        R"("ext": ".vwu", "state": 4, "state_name": "Data_Receiving", "progress": 0.0, "cpu": null, "work_unit_status": 1, "work_unit_age_s": null, "result": false, "outfile": false})"},
+        R"("ext": ".vwu", "state": 4, "state_name": "Data_Receiving", "progress": 0.0, "cpu": null, "work_unit_status": 1, "work_unit_age_s": null, "result": false, "outfile": false, "in_transition": false})"},
     StateCase{"vwu_progress_without_files", {kVersion, {"state.vwu", "prog=0.5\n"}},
-        R"("ext": ".vwu", "state": 4, "state_name": "Data_Receiving", "progress": 50.0, "cpu": 0.0, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false})"},
+        R"("ext": ".vwu", "state": 4, "state_name": "Data_Receiving", "progress": 50.0, "cpu": 0.0, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false, "in_transition": false})"},
     StateCase{"vwu_waiting", {kVersion, {"work_unit.vwu", "wu"}},
-        R"("ext": ".vwu", "state": 5, "state_name": "Data_Calculation_wait", "progress": 0.0, "cpu": null, "work_unit_status": 2, "work_unit_age_s": 60, "result": false, "outfile": false})"},
+        R"("ext": ".vwu", "state": 5, "state_name": "Data_Calculation_wait", "progress": 0.0, "cpu": null, "work_unit_status": 2, "work_unit_age_s": 60, "result": false, "outfile": false, "in_transition": false})"},
     StateCase{"txt_outfile_alone", {{"outfile.txt", ""}},
-        R"("ext": ".txt", "state": 5, "state_name": "Data_Calculation_wait", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": true})"},
+        R"("ext": ".txt", "state": 5, "state_name": "Data_Calculation_wait", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": true, "in_transition": false})"},
     StateCase{"txt_state_without_prog", {{"state.txt", "cpu=12\n"}},
-        R"("ext": ".txt", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": 12.0, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false})"}),
+        R"("ext": ".txt", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": 12.0, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false, "in_transition": false})"}),
     [](const ::testing::TestParamInfo<StateCase>& case_info) { return std::string(case_info.param.label); });
 // clang-format on
 
@@ -182,6 +182,7 @@ TEST(VorstatBuffer, JsonGivesEveryFolderItsState) {
   lay_out_running_buffer(dir);
   const JsonReport j = json_report(dir.path());
 
+  EXPECT_EQ(j.text.rfind("{\n  \"schema\": 1,\n", 0), 0u) << j.text;
   EXPECT_TRUE(has_field(j.text, "path", "\"" + dir.path() + "\""));
   for (const auto& [name, value] : std::vector<std::pair<const char*, const char*>>{
            {"state", "1"}, {"progress", "37.5"}, {"cpu", "5400.5"}, {"work_unit_age_s", "90"}})
@@ -222,6 +223,119 @@ TEST(VorstatBuffer, TableHasOneRowPerFolder) {
   dir.write("damaged/unit1/result.vwu", "");
   EXPECT_EQ(run({dir.path()}).out.substr(r.out.size()),
             "\ndamaged: 1 torn file set aside, none of them used:\n  damaged\\unit1\\result.vwu\n");
+}
+
+// --- moves beside the report ---------------------------------------------------
+
+// Pauses between reads: counted, and in one case the controller's delete
+// lands during the first of them.
+int g_pauses = 0;
+ScratchDir* g_moving = nullptr;
+void count_pause(int) { ++g_pauses; }
+void delete_during_first_pause(int attempt) {
+  ++g_pauses;
+  if (attempt == 0) {
+    fs::remove(g_moving->path() + "unit0/work_unit.vwu");
+    fs::remove(g_moving->path() + "unit0/version.vwu");
+  }
+}
+
+// A pop between its copy and its delete: unit0's work unit is also in the
+// client folder, byte for byte. Read again until the delete comes; if it
+// never does, both folders are reported in transition and left out of the
+// per-state counts, so the unit is never shown in two places as settled.
+TEST(VorstatMoves, AWorkUnitInTwoPlacesIsReadAgainThenReportedInTransition) {
+  struct Case {
+    const char* label;
+    void (*pause)(int);
+    int pauses;
+    bool in_transition;
+    std::int32_t unit0_state;
+  } cases[] = {{"delete_comes", delete_during_first_pause, 1, false, Data_nothing},
+               {"delete_never_comes", count_pause, 5, true, Data_Calculation_wait}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    ScratchDir dir;
+    lay_out(dir, {kVersion, {"work_unit.vwu", "wu-17"}, {"outfile.vwu", ""}, {"unit0/version.vwu", ""},
+                  {"unit0/work_unit.vwu", "wu-17"}, {"unit1/version.vwu", ""}, {"unit1/work_unit.vwu", "wu-18"}});
+    g_pauses = 0;
+    g_moving = &dir;
+    const vorstat::BufferStatus status = vorstat::read_buffer_status(dir.path(), kNow, c.pause);
+    EXPECT_EQ(g_pauses, c.pauses);
+    EXPECT_EQ(status.client.in_transition, c.in_transition);
+    ASSERT_EQ(status.units.size(), 2u);
+    EXPECT_EQ(status.units[0].in_transition, c.in_transition);
+    EXPECT_EQ(status.units[0].report.data_state, c.unit0_state);
+    EXPECT_FALSE(status.units[1].in_transition);  // a different work unit: settled
+    const std::string metrics = vorstat::format_prometheus(status);
+    EXPECT_NE(metrics.find(c.in_transition ? "\nvorcnt_folders_in_transition 2\n" : "\nvorcnt_folders_in_transition 0\n"),
+              std::string::npos);
+    EXPECT_NE(metrics.find("\nvorcnt_units{state=\"Data_Calculation_wait\"} 1\n"), std::string::npos) << metrics;
+    EXPECT_EQ(vorstat::format_table(status).find("in transition: client unit0 ") != std::string::npos, c.in_transition);
+  }
+}
+
+// --- metrics file ------------------------------------------------------------
+
+TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
+  ScratchDir dir;
+  lay_out_running_buffer(dir);
+  dir.write("unit3/version.vwu", "");  // a second waiting unit, younger than unit0
+  dir.write("unit3/work_unit.vwu", "data3");
+  dir.set_mtime("unit3/work_unit.vwu", kNow - 60);
+  ScratchDir out;
+  out.write("vorcnt.prom", "old contents\n");
+  const Outcome r = run({"--prometheus", out.path() + "vorcnt.prom", dir.path()});
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(out.read("vorcnt.prom"),
+            "# HELP vorcnt_client_folder_present 1 when the client folder exists.\n"
+            "# TYPE vorcnt_client_folder_present gauge\n"
+            "vorcnt_client_folder_present 1\n"
+            "# HELP vorcnt_unit_folders Unit folders found, unit0 upward.\n"
+            "# TYPE vorcnt_unit_folders gauge\n"
+            "vorcnt_unit_folders 4\n"
+            "# HELP vorcnt_units Unit folders in each data state, leaving out those in transition.\n"
+            "# TYPE vorcnt_units gauge\n"
+            "vorcnt_units{state=\"Data_nothing\"} 1\n"
+            "vorcnt_units{state=\"Data_Calculation\"} 0\n"
+            "vorcnt_units{state=\"Data_Calculation_completion\"} 1\n"
+            "vorcnt_units{state=\"Data_Sending\"} 0\n"
+            "vorcnt_units{state=\"Data_Receiving\"} 0\n"
+            "vorcnt_units{state=\"Data_Calculation_wait\"} 2\n"
+            "# HELP vorcnt_folders_in_transition Folders, the client folder included, whose files were being moved.\n"
+            "# TYPE vorcnt_folders_in_transition gauge\n"
+            "vorcnt_folders_in_transition 0\n"
+            "# HELP vorcnt_client_state 1 for the client folder's data state, 0 for the others.\n"
+            "# TYPE vorcnt_client_state gauge\n"
+            "vorcnt_client_state{state=\"Data_nothing\"} 0\n"
+            "vorcnt_client_state{state=\"Data_Calculation\"} 1\n"
+            "vorcnt_client_state{state=\"Data_Calculation_completion\"} 0\n"
+            "vorcnt_client_state{state=\"Data_Sending\"} 0\n"
+            "vorcnt_client_state{state=\"Data_Receiving\"} 0\n"
+            "vorcnt_client_state{state=\"Data_Calculation_wait\"} 0\n"
+            "# HELP vorcnt_client_progress_ratio The client's progress on its work unit, 0 to 1.\n"
+            "# TYPE vorcnt_client_progress_ratio gauge\n"
+            "vorcnt_client_progress_ratio 0.375\n"
+            "# HELP vorcnt_client_result_present 1 when the client folder holds a result file.\n"
+            "# TYPE vorcnt_client_result_present gauge\n"
+            "vorcnt_client_result_present 0\n"
+            "# HELP vorcnt_oldest_waiting_work_unit_age_seconds Age of the oldest work unit waiting in a unit folder; 0 "
+            "when none waits.\n"
+            "# TYPE vorcnt_oldest_waiting_work_unit_age_seconds gauge\n"
+            "vorcnt_oldest_waiting_work_unit_age_seconds 7200\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), fs::directory_iterator()), 1);  // no temporary left
+
+  // No client folder: the file says so, and the status says it failed.
+  const Outcome gone = run({"--prometheus", out.path() + "vorcnt.prom", dir.path() + "missing"});
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_EQ(out.read("vorcnt.prom").substr(out.read("vorcnt.prom").rfind('\n', out.read("vorcnt.prom").size() - 2)),
+            "\nvorcnt_client_folder_present 0\n");
+  // A file that cannot be written: one line, status 1, the old file kept.
+  const Outcome nowhere = run({"--prometheus", out.path() + "no-such-folder/vorcnt.prom", dir.path()});
+  EXPECT_EQ(nowhere.status, 1);
+  EXPECT_EQ(nowhere.errors.rfind("vorstat: cannot create " + out.path() + "no-such-folder/vorcnt.prom.", 0), 0u)
+      << nowhere.errors;
 }
 
 // --- read-only ---------------------------------------------------------------
@@ -289,13 +403,20 @@ TEST(VorstatScan, NeverCountsPastUnit15) {
 
 // --- text in the JSON --------------------------------------------------------
 
-TEST(VorstatJson, EscapesQuotesBackslashesAndControlCharacters) {
+// Control bytes from the client's files never reach a terminal raw: an ESC
+// could rewrite the screen. JSON escapes them its way, the table as \xNN.
+TEST(VorstatText, ControlBytesFromClientFilesAreEscapedInJsonAndTable) {
   ScratchDir dir;
-  dir.write("user_info.txt", "id=1\nname=say \"hi\" C:\\x\ttab\x01\x7f end\nkey=SECRETKEY\n");
+  dir.write("user_info.txt", "id=1\x1b]0;t\x07\nname=say \"hi\" C:\\x\ttab\x01\x7f\x1b[2J end\nkey=SECRETKEY\n");
   const std::string client = json_report(dir.path()).client();
-  EXPECT_TRUE(has_field(client, "name", R"("say \"hi\" C:\\x\ttab\u0001\u007f end")"));
-  EXPECT_TRUE(has_field(client, "id", R"("1")"));
+  EXPECT_TRUE(has_field(client, "name", R"("say \"hi\" C:\\x\ttab\u0001\u007f\u001b[2J end")"));
+  EXPECT_TRUE(has_field(client, "id", R"("1\u001b]0;t\u0007")"));
   EXPECT_FALSE(has_key(client, "key"));
+  const Outcome table = run({dir.path()});
+  EXPECT_NE(table.out.find("\nclient  id=1\\x1B]0;t\\x07 name=say \"hi\" C:\\x\\ttab\\x01\\x7F\\x1B[2J end nwus="),
+            std::string::npos)
+      << table.out;
+  EXPECT_EQ(table.out.find_first_of("\x1b\x07\x01\x7f\t"), std::string::npos);
 }
 
 TEST(VorstatJson, TurnsCodePage932IntoUnicode) {
@@ -419,7 +540,7 @@ TEST_P(BadUsage, ExitsWithTwoAndSaysWhy) {
   const Outcome r = run(GetParam().args);
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.errors.rfind(GetParam().message, 0), 0u) << r.errors;
-  EXPECT_NE(r.errors.find("\nUsage: vorstat [--json] [--help] [PATH]"), std::string::npos);
+  EXPECT_NE(r.errors.find("\nUsage: vorstat [--json] [--prometheus FILE] [--version] [--help] [PATH]"), std::string::npos);
   EXPECT_EQ(r.out, "");
 }
 
@@ -431,6 +552,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"two_folders_around_double_dash", {"--json", ".", "--", "b"},
                                 "vorstat: give one folder only ('.' and 'b')\n"},
                       UsageCase{"empty_folder", {""}, "vorstat: the folder name is empty\n"},
+                      UsageCase{"prometheus_without_file", {".", "--prometheus"}, "vorstat: --prometheus needs a FILE\n"},
                       UsageCase{"control_bytes_shown_escaped", {"--bad\x1b[2J"},
                                 "vorstat: unknown option '--bad\\x1B[2J'\n"}),
     [](const ::testing::TestParamInfo<UsageCase>& case_info) { return std::string(case_info.param.label); });
@@ -438,8 +560,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(VorstatUsage, HelpPrintsUsageAndExitsWithZero) {
   const Outcome r = run({"--help"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.rfind("Usage: vorstat [--json] [--help] [PATH]\n", 0), 0u);
+  EXPECT_EQ(r.out.rfind("Usage: vorstat [--json] [--prometheus FILE] [--version] [--help] [PATH]\n", 0), 0u);
   EXPECT_EQ(r.errors, "");
+  const Outcome v = run({"--version", "no-such-folder"});
+  EXPECT_EQ(v.status, 0);
+  EXPECT_EQ(v.out.rfind("vorstat ", 0), 0u);
+  EXPECT_EQ(v.out.find('\n'), v.out.size() - 1);
 }
 
 TEST(VorstatUsage, DoubleDashLetsAFolderBeginWithADash) {

@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 #include "config/settings.h"
 #include "core/context.h"
 #include "encoding.h"
+#include "folder_marks.h"
 #include "history_report.h"
 #include "platform/console.h"
 #include "platform/files.h"
@@ -19,15 +21,23 @@ namespace vorcnt::vorstat {
 
 namespace {
 
+#ifndef VORCNT_VERSION
+#define VORCNT_VERSION "unknown"
+#endif
+
 constexpr char kUsage[] =
-    "Usage: vorstat [--json] [--help] [PATH]\n"
+    "Usage: vorstat [--json] [--prometheus FILE] [--version] [--help] [PATH]\n"
     "Reports what the client folder PATH and its unit folders (unit0 to unit15)\n"
-    "hold, as the controller classifies them. Nothing is changed.\n"
+    "hold, as the controller classifies them. Nothing in them is changed.\n"
     "PATH defaults to the EXEC folder of vorcnt.cfg in the current folder, else\n"
     "the current folder.\n"
-    "  --json   print the report as JSON\n"
+    "  --json             print the report as JSON (schema 1)\n"
+    "  --prometheus FILE  write gauges for a textfile collector to FILE, through\n"
+    "                     a temporary file and a rename; print nothing\n"
     "  --history [FILE] [-n N]  the unit journal instead (--history --help)\n"
-    "  --help   print this help and exit\n";
+    "  --version          print the version and exit\n"
+    "  --help             print this help and exit\n"
+    "See vorstat(1).\n";
 
 // The longest name read below a client folder: "unit15\user_info.vwu".
 constexpr std::size_t kLongestInnerName = 20;
@@ -132,8 +142,10 @@ void table_row(std::string& out, const FolderStatus& f) {
 
 void user_row(std::string& out, const FolderStatus& f) {
   const ClientSnapshot& s = f.snap;
-  appendf(out, "%-7s id=%s name=%s nwus=%d nresults=%d total_cpu=%s\n", label_of(f).c_str(), s.id, s.name, s.nwus,
-          s.nresults, duration(s.total_cpu).c_str());
+  // The client's texts may hold any byte: a control byte reaching the
+  // terminal raw could move the cursor or retitle the window.
+  appendf(out, "%-7s id=%s name=%s nwus=%d nresults=%d total_cpu=%s\n", label_of(f).c_str(), printable(s.id).c_str(),
+          printable(s.name).c_str(), s.nwus, s.nresults, duration(s.total_cpu).c_str());
 }
 
 // --- JSON -----------------------------------------------------------------
@@ -232,6 +244,7 @@ std::string folder_json(const FolderStatus& f) {
   o.field("work_unit_age_s", f.work_unit_dated ? std::to_string(f.work_unit_age) : "null");
   o.boolean("result", s.result_present == 1);
   o.boolean("outfile", s.outfile_present == 1);
+  o.boolean("in_transition", f.in_transition);
   if (f.user_info_file) {
     // The account key is left out on purpose: a status report gets pasted
     // into messages, and the key is not needed to read the buffer's state.
@@ -296,14 +309,24 @@ std::string configured_path(std::string& errors) {
   return path.empty() ? "./" : path;
 }
 
+bool publish_metrics(const std::string& file, const std::string& text, std::string& errors) {
+  std::string error;
+  if (replace_file_atomically(file, text, error)) return true;
+  errors += "vorstat: " + printable(error) + "\n";
+  return false;
+}
+
 int usage_error(std::string& errors, const std::string& message) {
-  errors += "vorstat: " + message + "\nUsage: vorstat [--json] [--help] [PATH]  (--help tells more)\n";
+  errors += "vorstat: " + message + "\nUsage: vorstat [--json] [--prometheus FILE] [--version] [--help] [PATH]  (--help tells more)\n";
   return 2;
 }
 
 }  // namespace
 
-BufferStatus read_buffer_status(const std::string& path, std::int64_t now) {
+namespace {
+
+// One read of every folder, without looking at moves.
+BufferStatus read_once(const std::string& path, std::int64_t now) {
   BufferStatus status;
   status.path = path;
   // The controller hands the readers "%s\" of its path; a doubled separator
@@ -328,13 +351,91 @@ BufferStatus read_buffer_status(const std::string& path, std::int64_t now) {
   return status;
 }
 
-std::string format_table(const BufferStatus& status) {
-  std::string out;
-  appendf(out, "Client folder: %s (%d unit folder%s)\n", printable(status.path).c_str(),
-          static_cast<int>(status.units.size()), status.units.size() == 1 ? "" : "s");
+// Every folder's listing: the client folder first, then unit0 upward.
+std::vector<std::vector<FileMark>> list_buffer(const std::string& path) {
+  std::vector<std::vector<FileMark>> lists{list_files(native_path(path.c_str()))};
+  for (int n = 0; n < kMaxUnits; ++n) {
+    const std::string folder = native_path((path + "unit" + std::to_string(n)).c_str());
+    if (!path_exists(folder.c_str())) break;
+    lists.push_back(list_files(folder));
+  }
+  return lists;
+}
+
+// The whole file, or nullopt when it cannot be read.
+std::optional<std::string> file_bytes(const std::string& name) {
+  std::FILE* f = std::fopen(native_path(name.c_str()).c_str(), "rb");
+  if (f == nullptr) return std::nullopt;
+  std::string bytes;
+  char block[4096];
+  std::size_t n;
+  while ((n = std::fread(block, 1, sizeof block, f)) > 0) bytes.append(block, n);
+  const bool ok = std::ferror(f) == 0;
+  std::fclose(f);
+  if (!ok) return std::nullopt;
+  return bytes;
+}
+
+// True when `name` in the client folder has a byte-identical twin in `unit`:
+// one work unit in two places, between a move's copy and its delete.
+bool same_file(const std::string& path, const FolderStatus& unit, const std::string& name) {
+  if (!path_exists((unit.folder + name).c_str())) return false;
+  const auto mine = file_bytes(path + name);
+  if (!mine) return false;
+  const auto theirs = file_bytes(unit.folder + name);
+  return theirs && *mine == *theirs;
+}
+
+void default_pause(int attempt) { pause_ms(50 << attempt); }
+
+}  // namespace
+
+BufferStatus read_buffer_status(const std::string& path, std::int64_t now) {
+  return read_buffer_status(path, now, default_pause);
+}
+
+BufferStatus read_buffer_status(const std::string& path, std::int64_t now, void (*pause)(int attempt)) {
+  // The controller copies a unit's files, pauses a second and then deletes the
+  // originals; six reads spaced 50 ms to 800 ms apart (1.55 s) see such a
+  // move finish at the controller's normal pace.
+  constexpr int kReads = 6;
+  BufferStatus status;
+  std::vector<bool> moving;
+  for (int attempt = 0; attempt < kReads; ++attempt) {
+    if (attempt > 0) pause(attempt - 1);
+    const auto before = list_buffer(path);
+    status = read_once(path, now);
+    const auto after = list_buffer(path);
+    const std::size_t folders = 1 + status.units.size();
+    moving.assign(folders, before.size() != folders || after.size() != folders);
+    for (std::size_t i = 0; i < folders && i < before.size() && i < after.size(); ++i)
+      if (before[i] != after[i]) moving[i] = true;
+    const std::string ext = ext_of(status.client.snap);
+    for (std::size_t u = 0; u < status.units.size(); ++u)
+      for (const char* stem : {"work_unit", "result"})
+        if (same_file(path, status.units[u], stem + ext)) moving[0] = moving[u + 1] = true;
+    if (std::find(moving.begin(), moving.end(), true) == moving.end()) return status;
+  }
+  status.client.in_transition = moving[0];
+  for (std::size_t u = 0; u < status.units.size(); ++u) status.units[u].in_transition = moving[u + 1];
+  return status;
+}
+
+std::vector<std::string> table_pieces(const BufferStatus& status) {
+  // The path is the user's, in the system's own encoding: it goes to the
+  // terminal unchanged, while the client's texts around it are CP932.
+  std::vector<std::string> pieces{"Client folder: ", printable(status.path), ""};
+  std::string& out = pieces.back();
+  appendf(out, " (%d unit folder%s)\n", static_cast<int>(status.units.size()), status.units.size() == 1 ? "" : "s");
   appendf(out, "%-7s %-29s %9s %10s %10s  %s\n", "folder", "state", "progress", "cpu", "wu age", "result");
   table_row(out, status.client);
   for (const FolderStatus& f : status.units) table_row(out, f);
+
+  std::string moving;
+  if (status.client.in_transition) moving += " client";
+  for (const FolderStatus& f : status.units)
+    if (f.in_transition) moving += " " + label_of(f);
+  if (!moving.empty()) out += "in transition:" + moving + " (a move is under way; their rows may be out of date)\n";
 
   bool header = false;
   auto user = [&](const FolderStatus& f) {
@@ -350,11 +451,17 @@ std::string format_table(const BufferStatus& status) {
             status.damaged.size() == 1 ? "" : "s");
     for (const std::string& name : status.damaged) appendf(out, "  damaged\\%s\n", printable(name).c_str());
   }
+  return pieces;
+}
+
+std::string format_table(const BufferStatus& status) {
+  std::string out;
+  for (const std::string& piece : table_pieces(status)) out += piece;
   return out;
 }
 
 std::string format_json(const BufferStatus& status) {
-  std::string out = "{\n  \"path\": " + json_string(status.path, Source::Native) + ",\n";
+  std::string out = "{\n  \"schema\": 1,\n  \"path\": " + json_string(status.path, Source::Native) + ",\n";
   out += "  \"client\": " + folder_json(status.client) + ",\n";
   out += "  \"units\": [";
   for (std::size_t i = 0; i < status.units.size(); ++i) {
@@ -373,6 +480,9 @@ int run_vorstat(int argc, const char* const* argv, Console& out, std::string& er
   if (wants_history(argc, argv)) return run_history(argc, argv, out, errors, make_real_clock()->local_time(now));
   bool json = false;
   bool help = false;
+  bool version = false;
+  bool prometheus = false;
+  std::string metrics_file;
   bool options_ended = false;
   bool have_path = false;
   std::string path;
@@ -385,7 +495,13 @@ int run_vorstat(int argc, const char* const* argv, Console& out, std::string& er
         json = true;
       else if (arg == "--help" || arg == "-h")
         help = true;
-      else
+      else if (arg == "--version")
+        version = true;
+      else if (arg == "--prometheus") {
+        if (i + 1 >= argc || argv[i + 1][0] == '\0') return usage_error(errors, "--prometheus needs a FILE");
+        prometheus = true;
+        metrics_file = argv[++i];
+      } else
         return usage_error(errors, "unknown option '" + printable(arg) + "'");
     } else if (have_path) {
       return usage_error(errors, "give one folder only ('" + printable(path) + "' and '" + printable(arg) + "')");
@@ -398,6 +514,10 @@ int run_vorstat(int argc, const char* const* argv, Console& out, std::string& er
   }
   if (help) {
     out.write(kUsage);
+    return 0;
+  }
+  if (version) {
+    out.write("vorstat " VORCNT_VERSION "\n");
     return 0;
   }
 
@@ -414,11 +534,24 @@ int run_vorstat(int argc, const char* const* argv, Console& out, std::string& er
   }
   if (!is_directory(path.c_str())) {
     errors += "vorstat: no client folder at '" + printable(path) + "'\n";
+    // A monitoring system learns it from the file too, not only from a log.
+    if (prometheus) publish_metrics(metrics_file, format_prometheus_missing(), errors);
     return 1;
   }
 
   const BufferStatus status = read_buffer_status(path, now);
-  out.write(json ? format_json(status) : format_table(status));
+  if (prometheus) return publish_metrics(metrics_file, format_prometheus(status), errors) ? 0 : 1;
+  if (json) {
+    out.write(format_json(status));
+  } else {
+    const std::vector<std::string> pieces = table_pieces(status);
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      if (i % 2 == 0)
+        out.write(pieces[i]);
+      else
+        out.write_verbatim(pieces[i]);
+    }
+  }
   return 0;
 }
 

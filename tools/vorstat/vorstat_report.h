@@ -22,6 +22,10 @@ struct FolderStatus {
   bool work_unit_dated = false;    // the work-unit file exists and has a time
   std::int64_t work_unit_age = 0;  // seconds, now - its modification time
   bool user_info_file = false;     // the user-info file exists
+  // Its files kept changing while they were read (a move under way), or it
+  // holds a byte-identical copy of another folder's work (a move between its
+  // copy and its delete). The state shown is the last one read.
+  bool in_transition = false;
 };
 
 struct BufferStatus {
@@ -35,16 +39,35 @@ struct BufferStatus {
 
 // Reads the client folder `path` (ending in a separator) and its unit folders.
 // `now` is the current time in seconds since 1970, for the work-unit ages.
+// The whole buffer is read again while a move beside it changes the files,
+// with `pause(attempt)` between the reads (the real one sleeps a little longer
+// each time); folders still changing after the last read are marked
+// in_transition.
 BufferStatus read_buffer_status(const std::string& path, std::int64_t now);
+BufferStatus read_buffer_status(const std::string& path, std::int64_t now, void (*pause)(int attempt));
+
+// The buffer as Prometheus text exposition: gauges named vorcnt_...
+std::string format_prometheus(const BufferStatus& status);
+// The same file when the client folder is missing: only what says so.
+std::string format_prometheus_missing();
 
 // The report as a table (code page 932 bytes, for the console) or as JSON
 // (ASCII only; every non-ASCII character is a \u escape of its Unicode value).
+// The table's pieces alternate: even ones are CP932 text, odd ones paths that
+// reach the terminal unchanged; format_table joins them.
+std::vector<std::string> table_pieces(const BufferStatus& status);
 std::string format_table(const BufferStatus& status);
 std::string format_json(const BufferStatus& status);
 
 // The whole program: parses argv, finds the folder, writes the report to
 // `out` and any complaint to `errors`. Returns the exit status: 0 done,
-// 1 the client folder does not exist, 2 bad usage.
+// 1 the client folder does not exist or the metrics file cannot be written,
+// 2 bad usage.
+// Writes `bytes` to `path` through a temporary file beside it and a rename,
+// so a reader sees the old file or the new one, never a part. One backend
+// per platform. False, with `error` set, when it could not.
+bool replace_file_atomically(const std::string& path, const std::string& bytes, std::string& error);
+
 int run_vorstat(int argc, const char* const* argv, Console& out, std::string& errors, std::int64_t now);
 
 }  // namespace vorcnt::vorstat

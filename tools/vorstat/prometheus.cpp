@@ -1,0 +1,98 @@
+// The buffer as Prometheus text exposition, for a textfile collector. Every
+// metric is a gauge: each value is a reading of now, none a running count.
+#include <cmath>
+#include <cstdio>
+
+#include "clientdata/report.h"
+#include "vorstat_report.h"
+
+namespace vorcnt::vorstat {
+
+namespace {
+
+constexpr int kStates = 6;  // Data_nothing .. Data_Calculation_wait
+
+std::string number(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.17g", value);
+  return buf;
+}
+
+void gauge(std::string& out, const char* name, const char* help) {
+  out += "# HELP ";
+  out += name;
+  out += ' ';
+  out += help;
+  out += "\n# TYPE ";
+  out += name;
+  out += " gauge\n";
+}
+
+void sample(std::string& out, const char* name, const std::string& labels, double value) {
+  out += name;
+  out += labels;
+  out += ' ';
+  out += number(value);
+  out += '\n';
+}
+
+std::string state_label(int state) { return std::string("{state=\"") + data_state_name(state) + "\"}"; }
+
+}  // namespace
+
+std::string format_prometheus(const BufferStatus& status) {
+  std::string out;
+  gauge(out, "vorcnt_client_folder_present", "1 when the client folder exists.");
+  sample(out, "vorcnt_client_folder_present", "", 1);
+
+  gauge(out, "vorcnt_unit_folders", "Unit folders found, unit0 upward.");
+  sample(out, "vorcnt_unit_folders", "", static_cast<double>(status.units.size()));
+
+  int per_state[kStates] = {};
+  int moving = status.client.in_transition ? 1 : 0;
+  bool waiting = false;
+  std::int64_t oldest = 0;
+  for (const FolderStatus& f : status.units) {
+    if (f.in_transition) {
+      ++moving;
+      continue;
+    }
+    const int state = f.report.data_state;
+    if (state >= 0 && state < kStates) ++per_state[state];
+    if (state == Data_Calculation_wait && f.work_unit_dated && (!waiting || f.work_unit_age > oldest)) {
+      oldest = f.work_unit_age;
+      waiting = true;
+    }
+  }
+  gauge(out, "vorcnt_units", "Unit folders in each data state, leaving out those in transition.");
+  for (int state = 0; state < kStates; ++state) sample(out, "vorcnt_units", state_label(state), per_state[state]);
+
+  gauge(out, "vorcnt_folders_in_transition", "Folders, the client folder included, whose files were being moved.");
+  sample(out, "vorcnt_folders_in_transition", "", moving);
+
+  gauge(out, "vorcnt_client_state", "1 for the client folder's data state, 0 for the others.");
+  for (int state = 0; state < kStates; ++state)
+    sample(out, "vorcnt_client_state", state_label(state), status.client.report.data_state == state ? 1 : 0);
+
+  gauge(out, "vorcnt_client_progress_ratio", "The client's progress on its work unit, 0 to 1.");
+  sample(out, "vorcnt_client_progress_ratio", "", status.client.report.progress / 100);
+
+  gauge(out, "vorcnt_client_result_present", "1 when the client folder holds a result file.");
+  sample(out, "vorcnt_client_result_present", "", status.client.snap.result_present == 1 ? 1 : 0);
+
+  gauge(out, "vorcnt_oldest_waiting_work_unit_age_seconds",
+        "Age of the oldest work unit waiting in a unit folder; 0 when none waits.");
+  sample(out, "vorcnt_oldest_waiting_work_unit_age_seconds", "", static_cast<double>(oldest));
+  return out;
+}
+
+std::string format_prometheus_missing() {
+  std::string out;
+  gauge(out, "vorcnt_client_folder_present", "1 when the client folder exists.");
+  sample(out, "vorcnt_client_folder_present", "", 0);
+  return out;
+}
+
+}  // namespace vorcnt::vorstat
