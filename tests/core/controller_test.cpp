@@ -159,6 +159,8 @@ TEST(DumpContext, ExecfinishFromTheFileKeepsItsLineEnd) {
   EXPECT_NE(fake.console.output.find("path:c:\\vorelith\\\nexecfinish:shutdown -s\n\nUnits:2"), std::string::npos);
   EXPECT_NE(fake.console.output.find("mode:Mode_fill\n"), std::string::npos);
   EXPECT_NE(fake.console.output.find("fill:2\n\n"), std::string::npos);
+  // The user's path and command are not CP932: a terminal gets them as they are.
+  EXPECT_EQ(fake.console.verbatim, "c:\\vorelith\\|shutdown -s\n|");
 }
 
 // One pass per state, on an empty client folder: what is printed around the

@@ -92,10 +92,11 @@ TEST(RealConsoleTest, ShellFlushesTheConsoleBeforeEachCommand) {
 }
 
 // Writes `pieces` through a console whose stdout is a pseudo-terminal, with
-// the given locale variables, and returns what the terminal received.
+// the given locale variables, and returns what the terminal received. The
+// piece at `verbatim` (if any) goes through write_verbatim.
 std::string through_terminal(std::optional<std::string> lc_all, std::optional<std::string> lang,
                              const std::vector<std::string>& pieces, std::size_t expected_size,
-                             std::string* global_locale) {
+                             std::string* global_locale, std::size_t verbatim = std::string::npos) {
   int master = -1, slave = -1;
   if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
   {
@@ -104,7 +105,12 @@ std::string through_terminal(std::optional<std::string> lc_all, std::optional<st
     ScopedEnv l("LANG", lang);
     Redirect out(1, slave);
     auto console = make_real_console();
-    for (const std::string& piece : pieces) console->write(piece);
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      if (i == verbatim)
+        console->write_verbatim(pieces[i]);
+      else
+        console->write(pieces[i]);
+    }
     console->flush();
   }
   *global_locale = std::setlocale(LC_ALL, nullptr);
@@ -153,6 +159,13 @@ TEST(RealConsoleTest, BytesThatAreNotCp932PassThroughRaw) {
   // A lead byte followed by a blank, and a lead byte left over at the end.
   std::string got = through_terminal("C.UTF-8", std::nullopt, {"a\x81 b\x8c\x76", "\x8c"}, 8, &global);
   EXPECT_EQ(got, "a\x81 b\xe8\xa8\x88\x8c");
+
+  // A UTF-8 folder name between the program's texts stays as it is, and a
+  // lead byte held before it is handed over first.
+  const std::string folder = "/srv/\xe3\x83\xb4\xe3\x82\xa9/";  // two katakana in UTF-8
+  got = through_terminal("C.UTF-8", std::nullopt, {"path:\x8c", folder, kCp932}, 6 + folder.size() + kUtf8.size(),
+                         &global, 1);
+  EXPECT_EQ(got, "path:\x8c" + folder + kUtf8);
 }
 
 }  // namespace

@@ -59,12 +59,18 @@ class FakeClock final : public Clock {
   EventLog* log_;
 };
 
-// Collects the console bytes; counts flushes.
+// Collects the console bytes; counts flushes. Bytes written verbatim (never
+// converted on a terminal) are also kept apart, each piece ended by "|".
 class FakeConsole final : public Console {
  public:
   void write(std::string_view bytes) override { output.append(bytes); }
+  void write_verbatim(std::string_view bytes) override {
+    output.append(bytes);
+    verbatim.append(bytes).append("|");
+  }
   void flush() override { ++flushes; }
   std::string output;
+  std::string verbatim;
   int flushes = 0;
 };
 
