@@ -166,8 +166,9 @@ mkdir -p "$work/buffer/unit0" "$work/buffer/unit1"
 : >"$work/buffer/version.vwu"
 echo wu >"$work/buffer/work_unit.vwu"
 printf 'prog=0.25\n' >"$work/buffer/state.vwu"
+: >"$work/buffer/unit0/version.vwu"
 echo wu0 >"$work/buffer/unit0/work_unit.vwu"
-echo r >"$work/buffer/unit1/result.vwu"
+echo r >"$work/buffer/unit1/result.txt"  # a result alone: sending
 "$root/usr/bin/vorstat" --prometheus "$work/vorcnt.prom" "$work/buffer" || fail "vorstat --prometheus exited $?"
 if command -v promtool >/dev/null; then
   promtool check metrics <"$work/vorcnt.prom" && pass "promtool check metrics" ||
