@@ -405,15 +405,18 @@ BufferStatus read_buffer_status(const std::string& path, std::int64_t now, void 
     if (attempt > 0) pause(attempt - 1);
     const auto before = list_buffer(path);
     status = read_once(path, now);
-    const auto after = list_buffer(path);
     const std::size_t folders = 1 + status.units.size();
-    moving.assign(folders, before.size() != folders || after.size() != folders);
-    for (std::size_t i = 0; i < folders && i < before.size() && i < after.size(); ++i)
-      if (before[i] != after[i]) moving[i] = true;
+    moving.assign(folders, false);
+    // Before the second listing: a delete that lands after this look still
+    // shows as a change in the listings.
     const std::string ext = ext_of(status.client.snap);
     for (std::size_t u = 0; u < status.units.size(); ++u)
       for (const char* stem : {"work_unit", "result"})
         if (same_file(path, status.units[u], stem + ext)) moving[0] = moving[u + 1] = true;
+    const auto after = list_buffer(path);
+    if (before.size() != folders || after.size() != folders) moving.assign(folders, true);
+    for (std::size_t i = 0; i < folders && i < before.size() && i < after.size(); ++i)
+      if (before[i] != after[i]) moving[i] = true;
     if (std::find(moving.begin(), moving.end(), true) == moving.end()) return status;
   }
   status.client.in_transition = moving[0];
