@@ -41,4 +41,30 @@ check help "closer: -exit -echo off"$'\n'"${banners}vorcnt.cfg open error!"$'\n'
 printf 'HELP\r\n' >"$work/run/vorcnt.cfg"
 check help_from_file "closer: -exit -echo off"$'\n'"${banners}${help}"
 check version_overrides_file "closer: -exit -echo off"$'\n'"${banners}" -version
+
+# On a UTF-8 terminal the program's CP932 texts and the client's CP932 data
+# are converted, and a UTF-8 folder name is shown as it is, in both programs.
+if command -v script >/dev/null; then
+  folder=$work/$'\xe3\x83\xb4\xe3\x82\xa9'  # two katakana in UTF-8
+  mkdir -p "$folder/unit0"
+  : >"$folder/version.vwu"
+  printf 'id=7\nname=\x93\xfa\x96\x7b\n' >"$folder/user_info.vwu"  # two kanji in CP932
+  # UNITS = 99 is refused, so this run moves nothing; it prints its dump and
+  # polls until timeout ends it.
+  printf 'EXEC = %s/\nUNITS = 99\n' "$folder" >"$work/run/vorcnt.cfg"
+  (cd "$work/run" && LC_ALL=C.UTF-8 VORCNT_TIME_SCALE=0.001 PATH="$work/tools:$PATH" \
+    script -qec "timeout 1 $bin/vorcnt" /dev/null | tr -d '\r' >"$work/tty.vorcnt")
+  (LC_ALL=C.UTF-8 script -qec "$bin/vorstat $folder" /dev/null | tr -d '\r' >"$work/tty.vorstat")
+  if grep -qF "path:$folder/" "$work/tty.vorcnt" && grep -qF $'Controler Version 0.2\xce\xb2+6' "$work/tty.vorcnt" &&
+    grep -qF "Client folder: $folder/ (1 unit folder)" "$work/tty.vorstat" &&
+    grep -qF $'name=\xe6\x97\xa5\xe6\x9c\xac' "$work/tty.vorstat"; then
+    echo "PASS utf8_folder_on_terminal"
+  else
+    echo "FAIL utf8_folder_on_terminal"
+    head -n 12 "$work/tty.vorcnt" "$work/tty.vorstat"
+    failed=1
+  fi
+else
+  echo "SKIPPED utf8_folder_on_terminal (script not found)"
+fi
 exit $failed
