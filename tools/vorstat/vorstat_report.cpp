@@ -437,7 +437,7 @@ std::vector<std::string> table_pieces(const BufferStatus& status) {
   std::string moving;
   if (status.client.in_transition) moving += " client";
   for (const FolderStatus& f : status.units)
-    if (f.in_transition) moving += " " + label_of(f);
+    if (f.in_transition) moving.append(" ").append(label_of(f));
   if (!moving.empty()) out += "in transition:" + moving + " (a move is under way; their rows may be out of date)\n";
 
   bool header = false;
