@@ -288,49 +288,35 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
   const Outcome r = run({"--prometheus", out.path() + "vorcnt.prom", dir.path()});
   ASSERT_EQ(r.status, 0) << r.errors;
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(out.read("vorcnt.prom"),
-            "# HELP vorcnt_client_folder_present 1 when the client folder exists.\n"
-            "# TYPE vorcnt_client_folder_present gauge\n"
-            "vorcnt_client_folder_present 1\n"
-            "# HELP vorcnt_unit_folders Unit folders found, unit0 upward.\n"
-            "# TYPE vorcnt_unit_folders gauge\n"
-            "vorcnt_unit_folders 4\n"
-            "# HELP vorcnt_units Unit folders in each data state, leaving out those in transition.\n"
-            "# TYPE vorcnt_units gauge\n"
-            "vorcnt_units{state=\"Data_nothing\"} 1\n"
-            "vorcnt_units{state=\"Data_Calculation\"} 0\n"
-            "vorcnt_units{state=\"Data_Calculation_completion\"} 1\n"
-            "vorcnt_units{state=\"Data_Sending\"} 0\n"
-            "vorcnt_units{state=\"Data_Receiving\"} 0\n"
-            "vorcnt_units{state=\"Data_Calculation_wait\"} 2\n"
-            "# HELP vorcnt_folders_in_transition Folders, the client folder included, whose files were being moved.\n"
-            "# TYPE vorcnt_folders_in_transition gauge\n"
+  // The samples; each family has one HELP and one TYPE gauge line (the
+  // exposition parser in the packaging check reads the whole file).
+  std::string samples;
+  int gauges = 0;
+  const std::string text = out.read("vorcnt.prom");
+  for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find('\n', at);
+    const std::string line = text.substr(at, end - at);
+    if (line.rfind("# TYPE ", 0) == 0) gauges += line.size() > 6 && line.substr(line.size() - 6) == " gauge";
+    if (line[0] != '#') samples += line + "\n";
+  }
+  EXPECT_EQ(gauges, 8);
+  EXPECT_EQ(samples,
+            "vorcnt_client_folder_present 1\nvorcnt_unit_folders 4\n"
+            "vorcnt_units{state=\"Data_nothing\"} 1\nvorcnt_units{state=\"Data_Calculation\"} 0\n"
+            "vorcnt_units{state=\"Data_Calculation_completion\"} 1\nvorcnt_units{state=\"Data_Sending\"} 0\n"
+            "vorcnt_units{state=\"Data_Receiving\"} 0\nvorcnt_units{state=\"Data_Calculation_wait\"} 2\n"
             "vorcnt_folders_in_transition 0\n"
-            "# HELP vorcnt_client_state 1 for the client folder's data state, 0 for the others.\n"
-            "# TYPE vorcnt_client_state gauge\n"
-            "vorcnt_client_state{state=\"Data_nothing\"} 0\n"
-            "vorcnt_client_state{state=\"Data_Calculation\"} 1\n"
-            "vorcnt_client_state{state=\"Data_Calculation_completion\"} 0\n"
-            "vorcnt_client_state{state=\"Data_Sending\"} 0\n"
-            "vorcnt_client_state{state=\"Data_Receiving\"} 0\n"
-            "vorcnt_client_state{state=\"Data_Calculation_wait\"} 0\n"
-            "# HELP vorcnt_client_progress_ratio The client's progress on its work unit, 0 to 1.\n"
-            "# TYPE vorcnt_client_progress_ratio gauge\n"
-            "vorcnt_client_progress_ratio 0.375\n"
-            "# HELP vorcnt_client_result_present 1 when the client folder holds a result file.\n"
-            "# TYPE vorcnt_client_result_present gauge\n"
-            "vorcnt_client_result_present 0\n"
-            "# HELP vorcnt_oldest_waiting_work_unit_age_seconds Age of the oldest work unit waiting in a unit folder; 0 "
-            "when none waits.\n"
-            "# TYPE vorcnt_oldest_waiting_work_unit_age_seconds gauge\n"
+            "vorcnt_client_state{state=\"Data_nothing\"} 0\nvorcnt_client_state{state=\"Data_Calculation\"} 1\n"
+            "vorcnt_client_state{state=\"Data_Calculation_completion\"} 0\nvorcnt_client_state{state=\"Data_Sending\"} 0\n"
+            "vorcnt_client_state{state=\"Data_Receiving\"} 0\nvorcnt_client_state{state=\"Data_Calculation_wait\"} 0\n"
+            "vorcnt_client_progress_ratio 0.375\nvorcnt_client_result_present 0\n"
             "vorcnt_oldest_waiting_work_unit_age_seconds 7200\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), fs::directory_iterator()), 1);  // no temporary left
 
   // No client folder: the file says so, and the status says it failed.
   const Outcome gone = run({"--prometheus", out.path() + "vorcnt.prom", dir.path() + "missing"});
   EXPECT_EQ(gone.status, 1);
-  EXPECT_EQ(out.read("vorcnt.prom").substr(out.read("vorcnt.prom").rfind('\n', out.read("vorcnt.prom").size() - 2)),
-            "\nvorcnt_client_folder_present 0\n");
+  EXPECT_NE(out.read("vorcnt.prom").find("\nvorcnt_client_folder_present 0\n"), std::string::npos);
   // A file that cannot be written: one line, status 1, the old file kept.
   const Outcome nowhere = run({"--prometheus", out.path() + "no-such-folder/vorcnt.prom", dir.path()});
   EXPECT_EQ(nowhere.status, 1);
