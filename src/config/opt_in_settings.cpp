@@ -119,8 +119,8 @@ int parse_opt_in_option(Os& os, ControllerContext& ctx, const char* option, cons
 void dump_opt_in(Os& os, const ControllerContext& ctx) {
   if (ctx.connect_start >= 0)
     print(os, "connect:%s-%s\n", format_hhmm(ctx.connect_start).c_str(), format_hhmm(ctx.connect_end).c_str());
-  if (ctx.history[0] != '\0') print(os, "history:%s\n", ctx.history);
-  if (ctx.execempty[0] != '\0') print(os, "execempty:%s\n", ctx.execempty);
+  if (ctx.history[0] != '\0') print_verbatim(os, "history:", ctx.history, "\n");
+  if (ctx.execempty[0] != '\0') print_verbatim(os, "execempty:", ctx.execempty, "\n");
 }
 
 }  // namespace vorcnt

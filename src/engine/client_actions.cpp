@@ -96,9 +96,9 @@ void run_execempty(Os& os, const ControllerContext& ctx) {
   // The hook is the user's own command: it is waited for, and only a
   // failure is worth a line.
   if (status == -1)
-    print(os, "execempty: could not start '%s'\n", ctx.execempty);
+    print_verbatim(os, "execempty: could not start '", ctx.execempty, "'\n");
   else if (status != 0)
-    print(os, "execempty: '%s' ended with status %d\n", ctx.execempty, status);
+    print_verbatim(os, "execempty: '", ctx.execempty, "' ended with status " + std::to_string(status) + "\n");
 }
 
 }  // namespace vorcnt

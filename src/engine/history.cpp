@@ -72,11 +72,11 @@ void record_event(Os& os, ControllerContext& ctx, UnitEvent event, int unit, con
   std::string error;
   if (!append_journal_line(ctx.history, kJournalHeader, line, &error)) {
     if (ctx.history_fault == 0)
-      print(os, "history: cannot write %s (%s); the buffer goes on without it\n", ctx.history, error.c_str());
+      print_verbatim(os, "history: cannot write ", ctx.history, " (" + error + "); the buffer goes on without it\n");
     ctx.history_fault = 1;
     return;
   }
-  if (ctx.history_fault != 0) print(os, "history: %s is written again\n", ctx.history);
+  if (ctx.history_fault != 0) print_verbatim(os, "history: ", ctx.history, " is written again\n");
   ctx.history_fault = 0;
 }
 

@@ -57,7 +57,7 @@ out=$("$root/usr/bin/vorstat" --version)
 pass "vorcnt -version and vorstat --version from the package"
 
 # Every keyword is in the example settings, explained.
-for kw in EXEC UNITS TIME PROG FILL EXECFINISH AUTOFILL HELP VERSION; do
+for kw in EXEC UNITS TIME PROG FILL EXECFINISH CONNECT HISTORY EXECEMPTY AUTOFILL HELP VERSION; do
   grep -Eq "^#?$kw( |$)" "$root/etc/vorcnt/vorcnt.cfg" || fail "vorcnt.cfg lacks $kw"
 done
 
@@ -85,7 +85,7 @@ for page in vorcnt vorstat; do
   fi
 done
 # Each setting the controller knows is in its page.
-for opt in '\\-exec' '\\-fill' '\\-units' '\\-prog' '\\-time' '\\-execfinish' AUTOFILL; do
+for opt in '\\-exec' '\\-fill' '\\-units' '\\-prog' '\\-time' '\\-execfinish' '\\-connect' '\\-execempty' HISTORY AUTOFILL; do
   grep -q "$opt" "$root/usr/share/man/man1/vorcnt.1" || fail "vorcnt.1 does not mention $opt"
 done
 pass "manual pages"
