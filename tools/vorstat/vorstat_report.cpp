@@ -376,14 +376,31 @@ std::optional<std::string> file_bytes(const std::string& name) {
   return bytes;
 }
 
-// True when `name` in the client folder has a byte-identical twin in `unit`:
-// one work unit in two places, between a move's copy and its delete.
-bool same_file(const std::string& path, const FolderStatus& unit, const std::string& name) {
-  if (!path_exists((unit.folder + name).c_str())) return false;
-  const auto mine = file_bytes(path + name);
-  if (!mine) return false;
-  const auto theirs = file_bytes(unit.folder + name);
-  return theirs && *mine == *theirs;
+// True when the client folder and `unit` hold one work unit between a move's
+// copy and its delete. The evidence is a work unit's own files (every unit
+// shares the version and user-info files): an identical work unit or result
+// in both, or identical files where one side holds only part of the other's
+// set, as a copy stopped or still running between two files leaves it.
+bool move_between(const std::string& path, const FolderStatus& unit, const std::string& ext) {
+  int shared = 0;
+  bool only_client = false;
+  bool only_unit = false;
+  bool named_twin = false;
+  for (const char* stem : {"work_unit", "result", "wtemp", "state"}) {
+    const std::string name = stem + ext;
+    const bool in_client = path_exists((path + name).c_str());
+    const bool in_unit = path_exists((unit.folder + name).c_str());
+    only_client |= in_client && !in_unit;
+    only_unit |= in_unit && !in_client;
+    if (!in_client || !in_unit) continue;
+    const auto mine = file_bytes(path + name);
+    const auto theirs = file_bytes(unit.folder + name);
+    if (!mine || !theirs || *mine != *theirs) return false;
+    ++shared;
+    const std::string_view s(stem);
+    named_twin |= s == "work_unit" || s == "result";
+  }
+  return shared > 0 && (named_twin || only_client != only_unit);
 }
 
 void default_pause(int attempt) { pause_ms(50 << attempt); }
@@ -411,8 +428,7 @@ BufferStatus read_buffer_status(const std::string& path, std::int64_t now, void 
     // shows as a change in the listings.
     const std::string ext = ext_of(status.client.snap);
     for (std::size_t u = 0; u < status.units.size(); ++u)
-      for (const char* stem : {"work_unit", "result"})
-        if (same_file(path, status.units[u], stem + ext)) moving[0] = moving[u + 1] = true;
+      if (move_between(path, status.units[u], ext)) moving[0] = moving[u + 1] = true;
     const auto after = list_buffer(path);
     if (before.size() != folders || after.size() != folders) moving.assign(folders, true);
     for (std::size_t i = 0; i < folders && i < before.size() && i < after.size(); ++i)
