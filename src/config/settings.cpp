@@ -32,16 +32,44 @@ void copy_field(char (&field)[kTextField], const char* value) {
   field[n] = '\0';
 }
 
+// True when the command interpreter reads `value` as one plain folder name;
+// otherwise says why in one line. The command texts carry the path unquoted:
+// a blank splits it, and a special character runs something else.
+bool path_is_plain(Os& os, const char* value) {
+  for (const char* p = value; *p != '\0'; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c == ' ') {
+      print(os, "bad arg: path holds a blank\n");
+      return false;
+    }
+    if (c < 0x20 || c == 0x7F) {
+      print(os, "bad arg: path holds a control character\n");
+      return false;
+    }
+    if (std::strchr(kInterpreterSpecials, c) != nullptr) {
+      print(os, "bad arg: path holds the character %c, which the command interpreter reads specially\n", c);
+      return false;
+    }
+  }
+  return true;
+}
+
 // Sets `path`, unless the later copy command lines could not hold it: those
 // hold the path twice in a 256-byte buffer, and a path that only works for
 // some of the commands would strand work units halfway through a move.
 void set_path(Os& os, ControllerContext& ctx, const char* value) {
-  if (std::strlen(value) > static_cast<std::size_t>(kMaxUsablePath)) {
+  bool usable = std::strlen(value) <= static_cast<std::size_t>(kMaxUsablePath);
+  if (!usable)
     print(os, "%s", kPathTooLong);
+  else
+    usable = path_is_plain(os, value);
+  if (!usable) {
     ctx.mode = Mode_error;
+    ctx.path_refused = true;
     return;
   }
   copy_field(ctx.path, value);
+  ctx.path_refused = false;
 }
 
 // A cut command would run something other than what was asked, so a command

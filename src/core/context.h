@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace vorcnt {
 
@@ -61,6 +62,17 @@ struct ControllerContext {
   std::int32_t connect_waiting = 0;  // the wait for the window has been announced
   std::int32_t history_fault = 0;    // the journal could not be written
   std::int32_t move_fault = 0;       // a failed move was journalled, not yet cleared
+
+  // Run state of our own beside the settings above (the dump never shows it).
+  // The one failure line now showing: a retry that fails the same way prints
+  // nothing, and the first success after it says the failure cleared.
+  std::string failure_shown;
+  // The current unit was selected but its pop did not complete: nothing may
+  // run in the client folder until a retry of that pop succeeds.
+  bool pop_pending = false;
+  // A client folder setting was refused; the run must not fall back to the
+  // current folder.
+  bool path_refused = false;
 };
 
 }  // namespace vorcnt

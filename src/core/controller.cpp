@@ -1,6 +1,7 @@
 #include "core/controller.h"
 
 #include <cstring>
+#include <string>
 
 #include "config/opt_in_settings.h"
 #include "config/settings.h"
@@ -8,6 +9,8 @@
 #include "engine/connect_window.h"
 #include "engine/engine.h"
 #include "platform/console.h"
+#include "platform/files.h"
+#include "platform/null_os.h"
 
 namespace vorcnt {
 
@@ -37,6 +40,42 @@ const char* state_name(std::int32_t state) {
     case Vorcnt_error: return "Vorcnt_error\n";
     default: return "";
   }
+}
+
+// A swap that failed is retried after a computing pass's wait, not every
+// few seconds.
+int swap_pause(const ControllerContext& ctx) { return ctx.failure_shown.empty() ? 5 : ctx.time; }
+
+// Start-up checks made before any file moves, folder is made or client
+// starts. False, after one line that says what is wrong, when the run must
+// end there.
+bool ready_to_start(Os& os, const ControllerContext& ctx, int closer_status) {
+  if (could_not_start(closer_status)) {
+    print(os, "vorclose could not be run (status %d): a running client could not be stopped; nothing is started\n",
+          closer_status);
+    return false;
+  }
+  if (ctx.path_refused) {
+    // Falling back to the current folder would work somewhere not asked for.
+    print(os, "The client folder setting was refused: nothing is started; correct EXEC or -exec\n");
+    return false;
+  }
+  const std::string path(ctx.path);
+  const std::string shown = path.empty() ? std::string(".") : path;
+  if (!path.empty() && path.back() != '\\' && path.back() != '/') {
+    // The commands append names directly: "clientunit0" beside the folder.
+    print(os, "Client folder %s does not end in a folder separator: nothing is started\n", shown.c_str());
+    return false;
+  }
+  if (!is_directory(shown.c_str())) {
+    print(os, "Client folder %s not found: nothing is started\n", shown.c_str());
+    return false;
+  }
+  if (!path_exists((path + "Vorelith.exe").c_str())) {
+    print(os, "Client folder %s holds no Vorelith.exe: nothing is started\n", shown.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -70,6 +109,21 @@ void dump_context(Os& os, ControllerContext ctx) {
 
 bool loop_pass(Os& os, ControllerContext& ctx) {
   update_data_state(ctx);
+  const bool acting = ctx.vorcnt_state >= Vorcon_CalcWait && ctx.vorcnt_state <= Vorcon_ConnectCompletion;
+  if (acting && !is_unit_index(ctx.calculation_unit)) {
+    // Every action works on the current unit; repeating one without it
+    // would start the client on nothing or print the same failure for ever.
+    print(os, "No unit is current (%d): nothing can be computed or sent; stopping\n", ctx.calculation_unit);
+    ctx.vorcnt_state = Vorcnt_error;
+  } else if (acting && ctx.pop_pending) {
+    // Nothing runs in the client folder until the current unit is wholly
+    // there; the retry waits as long as a computing pass.
+    if (!unitpop(os, ctx.calculation_unit, ctx.path, &ctx.failure_shown)) {
+      os.clock.sleep_seconds(ctx.time);
+      return true;
+    }
+    ctx.pop_pending = false;
+  }
   int pause = 0;
   switch (ctx.vorcnt_state) {
     case Vorcon_CalcWait:
@@ -85,7 +139,7 @@ bool loop_pass(Os& os, ControllerContext& ctx) {
     case Vorcon_CalcCompletion:
       print(os, msg::kCalcComplete, ctx.calculation_unit);
       unitswap(os, ctx);
-      pause = 5;
+      pause = swap_pause(ctx);
       break;
     case Vorcon_ConnectionWait:
       // Outside the connection window the unit waits here; computing is
@@ -103,7 +157,7 @@ bool loop_pass(Os& os, ControllerContext& ctx) {
     case Vorcon_ConnectCompletion:
       print(os, msg::kConnectComplete, ctx.calculation_unit);
       unitswap(os, ctx);
-      pause = 5;
+      pause = swap_pause(ctx);
       break;
     default:
       os.clock.sleep_seconds(0);
@@ -119,8 +173,23 @@ void main_loop(Os& os, ControllerContext& ctx) {
 }
 
 int controller_main(Os& os, int argc, char** argv) {
+  // One controller per client folder. The folder is known only from the
+  // settings, and the closer order must come before anything is printed, so
+  // they are read once quietly to find it.
+  ControllerContext first_look;
+  NullConsole quiet;
+  Os quiet_os{os.shell, os.clock, quiet};
+  read_config_file(quiet_os, first_look);
+  parse_command_line(quiet_os, argc, argv, first_look);
+  ClientFolderLock lock;
+  if (lock.take(first_look.path) == ClientFolderLock::Outcome::held) {
+    print(os, "Another vorcnt is working on the client folder %s: this one ends\n",
+          first_look.path[0] == '\0' ? "." : first_look.path);
+    return 0;
+  }
+
   // No client may be running while the folders are scanned and moved.
-  run_command(os, "vorclose.exe -exit -echo off");
+  const int closer_status = run_command(os, "vorclose.exe -exit -echo off");
 
   ControllerContext ctx;
   std::memcpy(ctx.controller_version, kControllerVersion, sizeof kControllerVersion);
@@ -136,6 +205,7 @@ int controller_main(Os& os, int argc, char** argv) {
     print_help(os);
     return 0;
   }
+  if (!ready_to_start(os, ctx, closer_status)) return 0;
 
   unitscan(os, ctx);
   dump_context(os, ctx);

@@ -4,7 +4,7 @@
 int main(int argc, char** argv) {
   auto console = vorcnt::make_real_console();
   auto shell = vorcnt::make_real_shell(*console);
-  auto clock = vorcnt::make_real_clock();
+  auto clock = vorcnt::make_real_clock(*console);
   vorcnt::Os os{*shell, *clock, *console};
   int status = vorcnt::controller_main(os, argc, argv);
   console->flush();

@@ -95,7 +95,9 @@ CopyCheck check_copy(const std::string& from, const std::string& to, int copy_st
     const fs::path copy = dest / name;
     std::error_code copy_ec;
     if (!fs::is_regular_file(copy, copy_ec) || fs::file_size(copy, copy_ec) != size || copy_ec) {
-      result.reason = name + " did not arrive";
+      // A folder nothing can be written into is the cause, not this file.
+      const std::string problem = write_problem(to.c_str());
+      result.reason = problem.empty() ? name + " did not arrive" : shown(to) + " cannot be written (" + problem + ")";
       return result;
     }
     if (!same_contents(entry.path(), copy)) {

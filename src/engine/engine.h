@@ -21,13 +21,27 @@ void update_data_state(ControllerContext& ctx);
 // and leaves vorcnt_state at Vorcnt_error, which ends the main loop.
 void unitselect(Os& os, ControllerContext& ctx);
 
+// Our own failure lines are printed when a failure begins and once more when
+// it clears, never on every retry. `shown` holds the line now showing; with
+// null every failure is printed.
+void report_failure(Os& os, std::string* shown, const std::string& line);
+// The same line as `before`, `text` written unchanged (a path or a name, not
+// converted as CP932) and `after`.
+void report_failure(Os& os, std::string* shown, const std::string& before, const std::string& text,
+                    const std::string& after);
+void report_cleared(Os& os, std::string* shown, const std::string& what);
+
 // Moves the client folder's "*.vwu" files into the unit folder, and back.
-// Each returns true when the files moved; on failure every source file stays
-// where it was and one line says why.
-bool unitpush(Os& os, int unit, const char* path);
-bool unitpop(Os& os, int unit, const char* path);
+// Each returns true when the files moved: copied, and gone from the source.
+// On failure every file is where it was before (copies already made are
+// removed) and one line says why; `shown` as for report_failure.
+bool unitpush(Os& os, int unit, const char* path, std::string* shown = nullptr);
+bool unitpop(Os& os, int unit, const char* path, std::string* shown = nullptr);
 // Push the current unit, select the next, pop it. A failed push leaves
-// everything, vorcnt_state included, as it was, so a later pass retries.
+// everything, vorcnt_state included, as it was, so a later pass retries; a
+// failed pop leaves pop_pending, and the loop retries it before anything
+// else happens in the client folder. With settings in error nothing is
+// selected: the unit is pushed home and the run ends.
 void unitswap(Os& os, ControllerContext& ctx);
 
 void calc_start(Os& os, ControllerContext& ctx);

@@ -177,7 +177,7 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
     case Leftover::unit_part: {
       print(os, "[Unit%d] finishing an interrupted move: unit%d holds part of the client folder's files, completing the push\n",
             k, k);
-      const std::int32_t client_state = classify_as_folder(ctx.path);
+      const std::int32_t client_state = classify_folder(ctx.path);  // "" is the current folder
       const bool pushed = unitpush(os, k, ctx.path);
       record_move_outcome(os, ctx, pushed, "push", k);
       if (!pushed) {

@@ -31,6 +31,34 @@ std::int32_t make_unit_folder(Os& os, const ControllerContext& ctx, int unit) {
   return classify_as_folder(unit_folder(ctx.path, unit));
 }
 
+// The folder the commands act on: `path`, or the current folder when it is
+// empty ("%s\\" of an empty path would name the root).
+std::int32_t classify_client_folder(const ControllerContext& ctx) { return classify_folder(ctx.path); }
+
+// Where the loop starts on work found in the client folder, unless filling
+// was asked for (then the first pass pushes it home, whatever it is).
+void resume_by_client_folder(ControllerContext& ctx, std::int32_t client_state) {
+  if (ctx.mode == Mode_fill) return;
+  switch (client_state) {
+    case Data_Calculation_completion:
+      // A result finished while no controller ran: recorded by the first
+      // pass exactly as one seen while running. Starting the client on it
+      // would have it connect at once, with units still waiting.
+      ctx.vorcnt_state = Vorcon_Calc;
+      break;
+    case Data_Calculation:
+    case Data_Calculation_wait:
+      ctx.vorcnt_state = Vorcon_CalcWait;  // a computation to resume
+      break;
+    default:
+      // A send or a download under way when the controller stopped. The
+      // closer has ended it; the first pass parks what is there, as after a
+      // connection, and the selection then goes by the unit table.
+      ctx.vorcnt_state = Vorcon_ConnectCompletion;
+      break;
+  }
+}
+
 }  // namespace
 
 void unitscan(Os& os, ControllerContext& ctx) {
@@ -67,18 +95,40 @@ void unitscan(Os& os, ControllerContext& ctx) {
     case engine_detail::MoveOutcome::finished:
       break;
     case engine_detail::MoveOutcome::unit_is_home:
+      resume_by_client_folder(ctx, classify_client_folder(ctx));
+      return;
     case engine_detail::MoveOutcome::stopped:
       return;
   }
+  const bool settings_ok = ctx.mode == Mode_calc || ctx.mode == Mode_fill;
+  if (!settings_ok && engine_detail::find_interrupted_move(ctx.path, ctx.units_local).kind !=
+                          engine_detail::Leftover::none) {
+    // Those settings move nothing; computing the copies would do a unit twice.
+    print(os, "The client folder holds a move that was stopped halfway; the settings are in error, so it is left "
+              "as it is: correct them and restart\n");
+    ctx.calculation_unit = NO_UNIT;
+    ctx.vorcnt_state = Vorcnt_error;
+    return;
+  }
 
-  const std::int32_t client_state = classify_as_folder(ctx.path);
+  const std::int32_t client_state = classify_client_folder(ctx);
   if (client_state == Data_nothing) {
     ctx.calculation_unit = NO_UNIT;
+    if (!settings_ok) {
+      // No unit is chosen with such settings, and the client started in an
+      // empty folder would fetch work of its own.
+      print(os, "The settings are in error and the client folder holds no work: nothing is started; correct them "
+                "and restart\n");
+      ctx.vorcnt_state = Vorcnt_error;
+      return;
+    }
     unitselect(os, ctx);
     // A selection that found nothing at all has already said so and ended
     // the run; there is no unit to pop.
     if (ctx.vorcnt_state == Vorcnt_error) return;
-    record_pop(os, ctx, unitpop(os, ctx.calculation_unit, ctx.path));
+    const bool pop_ok = unitpop(os, ctx.calculation_unit, ctx.path, &ctx.failure_shown);
+    record_pop(os, ctx, pop_ok);
+    ctx.pop_pending = !pop_ok;
     return;
   }
 
@@ -87,17 +137,18 @@ void unitscan(Os& os, ControllerContext& ctx) {
     if (ctx.unit_state[j] == Data_nothing) {
       ctx.calculation_unit = j;
       ctx.unit_state[j] = client_state;
+      resume_by_client_folder(ctx, client_state);
       return;
     }
   }
 
   if (ctx.units_local >= kMaxUnits) {
-    // No seventeenth folder: pushing into an occupied one would mix two work
-    // units. With no current unit every push is refused, so the work stays in
-    // the client folder (it is still computed) until the user makes room.
-    print(os, "No free unit folder: all %d are in use, none is made; the client folder's work stays in place\n",
+    // No seventeenth folder, and pushing into an occupied one would mix two
+    // work units: nothing can give this work a home, so nothing is done.
+    print(os, "No free unit folder: all %d are in use and the client folder holds work; free one and restart\n",
           kMaxUnits);
     ctx.calculation_unit = NO_UNIT;
+    ctx.vorcnt_state = Vorcnt_error;
     return;
   }
   const int k = ctx.units_local;
@@ -105,6 +156,7 @@ void unitscan(Os& os, ControllerContext& ctx) {
   print(os, "[Unit%d] Dir maiking SUB. : %d\n", k, ctx.unit_state[k]);
   ctx.calculation_unit = k;
   ++ctx.units_local;
+  resume_by_client_folder(ctx, client_state);
 }
 
 void update_data_state(ControllerContext& ctx) {

@@ -18,8 +18,9 @@ constexpr std::size_t kMaxFileName = 255;
 std::string native_path(const char* path);
 
 // Raw reads for the text reader, one backend per platform. open_for_reading
-// gives -1 when the file cannot be opened; read_some gives the bytes read,
-// 0 at the end and -1 on an error.
+// gives -1 when the file cannot be opened or is not a regular file (a FIFO or
+// a device must never block or feed the reader for ever); read_some gives the
+// bytes read, 0 at the end and -1 on an error.
 int open_for_reading(const char* path);
 long read_some(int handle, char* buf, std::size_t size);
 void close_handle(int handle);
@@ -49,6 +50,35 @@ bool sync_folder(const std::string& folder);
 // copy command.
 void set_durable_writes(bool on);
 bool durable_writes();
+
+// Why nothing can be created in `folder` ("" is the current folder), in a
+// few words; empty when nothing says it cannot. For failure lines only.
+std::string write_problem(const char* folder);
+
+// The characters this platform's command interpreter reads specially. The
+// command texts carry the client folder unquoted, so a folder holding one of
+// them (or a blank or a control byte) is refused when the settings are read.
+extern const char kInterpreterSpecials[];
+
+// One controller per client folder. The lock belongs to the OS and dies with
+// the process, so a stopped controller never leaves one behind.
+class ClientFolderLock {
+ public:
+  enum class Outcome {
+    taken,        // ours until this object goes
+    held,         // another controller works on this folder
+    unavailable,  // the folder cannot be opened (missing, say); nothing is held
+  };
+  ClientFolderLock() = default;
+  ~ClientFolderLock();
+  ClientFolderLock(const ClientFolderLock&) = delete;
+  ClientFolderLock& operator=(const ClientFolderLock&) = delete;
+  // `path` as in the settings ("" is the current folder).
+  Outcome take(const char* path);
+
+ private:
+  long long handle_ = -1;
+};
 
 // Reads a text file as the controller has always read its files, the same on
 // every platform: carriage returns are dropped, a Ctrl-Z byte ends the data,

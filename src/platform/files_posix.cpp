@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,8 +38,14 @@ int open_for_reading(const char* path) {
   if (!to_native(path, name)) return -1;
   int fd;
   do {
-    fd = ::open(name, O_RDONLY | O_CLOEXEC);
+    fd = ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
   return fd;
 }
 
@@ -135,6 +142,40 @@ bool create_empty_file(const char* path) {
   int fd = ::open(native_path(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   return ::close(fd) == 0;
+}
+
+std::string write_problem(const char* folder) {
+  const std::string name = folder[0] == '\0' ? std::string(".") : native_path(folder);
+  if (::access(name.c_str(), W_OK) == 0) return std::string();
+  return std::strerror(errno);
+}
+
+// What sh reads specially in a word (the blank and control bytes are refused
+// apart). A backslash is left out: it separates folders in our names, and
+// the command layer quotes a program path it resolves.
+const char kInterpreterSpecials[] = ";&|<>()$`'\"*?[]{}~=#!";
+
+ClientFolderLock::~ClientFolderLock() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+ClientFolderLock::Outcome ClientFolderLock::take(const char* path) {
+  // The folder itself is locked, so no file is left in it, and two
+  // controllers reaching it by different names still meet.
+  const std::string name = path[0] == '\0' ? std::string(".") : native_path(path);
+  const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Outcome::unavailable;
+  int r;
+  do {
+    r = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (r != 0 && errno == EINTR);
+  if (r != 0) {
+    const bool held = errno == EWOULDBLOCK;
+    ::close(fd);
+    return held ? Outcome::held : Outcome::unavailable;
+  }
+  handle_ = fd;
+  return Outcome::taken;
 }
 
 }  // namespace vorcnt

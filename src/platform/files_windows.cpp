@@ -16,7 +16,18 @@ std::string native_path(const char* path) { return std::string(path); }
 
 int open_for_reading(const char* path) {
   if (std::strlen(path) > kMaxFileName) return -1;
-  return _open(path, _O_RDONLY | _O_BINARY);
+  // Shared as the client expects; only a file on disk is read (a pipe or a
+  // device could block or never end).
+  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return -1;
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    return -1;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+  if (fd < 0) CloseHandle(h);
+  return fd;
 }
 
 long read_some(int handle, char* buf, std::size_t size) {
@@ -123,6 +134,34 @@ bool create_empty_file(const char* path) {
   std::FILE* f = std::fopen(path, "wt");
   if (f == nullptr) return false;
   return std::fclose(f) == 0;
+}
+
+std::string write_problem(const char*) {
+  // A folder's read-only attribute does not stop files being made in it;
+  // the copy's own message says what went wrong.
+  return std::string();
+}
+
+// What cmd reads specially, and its argument separators (, ; =), which would
+// split a path in "copy" and "del"; '*' and '?' are no part of a folder name.
+const char kInterpreterSpecials[] = "&|<>^%\"!,;=*?";
+
+ClientFolderLock::~ClientFolderLock() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle_)));
+}
+
+ClientFolderLock::Outcome ClientFolderLock::take(const char* path) {
+  // An unshared handle on a lock file in the client folder; the file goes
+  // with the handle, which goes with the process.
+  const std::string name = std::string(path) + "vorcnt.lock";
+  HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION ? Outcome::held : Outcome::unavailable;
+  }
+  handle_ = static_cast<long long>(reinterpret_cast<intptr_t>(h));
+  return Outcome::taken;
 }
 
 }  // namespace vorcnt

@@ -70,10 +70,15 @@ struct Os {
 };
 
 // The real backends, chosen at build time (os_posix.cpp or os_windows.cpp).
-// The shell flushes `console` before it starts each command.
+// The shell flushes `console` before it starts each command, and the clock
+// before each pause, so that a stop during a long pause loses no line.
 std::unique_ptr<Console> make_real_console();
 std::unique_ptr<Shell> make_real_shell(Console& console);
-std::unique_ptr<Clock> make_real_clock();
+std::unique_ptr<Clock> make_real_clock(Console& console);
+
+// True for the statuses with which this platform's interpreter says that a
+// command could not be started at all (not found, not runnable), and -1.
+bool could_not_start(int status);
 
 // Runs a command through the seam, with the console flushed first so the
 // controller's messages appear before whatever the command prints.

@@ -167,7 +167,9 @@ class RealConsole final : public Console {
 
 class RealClock final : public Clock {
  public:
+  explicit RealClock(Console& console) : console_(console) {}
   void sleep_seconds(int seconds) override {
+    console_.flush();
     long long ms = scaled_milliseconds(seconds);
     if (ms <= 0) return;
     struct timespec ts;
@@ -182,6 +184,9 @@ class RealClock final : public Clock {
     if (::localtime_r(&t, &tm_local) == nullptr) return civil_time(utc, 0);
     return civil_time(utc, static_cast<std::int32_t>(tm_local.tm_gmtoff));
   }
+
+ private:
+  Console& console_;
 };
 
 class RealShell final : public Shell {
@@ -201,6 +206,8 @@ class RealShell final : public Shell {
 
 std::unique_ptr<Console> make_real_console() { return std::make_unique<RealConsole>(); }
 std::unique_ptr<Shell> make_real_shell(Console& console) { return std::make_unique<RealShell>(console); }
-std::unique_ptr<Clock> make_real_clock() { return std::make_unique<RealClock>(); }
+std::unique_ptr<Clock> make_real_clock(Console& console) { return std::make_unique<RealClock>(console); }
+
+bool could_not_start(int status) { return status == -1 || status == 126 || status == 127; }
 
 }  // namespace vorcnt

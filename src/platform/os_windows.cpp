@@ -75,7 +75,9 @@ class RealConsole final : public Console {
 
 class RealClock final : public Clock {
  public:
+  explicit RealClock(Console& console) : console_(console) {}
   void sleep_seconds(int seconds) override {
+    console_.flush();
     long long ms = scaled_milliseconds(seconds);
     // Sleep takes a DWORD and treats 0xFFFFFFFF as "forever", so long pauses
     // go in pieces.
@@ -109,6 +111,9 @@ class RealClock final : public Clock {
     const long long diff = (static_cast<long long>(b.QuadPart) - static_cast<long long>(a.QuadPart)) / 10000000LL;
     return civil_time(utc, static_cast<std::int32_t>(diff));
   }
+
+ private:
+  Console& console_;
 };
 
 bool is_file(const std::string& path) {
@@ -228,6 +233,8 @@ class RealShell final : public Shell {
 
 std::unique_ptr<Console> make_real_console() { return std::make_unique<RealConsole>(); }
 std::unique_ptr<Shell> make_real_shell(Console& console) { return std::make_unique<RealShell>(console); }
-std::unique_ptr<Clock> make_real_clock() { return std::make_unique<RealClock>(); }
+std::unique_ptr<Clock> make_real_clock(Console& console) { return std::make_unique<RealClock>(console); }
+
+bool could_not_start(int status) { return status == -1 || status == 9009; }
 
 }  // namespace vorcnt

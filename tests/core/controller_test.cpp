@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "core/controller.h"
 #include "core/messages.h"
+#include "platform/files.h"
 #include "support/fakes.h"
 #include "support/scratch.h"
 
@@ -103,24 +105,90 @@ TEST_F(ControllerRun, HelpOrVersionLineInTheFileActsLikeTheOption) {
   EXPECT_EQ(fake_.console.output, kBanners + kHelp);
 }
 
-struct StopRun {};
-
-TEST_F(ControllerRun, RejectedHelpGoesOnToScanDumpAndLoop) {
-  // "-help -exec" leaves Mode_error: no help, and the run goes on into the
-  // scan, the dump, the 5 s pause and the loop, which in that mode polls
-  // without end. Stop it after a few passes.
-  fake_.clock.on_sleep = [&](int) {
-    if (fake_.clock.pauses.size() >= 4) throw StopRun{};
-  };
-  EXPECT_THROW(run({"-help", "-exec"}), StopRun);
+TEST_F(ControllerRun, SettingsInErrorWithNoWorkStartNothing) {
+  // "-help -exec" leaves Mode_error, so no unit is chosen: no client may start
+  // in the empty folder (it would fetch work), and the run ends.
+  dir_.write("Vorelith.exe", "");
+  dir_.write("unit0/version.vwu", "v");
+  dir_.write("unit0/work_unit.vwu", "w");
+  EXPECT_EQ(run({"-help", "-exec"}), 0);
   const std::string& out = fake_.console.output;
   EXPECT_EQ(out.find("options:"), std::string::npos);
-  EXPECT_NE(out.find("bad arg: -path N\n"), std::string::npos);
-  EXPECT_NE(out.find("mode:vorcnt_state:Vorcon_CalcWait\npath:\n"), std::string::npos);
-  // Start-up pause; the client start with its own 5 s and the pass's 5 s;
-  // then a computing pass of `time`.
-  EXPECT_EQ(fake_.clock.pauses, (std::vector<int>{5, 5, 5, 120}));
+  EXPECT_NE(out.find("bad arg: -path N\n[unit0] Dir find : 5\nThe settings are in error"), std::string::npos) << out;
+  EXPECT_NE(out.find("mode:vorcnt_state:Vorcnt_error\npath:\n"), std::string::npos);
+  EXPECT_EQ(fake_.shell.commands_ran, std::vector<std::string>{"vorclose.exe -exit -echo off"});
+  EXPECT_EQ(fake_.clock.pauses, (std::vector<int>{5, 0}));
+  EXPECT_EQ(dir_.read("unit0/work_unit.vwu"), "w");
 }
+
+// Start-up checks: each failure gives one line after the banners and the
+// settings' own messages, and the run ends with nothing moved, made or run
+// beyond the closer order (none at all when another controller holds the
+// folder).
+struct StartRow {
+  const char* name;
+  std::vector<std::string> args;  // "@" stands for the scratch folder
+  std::string last_line;          // "@" likewise
+  int closer_status = 0;
+  bool client_present = true;
+  bool folder_locked = false;
+  friend void PrintTo(const StartRow& row, std::ostream* out) { *out << row.name; }
+};
+
+class StartChecks : public ControllerRun, public ::testing::WithParamInterface<StartRow> {};
+
+std::string at_scratch(std::string text, const std::string& dir) {
+  for (std::size_t at; (at = text.find('@')) != std::string::npos;) text.replace(at, 1, dir);
+  return text;
+}
+
+TEST_P(StartChecks, EndTheRunBeforeAnythingMoves) {
+  const StartRow& row = GetParam();
+  const std::string d = dir_.path();
+  if (row.client_present) dir_.write("client/Vorelith.exe", "");
+  dir_.write("client/unit0/work_unit.vwu", "w");
+  fake_.shell.effect = [&](const std::string&) { return row.closer_status; };
+  std::vector<std::string> args;
+  for (const std::string& a : row.args) args.push_back(at_scratch(a, d));
+  ClientFolderLock other;
+  if (row.folder_locked) ASSERT_EQ(other.take((d + "client/").c_str()), ClientFolderLock::Outcome::taken);
+
+  EXPECT_EQ(run(args), 0);
+  const std::string& out = fake_.console.output;
+  ASSERT_FALSE(out.empty());
+  const std::size_t last = out.rfind('\n', out.size() - 2);
+  EXPECT_EQ(out.substr(last == std::string::npos ? 0 : last + 1), at_scratch(row.last_line, d) + "\n");
+  EXPECT_EQ(fake_.shell.commands_ran.size(), row.folder_locked ? 0u : 1u);
+  EXPECT_TRUE(fake_.clock.pauses.empty());
+  EXPECT_EQ(dir_.read("client/unit0/work_unit.vwu"), "w");
+  EXPECT_FALSE(dir_.exists("client/work_unit.vwu"));
+  EXPECT_FALSE(dir_.exists("clientunit0"));
+  EXPECT_FALSE(dir_.exists("absent"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StartChecks,
+    ::testing::Values(
+        StartRow{"CloserNotFound", {"-exec", "@client/"},
+                 "vorclose could not be run (status 127): a running client could not be stopped; nothing is started",
+                 127},
+        StartRow{"NoInterpreter", {"-exec", "@client/"},
+                 "vorclose could not be run (status -1): a running client could not be stopped; nothing is started",
+                 -1},
+        StartRow{"NoClientProgram", {"-exec", "@client/"}, "Client folder @client/ holds no Vorelith.exe: nothing is started",
+                 0, false},
+        StartRow{"FolderMissing", {"-exec", "@absent/"}, "Client folder @absent/ not found: nothing is started"},
+        StartRow{"NoSeparator", {"-exec", "@client"},
+                 "Client folder @client does not end in a folder separator: nothing is started"},
+        StartRow{"PathRefused", {"-fill", "-exec", "@client/a b/"},
+                 "The client folder setting was refused: nothing is started; correct EXEC or -exec"},
+        StartRow{"AnotherController", {"-exec", "@client/"},
+                 "Another vorcnt is working on the client folder @client/: this one ends", 0, true, true},
+        // -version is no exception: its closer order would stop the other
+        // controller's client.
+        StartRow{"AnotherControllerVersion", {"-version", "-exec", "@client/"},
+                 "Another vorcnt is working on the client folder @client/: this one ends", 0, true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 ControllerContext defaults() {
   ControllerContext ctx;
@@ -285,6 +353,18 @@ TEST_F(LoopPass, ConnectWindowGatesOnlyTheStartOfAConnection) {
   EXPECT_TRUE(loop_pass(fake_.os, ctx_));
   EXPECT_EQ(ctx_.vorcnt_state, Vorcon_Calc);
   EXPECT_GT(fake_.shell.commands_ran.size(), ran);
+}
+
+TEST_F(LoopPass, NoCurrentUnitEndsTheLoopWithOneLine) {
+  for (int state = Vorcon_CalcWait; state <= Vorcon_ConnectCompletion; ++state) {
+    ctx_.vorcnt_state = state;
+    ctx_.calculation_unit = NO_UNIT;
+    fake_.console.output.clear();
+    EXPECT_FALSE(loop_pass(fake_.os, ctx_));
+    EXPECT_EQ(fake_.console.output, "No unit is current (255): nothing can be computed or sent; stopping\n");
+    EXPECT_EQ(ctx_.vorcnt_state, Vorcnt_error);
+  }
+  EXPECT_TRUE(fake_.shell.commands_ran.empty());
 }
 
 TEST_F(LoopPass, ErrorOrUnknownStateEndsTheLoopSilently) {

@@ -55,7 +55,11 @@ int CommandWorld::operator()(const std::string& line) const {
   }
   if (verb == "del") {
     const auto files = matches(first);
-    for (const auto& f : files) fs::remove(f);
+    if (fault == Fault::delete_fails) return 1;
+    for (const auto& f : files) {
+      fs::remove(f);
+      if (fault == Fault::delete_first_only) return 1;
+    }
     return files.empty() ? 1 : 0;
   }
   if (verb != "copy") return 0;

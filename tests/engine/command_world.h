@@ -16,7 +16,9 @@ class CommandWorld {
     copy_truncates,      // every file copied, the last one cut short, status 0
     copy_zero_fills,     // every file copied, the last one the right size but all zero bytes, status 0
     copy_flips_a_byte,   // every file copied, the last one with its first byte changed, status 0
-    destination_vanishes  // the folder is gone when the copy runs: all files land in one file of its name
+    destination_vanishes,  // the folder is gone when the copy runs: all files land in one file of its name
+    delete_fails,          // "del" removes nothing, status 1 (a folder nothing can be removed from)
+    delete_first_only      // "del" removes one file, status 1
   };
 
   // The FakeShell effect: returns the command's exit status. Other commands

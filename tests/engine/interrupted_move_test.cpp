@@ -349,7 +349,7 @@ TEST_F(FinishMoveTest, AFailedPushMakesThePartialUnitTheHome) {
   EXPECT_NE(fake.console.output.find("[Unit0] push failed"), std::string::npos);
   EXPECT_EQ(ctx.calculation_unit, 0);  // not the empty unit1: unit0 already holds part of it
   EXPECT_EQ(ctx.unit_state[0], Data_Calculation_completion);
-  EXPECT_EQ(ctx.vorcnt_state, Vorcon_CalcWait);
+  EXPECT_EQ(ctx.vorcnt_state, Vorcon_Calc);  // the finished result is recorded, not restarted
   EXPECT_EQ(dir.read("result.vwu"), "id=wu2\ndigest=00ff\n");
   EXPECT_EQ(dir.read("state.vwu"), "prog=1.000000\ncpu=300\n");
 }

@@ -1,9 +1,12 @@
+#include <algorithm>
 #include <filesystem>
 #include <ostream>
 #include <string>
 
+#include "core/controller.h"
 #include "engine/engine.h"
 #include "engine/engine_fixture.h"
+#include "engine/interrupted_move.h"
 
 namespace vorcnt::testing {
 namespace {
@@ -98,6 +101,7 @@ struct FaultRow {
   Fault fault;
   bool unit_is_a_file = false;
   bool stale_copies = false;  // the destination already holds same-size files
+  bool copied = false;        // the copy succeeds and the delete is what fails
   friend void PrintTo(const FaultRow& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -120,10 +124,17 @@ TEST_P(PushFaultTest, KeepsTheClientFolderFiles) {
   world.fault = GetParam().fault;
 
   EXPECT_FALSE(unitpush(fake.os, 2, ctx.path));
-  if (GetParam().unit_is_a_file)
+  const std::string copy = "run: copy " + P + "*.vwu " + P + "unit2";
+  if (GetParam().unit_is_a_file) {
     EXPECT_TRUE(fake.log.empty());
-  else
-    EXPECT_EQ(fake.log, (EventLog{"run: copy " + P + "*.vwu " + P + "unit2"}));
+  } else if (GetParam().copied) {
+    // The copies were made and the delete failed: they go again, so the
+    // unit is never in two places.
+    EXPECT_EQ(fake.log, (EventLog{copy, "sleep 1", "run: del " + P + "*.vwu"}));
+    EXPECT_TRUE(engine_detail::vwu_files(P + "unit2").empty());
+  } else {
+    EXPECT_EQ(fake.log, (EventLog{copy}));
+  }
   EXPECT_EQ(dir.read("result.vwu"), "result ");
   EXPECT_EQ(dir.read("state.vwu"), "prog=0.5\n");
   EXPECT_EQ(dir.read("version.vwu"), "v");
@@ -140,7 +151,9 @@ INSTANTIATE_TEST_SUITE_P(Faults, PushFaultTest,
                                            FaultRow{"ZeroFilledCopyOfTheRightSize", Fault::copy_zero_fills},
                                            FaultRow{"SameSizeOtherBytes", Fault::copy_flips_a_byte},
                                            FaultRow{"DestinationVanished", Fault::destination_vanishes},
-                                           FaultRow{"UnitIsAPlainFile", Fault::none, true}),
+                                           FaultRow{"UnitIsAPlainFile", Fault::none, true},
+                                           FaultRow{"DeleteFails", Fault::delete_fails, false, false, true},
+                                           FaultRow{"DeleteTakesOneFile", Fault::delete_first_only, false, false, true}),
                          kRowName);
 
 class PopFaultTest : public EngineTest, public ::testing::WithParamInterface<FaultRow> {};
@@ -150,7 +163,14 @@ TEST_P(PopFaultTest, KeepsTheUnitFiles) {
   if (GetParam().stale_copies) copy_files(P + "unit1", P);
   world.fault = GetParam().fault;
   EXPECT_FALSE(unitpop(fake.os, 1, ctx.path));
-  ASSERT_EQ(fake.log.size(), 1u);  // the copy only: no pause, no delete
+  if (GetParam().copied) {
+    ASSERT_EQ(fake.log.size(), 3u);
+    // Nothing of the unit is left in the client folder, the output file the
+    // pop made included: the client cannot start on it.
+    EXPECT_TRUE(engine_detail::vwu_files(P).empty());
+  } else {
+    ASSERT_EQ(fake.log.size(), 1u);  // the copy only: no pause, no delete
+  }
   EXPECT_EQ(dir.read("unit1/result.vwu"), "result unit1");
   EXPECT_EQ(dir.read("unit1/state.vwu"), "prog=0.5\n");
   EXPECT_EQ(dir.read("unit1/version.vwu"), "v");
@@ -163,7 +183,9 @@ INSTANTIATE_TEST_SUITE_P(Faults, PopFaultTest,
                                            FaultRow{"PartialCopy", Fault::copy_first_only},
                                            FaultRow{"TruncatedCopy", Fault::copy_truncates},
                                            FaultRow{"ZeroFilledCopyOfTheRightSize", Fault::copy_zero_fills},
-                                           FaultRow{"SameSizeOtherBytes", Fault::copy_flips_a_byte}),
+                                           FaultRow{"SameSizeOtherBytes", Fault::copy_flips_a_byte},
+                                           FaultRow{"DeleteFails", Fault::delete_fails, false, false, true},
+                                           FaultRow{"DeleteTakesOneFile", Fault::delete_first_only, false, false, true}),
                          kRowName);
 
 class SwapTest : public EngineTest {
@@ -191,15 +213,68 @@ TEST_F(SwapTest, PushesSelectsAndPops) {
   EXPECT_FALSE(dir.exists("result.vwu"));
 }
 
-TEST_F(SwapTest, FailedPushChangesNothingSoALaterPassRetries) {
+TEST_F(SwapTest, FailedPushChangesNothingSoALaterPassRetriesQuietly) {
   world.fault = Fault::copy_fails;
-  unitswap(fake.os, ctx);
+  ctx.time = 600;
+  for (int pass = 0; pass < 3; ++pass) EXPECT_TRUE(loop_pass(fake.os, ctx));
   EXPECT_EQ(ctx.calculation_unit, 0);
   EXPECT_EQ(ctx.vorcnt_state, Vorcon_CalcCompletion);
   EXPECT_EQ(ctx.mode, Mode_calc);
-  EXPECT_EQ(fake.log.size(), 1u);
+  EXPECT_EQ(fake.shell.commands_ran.size(), 3u);  // one copy per pass
+  EXPECT_EQ(fake.clock.pauses, (std::vector<int>{600, 600, 600}));
   EXPECT_EQ(fake.console.output.find("unitselect"), std::string::npos);
   EXPECT_TRUE(dir.exists("unit1/work_unit.vwu"));
+  // The failure line once, however many retries; the state lines each pass.
+  const auto lines = lines_of(fake.console.output);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto& l) { return l.find("push failed") != l.npos; }), 1);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "[Unit0] push"), 3);
+
+  world.fault = Fault::none;
+  EXPECT_TRUE(loop_pass(fake.os, ctx));
+  EXPECT_NE(fake.console.output.find("[Unit0] push: the earlier failure has cleared\n"), std::string::npos);
+  EXPECT_EQ(ctx.calculation_unit, 1);
+  EXPECT_EQ(fake.clock.pauses.back(), 5);
+}
+
+TEST_F(SwapTest, AFailedPopHoldsTheClientBackUntilARetryCompletesIt) {
+  // unit1's files cannot be copied out: the client folder must stay empty
+  // and the client unstarted, pass after pass, until they can.
+  bool broken = true;
+  fake.shell.effect = [&](const std::string& line) {
+    if (broken && line.rfind("copy " + P + "unit1\\", 0) == 0) return 1;
+    return world(line);
+  };
+  ctx.time = 300;
+  EXPECT_TRUE(loop_pass(fake.os, ctx));  // the swap: pushed, unit1 chosen, its pop failed
+  EXPECT_TRUE(ctx.pop_pending);
+  EXPECT_EQ(ctx.calculation_unit, 1);
+  EXPECT_EQ(fake.clock.pauses.back(), 300);
+  for (int pass = 0; pass < 2; ++pass) EXPECT_TRUE(loop_pass(fake.os, ctx));
+  EXPECT_EQ(fake.clock.pauses.back(), 300);
+  for (const std::string& command : fake.shell.commands_ran) EXPECT_EQ(command.find("Vorelith.exe"), std::string::npos);
+  EXPECT_TRUE(engine_detail::vwu_files(P).empty());
+  const auto lines = lines_of(fake.console.output);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto& l) { return l.find("pop failed") != l.npos; }), 1);
+
+  broken = false;
+  EXPECT_TRUE(loop_pass(fake.os, ctx));
+  EXPECT_FALSE(ctx.pop_pending);
+  EXPECT_NE(fake.console.output.find("[Unit1] pop: the earlier failure has cleared\n"), std::string::npos);
+  EXPECT_EQ(fake.shell.commands_ran.back(), "vorclose -close -echo off");  // the client was started on it
+  EXPECT_EQ(ctx.vorcnt_state, Vorcon_Calc);
+  EXPECT_EQ(dir.read("work_unit.vwu"), "work unit1");
+  EXPECT_FALSE(dir.exists("unit1/work_unit.vwu"));
+}
+
+TEST_F(SwapTest, SettingsInErrorPushTheUnitHomeAndEnd) {
+  ctx.mode = Mode_error;
+  unitswap(fake.os, ctx);
+  EXPECT_EQ(ctx.vorcnt_state, Vorcnt_error);
+  EXPECT_EQ(fake.log.size(), 3u);  // the push only: no selection, no pop
+  EXPECT_EQ(dir.read("unit0/result.vwu"), "result ");
+  EXPECT_EQ(dir.read("unit1/work_unit.vwu"), "work unit1");
+  EXPECT_EQ(lines_of(fake.console.output).back(),
+            "[Unit0] is home; the settings are in error, so nothing more is done: correct them and restart");
 }
 
 TEST_F(SwapTest, NothingLeftToSelectPopsTheUnitBackBeforeTheEnd) {

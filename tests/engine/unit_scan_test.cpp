@@ -1,4 +1,8 @@
+#include <optional>
+#include <ostream>
 #include <string>
+
+#include "core/controller.h"
 
 #include "engine/engine.h"
 #include "engine/engine_fixture.h"
@@ -87,9 +91,11 @@ TEST_F(ScanTest, SixteenUnitsInUseMakeNoSeventeenth) {
   EXPECT_TRUE(fake.log.empty());
   EXPECT_EQ(ctx.units_local, kMaxUnits);
   EXPECT_EQ(ctx.calculation_unit, NO_UNIT);
+  EXPECT_EQ(ctx.vorcnt_state, Vorcnt_error);  // the loop ends at once: no home, nothing done
   const auto lines = lines_of(fake.console.output);
   ASSERT_EQ(lines.size(), 18u);  // 16 found, unit16 ignored, no free folder
   EXPECT_EQ(lines[15], "[unit15] Dir find : 5");
+  EXPECT_EQ(lines[17], "No free unit folder: all 16 are in use and the client folder holds work; free one and restart");
   EXPECT_FALSE(dir.exists("unit17"));
 }
 
@@ -119,8 +125,9 @@ TEST_F(ScanTest, ModeErrorSelectsAndPopsNothing) {
   ctx.mode = Mode_error;
   unitscan(fake.os, ctx);
   EXPECT_EQ(ctx.calculation_unit, NO_UNIT);
+  EXPECT_EQ(ctx.vorcnt_state, Vorcnt_error);
   EXPECT_TRUE(fake.log.empty());
-  EXPECT_EQ(lines_of(fake.console.output).size(), 2u);  // the find line, and the refused pop
+  EXPECT_EQ(lines_of(fake.console.output).size(), 2u);  // the find line, and why nothing starts
   EXPECT_TRUE(dir.exists("unit0/work_unit.vwu"));
 }
 
@@ -138,6 +145,68 @@ TEST_F(ScanTest, UpdateDataStateReadsTheClientFolder) {
   EXPECT_EQ(ctx.data_state, Data_Calculation_wait);
   EXPECT_DOUBLE_EQ(ctx.progress, 0.0);
 }
+
+// Work found in the client folder at start-up: where the first pass begins,
+// and what it does first. unit0 is free for the work, unit1 waits to be
+// computed; nothing may be popped on top of the work.
+struct ResumeRow {
+  const char* name;
+  std::int32_t client_state;
+  std::int32_t mode;
+  std::int32_t begins_in;
+  const char* first_command;  // "@" stands for the client folder
+  bool empty_path = false;    // the commands act on the current folder
+  friend void PrintTo(const ResumeRow& row, std::ostream* out) { *out << row.name; }
+};
+
+class ResumeTest : public EngineTest, public ::testing::WithParamInterface<ResumeRow> {};
+
+TEST_P(ResumeTest, TheFirstPassFollowsTheClientFolder) {
+  const ResumeRow& row = GetParam();
+  lay("", row.client_state);
+  if (dir.exists("work_unit.vwu")) dir.write("work_unit.vwu", "client work");  // no copy of unit1's
+  dir.mkdir("unit0");
+  lay("unit1", Data_Calculation_wait);
+  const std::string before = dir.exists("work_unit.vwu") ? dir.read("work_unit.vwu") : "";
+  std::optional<InFolder> here;
+  std::string client = P;
+  if (row.empty_path) {
+    here.emplace(P);
+    set_path("");
+    client = "";
+  }
+  ctx.mode = row.mode;
+  ctx.vorcnt_state = row.mode == Mode_fill ? Vorcon_CalcCompletion : Vorcon_CalcWait;
+  unitscan(fake.os, ctx);
+  EXPECT_TRUE(fake.log.empty());
+  EXPECT_EQ(ctx.calculation_unit, 0);
+  EXPECT_EQ(ctx.vorcnt_state, row.begins_in);
+  if (!before.empty()) EXPECT_EQ(dir.read("work_unit.vwu"), before);
+
+  EXPECT_TRUE(loop_pass(fake.os, ctx));
+  ASSERT_FALSE(fake.shell.commands_ran.empty());
+  std::string first = row.first_command;
+  for (std::size_t at; (at = first.find('@')) != std::string::npos;) first.replace(at, 1, client);
+  EXPECT_EQ(fake.shell.commands_ran.front(), first);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ResumeTest,
+    ::testing::Values(
+        // A result that finished while no controller ran is recorded, never
+        // restarted: the client would connect at once.
+        ResumeRow{"FinishedIsRecorded", Data_Calculation_completion, Mode_calc, Vorcon_Calc, "vorclose -exit -echo off"},
+        ResumeRow{"FinishedIsRecordedWithSettingsInError", Data_Calculation_completion, Mode_error, Vorcon_Calc,
+                  "vorclose -exit -echo off"},
+        ResumeRow{"ComputationResumes", Data_Calculation, Mode_calc, Vorcon_CalcWait, "@Vorelith.exe"},
+        ResumeRow{"DownloadIsParked", Data_Receiving, Mode_calc, Vorcon_ConnectCompletion, "copy @*.vwu @unit0"},
+        ResumeRow{"FillingPushesWhateverIsThere", Data_Calculation_wait, Mode_fill, Vorcon_CalcCompletion,
+                  "copy @*.vwu @unit0"},
+        // With no folder given the work in the current folder is seen as
+        // such, not judged by the root folder and popped over.
+        ResumeRow{"EmptyPathSeesTheCurrentFolder", Data_Calculation_wait, Mode_calc, Vorcon_CalcWait, "Vorelith.exe",
+                  true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vorcnt::testing

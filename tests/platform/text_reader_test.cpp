@@ -1,5 +1,7 @@
 // The text reader: the same lines on every platform, whatever the line ends.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -108,6 +110,20 @@ TEST(TextReaderTest, OpensByBackslashNamesAndRefusesBadOnes) {
   EXPECT_FALSE(reader.read_line(buf, sizeof buf));  // a failed open leaves nothing to read
   std::string too_long = s.path() + std::string(kMaxFileName, 'n');
   EXPECT_FALSE(reader.open(too_long.c_str()));
+}
+
+TEST(TextReaderTest, OpensOnlyRegularFilesAndNeverBlocks) {
+  // A FIFO with no writer would block an open for ever, and a link to
+  // /dev/zero would never end; neither is a client file.
+  ScratchDir s;
+  ASSERT_EQ(::mkfifo((s.path() + "state.vwu").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", (s.path() + "user_info.vwu").c_str()), 0);
+  s.mkdir("version.vwu");
+  TextReader reader;
+  for (const char* name : {"state.vwu", "user_info.vwu", "version.vwu"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(reader.open((s.path() + name).c_str()));
+  }
 }
 
 }  // namespace

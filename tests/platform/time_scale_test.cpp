@@ -6,7 +6,9 @@
 #include <optional>
 #include <string>
 
+#include "platform/os.h"
 #include "platform/process_guards.h"
+#include "support/fakes.h"
 
 namespace vorcnt {
 namespace {
@@ -46,6 +48,17 @@ TEST(TimeScaleTest, PausesScaleToWholeMilliseconds) {
     ScopedEnv env("VORCNT_TIME_SCALE", "1e300");
     EXPECT_GT(scaled_milliseconds(30), 0);  // huge but not wrapped negative
   }
+}
+
+TEST(RealClockTest, FlushesTheConsoleBeforeEveryPause) {
+  // Redirected output is held in blocks; a stop during a ten-hour pause must
+  // not lose the lines printed before it.
+  ScopedEnv env("VORCNT_TIME_SCALE", "0.001");
+  testing::FakeConsole console;
+  auto clock = make_real_clock(console);
+  clock->sleep_seconds(0);
+  clock->sleep_seconds(1);
+  EXPECT_EQ(console.flushes, 2);
 }
 
 }  // namespace

@@ -493,14 +493,15 @@ TEST(VorstatPath, BadCfgLinesAreReportedButDoNotStopTheReport) {
   EXPECT_EQ(r.out.rfind("Client folder: " + dir.path() + " (0 unit folders)\n", 0), 0u) << r.out;
 }
 
-TEST(VorstatPath, ExecWithoutSeparatorNamesNoFolder) {
+TEST(VorstatPath, ExecTheControllerRefusesIsAnError) {
   ScratchDir dir;
+  // Without a separator the line end stays in the path, a control character;
+  // the current folder is not reported in its place.
   lay_out(dir, {{"nowhere/", ""}, {"vorcnt.cfg", "EXEC = nowhere\n"}});
   InFolder here(dir.path());
   const Outcome r = run({});
-  // The controller keeps the line end in such a path; the message shows it.
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.errors, "vorstat: no client folder at 'nowhere\\n'\n");
+  EXPECT_EQ(r.errors, "vorstat: vorcnt.cfg: bad arg: path holds a control character\n");
   EXPECT_EQ(r.out, "");
 }
 

@@ -16,6 +16,7 @@
 #include "history_report.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/null_os.h"
 
 namespace vorcnt::vorstat {
 
@@ -288,7 +289,8 @@ class KeptConsole final : public Console {
 };
 
 // The EXEC folder of vorcnt.cfg, read exactly as the controller reads it, or
-// the current folder when there is none.
+// the current folder when there is none. Empty when the folder was refused:
+// the controller would not work in the current folder then either.
 std::string configured_path(std::string& errors) {
   NoShell shell;
   NoClock clock;
@@ -305,6 +307,7 @@ std::string configured_path(std::string& errors) {
       start = end + 1;
     }
   }
+  if (ctx.path_refused) return std::string();
   const std::string path(ctx.path, strnlen(ctx.path, sizeof ctx.path));
   return path.empty() ? "./" : path;
 }
@@ -496,7 +499,10 @@ std::string format_json(const BufferStatus& status) {
 }
 
 int run_vorstat(int argc, const char* const* argv, Console& out, std::string& errors, std::int64_t now) {
-  if (wants_history(argc, argv)) return run_history(argc, argv, out, errors, make_real_clock()->local_time(now));
+  if (wants_history(argc, argv)) {
+    NullConsole unused;  // only the clock's zone is wanted; it never pauses here
+    return run_history(argc, argv, out, errors, make_real_clock(unused)->local_time(now));
+  }
   bool json = false;
   bool help = false;
   bool version = false;
@@ -545,6 +551,7 @@ int run_vorstat(int argc, const char* const* argv, Console& out, std::string& er
     if (path.back() != '/' && path.back() != '\\') path += '/';
   } else {
     path = configured_path(errors);
+    if (path.empty()) return 1;  // the reason is in `errors` already
   }
   if (path.size() + kLongestInnerName > kMaxFileName) {
     errors += "vorstat: the folder name is too long (" + std::to_string(path.size()) +
