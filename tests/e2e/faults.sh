@@ -115,7 +115,7 @@ run_to_end() {  # ARGS...
   iconv -c -f CP932 -t UTF-8 <"$W/out.raw" | tr -d '\r' >"$W/out.txt"
 }
 
-output_has() { iconv -c -f CP932 -t UTF-8 <"$W/out.raw" | tr -d '\r' | grep -qxF -- "$1"; }
+output_has() { [ -f "$W/out.raw" ] && iconv -c -f CP932 -t UTF-8 <"$W/out.raw" | tr -d '\r' | grep -qxF -- "$1"; }
 output_count_at_least() {  # N TEXT: lines containing TEXT
   local n
   n=$(grep -cF -- "$2" "$W/out.raw" 2>/dev/null)
@@ -263,6 +263,123 @@ case_unit_vanishes() {
   expect_lines "[Unit0] Data計算完了" "[Unit0] push" "[Unit0] push failed: unit0 is not a folder, files kept" \
     "[Unit0] push" "[Unit0]:Data Conection" "[Unit0] Data Conection Compleate."
   expect_server results 1 verified 1 mismatched 0 duplicates 0
+  expect_nothing_lost
+  expect_sound_run
+}
+
+# ---- off the happy path ---------------------------------------------------------
+
+# Stopped while the client computed; the detached client finished. On the
+# next start the result is recorded and pushed home, and the client's first
+# start computes the waiting unit instead of connecting with it.
+client_computed() { [ "$(grep -c '^compute' "$VORSIM_RUNDIR/client.log")" -ge "$1" ]; }  # N work units begun
+
+case_restart_with_finished_unit() {
+  new_world 4
+  add_unit 0
+  result_in_client_folder
+  local result
+  result=$(checksums "$C" | grep '^result.vwu')
+  write_cfg
+  start_controller
+  wait_until "the client to compute the waiting unit" client_computed 2
+  stop_controller
+  expect_lines "[unit0] Dir find : 5" "[Unit1] Dir maiking SUB. : 0" "[Unit1] Data計算完了" "[Unit1] push" \
+    "[unitselect State_Data_Calculation]" "[Unit0]:計算待機中" "[Unit0] pop" "[Unit0] Data計算準備" "[Unit0] Data計算開始"
+  expect_count 0 "[Unit1] Data計算準備"
+  [ "$(checksums "$C/unit1" | grep '^result.vwu')" = "$result" ] || fail "the finished result is not home in unit1"
+  expect_server results 0
+  expect_nothing_lost
+  expect_sound_run
+}
+
+# A second controller on the same client folder, started from another
+# folder: one line, no closer order, nothing moved; the first goes on.
+case_two_controllers() {
+  new_world 4
+  add_unit 0
+  add_unit 1
+  write_cfg
+  start_controller
+  wait_until "the client to compute" output_has "[Unit0] Data計算開始"
+  local orders before
+  orders=$(wc -l <"$VORSIM_RUNDIR/orders.log")
+  before=$(ls "$C"; checksums "$C/unit1"; cksum <"$C/work_unit.vwu")
+  mkdir -p "$W/second"
+  local out
+  out=$(cd "$W/second" && timeout 60 "$BIN/vorcnt" -exec "$C/")
+  [ $? -eq 0 ] || fail "the second controller's exit status"
+  [ "$out" = "Another vorcnt is working on the client folder $C/: this one ends" ] ||
+    fail "the second controller printed: $out"
+  [ "$(wc -l <"$VORSIM_RUNDIR/orders.log")" -eq "$orders" ] || fail "the second controller gave an order"
+  [ "$(ls "$C"; checksums "$C/unit1"; cksum <"$C/work_unit.vwu")" = "$before" ] ||
+    fail "files moved under the first controller"
+  kill -0 "$CPID" 2>/dev/null || fail "the first controller ended"
+  stop_controller
+  # Its lock went with it: a new start is not refused.
+  run_to_end -version -exec "$C/"
+  expect_count 0 "Another vorcnt is working on the client folder $C/: this one ends"
+  expect_nothing_lost
+}
+
+# Settings in error with a unit being computed in the client folder: it is
+# computed to its end and pushed home, and the run ends by itself; no pop,
+# no connection, no client started on an empty folder.
+case_bad_setting_with_work() {
+  new_world 4
+  add_unit 0
+  cp "$(take_unit)" "$C/work_unit.vwu"
+  write_client_files "$C"
+  write_cfg "UNITS = 99"
+  run_to_end
+  [ "$RUN_STATUS" -eq 0 ] || fail "exit status $RUN_STATUS"
+  expect_lines "vorcnt.cfg bad arg: units = 99" "[unit0] Dir find : 5" "[Unit1] Dir maiking SUB. : 0" \
+    "[Unit1] Data計算準備" "[Unit1] Data計算完了" "[Unit1] push" \
+    "[Unit1] is home; the settings are in error, so nothing more is done: correct them and restart"
+  expect_count 1 "[Unit1] push"
+  expect_count 0 "[Unit0] pop"
+  [ -f "$C/unit1/result.vwu" ] || fail "the result is not home in unit1"
+  [ -z "$(checksums "$C")" ] || fail "files left in the client folder"
+  expect_server results 0
+  expect_nothing_lost
+  expect_sound_run
+}
+
+# A unit folder whose files cannot be deleted, for a user who is not root
+# (root deletes regardless). The pop's copies go again, the client is not
+# started on a unit in two places, the line comes once; when the folder can
+# be written the pop completes and the unit is computed, once.
+case_undeletable_unit() {
+  [ "$(id -u)" -eq 0 ] || skip "needs root to run the controller as another user with setpriv"
+  command -v setpriv >/dev/null || skip "setpriv is not installed"
+  id nobody >/dev/null 2>&1 || skip "no user 'nobody'"
+  new_world 4
+  add_unit 0
+  write_cfg "UNITS = 1"
+  chown -R nobody "$W"
+  setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups true 2>/dev/null ||
+    skip "setpriv cannot change user here"
+  setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups test -x "$BIN/vorcnt" ||
+    skip "the build folder cannot be run by 'nobody'"
+  chmod a-w "$C/unit0"
+  : >>"$VORSIM_RUNDIR/orders.log"
+  chown nobody "$VORSIM_RUNDIR/orders.log"
+  (cd "$W" && exec setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups \
+    "$BIN/vorcnt" >"$W/out.raw" 2>"$W/err.txt") &
+  CPID=$!
+  wait_until "three pops" output_count_at_least 3 "[Unit0] pop"
+  [ -z "$(checksums "$C")" ] || fail "the failed pop left files in the client folder"
+  [ -f "$C/unit0/work_unit.vwu" ] || fail "the unit left its folder"
+  output_has "[Unit0] Data計算準備" && fail "the client was started on a unit in two places"
+  chmod u+w "$C/unit0"
+  wait_until "the unit to be computed" output_has "[Unit0] Data計算完了"
+  stop_controller
+  [ "$(grep -cxE '^\[Unit0\] pop failed: [a-z_]+\.vwu could not be deleted \(Permission denied\), the copies were removed, files kept in unit0$' "$W/out.txt")" -eq 1 ] ||
+    fail "not one clear line for the failed pops"
+  expect_lines "[Unit0] pop" "[Unit0] pop" "[Unit0] pop" "[Unit0] pop: the earlier failure has cleared" \
+    "[Unit0] Data計算準備" "[Unit0] Data計算完了"
+  expect_count 1 "[Unit0] Data計算準備"
+  expect_server duplicates 0
   expect_nothing_lost
   expect_sound_run
 }
