@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The real binary's first moments: the closer runs before any output, and
-# -version / -help print exactly their bytes and exit 0.
+# -version / -help print exactly their bytes and exit 0. With no closer to
+# run nothing else happens; redirected lines are out before the first pause.
 # Usage: startup.sh BIN_DIR
 set -uo pipefail
 bin=$(cd "$1" && pwd)
@@ -48,9 +49,11 @@ if command -v script >/dev/null; then
   folder=$work/$'\xe3\x83\xb4\xe3\x82\xa9'  # two katakana in UTF-8
   mkdir -p "$folder/unit0"
   : >"$folder/version.vwu"
+  printf '#!/bin/sh\nexit 0\n' >"$folder/Vorelith.exe"  # a stand-in: it must be there, it never runs
+  chmod +x "$folder/Vorelith.exe"
   printf 'id=7\nname=\x93\xfa\x96\x7b\n' >"$folder/user_info.vwu"  # two kanji in CP932
-  # UNITS = 99 is refused, so this run moves nothing; it prints its dump and
-  # polls until timeout ends it.
+  # UNITS = 99 is refused, so this run moves nothing: with no work in the
+  # folder it prints its dump and ends.
   printf 'EXEC = %s/\nUNITS = 99\n' "$folder" >"$work/run/vorcnt.cfg"
   (cd "$work/run" && LC_ALL=C.UTF-8 VORCNT_TIME_SCALE=0.001 PATH="$work/tools:$PATH" \
     script -qec "timeout 1 $bin/vorcnt" /dev/null | tr -d '\r' >"$work/tty.vorcnt")
@@ -66,5 +69,41 @@ if command -v script >/dev/null; then
   fi
 else
   echo "SKIPPED utf8_folder_on_terminal (script not found)"
+fi
+
+# A client folder with a stand-in client and one waiting unit.
+client=$work/client
+mkdir -p "$client/unit0"
+printf '#!/bin/sh\nexit 0\n' >"$client/Vorelith.exe"
+chmod +x "$client/Vorelith.exe"
+printf 'v\n' >"$client/unit0/version.vwu"
+printf 'w\n' >"$client/unit0/work_unit.vwu"
+rm -f "$work/run/vorcnt.cfg"
+
+# No closer anywhere: a client still running could not be stopped, so
+# nothing may move and no client may start.
+(cd "$work/run" && PATH=/usr/bin:/bin "$bin/vorcnt" -exec "$client/" >"$work/out" 2>"$work/err")
+status=$?
+expected="${banners}vorcnt.cfg open error!"$'\n'"vorclose could not be run (status 127): a running client could not be stopped; nothing is started"$'\n'
+if [ "$status" -ne 0 ] || ! cmp -s "$work/out" <(printf '%s' "$expected") || [ ! -f "$client/unit0/work_unit.vwu" ] ||
+  [ -e "$client/work_unit.vwu" ]; then
+  echo "FAIL no_closer: $(od -c "$work/out" | tail -n 4)"
+  failed=1
+else
+  echo "PASS no_closer"
+fi
+
+# Redirected output is held in blocks; a stop during a pause (here the 5 s
+# after the dump) must not lose what was printed before it.
+(cd "$work/run" && PATH="$work/tools:$PATH" VORCNT_TIME_SCALE=1 exec "$bin/vorcnt" -exec "$client/" >"$work/out" 2>"$work/err") &
+pid=$!
+sleep 2
+kill -TERM "$pid"
+wait "$pid" 2>/dev/null
+if tail -n 2 "$work/out" | head -n 1 | grep -qx 'fill:0'; then
+  echo "PASS stop_during_pause"
+else
+  echo "FAIL stop_during_pause: $(tail -n 3 "$work/out")"
+  failed=1
 fi
 exit $failed
