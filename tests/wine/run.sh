@@ -253,6 +253,7 @@ case_push() {
   dir=$(new_case push)
   printf 'EXEC = client\\\nFILL\nUNITS = 4\n' >"$dir/vorcnt.cfg"
   completed "$dir/client" client
+  : >"$dir/client/Vorelith.exe"  # a client folder must hold one; the case ends before it would run
   printf 'out of client\n' >"$dir/client/outfile.vwu"
   printf 'kept\n' >"$dir/client/notes.txt"
   waiting "$dir/client/unit0" unit0
@@ -286,6 +287,7 @@ case_pop() {
   dir=$(new_case pop)
   printf 'EXEC = client\\\n' >"$dir/vorcnt.cfg"
   mkdir -p "$dir/client"
+  : >"$dir/client/Vorelith.exe"  # a client folder must hold one; the case ends before it would run
   completed "$dir/client/unit0" unit0
   completed "$dir/client/unit1" unit1
   completed "$dir/client/unit2" unit2
