@@ -151,7 +151,9 @@ TEST_P(StartChecks, EndTheRunBeforeAnythingMoves) {
   std::vector<std::string> args;
   for (const std::string& a : row.args) args.push_back(at_scratch(a, d));
   ClientFolderLock other;
-  if (row.folder_locked) ASSERT_EQ(other.take((d + "client/").c_str()), ClientFolderLock::Outcome::taken);
+  if (row.folder_locked) {
+    ASSERT_EQ(other.take((d + "client/").c_str()), ClientFolderLock::Outcome::taken);
+  }
 
   EXPECT_EQ(run(args), 0);
   const std::string& out = fake_.console.output;
@@ -188,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
         // controller's client.
         StartRow{"AnotherControllerVersion", {"-version", "-exec", "@client/"},
                  "Another vorcnt is working on the client folder @client/: this one ends", 0, true, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<StartRow>& info_row) { return std::string(info_row.param.name); });
 
 ControllerContext defaults() {
   ControllerContext ctx;

@@ -181,7 +181,9 @@ TEST_P(ResumeTest, TheFirstPassFollowsTheClientFolder) {
   EXPECT_TRUE(fake.log.empty());
   EXPECT_EQ(ctx.calculation_unit, 0);
   EXPECT_EQ(ctx.vorcnt_state, row.begins_in);
-  if (!before.empty()) EXPECT_EQ(dir.read("work_unit.vwu"), before);
+  if (!before.empty()) {
+    EXPECT_EQ(dir.read("work_unit.vwu"), before);
+  }
 
   EXPECT_TRUE(loop_pass(fake.os, ctx));
   ASSERT_FALSE(fake.shell.commands_ran.empty());
@@ -206,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
         // such, not judged by the root folder and popped over.
         ResumeRow{"EmptyPathSeesTheCurrentFolder", Data_Calculation_wait, Mode_calc, Vorcon_CalcWait, "Vorelith.exe",
                   true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ResumeRow>& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace vorcnt::testing
