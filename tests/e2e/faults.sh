@@ -272,7 +272,10 @@ case_unit_vanishes() {
 # Stopped while the client computed; the detached client finished. On the
 # next start the result is recorded and pushed home, and the client's first
 # start computes the waiting unit instead of connecting with it.
-client_computed() { [ "$(grep -c '^compute' "$VORSIM_RUNDIR/client.log")" -ge "$1" ]; }  # N work units begun
+# The controller started the client on unit0, and it has begun a second unit.
+computing_started() {
+  output_has "[Unit0] Data計算開始" && [ "$(grep -c '^compute' "$VORSIM_RUNDIR/client.log")" -ge 2 ]
+}
 
 case_restart_with_finished_unit() {
   new_world 4
@@ -282,7 +285,7 @@ case_restart_with_finished_unit() {
   result=$(checksums "$C" | grep '^result.vwu')
   write_cfg
   start_controller
-  wait_until "the client to compute the waiting unit" client_computed 2
+  wait_until "the client to compute the waiting unit" computing_started
   stop_controller
   expect_lines "[unit0] Dir find : 5" "[Unit1] Dir maiking SUB. : 0" "[Unit1] Data計算完了" "[Unit1] push" \
     "[unitselect State_Data_Calculation]" "[Unit0]:計算待機中" "[Unit0] pop" "[Unit0] Data計算準備" "[Unit0] Data計算開始"

@@ -4,7 +4,8 @@
 The model is written from what the controller is meant to do at start-up,
 independently of its code: the closer's exit order, the banners, the scan of
 unit0.., the folders made when filling, the home of the client folder's work
-or the first selection and pop, and the dump. Each layout is laid out in a
+or the first selection and pop, the state the first pass begins in, and the
+dump. Each layout is laid out in a
 scratch client folder (work units and results unique to each folder, the
 same version and user-info files everywhere, random work-unit ages, now and
 then a folder holding only the version file or an empty output file, a gap,
@@ -39,7 +40,8 @@ WAITING_TO_COMPUTE = cp932("計算待機中")
 WAITING_TO_SEND = cp932("送信待機中")
 NOTHING_TO_COMPUTE = cp932("計算可能ユニットがありません")
 MODE_NAMES = {0: b"Mode_calc", 1: b"Mode_fill"}
-STATE_NAMES = {0: b"Vorcon_CalcWait", 2: b"Vorcon_CalcCompletion", 3: b"Vorcon_ConnectionWait", 99: b"Vorcnt_error"}
+STATE_NAMES = {0: b"Vorcon_CalcWait", 1: b"Vorcon_Calc", 2: b"Vorcon_CalcCompletion", 3: b"Vorcon_ConnectionWait",
+               5: b"Vorcon_ConnectCompletion", 99: b"Vorcnt_error"}
 
 INTERPRETER = re.compile(rb"\s+\d+ file\(s\) copied\.")
 
@@ -222,6 +224,7 @@ class Model:
             if self.unit_state[j] == 0:
                 self.current = j
                 self.unit_state[j] = client_state
+                self.resume(client_state)
                 return None
         if self.units_local == 16:
             return OURS  # no seventeenth folder
@@ -230,7 +233,14 @@ class Model:
         self.out(b"[Unit%d] Dir maiking SUB. : %d" % (k, self.unit_state[k]))
         self.current = k
         self.units_local += 1
+        self.resume(client_state)
         return None
+
+    def resume(self, client_state):
+        # Unless filling: a finished result is recorded by the first pass, a
+        # computation is resumed, and a send or download is parked by a swap.
+        if self.mode != 1:
+            self.state = {2: 1, 1: 0, 5: 0}.get(client_state, 5)
 
     def mkdir(self, k):
         self.fs.tree.setdefault("unit%d" % k, {})
