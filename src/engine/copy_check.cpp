@@ -95,9 +95,16 @@ CopyCheck check_copy(const std::string& from, const std::string& to, int copy_st
     const fs::path copy = dest / name;
     std::error_code copy_ec;
     if (!fs::is_regular_file(copy, copy_ec) || fs::file_size(copy, copy_ec) != size || copy_ec) {
-      // A folder nothing can be written into is the cause, not this file.
-      const std::string problem = write_problem(to.c_str());
-      result.reason = problem.empty() ? name + " did not arrive" : shown(to) + " cannot be written (" + problem + ")";
+      // Name the cause where it shows: a folder nothing can be written into,
+      // or a source file that cannot be read.
+      const std::string unwritable = write_problem(to.c_str());
+      const std::string unreadable = read_problem(entry.path().string().c_str());
+      if (!unwritable.empty())
+        result.reason = shown(to) + " cannot be written (" + unwritable + ")";
+      else if (!unreadable.empty())
+        result.reason = name + " cannot be read (" + unreadable + ")";
+      else
+        result.reason = name + " did not arrive";
       return result;
     }
     if (!same_contents(entry.path(), copy)) {

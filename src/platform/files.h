@@ -51,9 +51,11 @@ bool sync_folder(const std::string& folder);
 void set_durable_writes(bool on);
 bool durable_writes();
 
-// Why nothing can be created in `folder` ("" is the current folder), in a
-// few words; empty when nothing says it cannot. For failure lines only.
+// Why nothing can be created in `folder` ("" is the current folder), or why
+// `file` cannot be read, in a few words; empty when nothing says so. For
+// failure lines only.
 std::string write_problem(const char* folder);
+std::string read_problem(const char* file);
 
 // The characters this platform's command interpreter reads specially. The
 // command texts carry the client folder unquoted, so a folder holding one of

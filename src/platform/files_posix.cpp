@@ -150,6 +150,11 @@ std::string write_problem(const char* folder) {
   return std::strerror(errno);
 }
 
+std::string read_problem(const char* file) {
+  if (::access(native_path(file).c_str(), R_OK) == 0) return std::string();
+  return std::strerror(errno);
+}
+
 // What sh reads specially in a word (the blank and control bytes are refused
 // apart). A backslash is left out: it separates folders in our names, and
 // the command layer quotes a program path it resolves.

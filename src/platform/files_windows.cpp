@@ -142,6 +142,11 @@ std::string write_problem(const char*) {
   return std::string();
 }
 
+std::string read_problem(const char* file) {
+  if (_access(file, 4) == 0) return std::string();
+  return std::strerror(errno);
+}
+
 // What cmd reads specially, and its argument separators (, ; =), which would
 // split a path in "copy" and "del"; '*' and '?' are no part of a folder name.
 const char kInterpreterSpecials[] = "&|<>^%\"!,;=*?";

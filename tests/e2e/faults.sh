@@ -8,9 +8,12 @@
 # is a plain file, a unit folder nothing can be written into, one that is
 # full, and one that vanishes while the client computes. In each the
 # controller keeps every source file, says so in one line, goes on polling,
-# and carries on once the fault is gone; nothing is lost.
+# and carries on once the fault is gone; nothing is lost. Then, off the happy
+# path: a restart with a result finished meanwhile, a second controller on
+# the same folder, settings in error with work in the client folder, and a
+# unit folder that an unprivileged user cannot empty or read from.
 #
-# Hostile input (no client; meant for the sanitizer build, useful with any):
+# Hostile input (a stand-in client that does nothing; meant for the sanitizer build, useful with any):
 # over-long arguments and paths, binary noise and 10,000-byte tokens in
 # vorcnt.cfg, state.vwu and user_info.vwu, bg_pot indexes out of range. Each
 # gives its one message where one is due, and the controller neither crashes
@@ -348,36 +351,34 @@ case_bad_setting_with_work() {
   expect_sound_run
 }
 
-# A unit folder whose files cannot be deleted, for a user who is not root
-# (root deletes regardless). The pop's copies go again, the client is not
-# started on a unit in two places, the line comes once; when the folder can
-# be written the pop completes and the unit is computed, once.
-case_undeletable_unit() {
+# A unit folder that a user who is not root cannot empty, or a file in it
+# that such a user cannot read (root does both regardless). The pop fails,
+# leaves nothing in the client folder, and is retried quietly; the client is
+# never started on a unit that did not wholly move. Once the fault is gone
+# the pop completes and the unit is computed, once.
+pop_fault_as_nobody() {  # FAULT UNDO LINE_PATTERN
   [ "$(id -u)" -eq 0 ] || skip "needs root to run the controller as another user with setpriv"
   command -v setpriv >/dev/null || skip "setpriv is not installed"
   id nobody >/dev/null 2>&1 || skip "no user 'nobody'"
   new_world 4
   add_unit 0
   write_cfg "UNITS = 1"
-  chown -R nobody "$W"
-  setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups true 2>/dev/null ||
-    skip "setpriv cannot change user here"
-  setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups test -x "$BIN/vorcnt" ||
-    skip "the build folder cannot be run by 'nobody'"
-  chmod a-w "$C/unit0"
   : >>"$VORSIM_RUNDIR/orders.log"
-  chown nobody "$VORSIM_RUNDIR/orders.log"
-  (cd "$W" && exec setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups \
-    "$BIN/vorcnt" >"$W/out.raw" 2>"$W/err.txt") &
+  chown -R nobody "$W"
+  local as_nobody=(setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups)
+  "${as_nobody[@]}" true 2>/dev/null || skip "setpriv cannot change user here"
+  "${as_nobody[@]}" test -x "$BIN/vorcnt" || skip "the build folder cannot be run by 'nobody'"
+  eval "$1"
+  (cd "$W" && exec "${as_nobody[@]}" "$BIN/vorcnt" >"$W/out.raw" 2>"$W/err.txt") &
   CPID=$!
   wait_until "three pops" output_count_at_least 3 "[Unit0] pop"
   [ -z "$(checksums "$C")" ] || fail "the failed pop left files in the client folder"
   [ -f "$C/unit0/work_unit.vwu" ] || fail "the unit left its folder"
-  output_has "[Unit0] Data計算準備" && fail "the client was started on a unit in two places"
-  chmod u+w "$C/unit0"
+  output_has "[Unit0] Data計算準備" && fail "the client was started on a unit that did not move"
+  eval "$2"
   wait_until "the unit to be computed" output_has "[Unit0] Data計算完了"
   stop_controller
-  [ "$(grep -cxE '^\[Unit0\] pop failed: [a-z_]+\.vwu could not be deleted \(Permission denied\), the copies were removed, files kept in unit0$' "$W/out.txt")" -eq 1 ] ||
+  [ "$(grep -cxE "^\[Unit0\] pop failed: $3, files kept in unit0\$" "$W/out.txt")" -eq 1 ] ||
     fail "not one clear line for the failed pops"
   expect_lines "[Unit0] pop" "[Unit0] pop" "[Unit0] pop" "[Unit0] pop: the earlier failure has cleared" \
     "[Unit0] Data計算準備" "[Unit0] Data計算完了"
@@ -385,6 +386,16 @@ case_undeletable_unit() {
   expect_server duplicates 0
   expect_nothing_lost
   expect_sound_run
+}
+
+case_undeletable_unit() {
+  pop_fault_as_nobody 'chmod a-w "$C/unit0"' 'chmod u+w "$C/unit0"' \
+    '[a-z_]+\.vwu could not be deleted \(Permission denied\), the copies were removed'
+}
+
+case_unreadable_unit_file() {
+  pop_fault_as_nobody 'chmod 000 "$C/unit0/user_info.vwu"' 'chmod 644 "$C/unit0/user_info.vwu"' \
+    'user_info\.vwu cannot be read \(Permission denied\)'
 }
 
 # ---- hostile input ------------------------------------------------------------------
