@@ -8,6 +8,7 @@
 #include "core/messages.h"
 #include "engine/connect_window.h"
 #include "engine/engine.h"
+#include "engine/history.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/null_os.h"
@@ -118,7 +119,9 @@ bool loop_pass(Os& os, ControllerContext& ctx) {
   } else if (acting && ctx.pop_pending) {
     // Nothing runs in the client folder until the current unit is wholly
     // there; the retry waits as long as a computing pass.
-    if (!unitpop(os, ctx.calculation_unit, ctx.path, &ctx.failure_shown)) {
+    const bool popped = unitpop(os, ctx.calculation_unit, ctx.path, &ctx.failure_shown);
+    record_pop(os, ctx, popped);
+    if (!popped) {
       os.clock.sleep_seconds(ctx.time);
       return true;
     }
