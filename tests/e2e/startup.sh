@@ -97,7 +97,9 @@ fi
 # after the dump) must not lose what was printed before it.
 (cd "$work/run" && PATH="$work/tools:$PATH" VORCNT_TIME_SCALE=1 exec "$bin/vorcnt" -exec "$client/" >"$work/out" 2>"$work/err") &
 pid=$!
-sleep 2
+# The pop's delete is the last command before the dump and the pause.
+for _ in $(seq 100); do [ -e "$client/unit0/work_unit.vwu" ] || break; sleep 0.1; done
+sleep 0.5
 kill -TERM "$pid"
 wait "$pid" 2>/dev/null
 if tail -n 2 "$work/out" | head -n 1 | grep -qx 'fill:0'; then
