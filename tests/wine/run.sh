@@ -317,6 +317,7 @@ case_flush() {
   dir=$(new_case flush)
   printf 'EXEC = client\\\n' >"$dir/vorcnt.cfg"
   waiting "$dir/client/unit0" unit0
+  : >"$dir/client/Vorelith.exe"  # a client folder must hold one; the case ends before it would run
   wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'kernel32.FlushFileBuffers;kernel32.CreateProcessA' /f \
     >/dev/null 2>&1
   WINEDEBUG=+relay run_until "$dir" $'[Unit0] Data\x8c\x76\x8e\x5a\x8f\x80\x94\xf5' 90
