@@ -11,8 +11,8 @@
 
 #include "bench_support.h"
 #include "clientdata/report.h"
-#include "core/context.h"
 #include "engine/engine.h"
+#include "ground/context.h"
 
 namespace vorcnt::bench {
 namespace {

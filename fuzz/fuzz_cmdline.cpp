@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "config/settings.h"
-#include "core/context.h"
+#include "ground/context.h"
 #include "platform/null_os.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "config/settings.h"
-#include "core/context.h"
+#include "ground/context.h"
 #include "platform/files.h"
 #include "platform/null_os.h"
 

@@ -4,17 +4,9 @@
 #include <cstdint>
 
 #include "clientdata/snapshot.h"
+#include "ground/data_state.h"
 
 namespace vorcnt {
-
-enum DataState : std::int32_t {
-  Data_nothing = 0,
-  Data_Calculation = 1,
-  Data_Calculation_completion = 2,
-  Data_Sending = 3,
-  Data_Receiving = 4,
-  Data_Calculation_wait = 5,
-};
 
 // Name of a DataState value ("Data_nothing" ...); "?" for any other value.
 const char* data_state_name(std::int32_t state);

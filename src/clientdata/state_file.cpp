@@ -2,7 +2,7 @@
 
 #include "clientdata/client_files.h"
 #include "clientdata/snapshot.h"
-#include "config/text.h"
+#include "ground/text.h"
 #include "platform/files.h"
 
 namespace vorcnt {

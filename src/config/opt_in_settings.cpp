@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "config/text.h"
-#include "engine/connect_window.h"
+#include "ground/connect_hours.h"
+#include "ground/text.h"
 #include "platform/console.h"
 
 namespace vorcnt {

@@ -3,7 +3,7 @@
 // and everything read through it stay as they are.
 #pragma once
 
-#include "core/context.h"
+#include "ground/context.h"
 #include "platform/os.h"
 
 namespace vorcnt {

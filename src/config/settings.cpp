@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "config/opt_in_settings.h"
-#include "config/text.h"
+#include "ground/text.h"
 #include "platform/console.h"
 #include "platform/files.h"
 

@@ -2,7 +2,7 @@
 // Mode_error in the context for a rejected setting; neither stops the run.
 #pragma once
 
-#include "core/context.h"
+#include "ground/context.h"
 #include "platform/os.h"
 
 namespace vorcnt {

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "clientdata/report.h"
 #include "engine/engine.h"
 #include "engine/history.h"
+#include "ground/data_state.h"
 #include "platform/console.h"
 #include "platform/files.h"
 

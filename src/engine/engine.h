@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/context.h"
+#include "ground/context.h"
 #include "platform/os.h"
 
 namespace vorcnt {

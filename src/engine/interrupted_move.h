@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/context.h"
+#include "ground/context.h"
 #include "platform/os.h"
 
 namespace vorcnt::engine_detail {

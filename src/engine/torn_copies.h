@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/context.h"
+#include "ground/context.h"
 #include "platform/os.h"
 
 namespace vorcnt::engine_detail {

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "clientdata/report.h"
 #include "engine/engine.h"
 #include "engine/history.h"
+#include "ground/data_state.h"
 #include "platform/console.h"
 #include "platform/files.h"
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "config/settings_view.h"
 #include "support/fakes.h"
 #include "support/scratch.h"
-#include "config/settings_view.h"
 
 namespace vorcnt {
 namespace {

@@ -5,8 +5,8 @@
 #include <ostream>
 #include <string>
 
-#include "core/context.h"
 #include "engine/connect_window.h"
+#include "ground/context.h"
 
 namespace vorcnt::testing {
 

@@ -1,4 +1,4 @@
-#include "config/text.h"
+#include "ground/text.h"
 
 #include <gtest/gtest.h>
 

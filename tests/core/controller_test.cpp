@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/controller.h"
-#include "core/messages.h"
+#include "app/controller.h"
+#include "ground/messages.h"
 #include "platform/files.h"
 #include "support/fakes.h"
 #include "support/scratch.h"

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "clientdata/report.h"
-#include "core/context.h"
 #include "engine/command_world.h"
+#include "ground/context.h"
 #include "support/fakes.h"
 #include "support/scratch.h"
 

@@ -3,7 +3,7 @@
 #include <ostream>
 #include <string>
 
-#include "core/controller.h"
+#include "app/controller.h"
 #include "engine/engine.h"
 #include "engine/engine_fixture.h"
 #include "engine/interrupted_move.h"

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "history_report.h"
 #include "support/fakes.h"
 #include "support/scratch.h"
-#include "history_report.h"
 #include "vorstat_report.h"
 
 namespace vorcnt {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "config/settings.h"
-#include "core/context.h"
+#include "ground/context.h"
 #include "platform/files.h"
 
 namespace vorcnt::vorstat {

@@ -10,9 +10,9 @@
 #include <string_view>
 
 #include "config/settings.h"
-#include "core/context.h"
 #include "encoding.h"
 #include "folder_marks.h"
+#include "ground/context.h"
 #include "history_report.h"
 #include "platform/console.h"
 #include "platform/files.h"

@@ -1,4 +1,4 @@
-#include "core/controller.h"
+#include "app/controller.h"
 #include "platform/os.h"
 
 int main(int argc, char** argv) {

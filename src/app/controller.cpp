@@ -1,14 +1,14 @@
-#include "core/controller.h"
+#include "app/controller.h"
 
 #include <cstring>
 #include <string>
 
 #include "config/opt_in_settings.h"
 #include "config/settings.h"
-#include "core/messages.h"
 #include "engine/connect_window.h"
 #include "engine/engine.h"
 #include "engine/history.h"
+#include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/null_os.h"

@@ -1,7 +1,7 @@
 // Entry, banners, help, dump and the polling loop.
 #pragma once
 
-#include "core/context.h"
+#include "ground/context.h"
 #include "platform/os.h"
 
 namespace vorcnt {
