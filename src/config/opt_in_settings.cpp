@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "config/settings.h"
 #include "ground/connect_hours.h"
 #include "ground/text.h"
 #include "platform/console.h"
@@ -42,8 +43,7 @@ void set_connect(Os& os, ControllerContext& ctx, std::string_view value) {
 // A cut file name or command would be another one: refused whole.
 void set_text(Os& os, ControllerContext& ctx, char (&field)[kTextField], const char* name, std::string_view value) {
   if (value.size() > static_cast<std::size_t>(kTextField - 1)) {
-    print(os, "bad arg: %s longer than 254 characters\n", name);
-    ctx.mode = Mode_error;
+    refuse(os, ctx, "bad arg: %s longer than 254 characters\n", name);
     return;
   }
   std::memcpy(field, value.data(), value.size());
@@ -78,8 +78,7 @@ bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* re
       ctx.connect_end = -1;
       return true;
     }
-    print(os, "bad arg: %s\n", kForms[keyword]);
-    ctx.mode = Mode_error;
+    refuse(os, ctx, "bad arg: %s\n", kForms[keyword]);
     return true;
   }
   if (cut) {
@@ -89,8 +88,7 @@ bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* re
     if (keyword == oi_CONNECT) {
       set_connect(os, ctx, "(a line longer than 254 characters)");
     } else {
-      print(os, "bad arg: %s longer than 254 characters\n", kNames[keyword]);
-      ctx.mode = Mode_error;
+      refuse(os, ctx, "bad arg: %s longer than 254 characters\n", kNames[keyword]);
     }
     return true;
   }
@@ -107,8 +105,7 @@ int parse_opt_in_option(Os& os, ControllerContext& ctx, const char* option, cons
       ctx.connect_start = -1;
       ctx.connect_end = -1;
     } else {
-      print(os, "bad arg: -execempty COMMAND\n");
-      ctx.mode = Mode_error;
+      refuse(os, ctx, "bad arg: -execempty COMMAND\n");
     }
     return 1;
   }

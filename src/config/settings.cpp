@@ -76,14 +76,20 @@ void set_path(Os& os, ControllerContext& ctx, const char* value) {
 // that does not fit the field is refused whole.
 void set_execfinish(Os& os, ControllerContext& ctx, const char* value) {
   if (std::strlen(value) > kMaxTextField) {
-    print(os, "%s", kExecFinishTooLong);
-    ctx.mode = Mode_error;
+    refuse(os, ctx, "%s", kExecFinishTooLong);
     return;
   }
   copy_field(ctx.execfinish, value);
 }
 
 bool time_in_range(std::int32_t seconds) { return seconds >= 120 && seconds <= 36000; }
+
+void mark_fill_mode(ControllerContext& ctx) {
+  ctx.mode = Mode_fill;
+  ctx.vorcnt_state = Vorcon_CalcCompletion;
+}
+void reset_units(ControllerContext& ctx) { ctx.units = 0; }
+void reset_time(ControllerContext& ctx) { ctx.time = 120; }
 
 void config_exec(Os& os, ControllerContext& ctx, char* rest) {
   skip_blanks(rest);
@@ -104,56 +110,15 @@ void config_units(Os& os, ControllerContext& ctx, char* rest) {
     ctx.units = units;
     return;
   }
-  print(os, "vorcnt.cfg bad arg: units = %s\n", digits);
+  refuse(os, ctx, "vorcnt.cfg bad arg: units = %s\n", digits);
   ctx.units = 0;
-  ctx.mode = Mode_error;
 }
 
-void config_time(ControllerContext& ctx, char* rest) {
+void config_time(Os&, ControllerContext& ctx, char* rest) {
   char digits[kLineBuffer];
   take_digits(rest, digits, sizeof digits);
   std::int32_t seconds = to_int32(digits);
   ctx.time = time_in_range(seconds) ? seconds : 120;
-}
-
-// The value keywords share their start: blanks, then "=".
-void config_value_line(Os& os, ControllerContext& ctx, int keyword, char* rest) {
-  skip_blanks(rest);
-  if (take_char(rest) != '=') {
-    switch (keyword) {
-      case kw_EXEC:
-        print(os, "bad arg: path = c:\\progra~1\\vorelith\\\n");
-        break;
-      case kw_UNITS:
-        print(os, "vorcnt.cfg bad arg: units = N\n");
-        ctx.units = 0;
-        break;
-      case kw_EXECFINISH:
-        print(os, "bad arg: -execfinish N\n");
-        break;
-      case kw_TIME:
-        print(os, "bad arg: -time N\n");
-        ctx.time = 120;
-        break;
-    }
-    ctx.mode = Mode_error;
-    return;
-  }
-  switch (keyword) {
-    case kw_EXEC:
-      config_exec(os, ctx, rest);
-      break;
-    case kw_UNITS:
-      config_units(os, ctx, rest);
-      break;
-    case kw_EXECFINISH:
-      skip_blanks(rest);
-      set_execfinish(os, ctx, rest);  // keeps its line end
-      break;
-    case kw_TIME:
-      config_time(ctx, rest);
-      break;
-  }
 }
 
 }  // namespace
@@ -162,8 +127,7 @@ void keyword_help(ControllerContext& ctx) { ctx.mode = Mode_help; }
 void keyword_version(ControllerContext& ctx) { ctx.mode = Mode_verinfo; }
 void keyword_fill(ControllerContext& ctx) {
   ctx.fill = 1;
-  ctx.mode = Mode_fill;
-  ctx.vorcnt_state = Vorcon_CalcCompletion;
+  mark_fill_mode(ctx);
 }
 void keyword_autofill(ControllerContext& ctx) { ctx.autofill = 1; }
 void keyword_prog(ControllerContext& ctx) { ctx.prog = 1; }
@@ -184,6 +148,181 @@ void read_config_file(Os& os, ControllerContext& ctx) {
     return;
   }
   read_config_lines(os, ctx, file);
+}
+
+namespace {
+
+void config_execfinish(Os& os, ControllerContext& ctx, char* rest) {
+  skip_blanks(rest);
+  set_execfinish(os, ctx, rest);  // keeps its line end
+}
+
+// Command-line values. Each returns false when it refused the value itself
+// (its message printed, Mode_error left); `leftover` then holds what is left
+// of the value for a row that examines it again.
+bool arg_exec(Os& os, ControllerContext& ctx, const char* value, char*) {
+  set_path(os, ctx, value);  // unchanged: no case change, no trimming
+  return true;
+}
+
+bool arg_execfinish(Os& os, ControllerContext& ctx, const char* value, char*) {
+  set_execfinish(os, ctx, value);
+  return true;
+}
+
+bool arg_units(Os& os, ControllerContext& ctx, const char* value, char* leftover) {
+  char digits[kLineBuffer];
+  std::strcpy(leftover, value);  // fits: the value's length was checked
+  take_digits(leftover, digits, kLineBuffer);
+  const std::int32_t units = to_int32(digits);
+  if (units >= 1 && units <= kMaxUnits) {
+    ctx.units = units;
+    return true;
+  }
+  refuse_verbatim(os, ctx, "bad arg: -units ", leftover, "\n");
+  return false;
+}
+
+bool arg_fill(Os& os, ControllerContext& ctx, const char* value, char*) {
+  if (value == nullptr) {
+    ctx.fill = 1;
+    return true;
+  }
+  char upper[kLineBuffer];
+  copy_upper(value, upper, sizeof upper);
+  print_verbatim(os, "fill:", upper, "\n");
+  if (std::strcmp(upper, "ON") == 0) {
+    ctx.fill = 1;
+  } else if (std::strcmp(upper, "OFF") == 0) {
+    ctx.fill = 0;
+  } else if (std::strcmp(upper, "AUTO") == 0) {
+    ctx.fill = 2;
+  } else {
+    refuse_verbatim(os, ctx, "bad arg: -fill ", value, "\n");
+    return false;
+  }
+  return true;
+}
+
+bool arg_time(Os&, ControllerContext& ctx, const char* value, char*) {
+  char rest[kLineBuffer];
+  char digits[kLineBuffer];
+  std::strcpy(rest, value);  // fits: the value's length was checked
+  take_digits(rest, digits, sizeof digits);
+  const std::int32_t seconds = to_int32(digits);
+  ctx.time = time_in_range(seconds) ? seconds : 120;
+  return true;
+}
+
+// Inherited ways of the command line that scripts may rely on.
+enum OptionQuirk : unsigned {
+  kValueOptional = 1,      // FILL alone means ON
+  kValueLengthFirst = 2,   // an over-long value is refused before it is read
+  kLeftoverReread = 4,     // what is left of a refused value is examined next as an option
+  kRefusedNotConsumed = 8, // a refused value is examined next as an option
+};
+
+// One setting as both readers know it. A row with no `arg` takes no value.
+struct OptionRow {
+  int keyword;
+  void (*mark)(ControllerContext&);  // applied as soon as the option is seen
+  bool (*arg)(Os&, ControllerContext&, const char* value, char* leftover);
+  void (*line)(Os&, ControllerContext&, char* rest);  // vorcnt.cfg: what follows "="
+  const char* arg_missing;   // the option is last on the command line
+  const char* line_missing;  // the file's line has no "="
+  void (*reset)(ControllerContext&);  // also done when the value is missing or refused
+  unsigned quirks;
+};
+
+const OptionRow kOptionRows[] = {
+    {kw_HELP, keyword_help, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
+    {kw_VERSION, keyword_version, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
+    {kw_AUTOFILL, keyword_autofill, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
+    {kw_PROG, keyword_prog, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
+    {kw_EXEC, nullptr, arg_exec, config_exec, "bad arg: -path N\n", "bad arg: path = c:\\progra~1\\vorelith\\\n",
+     nullptr, 0},
+    {kw_EXECFINISH, nullptr, arg_execfinish, config_execfinish, "bad arg: -execfinish N\n",
+     "bad arg: -execfinish N\n", nullptr, 0},
+    {kw_UNITS, nullptr, arg_units, config_units, "bad arg: -units N\n", "vorcnt.cfg bad arg: units = N\n",
+     reset_units, kValueLengthFirst | kLeftoverReread},
+    // In vorcnt.cfg FILL is a bare keyword that turns filling on.
+    {kw_FILL, mark_fill_mode, arg_fill, nullptr, nullptr, nullptr, nullptr,
+     kValueOptional | kValueLengthFirst | kRefusedNotConsumed},
+    {kw_TIME, nullptr, arg_time, config_time, "bad arg: -time N\n", "bad arg: -time N\n", reset_time,
+     kValueLengthFirst},
+};
+
+const OptionRow* option_row(int keyword) {
+  for (const OptionRow& row : kOptionRows)
+    if (row.keyword == keyword) return &row;
+  return nullptr;
+}
+
+void refuse_row(Os& os, ControllerContext& ctx, const OptionRow& row, const char* text) {
+  refuse(os, ctx, "%s", text);
+  if (row.reset != nullptr) row.reset(ctx);
+}
+
+// One vorcnt.cfg line that starts with a keyword of the table.
+void apply_line(Os& os, ControllerContext& ctx, const OptionRow& row, char* rest) {
+  if (row.line == nullptr) {
+    if (row.keyword == kw_FILL)
+      keyword_fill(ctx);
+    else
+      row.mark(ctx);
+    return;
+  }
+  // The value keywords share their start: blanks, then "=".
+  skip_blanks(rest);
+  if (take_char(rest) != '=') {
+    refuse_row(os, ctx, row, row.line_missing);
+    return;
+  }
+  row.line(os, ctx, rest);
+}
+
+// How many arguments one option of the table took: 1 or 2. A refused UNITS
+// value leaves what is left of it in `held` for the next round.
+int apply_option(Os& os, ControllerContext& ctx, const OptionRow& row, const char* next, char* held) {
+  if (row.mark != nullptr) row.mark(ctx);
+  if (row.arg == nullptr) return 1;
+  if (next == nullptr) {
+    if (row.quirks & kValueOptional) {
+      row.arg(os, ctx, nullptr, nullptr);
+    } else {
+      refuse_row(os, ctx, row, row.arg_missing);
+    }
+    return 1;
+  }
+  // A value that cannot be held is refused and consumed with its option,
+  // so it is reported once and never read as an option of its own.
+  if ((row.quirks & kValueLengthFirst) && std::strlen(next) > kMaxArgument) {
+    refuse_row(os, ctx, row, kArgumentTooLong);
+    return 2;
+  }
+  char leftover[kLineBuffer];
+  if (row.arg(os, ctx, next, leftover)) return 2;
+  if (row.reset != nullptr) row.reset(ctx);
+  if (row.quirks & kLeftoverReread) {
+    std::strcpy(held, leftover);
+    return 1;
+  }
+  return (row.quirks & kRefusedNotConsumed) ? 1 : 2;
+}
+
+}  // namespace
+
+void refuse(Os& os, ControllerContext& ctx, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vprint(os, format, args);
+  va_end(args);
+  ctx.mode = Mode_error;
+}
+
+void refuse_verbatim(Os& os, ControllerContext& ctx, const char* before, const char* text, const char* after) {
+  print_verbatim(os, before, text, after);
+  ctx.mode = Mode_error;
 }
 
 void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
@@ -207,35 +346,11 @@ void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
     char word[kLineBuffer];
     take_word(line, word, sizeof word);
     copy_upper(word, word, sizeof word);
-    const int keyword = holds_nul ? kw_none : find_keyword(kSettingsKeywords, word);
-    switch (keyword) {
-      case kw_HELP:
-        keyword_help(ctx);
-        break;
-      case kw_VERSION:
-        keyword_version(ctx);
-        break;
-      case kw_FILL:
-        keyword_fill(ctx);
-        break;
-      case kw_AUTOFILL:
-        keyword_autofill(ctx);
-        break;
-      case kw_PROG:
-        keyword_prog(ctx);
-        break;
-      case kw_EXEC:
-      case kw_UNITS:
-      case kw_EXECFINISH:
-      case kw_TIME:
-        config_value_line(os, ctx, keyword, line);
-        break;
-      default:
-        if (!holds_nul && read_opt_in_line(os, ctx, word, line, piece_is_cut)) break;
-        print_verbatim(os, "bad arg: ", line, "\n");
-        ctx.mode = Mode_error;
-        break;
-    }
+    const OptionRow* row = holds_nul ? nullptr : option_row(find_keyword(kSettingsKeywords, word));
+    if (row != nullptr)
+      apply_line(os, ctx, *row, line);
+    else if (holds_nul || !read_opt_in_line(os, ctx, word, line, piece_is_cut))
+      refuse_verbatim(os, ctx, "bad arg: ", line, "\n");
   }
 }
 
@@ -252,155 +367,24 @@ void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx) {
   int i = 1;
   while (i < argc) {
     const char* arg = arg_at(i);
-    const bool has_next = i + 1 < argc;
-    const char* next = has_next ? arg_at(i + 1) : nullptr;
-    int step = 1;  // 2 when the option consumed the next argument
-
+    const char* next = i + 1 < argc ? arg_at(i + 1) : nullptr;
     if (std::strlen(arg) > kMaxArgument) {
       // Cannot be held in the work buffer; not echoed, it may be huge.
-      print(os, "%s", kArgumentTooLong);
-      ctx.mode = Mode_error;
-      i += step;
+      refuse(os, ctx, "%s", kArgumentTooLong);
+      ++i;
       continue;
     }
     char work[kLineBuffer];
     char option[kLineBuffer];
     copy_upper(arg, work, sizeof work);
     take_letters(work, option, sizeof option);
-    int keyword = find_keyword(kSettingsKeywords, option);
-
-    // A value that cannot be held is refused and consumed with its option,
-    // so it is reported once and never read as an option of its own.
-    const bool next_too_long = has_next && std::strlen(next) > kMaxArgument;
-
-    switch (keyword) {
-      case kw_HELP:
-        keyword_help(ctx);
-        break;
-      case kw_VERSION:
-        keyword_version(ctx);
-        break;
-      case kw_AUTOFILL:
-        keyword_autofill(ctx);
-        break;
-      case kw_PROG:
-        keyword_prog(ctx);
-        break;
-
-      case kw_EXEC:
-        if (!has_next) {
-          print(os, "bad arg: -path N\n");
-          ctx.mode = Mode_error;
-          break;
-        }
-        set_path(os, ctx, next);  // unchanged: no case change, no trimming
-        step = 2;
-        break;
-
-      case kw_EXECFINISH:
-        if (!has_next) {
-          print(os, "bad arg: -execfinish N\n");
-          ctx.mode = Mode_error;
-          break;
-        }
-        set_execfinish(os, ctx, next);
-        step = 2;
-        break;
-
-      case kw_UNITS: {
-        if (!has_next) {
-          print(os, "bad arg: -units N\n");
-          ctx.units = 0;
-          ctx.mode = Mode_error;
-          break;
-        }
-        if (next_too_long) {
-          print(os, "%s", kArgumentTooLong);
-          ctx.units = 0;
-          ctx.mode = Mode_error;
-          step = 2;
-          break;
-        }
-        char value[kLineBuffer];
-        char digits[kLineBuffer];
-        std::strcpy(value, next);  // fits: checked above
-        take_digits(value, digits, sizeof digits);
-        std::int32_t units = to_int32(digits);
-        if (units >= 1 && units <= kMaxUnits) {
-          ctx.units = units;
-          step = 2;
-          break;
-        }
-        print_verbatim(os, "bad arg: -units ", value, "\n");
-        ctx.units = 0;
-        ctx.mode = Mode_error;
-        std::strcpy(held, value);
-        held_index = i + 1;
-        break;
-      }
-
-      case kw_FILL: {
-        ctx.mode = Mode_fill;
-        ctx.vorcnt_state = Vorcon_CalcCompletion;
-        if (!has_next) {
-          ctx.fill = 1;
-          break;
-        }
-        if (next_too_long) {
-          print(os, "%s", kArgumentTooLong);
-          ctx.mode = Mode_error;
-          step = 2;
-          break;
-        }
-        char value[kLineBuffer];
-        copy_upper(next, value, sizeof value);
-        print_verbatim(os, "fill:", value, "\n");
-        if (std::strcmp(value, "ON") == 0) {
-          ctx.fill = 1;
-        } else if (std::strcmp(value, "OFF") == 0) {
-          ctx.fill = 0;
-        } else if (std::strcmp(value, "AUTO") == 0) {
-          ctx.fill = 2;
-        } else {
-          print_verbatim(os, "bad arg: -fill ", next, "\n");
-          ctx.mode = Mode_error;
-          break;  // not consumed: examined next as an option
-        }
-        step = 2;
-        break;
-      }
-
-      case kw_TIME: {
-        if (!has_next) {
-          print(os, "bad arg: -time N\n");
-          ctx.time = 120;
-          ctx.mode = Mode_error;
-          break;
-        }
-        step = 2;
-        if (next_too_long) {
-          print(os, "%s", kArgumentTooLong);
-          ctx.time = 120;
-          ctx.mode = Mode_error;
-          break;
-        }
-        char value[kLineBuffer];
-        char digits[kLineBuffer];
-        std::strcpy(value, next);
-        take_digits(value, digits, sizeof digits);
-        std::int32_t seconds = to_int32(digits);
-        ctx.time = time_in_range(seconds) ? seconds : 120;
-        break;
-      }
-
-      default:
-        if (const int taken = parse_opt_in_option(os, ctx, option, next)) {
-          step = taken;
-          break;
-        }
-        print_verbatim(os, "bad arg: ", arg, "\n");
-        ctx.mode = Mode_error;
-        break;
+    int step = 0;
+    if (const OptionRow* row = option_row(find_keyword(kSettingsKeywords, option))) {
+      step = apply_option(os, ctx, *row, next, held);
+      if (step == 1 && (row->quirks & kLeftoverReread) && next != nullptr) held_index = i + 1;
+    } else if ((step = parse_opt_in_option(os, ctx, option, next)) == 0) {
+      refuse_verbatim(os, ctx, "bad arg: ", arg, "\n");
+      step = 1;
     }
     i += step;
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ground/context.h"
+#include "platform/console.h"
 #include "platform/os.h"
 
 namespace vorcnt {
@@ -24,6 +25,11 @@ void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file);
 // argument over 255 bytes is refused and skipped (with its option when it is
 // that option's value).
 void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx);
+
+// One refusal: its line printed, then Mode_error, in which nothing moves.
+void refuse(Os& os, ControllerContext& ctx, const char* format, ...) VORCNT_PRINTF(3, 4);
+// The same with a value shown as given (see print_verbatim).
+void refuse_verbatim(Os& os, ControllerContext& ctx, const char* before, const char* text, const char* after);
 
 // The actions shared by both readers.
 void keyword_help(ControllerContext& ctx);

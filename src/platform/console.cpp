@@ -53,11 +53,9 @@ void append_formatted(std::string* out, const char* format, va_list args) {
 
 }  // namespace
 
-void print(Os& os, const char* format, ...) {
+void vprint(Os& os, const char* format, va_list args) {
   std::string text;
   std::size_t cut = literal_tail(format);
-  va_list args;
-  va_start(args, format);
   if (cut == kNoTail) {
     append_formatted(&text, format, args);
   } else {
@@ -65,8 +63,14 @@ void print(Os& os, const char* format, ...) {
     append_formatted(&text, head.c_str(), args);
     text.append(format + cut);
   }
-  va_end(args);
   os.console.write(text);
+}
+
+void print(Os& os, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vprint(os, format, args);
+  va_end(args);
 }
 
 void print_verbatim(Os& os, std::string_view before, std::string_view text, std::string_view after) {

@@ -1,6 +1,8 @@
 // printf-style console output through the seam.
 #pragma once
 
+#include <cstdarg>
+
 #include "platform/os.h"
 
 namespace vorcnt {
@@ -15,6 +17,7 @@ namespace vorcnt {
 // A '%' followed by a control character, or at the very end of the format,
 // ends formatting: it and the rest are written literally ("%f%\n").
 void print(Os& os, const char* format, ...) VORCNT_PRINTF(2, 3);
+void vprint(Os& os, const char* format, va_list args) VORCNT_PRINTF(2, 0);
 
 // Writes `before`, then `text` unchanged (a path or what the user gave, never
 // converted as CP932), then `after`. `before` and `after` are plain texts, not
