@@ -14,18 +14,6 @@ namespace vorcnt::bench {
 
 namespace fs = std::filesystem;
 
-ScratchFolder::ScratchFolder(const char* base) {
-  const char* tmp = base != nullptr ? base : std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vorcnt-bench-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create " + pattern);
-  path_ = pattern + "/";
-}
-
-ScratchFolder::~ScratchFolder() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
-
 void write_file(const std::string& path, const std::string& contents) {
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -8,24 +8,12 @@
 
 #include "platform/null_os.h"
 #include "platform/os.h"
+#include "support/scratch.h"
 
 namespace vorcnt::bench {
 
-// A fresh folder under $TMPDIR (or /tmp), removed with its contents when the
-// object goes away. path() ends in '/', as the controller's client folder does.
-class ScratchFolder {
- public:
-  // Under $TMPDIR (else /tmp), or under `base` when one is given.
-  explicit ScratchFolder(const char* base = nullptr);
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+// Scratch folders are the tests' own (under $TMPDIR, or a given base).
+using ScratchFolder = testing::ScratchDir;
 
 // Writes `contents` to `path`, creating its parent folders.
 void write_file(const std::string& path, const std::string& contents);

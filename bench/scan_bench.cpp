@@ -32,10 +32,8 @@ void BM_unitscan(benchmark::State& state) {
   // file and the folder still reads as empty.
   write_file(client + "outfile.vwu", "");
 
-  NullConsole console;
-  NullClock clock;
-  NullShell shell;
-  Os os{shell, clock, console};
+  NullOs null;
+  Os& os = null.os;
   ControllerContext ctx;
   std::strcpy(ctx.path, client.c_str());
   for (auto _ : state) {

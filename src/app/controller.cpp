@@ -52,28 +52,28 @@ int swap_pause(const ControllerContext& ctx) { return ctx.failure_shown.empty() 
 // end there.
 bool ready_to_start(Os& os, const ControllerContext& ctx, int closer_status) {
   if (could_not_start(closer_status)) {
-    print(os, "vorclose could not be run (status %d): a running client could not be stopped; nothing is started\n",
+    print(os, msg::kCloserFailed,
           closer_status);
     return false;
   }
   if (ctx.path_refused) {
     // Falling back to the current folder would work somewhere not asked for.
-    print(os, "The client folder setting was refused: nothing is started; correct EXEC or -exec\n");
+    print(os, msg::kClientFolderRefused);
     return false;
   }
   const std::string path(ctx.path);
   const std::string shown = path.empty() ? std::string(".") : path;
   if (!path.empty() && path.back() != '\\' && path.back() != '/') {
     // The commands append names directly: "clientunit0" beside the folder.
-    print(os, "Client folder %s does not end in a folder separator: nothing is started\n", shown.c_str());
+    print(os, msg::kClientFolderNoSeparator, shown.c_str());
     return false;
   }
   if (!is_directory(shown.c_str())) {
-    print(os, "Client folder %s not found: nothing is started\n", shown.c_str());
+    print(os, msg::kClientFolderNotFound, shown.c_str());
     return false;
   }
   if (!path_exists((path + "Vorelith.exe").c_str())) {
-    print(os, "Client folder %s holds no Vorelith.exe: nothing is started\n", shown.c_str());
+    print(os, msg::kClientFolderNoClient, shown.c_str());
     return false;
   }
   return true;
@@ -82,28 +82,28 @@ bool ready_to_start(Os& os, const ControllerContext& ctx, int closer_status) {
 }  // namespace
 
 void print_help(Os& os) {
-  print(os, "options:\n");
-  print(os, "\t-version            show version info\n");
-  print(os, "\t-help               show help info\n");
-  print(os, "\t-exec PATH          Vorelith Client PATH\n");
-  print(os, "\t-fill               Send result & get New work_unit\n");
-  print(os, "\t-units N            Number of work_unit buffer. default=2 1<=N<=16\n");
-  print(os, "\t-prog               show Vorelith Progress.\n");
-  print(os, "\t-time N             Polling Time. default=120Sec 120Sec<=N<=36000Sec\n");
-  print(os, "\t-execfinish COMMAND Execute command if finished run Vorelith.\n");
+  print(os, msg::kHelpOptions);
+  print(os, msg::kHelpVersion);
+  print(os, msg::kHelpHelp);
+  print(os, msg::kHelpExec);
+  print(os, msg::kHelpFill);
+  print(os, msg::kHelpUnits);
+  print(os, msg::kHelpProg);
+  print(os, msg::kHelpTime);
+  print(os, msg::kHelpExecfinish);
 }
 
 void dump_context(Os& os, ControllerContext ctx) {
-  print(os, "mode:%s", mode_name(ctx.mode));
-  print(os, "vorcnt_state:%s", state_name(ctx.vorcnt_state));
-  print_verbatim(os, "path:", ctx.path, "\n");
-  print_verbatim(os, "execfinish:", ctx.execfinish, "\n");
-  print(os, "Units:%d\n", ctx.units);
-  print(os, "Units_local:%d\n", ctx.units_local);
-  print(os, "calculation_unit:%d\n", ctx.calculation_unit);
-  print(os, "prog:%d\n", ctx.prog);
-  print(os, "time:%d\n", ctx.time);
-  print(os, "fill:%d\n", ctx.fill);
+  print(os, msg::kDumpMode, mode_name(ctx.mode));
+  print(os, msg::kDumpState, state_name(ctx.vorcnt_state));
+  print_verbatim(os, msg::kDumpPath, ctx.path, "\n");
+  print_verbatim(os, msg::kDumpExecfinish, ctx.execfinish, "\n");
+  print(os, msg::kDumpUnits, ctx.units);
+  print(os, msg::kDumpUnitsLocal, ctx.units_local);
+  print(os, msg::kDumpCalculationUnit, ctx.calculation_unit);
+  print(os, msg::kDumpProg, ctx.prog);
+  print(os, msg::kDumpTime, ctx.time);
+  print(os, msg::kDumpFill, ctx.fill);
   dump_opt_in(os, ctx);
   print(os, "\n");
 }
@@ -114,7 +114,7 @@ bool loop_pass(Os& os, ControllerContext& ctx) {
   if (acting && !is_unit_index(ctx.calculation_unit)) {
     // Every action works on the current unit; repeating one without it
     // would start the client on nothing or print the same failure for ever.
-    print(os, "No unit is current (%d): nothing can be computed or sent; stopping\n", ctx.calculation_unit);
+    print(os, msg::kNoCurrentUnitStop, ctx.calculation_unit);
     ctx.vorcnt_state = Vorcnt_error;
   } else if (acting && ctx.pop_pending) {
     // Nothing runs in the client folder until the current unit is wholly
@@ -186,7 +186,7 @@ int controller_main(Os& os, int argc, char** argv) {
   parse_command_line(quiet_os, argc, argv, first_look);
   ClientFolderLock lock;
   if (lock.take(first_look.path) == ClientFolderLock::Outcome::held) {
-    print(os, "Another vorcnt is working on the client folder %s: this one ends\n",
+    print(os, msg::kAnotherController,
           first_look.path[0] == '\0' ? "." : first_look.path);
     return 0;
   }

@@ -1,6 +1,6 @@
 // What the two key=value readers share: the full names of the client's files
 // (the folder text followed directly by the file name, as the client itself
-// forms them) and the sizes the lines are cut with. Internal to this room.
+// forms them) and the sizes the lines are cut with. Internal to this module.
 #pragma once
 
 #include <cstddef>

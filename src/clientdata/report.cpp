@@ -20,6 +20,27 @@ void copy_text(char (&dest)[N], const char (&source)[N]) {
   dest[len] = '\0';
 }
 
+// Field by field, so that every text arrives terminated.
+void copy_user_info(UserInfo& to, const UserInfo& from) {
+  copy_text(to.id, from.id);
+  copy_text(to.key, from.key);
+  copy_text(to.email_addr, from.email_addr);
+  copy_text(to.name, from.name);
+  copy_text(to.url, from.url);
+  copy_text(to.country, from.country);
+  copy_text(to.postal_code, from.postal_code);
+  copy_text(to.show_name, from.show_name);
+  copy_text(to.show_email, from.show_email);
+  copy_text(to.venue, from.venue);
+  copy_text(to.register_time, from.register_time);
+  copy_text(to.last_wu_time, from.last_wu_time);
+  copy_text(to.last_result_time, from.last_result_time);
+  to.nwus = from.nwus;
+  to.nresults = from.nresults;
+  to.total_cpu = from.total_cpu;
+  to.params_index = from.params_index;
+}
+
 // `ext_index` 0: the ".txt" file set, no version file.
 std::int32_t classify_plain_set(const ClientSnapshot& s) {
   if (s.work_unit_status == 1) return Data_Receiving;
@@ -58,23 +79,7 @@ const char* data_state_name(std::int32_t state) {
 
 void init_report(ClientReport& report) {
   std::memcpy(report.version, kReportVersion, sizeof kReportVersion);
-  report.id[0] = '\0';
-  report.key[0] = '\0';
-  report.email_addr[0] = '\0';
-  report.name[0] = '\0';
-  report.url[0] = '\0';
-  report.country[0] = '\0';
-  report.postal_code[0] = '\0';
-  report.show_name[0] = '\0';
-  report.show_email[0] = '\0';
-  report.venue[0] = '\0';
-  report.register_time[0] = '\0';
-  report.last_wu_time[0] = '\0';
-  report.last_result_time[0] = '\0';
-  report.nwus = 0;
-  report.nresults = 0;
-  report.total_cpu = 0.0;
-  report.params_index = 0;
+  static_cast<UserInfo&>(report) = UserInfo{};
 }
 
 void clear_report_values(ClientReport& report) {
@@ -106,23 +111,7 @@ void classify_snapshot(const ClientSnapshot& snap, ClientReport& report) {
   // A missing user-info file also reads 1, so what the snapshot holds is
   // copied then too.
   if (snap.user_info_status == 1) {
-    copy_text(report.id, snap.id);
-    copy_text(report.key, snap.key);
-    copy_text(report.email_addr, snap.email_addr);
-    copy_text(report.name, snap.name);
-    copy_text(report.url, snap.url);
-    copy_text(report.country, snap.country);
-    copy_text(report.postal_code, snap.postal_code);
-    copy_text(report.show_name, snap.show_name);
-    copy_text(report.show_email, snap.show_email);
-    copy_text(report.venue, snap.venue);
-    copy_text(report.register_time, snap.register_time);
-    copy_text(report.last_wu_time, snap.last_wu_time);
-    copy_text(report.last_result_time, snap.last_result_time);
-    report.nwus = snap.nwus;
-    report.nresults = snap.nresults;
-    report.total_cpu = snap.total_cpu;
-    report.params_index = snap.params_index;
+    copy_user_info(report, snap);
   }
 
   report.data_state = snap.ext_index == 1 ? classify_versioned_set(snap) : classify_plain_set(snap);

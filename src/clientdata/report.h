@@ -11,28 +11,11 @@ namespace vorcnt {
 // Name of a DataState value ("Data_nothing" ...); "?" for any other value.
 const char* data_state_name(std::int32_t state);
 
-struct ClientReport {
+struct ClientReport : UserInfo {
   char version[32] = {};
   double progress = 0;
   double bs_power = 0, bs_score = 0;
   double bg_score = 0, bg_sigma = 0, bg_power = 0, bg_true_mean = 0, bg_chisq = 0;
-  char id[255] = {};
-  char key[255] = {};
-  char email_addr[255] = {};
-  char name[255] = {};
-  char url[255] = {};
-  char country[255] = {};
-  char postal_code[255] = {};
-  char show_name[32] = {};
-  char show_email[32] = {};
-  char venue[255] = {};
-  char register_time[255] = {};
-  char last_wu_time[255] = {};
-  char last_result_time[255] = {};
-  std::int32_t nwus = 0;
-  std::int32_t nresults = 0;
-  double total_cpu = 0;
-  std::int32_t params_index = 0;
   std::int32_t data_state = Data_nothing;
 };
 

@@ -9,18 +9,9 @@ namespace vorcnt {
 // Extension table: index 0 ".txt", index 1 ".vwu" (chosen by "version.vwu").
 extern const char kExtensions[2][6];
 
-struct ClientSnapshot {
-  std::int32_t ext_index = 0;
-  std::int32_t state_status = 0;      // 0 read, no prog line; 1 open failed; 2 prog line read
-  std::int32_t work_unit_status = 0;  // 2 work unit; 1 only the temporary one; 0 neither
-  std::int32_t result_present = 0;
-  std::int32_t outfile_present = 0;
-  std::int32_t user_info_status = 0;  // 1 open failed or an id line read; 0 otherwise
-  double ncfft = 0, cr = 0, fl = 0, cpu = 0, prog = 0;
-  double bs_power = 0, bs_score = 0, bs_bin = 0, bs_fft_ind = 0, bs_chirp_rate = 0, bs_fft_len = 0;
-  double bg_score = 0, bg_sigma = 0, bg_power = 0, bg_true_mean = 0, bg_chisq = 0;
-  double bg_bin = 0, bg_fft_ind = 0, bg_chirp_rate = 0, bg_fft_len = 0;
-  double bg_pot[64] = {};
+// What user_info.vwu says of the account; the snapshot reads it and the
+// report passes it on.
+struct UserInfo {
   char id[255] = {};
   char key[255] = {};
   char email_addr[255] = {};
@@ -38,6 +29,20 @@ struct ClientSnapshot {
   std::int32_t nresults = 0;
   double total_cpu = 0;
   std::int32_t params_index = 0;
+};
+
+struct ClientSnapshot : UserInfo {
+  std::int32_t ext_index = 0;
+  std::int32_t state_status = 0;      // 0 read, no prog line; 1 open failed; 2 prog line read
+  std::int32_t work_unit_status = 0;  // 2 work unit; 1 only the temporary one; 0 neither
+  std::int32_t result_present = 0;
+  std::int32_t outfile_present = 0;
+  std::int32_t user_info_status = 0;  // 1 open failed or an id line read; 0 otherwise
+  double ncfft = 0, cr = 0, fl = 0, cpu = 0, prog = 0;
+  double bs_power = 0, bs_score = 0, bs_bin = 0, bs_fft_ind = 0, bs_chirp_rate = 0, bs_fft_len = 0;
+  double bg_score = 0, bg_sigma = 0, bg_power = 0, bg_true_mean = 0, bg_chisq = 0;
+  double bg_bin = 0, bg_fft_ind = 0, bg_chirp_rate = 0, bg_fft_len = 0;
+  double bg_pot[64] = {};
 };
 
 // `folder` is the folder text, normally ending in a separator; file names are

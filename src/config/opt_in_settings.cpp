@@ -5,6 +5,7 @@
 
 #include "config/settings.h"
 #include "ground/connect_hours.h"
+#include "ground/messages.h"
 #include "ground/text.h"
 #include "platform/console.h"
 
@@ -30,7 +31,7 @@ std::string_view trimmed(const char* value) {
 void set_connect(Os& os, ControllerContext& ctx, std::string_view value) {
   ConnectWindow w;
   if (!parse_connect_window(value, &w)) {
-    print(os, "connect window ignored: '%.*s' is not HH:MM-HH:MM; connecting at any time\n",
+    print(os, msg::kConnectWindowIgnoredSIsNot,
           static_cast<int>(value.size()), value.data());
     ctx.connect_start = -1;
     ctx.connect_end = -1;
@@ -43,7 +44,7 @@ void set_connect(Os& os, ControllerContext& ctx, std::string_view value) {
 // A cut file name or command would be another one: refused whole.
 void set_text(Os& os, ControllerContext& ctx, char (&field)[kTextField], const char* name, std::string_view value) {
   if (value.size() > static_cast<std::size_t>(kTextField - 1)) {
-    refuse(os, ctx, "bad arg: %s longer than 254 characters\n", name);
+    refuse(os, ctx, msg::kBadArgLongerThan254Characters, name);
     return;
   }
   std::memcpy(field, value.data(), value.size());
@@ -73,12 +74,12 @@ bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* re
   if (take_char(rest) != '=') {
     static const char* const kForms[] = {"CONNECT = HH:MM-HH:MM", "HISTORY = FILE", "EXECEMPTY = COMMAND"};
     if (keyword == oi_CONNECT) {
-      print(os, "connect window ignored: write it as %s; connecting at any time\n", kForms[keyword]);
+      print(os, msg::kConnectWindowIgnoredWriteItAs, kForms[keyword]);
       ctx.connect_start = -1;
       ctx.connect_end = -1;
       return true;
     }
-    refuse(os, ctx, "bad arg: %s\n", kForms[keyword]);
+    refuse(os, ctx, msg::kBadArgForm, kForms[keyword]);
     return true;
   }
   if (cut) {
@@ -88,7 +89,7 @@ bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* re
     if (keyword == oi_CONNECT) {
       set_connect(os, ctx, "(a line longer than 254 characters)");
     } else {
-      refuse(os, ctx, "bad arg: %s longer than 254 characters\n", kNames[keyword]);
+      refuse(os, ctx, msg::kBadArgLongerThan254Characters, kNames[keyword]);
     }
     return true;
   }
@@ -101,11 +102,11 @@ int parse_opt_in_option(Os& os, ControllerContext& ctx, const char* option, cons
   if (keyword != oi_CONNECT && keyword != oi_EXECEMPTY) return 0;
   if (next == nullptr) {
     if (keyword == oi_CONNECT) {
-      print(os, "connect window ignored: -connect needs HH:MM-HH:MM; connecting at any time\n");
+      print(os, msg::kConnectWindowIgnoredConnectNeedsHH);
       ctx.connect_start = -1;
       ctx.connect_end = -1;
     } else {
-      refuse(os, ctx, "bad arg: -execempty COMMAND\n");
+      refuse(os, ctx, msg::kBadArgExecemptyCOMMAND);
     }
     return 1;
   }
@@ -115,9 +116,9 @@ int parse_opt_in_option(Os& os, ControllerContext& ctx, const char* option, cons
 
 void dump_opt_in(Os& os, const ControllerContext& ctx) {
   if (ctx.connect_start >= 0)
-    print(os, "connect:%s-%s\n", format_hhmm(ctx.connect_start).c_str(), format_hhmm(ctx.connect_end).c_str());
-  if (ctx.history[0] != '\0') print_verbatim(os, "history:", ctx.history, "\n");
-  if (ctx.execempty[0] != '\0') print_verbatim(os, "execempty:", ctx.execempty, "\n");
+    print(os, msg::kDumpConnect, format_hhmm(ctx.connect_start).c_str(), format_hhmm(ctx.connect_end).c_str());
+  if (ctx.history[0] != '\0') print_verbatim(os, msg::kDumpHistory, ctx.history, "\n");
+  if (ctx.execempty[0] != '\0') print_verbatim(os, msg::kDumpExecempty, ctx.execempty, "\n");
 }
 
 }  // namespace vorcnt

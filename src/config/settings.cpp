@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "config/opt_in_settings.h"
+#include "ground/messages.h"
 #include "ground/text.h"
 #include "platform/console.h"
 #include "platform/files.h"
@@ -18,10 +19,7 @@ constexpr int kLineBuffer = 256;
 constexpr std::size_t kMaxArgument = kLineBuffer - 1;
 constexpr std::size_t kMaxTextField = kTextField - 1;
 
-// Our own refusals of values that cannot be held or used safely.
-constexpr const char kPathTooLong[] = "bad arg: path longer than 118 characters\n";
-constexpr const char kExecFinishTooLong[] = "bad arg: execfinish longer than 254 characters\n";
-constexpr const char kArgumentTooLong[] = "bad arg: argument longer than 255 characters\n";
+// The refusals of over-long values name these limits.
 static_assert(kMaxUsablePath == 118 && kTextField - 1 == 254 && kMaxArgument == 255,
               "the refusal messages name these limits");
 
@@ -39,15 +37,15 @@ bool path_is_plain(Os& os, const char* value) {
   for (const char* p = value; *p != '\0'; ++p) {
     const auto c = static_cast<unsigned char>(*p);
     if (c == ' ') {
-      print(os, "bad arg: path holds a blank\n");
+      print(os, msg::kBadArgPathHoldsABlank);
       return false;
     }
     if (c < 0x20 || c == 0x7F) {
-      print(os, "bad arg: path holds a control character\n");
+      print(os, msg::kBadArgPathHoldsAControl);
       return false;
     }
     if (std::strchr(kInterpreterSpecials, c) != nullptr) {
-      print(os, "bad arg: path holds the character %c, which the command interpreter reads specially\n", c);
+      print(os, msg::kBadArgPathHoldsTheCharacter, c);
       return false;
     }
   }
@@ -60,7 +58,7 @@ bool path_is_plain(Os& os, const char* value) {
 void set_path(Os& os, ControllerContext& ctx, const char* value) {
   bool usable = std::strlen(value) <= static_cast<std::size_t>(kMaxUsablePath);
   if (!usable)
-    print(os, "%s", kPathTooLong);
+    print(os, "%s", msg::kPathTooLong);
   else
     usable = path_is_plain(os, value);
   if (!usable) {
@@ -76,7 +74,7 @@ void set_path(Os& os, ControllerContext& ctx, const char* value) {
 // that does not fit the field is refused whole.
 void set_execfinish(Os& os, ControllerContext& ctx, const char* value) {
   if (std::strlen(value) > kMaxTextField) {
-    refuse(os, ctx, "%s", kExecFinishTooLong);
+    refuse(os, ctx, "%s", msg::kExecFinishTooLong);
     return;
   }
   copy_field(ctx.execfinish, value);
@@ -110,7 +108,7 @@ void config_units(Os& os, ControllerContext& ctx, char* rest) {
     ctx.units = units;
     return;
   }
-  refuse(os, ctx, "vorcnt.cfg bad arg: units = %s\n", digits);
+  refuse(os, ctx, msg::kVorcntCfgBadArgUnits, digits);
   ctx.units = 0;
 }
 
@@ -144,7 +142,7 @@ void read_config_file(Os& os, ControllerContext& ctx) {
 
   TextReader file;
   if (!file.open(kConfigName)) {
-    print(os, "vorcnt.cfg open error!\n");
+    print(os, msg::kVorcntCfgOpenError);
     return;
   }
   read_config_lines(os, ctx, file);
@@ -179,7 +177,7 @@ bool arg_units(Os& os, ControllerContext& ctx, const char* value, char* leftover
     ctx.units = units;
     return true;
   }
-  refuse_verbatim(os, ctx, "bad arg: -units ", leftover, "\n");
+  refuse_verbatim(os, ctx, msg::kBadArgUnits, leftover, "\n");
   return false;
 }
 
@@ -190,7 +188,7 @@ bool arg_fill(Os& os, ControllerContext& ctx, const char* value, char*) {
   }
   char upper[kLineBuffer];
   copy_upper(value, upper, sizeof upper);
-  print_verbatim(os, "fill:", upper, "\n");
+  print_verbatim(os, msg::kFillEcho, upper, "\n");
   if (std::strcmp(upper, "ON") == 0) {
     ctx.fill = 1;
   } else if (std::strcmp(upper, "OFF") == 0) {
@@ -198,7 +196,7 @@ bool arg_fill(Os& os, ControllerContext& ctx, const char* value, char*) {
   } else if (std::strcmp(upper, "AUTO") == 0) {
     ctx.fill = 2;
   } else {
-    refuse_verbatim(os, ctx, "bad arg: -fill ", value, "\n");
+    refuse_verbatim(os, ctx, msg::kBadArgFill, value, "\n");
     return false;
   }
   return true;
@@ -239,16 +237,16 @@ const OptionRow kOptionRows[] = {
     {kw_VERSION, keyword_version, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
     {kw_AUTOFILL, keyword_autofill, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
     {kw_PROG, keyword_prog, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
-    {kw_EXEC, nullptr, arg_exec, config_exec, "bad arg: -path N\n", "bad arg: path = c:\\progra~1\\vorelith\\\n",
+    {kw_EXEC, nullptr, arg_exec, config_exec, msg::kBadArgPathN, msg::kBadArgPathCProgra1,
      nullptr, 0},
-    {kw_EXECFINISH, nullptr, arg_execfinish, config_execfinish, "bad arg: -execfinish N\n",
-     "bad arg: -execfinish N\n", nullptr, 0},
-    {kw_UNITS, nullptr, arg_units, config_units, "bad arg: -units N\n", "vorcnt.cfg bad arg: units = N\n",
+    {kw_EXECFINISH, nullptr, arg_execfinish, config_execfinish, msg::kBadArgExecfinishN,
+     msg::kBadArgExecfinishN, nullptr, 0},
+    {kw_UNITS, nullptr, arg_units, config_units, msg::kBadArgUnitsN, msg::kVorcntCfgBadArgUnitsN,
      reset_units, kValueLengthFirst | kLeftoverReread},
     // In vorcnt.cfg FILL is a bare keyword that turns filling on.
     {kw_FILL, mark_fill_mode, arg_fill, nullptr, nullptr, nullptr, nullptr,
      kValueOptional | kValueLengthFirst | kRefusedNotConsumed},
-    {kw_TIME, nullptr, arg_time, config_time, "bad arg: -time N\n", "bad arg: -time N\n", reset_time,
+    {kw_TIME, nullptr, arg_time, config_time, msg::kBadArgTimeN, msg::kBadArgTimeN, reset_time,
      kValueLengthFirst},
 };
 
@@ -297,7 +295,7 @@ int apply_option(Os& os, ControllerContext& ctx, const OptionRow& row, const cha
   // A value that cannot be held is refused and consumed with its option,
   // so it is reported once and never read as an option of its own.
   if ((row.quirks & kValueLengthFirst) && std::strlen(next) > kMaxArgument) {
-    refuse_row(os, ctx, row, kArgumentTooLong);
+    refuse_row(os, ctx, row, msg::kArgumentTooLong);
     return 2;
   }
   char leftover[kLineBuffer];
@@ -350,7 +348,7 @@ void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
     if (row != nullptr)
       apply_line(os, ctx, *row, line);
     else if (holds_nul || !read_opt_in_line(os, ctx, word, line, piece_is_cut))
-      refuse_verbatim(os, ctx, "bad arg: ", line, "\n");
+      refuse_verbatim(os, ctx, msg::kBadArgPrefix, line, "\n");
   }
 }
 
@@ -370,7 +368,7 @@ void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx) {
     const char* next = i + 1 < argc ? arg_at(i + 1) : nullptr;
     if (std::strlen(arg) > kMaxArgument) {
       // Cannot be held in the work buffer; not echoed, it may be huge.
-      refuse(os, ctx, "%s", kArgumentTooLong);
+      refuse(os, ctx, "%s", msg::kArgumentTooLong);
       ++i;
       continue;
     }
@@ -383,7 +381,7 @@ void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx) {
       step = apply_option(os, ctx, *row, next, held);
       if (step == 1 && (row->quirks & kLeftoverReread) && next != nullptr) held_index = i + 1;
     } else if ((step = parse_opt_in_option(os, ctx, option, next)) == 0) {
-      refuse_verbatim(os, ctx, "bad arg: ", arg, "\n");
+      refuse_verbatim(os, ctx, msg::kBadArgPrefix, arg, "\n");
       step = 1;
     }
     i += step;

@@ -7,6 +7,7 @@
 #include "engine/engine.h"
 #include "engine/history.h"
 #include "ground/data_state.h"
+#include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
 
@@ -20,7 +21,7 @@ std::string client_command(const ControllerContext& ctx) { return std::string(ct
 // to write; the table is never indexed with NO_UNIT.
 void record_unit_state(Os& os, ControllerContext& ctx, std::int32_t state) {
   if (!is_unit_index(ctx.calculation_unit)) {
-    print(os, "No unit is current (%d): its state %d is not recorded\n", ctx.calculation_unit, state);
+    print(os, msg::kNoCurrentUnitState, ctx.calculation_unit, state);
     return;
   }
   ctx.unit_state[ctx.calculation_unit] = state;
@@ -54,8 +55,8 @@ int calc_check(Os& os, ControllerContext& ctx) {
   ctx.vorcnt_state = Vorcon_CalcCompletion;
   record_computed(os, ctx);
   if (ctx.execfinish[0] != '\0') {
-    print_verbatim(os, "strlen:", ctx.execfinish, "\n");
-    print(os, "strlen:%d\n", static_cast<int>(std::strlen(ctx.execfinish)));
+    print_verbatim(os, msg::kStrlenPrefix, ctx.execfinish, "\n");
+    print(os, msg::kStrlenOf, static_cast<int>(std::strlen(ctx.execfinish)));
     run_command(os, ctx.execfinish);
   }
   os.clock.sleep_seconds(30);
@@ -70,7 +71,7 @@ void connect_start(Os& os, ControllerContext& ctx) {
   os.clock.sleep_seconds(20);
   if (ctx.fill == 2) run_command(os, "vorclose.exe -connect");
   ctx.vorcnt_state = Vorcon_Connection;
-  print(os, "[Unit%d] Data Conection Start.\n", ctx.calculation_unit);
+  print(os, msg::kUnitDataConectionStart, ctx.calculation_unit);
 }
 
 void connect_check(Os& os, ControllerContext& ctx) {
@@ -78,7 +79,7 @@ void connect_check(Os& os, ControllerContext& ctx) {
   run_command(os, "vorclose.exe -exit -echo off");
   record_unit_state(os, ctx, Data_Calculation_wait);
   ctx.vorcnt_state = Vorcon_ConnectCompletion;
-  print(os, "[Unit%d] Data Conection Compleate.\n", ctx.calculation_unit);
+  print(os, msg::kUnitDataConectionCompleate, ctx.calculation_unit);
   record_connected(os, ctx);
 }
 
@@ -96,9 +97,9 @@ void run_execempty(Os& os, const ControllerContext& ctx) {
   // The hook is the user's own command: it is waited for, and only a
   // failure is worth a line.
   if (status == -1)
-    print_verbatim(os, "execempty: could not start '", ctx.execempty, "'\n");
+    print_verbatim(os, msg::kExecemptyCouldNotStart, ctx.execempty, "'\n");
   else if (status != 0)
-    print_verbatim(os, "execempty: '", ctx.execempty, "' ended with status " + std::to_string(status) + "\n");
+    print_verbatim(os, msg::kExecemptyQuoted, ctx.execempty, "' ended with status " + std::to_string(status) + "\n");
 }
 
 }  // namespace vorcnt

@@ -6,29 +6,12 @@
 #include <memory>
 #include <system_error>
 
+#include "engine/unit_folders.h"
 #include "platform/files.h"
 
 namespace fs = std::filesystem;
 
 namespace vorcnt::engine_detail {
-
-fs::path folder_path(const std::string& folder) {
-  if (folder.empty()) return fs::path(".");
-  return fs::path(native_path(folder.c_str()));
-}
-
-// The interpreter matches "*.vwu" without regard to case on Windows; taking
-// the wider match everywhere means no file it might delete goes unchecked.
-bool is_vwu_name(const std::string& name) {
-  static const char kExt[] = ".vwu";
-  if (name.size() < 4) return false;
-  for (std::size_t i = 0; i < 4; ++i) {
-    char c = name[name.size() - 4 + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kExt[i]) return false;
-  }
-  return true;
-}
 
 namespace {
 

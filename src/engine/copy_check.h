@@ -7,14 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/unit_folders.h"
+
 namespace vorcnt::engine_detail {
-
-// A folder given as in the command lines ("" is the current folder, a
-// trailing separator of either kind is allowed), as the file system wants it.
-std::filesystem::path folder_path(const std::string& folder);
-
-// True for the names "*.vwu" matches, the extension in any case.
-bool is_vwu_name(const std::string& name);
 
 // The outcome of one check; on failure `reason` says what went wrong in a
 // few words (the first file that did not arrive, the status, or the folder

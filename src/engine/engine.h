@@ -4,16 +4,12 @@
 
 #include <string>
 
+#include "engine/unit_folders.h"
 #include "ground/context.h"
 #include "platform/os.h"
 
 namespace vorcnt {
 
-// "%sunit%d" with path and number.
-std::string unit_folder(const char* path, int unit);
-// True for 0..15, the numbers that name a unit folder and index unit_state;
-// NO_UNIT and anything else are refused by every operation that uses one.
-bool is_unit_index(int unit);
 
 void unitscan(Os& os, ControllerContext& ctx);
 void update_data_state(ControllerContext& ctx);

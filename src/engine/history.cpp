@@ -5,6 +5,7 @@
 #include "clientdata/snapshot.h"
 #include "engine/engine.h"
 #include "engine/sha256.h"
+#include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/journal_file.h"
@@ -72,11 +73,11 @@ void record_event(Os& os, ControllerContext& ctx, UnitEvent event, int unit, con
   std::string error;
   if (!append_journal_line(ctx.history, kJournalHeader, line, &error)) {
     if (ctx.history_fault == 0)
-      print_verbatim(os, "history: cannot write ", ctx.history, " (" + error + "); the buffer goes on without it\n");
+      print_verbatim(os, msg::kHistoryCannotWrite, ctx.history, " (" + error + "); the buffer goes on without it\n");
     ctx.history_fault = 1;
     return;
   }
-  if (ctx.history_fault != 0) print_verbatim(os, "history: ", ctx.history, " is written again\n");
+  if (ctx.history_fault != 0) print_verbatim(os, msg::kHistoryPrefix, ctx.history, " is written again\n");
   ctx.history_fault = 0;
 }
 

@@ -10,6 +10,7 @@
 #include "engine/copy_check.h"
 #include "engine/engine.h"
 #include "engine/history.h"
+#include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
 
@@ -100,22 +101,7 @@ bool contained_in(const Folder& part, const Folder& whole, bool pop_outfile) {
 
 Folder read_folder(const std::string& folder) { return Folder{folder_path(folder), vwu_files(folder)}; }
 
-std::int32_t classify_as_folder(const std::string& folder) { return classify_folder((folder + "\\").c_str()); }
-
 }  // namespace
-
-std::vector<std::string> vwu_files(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  fs::directory_iterator it(folder_path(folder), ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    std::error_code type_ec;
-    const std::string name = it->path().filename().string();
-    if (is_vwu_name(name) && it->is_regular_file(type_ec)) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 InterruptedMove find_interrupted_move(const char* path, int units) {
   const Folder client = read_folder(path);
@@ -159,7 +145,7 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
       return MoveOutcome::nothing_found;
 
     case Leftover::client_copies:
-      print(os, "[Unit%d] finishing an interrupted move: the client folder holds copies of unit%d's files, removing them\n",
+      print(os, msg::kFinishMoveRemoveCopies,
             k, k);
       run_command(os, "del " + std::string(ctx.path) + "*.vwu");
       if (vwu_files(ctx.path).empty()) {
@@ -168,14 +154,14 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
       }
       // Computing the copies here while unit k keeps the originals would do
       // that work unit twice.
-      print(os, "[Unit%d] the copies in the client folder could not be removed; stopping\n", k);
+      print(os, msg::kFinishMoveCopiesStay, k);
       record_move_outcome(os, ctx, false, "del", k);
       ctx.calculation_unit = NO_UNIT;
       ctx.vorcnt_state = Vorcnt_error;
       return MoveOutcome::stopped;
 
     case Leftover::unit_part: {
-      print(os, "[Unit%d] finishing an interrupted move: unit%d holds part of the client folder's files, completing the push\n",
+      print(os, msg::kFinishMoveCompletePush,
             k, k);
       const std::int32_t client_state = classify_folder(ctx.path);  // "" is the current folder
       const bool pushed = unitpush(os, k, ctx.path);

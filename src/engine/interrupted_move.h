@@ -2,12 +2,13 @@
 // work unit's files in two places: the client folder and a unit folder. At
 // start-up the scan recognises that picture and finishes the move, so the
 // unit is not given a second home and computed or sent twice. Internal to
-// this room.
+// this module.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "engine/unit_folders.h"
 #include "ground/context.h"
 #include "platform/os.h"
 
@@ -24,10 +25,6 @@ struct InterruptedMove {
   Leftover kind = Leftover::none;
   int unit = -1;
 };
-
-// Names of the "*.vwu" files in `folder` (given as in the command lines),
-// sorted; none when the folder cannot be read.
-std::vector<std::string> vwu_files(const std::string& folder);
 
 // Compares the client folder `path` with unit folders 0 .. units - 1.
 // client_copies ignores an empty "outfile.vwu" in the client folder that the

@@ -10,6 +10,7 @@
 #include "engine/copy_check.h"
 #include "engine/engine.h"
 #include "engine/interrupted_move.h"
+#include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
 
@@ -91,7 +92,7 @@ void remove_torn_twins(Os& os, Place& torn_place, const Place& whole) {
   for (const std::string& name : removed)
     torn_place.torn.erase(std::find(torn_place.torn.begin(), torn_place.torn.end(), name));
   sync_folder(torn_place.folder);
-  print(os, "%s: torn copies removed (%s); the intact ones are in %s\n", torn_place.label.c_str(),
+  print(os, msg::kTornCopiesRemovedTheIntactOnes, torn_place.label.c_str(),
         joined(removed).c_str(), whole.label.c_str());
 }
 
@@ -132,11 +133,11 @@ void set_aside(Os& os, const Place& place, const fs::path& damaged) {
     sync_files(dir.string(), moved, &failed);
     sync_folder(damaged.string());
     sync_folder(place.folder);
-    print(os, "%s: torn files with no intact copy set aside in %s (%s)\n", place.label.c_str(), shown.c_str(),
+    print(os, msg::kTornFilesWithNoIntactCopy, place.label.c_str(), shown.c_str(),
           joined(moved).c_str());
   }
   if (moved.size() < place.torn.size())
-    print(os, "%s: torn files could not be set aside in %s; remove them by hand before the client uses them\n",
+    print(os, msg::kTornFilesCouldNotBeSet,
           place.label.c_str(), shown.c_str());
 }
 

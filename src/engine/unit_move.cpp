@@ -12,6 +12,7 @@
 #include "engine/engine.h"
 #include "engine/history.h"
 #include "engine/interrupted_move.h"
+#include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
 
@@ -21,8 +22,6 @@ namespace vorcnt {
 
 using engine_detail::check_copy;
 using engine_detail::CopyCheck;
-using engine_detail::folder_path;
-using engine_detail::vwu_files;
 
 void report_failure(Os& os, std::string* shown, const std::string& line) {
   report_failure(os, shown, line, "", "");
@@ -41,7 +40,7 @@ void report_failure(Os& os, std::string* shown, const std::string& before, const
 void report_cleared(Os& os, std::string* shown, const std::string& what) {
   if (shown == nullptr || shown->empty()) return;
   shown->clear();
-  print(os, "%s: the earlier failure has cleared\n", what.c_str());
+  print(os, msg::kTheEarlierFailureHasCleared, what.c_str());
 }
 
 namespace {
@@ -93,10 +92,10 @@ bool unitpush(Os& os, int unit, const char* path, std::string* shown) {
   // With no current unit there is no folder to push into; the client
   // folder's files simply stay where they are.
   if (!is_unit_index(unit)) {
-    print(os, "push skipped: no unit is current (%d), the client folder's files stay in place\n", unit);
+    print(os, msg::kPushSkippedNoUnitIsCurrent, unit);
     return false;
   }
-  print(os, "[Unit%d] push\n", unit);
+  print(os, msg::kUnitPush, unit);
   const std::string folder = unit_folder(path, unit);
   const std::string failed = unit_label(unit, "push failed: ");
   const std::string kept = ", files kept in the client folder";
@@ -134,10 +133,10 @@ bool unitpush(Os& os, int unit, const char* path, std::string* shown) {
 
 bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   if (!is_unit_index(unit)) {
-    print(os, "pop skipped: no unit is current (%d), nothing is moved\n", unit);
+    print(os, msg::kPopSkippedNoUnitIsCurrent, unit);
     return false;
   }
-  print(os, "[Unit%d] pop\n", unit);
+  print(os, msg::kUnitPop, unit);
   const std::string client(path);
   const std::string folder = unit_folder(path, unit);
   // The destination is the client folder without its trailing separator
@@ -151,7 +150,7 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   bool made_outfile = false;
   if (!path_exists(outfile.c_str())) {
     made_outfile = create_empty_file(outfile.c_str());
-    if (!made_outfile) print(os, "outfile.vwu not found!\n");
+    if (!made_outfile) print(os, msg::kOutfileVwuNotFound);
   }
 
   // On failure the unit stays whole in its folder, and an output file made
@@ -189,7 +188,7 @@ void unitswap(Os& os, ControllerContext& ctx) {
   if (ctx.mode != Mode_calc && ctx.mode != Mode_fill) {
     // With settings in error no unit is chosen: going on would push and pop
     // the same unit, or start the client with none, for ever.
-    print(os, "[Unit%d] is home; the settings are in error, so nothing more is done: correct them and restart\n",
+    print(os, msg::kUnitIsHomeTheSettingsAre,
           ctx.calculation_unit);
     ctx.vorcnt_state = Vorcnt_error;
     return;

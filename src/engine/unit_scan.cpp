@@ -8,21 +8,14 @@
 #include "engine/history.h"
 #include "engine/interrupted_move.h"
 #include "engine/torn_copies.h"
+#include "engine/unit_folders.h"
+#include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
 
 namespace vorcnt {
 
-std::string unit_folder(const char* path, int unit) { return std::string(path) + "unit" + std::to_string(unit); }
-
-bool is_unit_index(int unit) { return unit >= 0 && unit < kMaxUnits; }
-
 namespace {
-
-// The readers append file names directly, so the folder is given with a
-// trailing backslash (doubled for the client folder, which already ends in
-// one; it names the same folder).
-std::int32_t classify_as_folder(const std::string& folder) { return classify_folder((folder + "\\").c_str()); }
 
 std::int32_t make_unit_folder(Os& os, const ControllerContext& ctx, int unit) {
   // A failed mkdir shows in the classification (a missing folder reads as
@@ -59,25 +52,23 @@ void resume_by_client_folder(ControllerContext& ctx, std::int32_t client_state) 
   }
 }
 
-}  // namespace
-
-void unitscan(Os& os, ControllerContext& ctx) {
-  int found = 0;
-  for (; found < kMaxUnits; ++found) {
-    const std::string folder = unit_folder(ctx.path, found);
-    if (!path_exists(folder.c_str())) break;
-    ctx.unit_state[found] = classify_as_folder(folder);
-    print(os, "[unit%d] Dir find : %d\n", found, ctx.unit_state[found]);
+// Reads the unit table from the unit folders, making the missing ones when
+// filling.
+void scan_unit_folders(Os& os, ControllerContext& ctx) {
+  int found = count_unit_folders(ctx.path);
+  for (int j = 0; j < found; ++j) {
+    ctx.unit_state[j] = classify_as_folder(unit_folder(ctx.path, j));
+    print(os, msg::kUnitDirFind, j, ctx.unit_state[j]);
   }
   // The table has 16 entries; a folder past unit15 is reported, never used.
   if (found == kMaxUnits && path_exists(unit_folder(ctx.path, kMaxUnits).c_str()))
-    print(os, "unit%d and above are not used: 16 unit folders at most\n", kMaxUnits);
+    print(os, msg::kUnitAndAboveAreNotUsed, kMaxUnits);
 
   if (ctx.mode == Mode_fill) {
     const int wanted = std::min<int>(ctx.units, kMaxUnits);
     for (; found < wanted; ++found) {
       ctx.unit_state[found] = make_unit_folder(os, ctx, found);
-      print(os, "[Unit%d] Dir maiking. : %d\n", found, ctx.unit_state[found]);
+      print(os, msg::kUnitDirMaiking, found, ctx.unit_state[found]);
     }
   }
   ctx.units_local = found;
@@ -87,6 +78,41 @@ void unitscan(Os& os, ControllerContext& ctx) {
   // result sent.
   if (engine_detail::mend_torn_copies(os, ctx))
     for (int j = 0; j < found; ++j) ctx.unit_state[j] = classify_as_folder(unit_folder(ctx.path, j));
+}
+
+// The client folder holds work: give it the first empty unit folder, or a
+// new one.
+void home_client_work(Os& os, ControllerContext& ctx, std::int32_t client_state) {
+  for (int j = 0; j < ctx.units_local; ++j) {
+    if (ctx.unit_state[j] == Data_nothing) {
+      ctx.calculation_unit = j;
+      ctx.unit_state[j] = client_state;
+      resume_by_client_folder(ctx, client_state);
+      return;
+    }
+  }
+
+  if (ctx.units_local >= kMaxUnits) {
+    // No seventeenth folder, and pushing into an occupied one would mix two
+    // work units: nothing can give this work a home, so nothing is done.
+    print(os, msg::kNoFreeUnitFolderAllAre,
+          kMaxUnits);
+    ctx.calculation_unit = NO_UNIT;
+    ctx.vorcnt_state = Vorcnt_error;
+    return;
+  }
+  const int k = ctx.units_local;
+  ctx.unit_state[k] = make_unit_folder(os, ctx, k);
+  print(os, msg::kUnitDirMaikingSUB, k, ctx.unit_state[k]);
+  ctx.calculation_unit = k;
+  ++ctx.units_local;
+  resume_by_client_folder(ctx, client_state);
+}
+
+}  // namespace
+
+void unitscan(Os& os, ControllerContext& ctx) {
+  scan_unit_folders(os, ctx);
 
   // A move stopped between its copy and its delete is finished first;
   // giving its copies a home of their own would do that work unit twice.
@@ -104,8 +130,7 @@ void unitscan(Os& os, ControllerContext& ctx) {
   if (!settings_ok && engine_detail::find_interrupted_move(ctx.path, ctx.units_local).kind !=
                           engine_detail::Leftover::none) {
     // Those settings move nothing; computing the copies would do a unit twice.
-    print(os, "The client folder holds a move that was stopped halfway; the settings are in error, so it is left "
-              "as it is: correct them and restart\n");
+    print(os, msg::kHalfMoveInError);
     ctx.calculation_unit = NO_UNIT;
     ctx.vorcnt_state = Vorcnt_error;
     return;
@@ -117,8 +142,7 @@ void unitscan(Os& os, ControllerContext& ctx) {
     if (!settings_ok) {
       // No unit is chosen with such settings, and the client started in an
       // empty folder would fetch work of its own.
-      print(os, "The settings are in error and the client folder holds no work: nothing is started; correct them "
-                "and restart\n");
+      print(os, msg::kNoWorkInError);
       ctx.vorcnt_state = Vorcnt_error;
       return;
     }
@@ -132,31 +156,7 @@ void unitscan(Os& os, ControllerContext& ctx) {
     return;
   }
 
-  // The client folder holds work: give it the first empty unit folder.
-  for (int j = 0; j < ctx.units_local; ++j) {
-    if (ctx.unit_state[j] == Data_nothing) {
-      ctx.calculation_unit = j;
-      ctx.unit_state[j] = client_state;
-      resume_by_client_folder(ctx, client_state);
-      return;
-    }
-  }
-
-  if (ctx.units_local >= kMaxUnits) {
-    // No seventeenth folder, and pushing into an occupied one would mix two
-    // work units: nothing can give this work a home, so nothing is done.
-    print(os, "No free unit folder: all %d are in use and the client folder holds work; free one and restart\n",
-          kMaxUnits);
-    ctx.calculation_unit = NO_UNIT;
-    ctx.vorcnt_state = Vorcnt_error;
-    return;
-  }
-  const int k = ctx.units_local;
-  ctx.unit_state[k] = make_unit_folder(os, ctx, k);
-  print(os, "[Unit%d] Dir maiking SUB. : %d\n", k, ctx.unit_state[k]);
-  ctx.calculation_unit = k;
-  ++ctx.units_local;
-  resume_by_client_folder(ctx, client_state);
+  home_client_work(os, ctx, client_state);
 }
 
 void update_data_state(ControllerContext& ctx) {

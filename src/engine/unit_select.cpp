@@ -6,6 +6,7 @@
 #include "engine/engine.h"
 #include "engine/history.h"
 #include "ground/data_state.h"
+#include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
 
@@ -13,27 +14,19 @@ namespace vorcnt {
 
 namespace {
 
-// CP932 texts.
-constexpr char kComputing[] = "[Unit%d]:\x8c\x76\x8e\x5a\x92\x86\n";                    // computing
-constexpr char kWaitingToCompute[] = "[Unit%d]:\x8c\x76\x8e\x5a\x91\xd2\x8b\x40\x92\x86\n";  // waiting
-constexpr char kNothingToCompute[] =
-    "\x8c\x76\x8e\x5a\x89\xc2\x94\x5c\x83\x86\x83\x6a\x83\x62\x83\x67\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9"
-    "\x82\xf1\n";
-constexpr char kWaitingToSend[] = "[Unit%d]:\x91\x97\x90\x4d\x91\xd2\x8b\x40\x92\x86\n";
-
 int units_in_table(const ControllerContext& ctx) { return std::clamp<int>(ctx.units_local, 0, kMaxUnits); }
 
 // Computing mode. True when a unit was chosen; otherwise leaves Vorcnt_error
 // and sending mode.
 bool select_to_compute(Os& os, ControllerContext& ctx) {
-  print(os, "[unitselect State_Data_Calculation]\n");
+  print(os, msg::kUnitselectStateDataCalculation);
   const int units = units_in_table(ctx);
   for (int i = 0; i < units; ++i) {
     if (ctx.unit_state[i] != Data_Calculation) continue;
-    print(os, "[Unit%d]:State_Data_Calculation\n", i);
+    print(os, msg::kUnitStateDataCalculation, i);
     ctx.calculation_unit = i;
     ctx.vorcnt_state = Vorcon_CalcWait;
-    print(os, kComputing, ctx.calculation_unit);
+    print(os, msg::kComputing, ctx.calculation_unit);
     return true;
   }
 
@@ -52,11 +45,11 @@ bool select_to_compute(Os& os, ControllerContext& ctx) {
   if (candidate != NO_UNIT) {
     ctx.calculation_unit = candidate;
     ctx.vorcnt_state = Vorcon_CalcWait;
-    print(os, kWaitingToCompute, ctx.calculation_unit);
+    print(os, msg::kWaitingToCompute, ctx.calculation_unit);
     return true;
   }
 
-  print(os, kNothingToCompute);
+  print(os, msg::kNothingToCompute);
   record_event(os, ctx, UnitEvent::no_work, NO_UNIT, {});
   run_execempty(os, ctx);
   ctx.vorcnt_state = Vorcnt_error;
@@ -66,18 +59,18 @@ bool select_to_compute(Os& os, ControllerContext& ctx) {
 
 // Sending mode. True when a unit was chosen; otherwise leaves computing mode.
 bool select_to_send(Os& os, ControllerContext& ctx) {
-  print(os, "[unitselect State_Data_Calculation_completion]\n");
+  print(os, msg::kUnitselectStateDataCalculationCompletion);
   const int units = units_in_table(ctx);
   for (int i = 0; i < units; ++i) {
     const std::int32_t state = ctx.unit_state[i];
     if (state != Data_Calculation_completion && state != Data_Receiving && state != Data_nothing) continue;
-    print(os, "[Unit%d]:Data Conection\n", i);
+    print(os, msg::kUnitDataConection, i);
     ctx.calculation_unit = i;
     ctx.vorcnt_state = Vorcon_ConnectionWait;
-    print(os, kWaitingToSend, ctx.calculation_unit);
+    print(os, msg::kWaitingToSend, ctx.calculation_unit);
     return true;
   }
-  print(os, "FILL Completion\n");
+  print(os, msg::kFILLCompletion);
   record_event(os, ctx, UnitEvent::fill_complete, NO_UNIT, {});
   ctx.mode = Mode_calc;
   return false;
@@ -102,7 +95,7 @@ void unitselect(Os& os, ControllerContext& ctx) {
       if (select_to_send(os, ctx)) return;
     }
   }
-  print(os, "unitselect: no unit to compute and none to send; stopping\n");
+  print(os, msg::kUnitselectNoUnitToComputeAnd);
   ctx.vorcnt_state = Vorcnt_error;
 }
 

@@ -17,4 +17,147 @@ inline constexpr char kConnectWait[] = "[Unit%d] Data\x8c\xf0\x90" "M\x91\xd2\x8
 inline constexpr char kConnectGoingOn[] = "[Unit%d] Data\x8c\xf0\x90" "M\x8c" "p\x91\xb1\n";
 inline constexpr char kConnectComplete[] = "[Unit%d] Data\x8c\xf0\x90" "M\x8a\xae\x97\xb9\n";
 
+// The controller: start-up refusals, help and dump.
+inline constexpr char kCloserFailed[] =
+    "vorclose could not be run (status %d): a running client could not be stopped; nothing is started\n";
+inline constexpr char kClientFolderRefused[] =
+    "The client folder setting was refused: nothing is started; correct EXEC or -exec\n";
+inline constexpr char kClientFolderNoSeparator[] =
+    "Client folder %s does not end in a folder separator: nothing is started\n";
+inline constexpr char kClientFolderNotFound[] = "Client folder %s not found: nothing is started\n";
+inline constexpr char kClientFolderNoClient[] =
+    "Client folder %s holds no Vorelith.exe: nothing is started\n";
+inline constexpr char kHelpOptions[] = "options:\n";
+inline constexpr char kHelpVersion[] = "\t-version            show version info\n";
+inline constexpr char kHelpHelp[] = "\t-help               show help info\n";
+inline constexpr char kHelpExec[] = "\t-exec PATH          Vorelith Client PATH\n";
+inline constexpr char kHelpFill[] = "\t-fill               Send result & get New work_unit\n";
+inline constexpr char kHelpUnits[] =
+    "\t-units N            Number of work_unit buffer. default=2 1<=N<=16\n";
+inline constexpr char kHelpProg[] = "\t-prog               show Vorelith Progress.\n";
+inline constexpr char kHelpTime[] =
+    "\t-time N             Polling Time. default=120Sec 120Sec<=N<=36000Sec\n";
+inline constexpr char kHelpExecfinish[] =
+    "\t-execfinish COMMAND Execute command if finished run Vorelith.\n";
+inline constexpr char kDumpMode[] = "mode:%s";
+inline constexpr char kDumpState[] = "vorcnt_state:%s";
+inline constexpr char kDumpPath[] = "path:";
+inline constexpr char kDumpExecfinish[] = "execfinish:";
+inline constexpr char kDumpUnits[] = "Units:%d\n";
+inline constexpr char kDumpUnitsLocal[] = "Units_local:%d\n";
+inline constexpr char kDumpCalculationUnit[] = "calculation_unit:%d\n";
+inline constexpr char kDumpProg[] = "prog:%d\n";
+inline constexpr char kDumpTime[] = "time:%d\n";
+inline constexpr char kDumpFill[] = "fill:%d\n";
+inline constexpr char kNoCurrentUnitStop[] =
+    "No unit is current (%d): nothing can be computed or sent; stopping\n";
+inline constexpr char kAnotherController[] =
+    "Another vorcnt is working on the client folder %s: this one ends\n";
+
+// Opt-in settings.
+inline constexpr char kConnectWindowIgnoredSIsNot[] =
+    "connect window ignored: '%.*s' is not HH:MM-HH:MM; connecting at any time\n";
+inline constexpr char kBadArgLongerThan254Characters[] = "bad arg: %s longer than 254 characters\n";
+inline constexpr char kConnectWindowIgnoredWriteItAs[] =
+    "connect window ignored: write it as %s; connecting at any time\n";
+inline constexpr char kBadArgForm[] = "bad arg: %s\n";
+inline constexpr char kConnectWindowIgnoredConnectNeedsHH[] =
+    "connect window ignored: -connect needs HH:MM-HH:MM; connecting at any time\n";
+inline constexpr char kBadArgExecemptyCOMMAND[] = "bad arg: -execempty COMMAND\n";
+inline constexpr char kDumpConnect[] = "connect:%s-%s\n";
+inline constexpr char kDumpHistory[] = "history:";
+inline constexpr char kDumpExecempty[] = "execempty:";
+
+// Settings: vorcnt.cfg and the command line.
+// Our own refusals of values that cannot be held or used safely.
+inline constexpr char kPathTooLong[] = "bad arg: path longer than 118 characters\n";
+inline constexpr char kExecFinishTooLong[] = "bad arg: execfinish longer than 254 characters\n";
+inline constexpr char kArgumentTooLong[] = "bad arg: argument longer than 255 characters\n";
+inline constexpr char kBadArgPathHoldsABlank[] = "bad arg: path holds a blank\n";
+inline constexpr char kBadArgPathHoldsAControl[] = "bad arg: path holds a control character\n";
+inline constexpr char kBadArgPathHoldsTheCharacter[] =
+    "bad arg: path holds the character %c, which the command interpreter reads specially\n";
+inline constexpr char kVorcntCfgBadArgUnits[] = "vorcnt.cfg bad arg: units = %s\n";
+inline constexpr char kVorcntCfgOpenError[] = "vorcnt.cfg open error!\n";
+inline constexpr char kBadArgUnits[] = "bad arg: -units ";
+inline constexpr char kFillEcho[] = "fill:";
+inline constexpr char kBadArgFill[] = "bad arg: -fill ";
+inline constexpr char kBadArgPrefix[] = "bad arg: ";
+inline constexpr char kBadArgPathN[] = "bad arg: -path N\n";
+inline constexpr char kBadArgPathCProgra1[] = "bad arg: path = c:\\progra~1\\vorelith\\\n";
+inline constexpr char kBadArgExecfinishN[] = "bad arg: -execfinish N\n";
+inline constexpr char kBadArgUnitsN[] = "bad arg: -units N\n";
+inline constexpr char kVorcntCfgBadArgUnitsN[] = "vorcnt.cfg bad arg: units = N\n";
+inline constexpr char kBadArgTimeN[] = "bad arg: -time N\n";
+
+// Engine: client actions.
+inline constexpr char kNoCurrentUnitState[] = "No unit is current (%d): its state %d is not recorded\n";
+inline constexpr char kStrlenPrefix[] = "strlen:";
+inline constexpr char kStrlenOf[] = "strlen:%d\n";
+inline constexpr char kUnitDataConectionStart[] = "[Unit%d] Data Conection Start.\n";
+inline constexpr char kUnitDataConectionCompleate[] = "[Unit%d] Data Conection Compleate.\n";
+inline constexpr char kExecemptyCouldNotStart[] = "execempty: could not start '";
+inline constexpr char kExecemptyQuoted[] = "execempty: '";
+
+// Engine: connect window.
+inline constexpr char kUnitConnectionWaitsForTheWindow[] =
+    "[Unit%d] connection waits for the window %s-%s: it opens at %s, in %dh%02dm\n";
+
+// Engine: history.
+inline constexpr char kHistoryCannotWrite[] = "history: cannot write ";
+inline constexpr char kHistoryPrefix[] = "history: ";
+
+// Engine: interrupted move.
+inline constexpr char kFinishMoveRemoveCopies[] =
+    "[Unit%d] finishing an interrupted move: the client folder holds copies of unit%d's files, removing them\n";
+inline constexpr char kFinishMoveCopiesStay[] =
+    "[Unit%d] the copies in the client folder could not be removed; stopping\n";
+inline constexpr char kFinishMoveCompletePush[] =
+    "[Unit%d] finishing an interrupted move: unit%d holds part of the client folder's files, completing the push\n";
+
+// Engine: torn copies.
+inline constexpr char kTornCopiesRemovedTheIntactOnes[] = "%s: torn copies removed (%s); the intact ones are in %s\n";
+inline constexpr char kTornFilesWithNoIntactCopy[] = "%s: torn files with no intact copy set aside in %s (%s)\n";
+inline constexpr char kTornFilesCouldNotBeSet[] =
+    "%s: torn files could not be set aside in %s; remove them by hand before the client uses them\n";
+
+// Engine: unit move.
+inline constexpr char kTheEarlierFailureHasCleared[] = "%s: the earlier failure has cleared\n";
+inline constexpr char kPushSkippedNoUnitIsCurrent[] =
+    "push skipped: no unit is current (%d), the client folder's files stay in place\n";
+inline constexpr char kUnitPush[] = "[Unit%d] push\n";
+inline constexpr char kPopSkippedNoUnitIsCurrent[] = "pop skipped: no unit is current (%d), nothing is moved\n";
+inline constexpr char kUnitPop[] = "[Unit%d] pop\n";
+inline constexpr char kOutfileVwuNotFound[] = "outfile.vwu not found!\n";
+inline constexpr char kUnitIsHomeTheSettingsAre[] =
+    "[Unit%d] is home; the settings are in error, so nothing more is done: correct them and restart\n";
+
+// Engine: unit scan.
+inline constexpr char kUnitDirFind[] = "[unit%d] Dir find : %d\n";
+inline constexpr char kUnitAndAboveAreNotUsed[] = "unit%d and above are not used: 16 unit folders at most\n";
+inline constexpr char kUnitDirMaiking[] = "[Unit%d] Dir maiking. : %d\n";
+inline constexpr char kNoFreeUnitFolderAllAre[] =
+    "No free unit folder: all %d are in use and the client folder holds work; free one and restart\n";
+inline constexpr char kUnitDirMaikingSUB[] = "[Unit%d] Dir maiking SUB. : %d\n";
+inline constexpr char kHalfMoveInError[] =
+    "The client folder holds a move that was stopped halfway; the settings are in error, so it is left as it is: correct them and restart\n";
+inline constexpr char kNoWorkInError[] =
+    "The settings are in error and the client folder holds no work: nothing is started; correct them and restart\n";
+
+// Engine: unit select.
+// [Unit%d]: then computing, waiting to compute, (nothing can be computed),
+// waiting to send.
+inline constexpr char kComputing[] = "[Unit%d]:\x8c\x76\x8e\x5a\x92\x86\n";
+inline constexpr char kWaitingToCompute[] = "[Unit%d]:\x8c\x76\x8e\x5a\x91\xd2\x8b\x40\x92\x86\n";
+inline constexpr char kNothingToCompute[] =
+    "\x8c\x76\x8e\x5a\x89\xc2\x94\x5c\x83\x86\x83\x6a\x83\x62\x83\x67\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9" "\x82\xf1\n";
+inline constexpr char kWaitingToSend[] = "[Unit%d]:\x91\x97\x90\x4d\x91\xd2\x8b\x40\x92\x86\n";
+inline constexpr char kUnitselectStateDataCalculation[] = "[unitselect State_Data_Calculation]\n";
+inline constexpr char kUnitStateDataCalculation[] = "[Unit%d]:State_Data_Calculation\n";
+inline constexpr char kUnitselectStateDataCalculationCompletion[] =
+    "[unitselect State_Data_Calculation_completion]\n";
+inline constexpr char kUnitDataConection[] = "[Unit%d]:Data Conection\n";
+inline constexpr char kFILLCompletion[] = "FILL Completion\n";
+inline constexpr char kUnitselectNoUnitToComputeAnd[] = "unitselect: no unit to compute and none to send; stopping\n";
+
 }  // namespace vorcnt::msg

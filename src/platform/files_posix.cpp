@@ -1,3 +1,4 @@
+// POSIX backend of the file probes and file names.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>

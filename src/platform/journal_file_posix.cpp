@@ -1,3 +1,4 @@
+// POSIX backend of the journal file that the unit history is appended to.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// Windows backend of the journal file that the unit history is appended to.
 #include <windows.h>
 
 #include <string>

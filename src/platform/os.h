@@ -70,10 +70,10 @@ struct Os {
 };
 
 // The real backends, chosen at build time (os_posix.cpp or os_windows.cpp).
-// The shell flushes `console` before it starts each command, and the clock
+// run_command flushes the console before each command, and the clock does
 // before each pause, so that a stop during a long pause loses no line.
 std::unique_ptr<Console> make_real_console();
-std::unique_ptr<Shell> make_real_shell(Console& console);
+std::unique_ptr<Shell> make_real_shell();
 std::unique_ptr<Clock> make_real_clock(Console& console);
 
 // True for the statuses with which this platform's interpreter says that a

@@ -1,5 +1,4 @@
 // POSIX backend of the seam.
-#include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <strings.h>
@@ -12,6 +11,8 @@
 #include <ctime>
 #include <string>
 
+#include "platform/block_buffer.h"
+#include "platform/cp932.h"
 #include "platform/os.h"
 #include "platform/posix_commands.h"
 #include "platform/time_scale.h"
@@ -19,69 +20,6 @@
 namespace vorcnt {
 
 namespace {
-
-// Writes everything, retrying on short writes and EINTR.
-void write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-}
-
-// Turns the program's CP932 bytes into UTF-8 for a terminal that reads
-// UTF-8. A double-byte character split across two writes is held until its
-// second byte arrives; bytes that do not convert pass through raw.
-class Cp932ToUtf8 {
- public:
-  Cp932ToUtf8() : cd_(::iconv_open("UTF-8", "CP932")) {}
-  ~Cp932ToUtf8() {
-    if (usable()) ::iconv_close(cd_);
-  }
-  Cp932ToUtf8(const Cp932ToUtf8&) = delete;
-  Cp932ToUtf8& operator=(const Cp932ToUtf8&) = delete;
-
-  bool usable() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-
-  // Appends the conversion of any held byte and `bytes` to `out`.
-  void convert(std::string_view bytes, std::string* out) {
-    std::string input = held_;
-    input.append(bytes);
-    held_.clear();
-    char* src = input.data();
-    std::size_t left = input.size();
-    char chunk[1024];
-    while (left > 0) {
-      char* dst = chunk;
-      std::size_t room = sizeof chunk;
-      std::size_t r = ::iconv(cd_, &src, &left, &dst, &room);
-      out->append(chunk, static_cast<std::size_t>(dst - chunk));
-      if (r != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
-      if (errno == EINVAL) {  // a lead byte at the very end
-        held_.assign(src, left);
-        return;
-      }
-      out->push_back(*src);  // not CP932: pass the byte on as it is
-      ++src;
-      --left;
-      ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-
-  // Hands over a held lead byte unconverted (nothing more is coming).
-  void release(std::string* out) {
-    out->append(held_);
-    held_.clear();
-  }
-
- private:
-  iconv_t cd_;
-  std::string held_;
-};
 
 // True when the locale the user set (LC_ALL, LC_CTYPE, LANG) reads UTF-8.
 // Asked through a locale object of its own so that the program's global
@@ -115,7 +53,7 @@ class RealConsole final : public Console {
  public:
   RealConsole() : terminal_(::isatty(STDOUT_FILENO) == 1) {
     if (terminal_ && locale_is_utf8()) {
-      auto converter = std::make_unique<Cp932ToUtf8>();
+      auto converter = std::make_unique<Cp932ToUtf8>(Cp932ToUtf8::Bad::pass_raw);
       if (converter->usable()) converter_ = std::move(converter);
     }
   }
@@ -132,12 +70,7 @@ class RealConsole final : public Console {
       write_all(STDOUT_FILENO, out.data(), out.size());
       return;
     }
-    buffer_.append(bytes);
-    if (buffer_.size() >= kBlock) {
-      std::size_t whole = buffer_.size() - buffer_.size() % kBlock;
-      write_all(STDOUT_FILENO, buffer_.data(), whole);
-      buffer_.erase(0, whole);
-    }
+    blocks_.append(bytes);
   }
 
   void write_verbatim(std::string_view bytes) override {
@@ -152,17 +85,18 @@ class RealConsole final : public Console {
   }
 
   void flush() override {
-    if (converter_ != nullptr) converter_->release(&buffer_);
-    if (buffer_.empty()) return;
-    write_all(STDOUT_FILENO, buffer_.data(), buffer_.size());
-    buffer_.clear();
+    if (converter_ != nullptr) {
+      std::string rest;
+      converter_->release(&rest);
+      blocks_.append(rest);
+    }
+    blocks_.flush();
   }
 
  private:
-  static constexpr std::size_t kBlock = 512;
   bool terminal_;
   std::unique_ptr<Cp932ToUtf8> converter_;
-  std::string buffer_;
+  BlockBuffer blocks_{[](std::string_view bytes) { write_all(STDOUT_FILENO, bytes.data(), bytes.size()); }};
 };
 
 class RealClock final : public Clock {
@@ -189,23 +123,19 @@ class RealClock final : public Clock {
   Console& console_;
 };
 
+// The console was flushed by run_command; what stdio holds goes out here.
 class RealShell final : public Shell {
  public:
-  explicit RealShell(Console& console) : console_(console) {}
   int run(const std::string& command_line) override {
-    console_.flush();
-    std::fflush(nullptr);  // anything written through stdio, too
+    std::fflush(nullptr);
     return run_posix_command(command_line);
   }
-
- private:
-  Console& console_;
 };
 
 }  // namespace
 
 std::unique_ptr<Console> make_real_console() { return std::make_unique<RealConsole>(); }
-std::unique_ptr<Shell> make_real_shell(Console& console) { return std::make_unique<RealShell>(console); }
+std::unique_ptr<Shell> make_real_shell() { return std::make_unique<RealShell>(); }
 std::unique_ptr<Clock> make_real_clock(Console& console) { return std::make_unique<RealClock>(console); }
 
 bool could_not_start(int status) { return status == -1 || status == 126 || status == 127; }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/block_buffer.h"
 #include "platform/os.h"
 #include "platform/time_scale.h"
 
@@ -53,24 +54,17 @@ class RealConsole final : public Console {
       write_all(handle_, line.data(), line.size());
       return;
     }
-    append_text_mode(buffer_, bytes);
-    while (buffer_.size() >= kBlock) {
-      write_all(handle_, buffer_.data(), kBlock);
-      buffer_.erase(0, kBlock);
-    }
+    std::string text;
+    append_text_mode(text, bytes);
+    blocks_.append(text);
   }
 
-  void flush() override {
-    if (buffer_.empty()) return;
-    write_all(handle_, buffer_.data(), buffer_.size());
-    buffer_.clear();
-  }
+  void flush() override { blocks_.flush(); }
 
  private:
-  static constexpr std::size_t kBlock = 512;
   HANDLE handle_;
   bool console_ = false;
-  std::string buffer_;
+  BlockBuffer blocks_{[this](std::string_view bytes) { write_all(handle_, bytes.data(), bytes.size()); }};
 };
 
 class RealClock final : public Clock {
@@ -190,15 +184,13 @@ std::string find_interpreter() {
 
 class RealShell final : public Shell {
  public:
-  explicit RealShell(Console& console) : console_(console) {}
 
   int run(const std::string& command_line) override {
     std::string interpreter = find_interpreter();
     if (interpreter.empty()) return -1;
 
-    // The controller's messages, and anything any stream still holds, go out
-    // before whatever the command prints.
-    console_.flush();
+    // run_command flushed the console; anything a stream still holds goes
+    // out too, before whatever the command prints.
     std::fflush(nullptr);
 
     // The interpreter is the first token, quoted in case its folder has
@@ -224,15 +216,12 @@ class RealShell final : public Shell {
     CloseHandle(process.hProcess);
     return status;
   }
-
- private:
-  Console& console_;
 };
 
 }  // namespace
 
 std::unique_ptr<Console> make_real_console() { return std::make_unique<RealConsole>(); }
-std::unique_ptr<Shell> make_real_shell(Console& console) { return std::make_unique<RealShell>(console); }
+std::unique_ptr<Shell> make_real_shell() { return std::make_unique<RealShell>(); }
 std::unique_ptr<Clock> make_real_clock(Console& console) { return std::make_unique<RealClock>(console); }
 
 bool could_not_start(int status) { return status == -1 || status == 9009; }

@@ -5,7 +5,9 @@
 // ".exe".
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace vorcnt {
 
@@ -19,5 +21,16 @@ int run_posix_command(const std::string& command_line);
 // the rest unchanged. Lines whose first word the shell finds by itself come
 // back as they are.
 std::string shell_line_for(const std::string& command_line);
+
+// Shared by the two halves of the layer (posix_commands.cpp spawns,
+// posix_builtins.cpp carries out copy, del and mkdir).
+bool is_command_blank(char c);  // the interpreter's blanks, line ends included
+std::string with_separator(const std::string& dir);
+bool same_word(const std::string& word, const char* name);  // either case
+bool is_builtin(const std::string& word);
+// `first` is the command's first word and `rest` what follows it.
+int run_builtin(const std::string& command_line, const std::string& first, std::string_view rest);
+// Writes everything, retrying on short writes and EINTR; false on an error.
+bool write_all(int fd, const char* data, std::size_t size);
 
 }  // namespace vorcnt

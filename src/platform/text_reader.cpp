@@ -1,3 +1,4 @@
+// The line reader every reader of the client's files and of vorcnt.cfg uses.
 #include <cstring>
 
 #include "platform/files.h"

@@ -1,4 +1,4 @@
-// Client data folders laid out in scratch folders for this room's tests.
+// Client data folders laid out in scratch folders for this module's tests.
 #pragma once
 
 #include <string>

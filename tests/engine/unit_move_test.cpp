@@ -131,7 +131,7 @@ TEST_P(PushFaultTest, KeepsTheClientFolderFiles) {
     // The copies were made and the delete failed: they go again, so the
     // unit is never in two places.
     EXPECT_EQ(fake.log, (EventLog{copy, "sleep 1", "run: del " + P + "*.vwu"}));
-    EXPECT_TRUE(engine_detail::vwu_files(P + "unit2").empty());
+    EXPECT_TRUE(vwu_files(P + "unit2").empty());
   } else {
     EXPECT_EQ(fake.log, (EventLog{copy}));
   }
@@ -167,7 +167,7 @@ TEST_P(PopFaultTest, KeepsTheUnitFiles) {
     ASSERT_EQ(fake.log.size(), 3u);
     // Nothing of the unit is left in the client folder, the output file the
     // pop made included: the client cannot start on it.
-    EXPECT_TRUE(engine_detail::vwu_files(P).empty());
+    EXPECT_TRUE(vwu_files(P).empty());
   } else {
     ASSERT_EQ(fake.log.size(), 1u);  // the copy only: no pause, no delete
   }
@@ -252,7 +252,7 @@ TEST_F(SwapTest, AFailedPopHoldsTheClientBackUntilARetryCompletesIt) {
   for (int pass = 0; pass < 2; ++pass) EXPECT_TRUE(loop_pass(fake.os, ctx));
   EXPECT_EQ(fake.clock.pauses.back(), 300);
   for (const std::string& command : fake.shell.commands_ran) EXPECT_EQ(command.find("Vorelith.exe"), std::string::npos);
-  EXPECT_TRUE(engine_detail::vwu_files(P).empty());
+  EXPECT_TRUE(vwu_files(P).empty());
   const auto lines = lines_of(fake.console.output);
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto& l) { return l.find("pop failed") != l.npos; }), 1);
 

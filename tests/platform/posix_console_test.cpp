@@ -17,6 +17,7 @@
 #include <libutil.h>
 #endif
 
+#include "platform/console.h"
 #include "platform/os.h"
 #include "platform/process_guards.h"
 
@@ -78,14 +79,16 @@ TEST(RealConsoleTest, RedirectedOutputIsRawCp932InWholeBlocks) {
   EXPECT_EQ(at_exit, "tail");
 }
 
-TEST(RealConsoleTest, ShellFlushesTheConsoleBeforeEachCommand) {
+TEST(RealConsoleTest, RunCommandFlushesTheConsoleBeforeEachCommand) {
   Pipe pipe;
   {
     Redirect out(1, pipe.write_end());
     auto console = make_real_console();
-    auto shell = make_real_shell(*console);
+    auto shell = make_real_shell();
+    auto clock = make_real_clock(*console);
+    Os os{*shell, *clock, *console};
     console->write("before ");
-    EXPECT_EQ(shell->run("printf after"), 0);
+    EXPECT_EQ(run_command(os, "printf after"), 0);
     console->write(" end");
   }
   EXPECT_EQ(drain(pipe.read_end()), "before after end");

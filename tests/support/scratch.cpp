@@ -13,10 +13,11 @@ namespace fs = std::filesystem;
 
 namespace vorcnt::testing {
 
-ScratchDir::ScratchDir() {
+ScratchDir::ScratchDir(const char* base) {
   static std::mt19937_64 rng{std::random_device{}()};
+  const fs::path parent = base != nullptr ? fs::path(base) : fs::temp_directory_path();
   for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path candidate = fs::temp_directory_path() / ("vorcnt-test-" + std::to_string(rng() % 1000000000ULL));
+    fs::path candidate = parent / ("vorcnt-test-" + std::to_string(rng() % 1000000000ULL));
     std::error_code ec;
     if (fs::create_directory(candidate, ec)) {
       path_ = candidate.string() + "/";

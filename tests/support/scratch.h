@@ -1,15 +1,16 @@
-// Scratch folders for tests that touch the real file system.
+// Scratch folders for tests and benchmarks that touch the real file system.
 #pragma once
 
 #include <string>
 
 namespace vorcnt::testing {
 
-// A fresh empty folder under the system temp folder, removed with its
-// contents when the object goes away. path() ends in '/'.
+// A fresh empty folder under the system temp folder ($TMPDIR first), or under
+// `base` when one is given, removed with its contents when the object goes
+// away. path() ends in '/'. The tests and the benchmarks share it.
 class ScratchDir {
  public:
-  ScratchDir();
+  explicit ScratchDir(const char* base = nullptr);
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;

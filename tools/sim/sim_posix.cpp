@@ -1,3 +1,4 @@
+// POSIX backend of the simulated world's process and file calls.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/types.h>

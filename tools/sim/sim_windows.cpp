@@ -1,3 +1,4 @@
+// Windows backend of the simulated world's process and file calls.
 #include <windows.h>
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// POSIX listing of a folder's files with their sizes and times.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// Windows listing of a folder's files with their sizes and times.
 #include <windows.h>
 
 #include <algorithm>

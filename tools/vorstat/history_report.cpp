@@ -6,6 +6,7 @@
 #include "config/settings.h"
 #include "ground/context.h"
 #include "platform/files.h"
+#include "platform/null_os.h"
 
 namespace vorcnt::vorstat {
 
@@ -98,19 +99,9 @@ bool read_whole(const std::string& file, std::string* text) {
 
 // The HISTORY file of vorcnt.cfg, read as the controller reads it.
 std::string configured_history() {
-  class : public Shell {
-    int run(const std::string&) override { return -1; }
-  } shell;
-  class : public Clock {
-    void sleep_seconds(int) override {}
-  } clock;
-  class : public Console {
-    void write(std::string_view) override {}
-    void flush() override {}
-  } console;
-  Os os{shell, clock, console};
+  NullOs quiet;  // the settings are read without a word, and run nothing
   ControllerContext ctx;
-  read_config_file(os, ctx);
+  read_config_file(quiet.os, ctx);
   return ctx.history;
 }
 

@@ -11,6 +11,7 @@
 
 #include "config/settings.h"
 #include "encoding.h"
+#include "engine/unit_folders.h"
 #include "folder_marks.h"
 #include "ground/context.h"
 #include "history_report.h"
@@ -335,11 +336,8 @@ BufferStatus read_once(const std::string& path, std::int64_t now) {
   // The controller hands the readers "%s\" of its path; a doubled separator
   // names the same folder.
   status.client = read_folder(-1, path + "\\", now);
-  for (int n = 0; n < kMaxUnits; ++n) {
-    const std::string folder = path + "unit" + std::to_string(n);
-    if (!path_exists(folder.c_str())) break;
-    status.units.push_back(read_folder(n, folder + "\\", now));
-  }
+  const int units = count_unit_folders(path.c_str());
+  for (int n = 0; n < units; ++n) status.units.push_back(read_folder(n, unit_folder(path.c_str(), n) + "\\", now));
   std::error_code ec;
   const std::filesystem::path damaged = std::filesystem::path(native_path(path.c_str())) / "damaged";
   for (std::filesystem::recursive_directory_iterator it(damaged, ec), end; !ec && it != end; it.increment(ec)) {
@@ -357,11 +355,8 @@ BufferStatus read_once(const std::string& path, std::int64_t now) {
 // Every folder's listing: the client folder first, then unit0 upward.
 std::vector<std::vector<FileMark>> list_buffer(const std::string& path) {
   std::vector<std::vector<FileMark>> lists{list_files(native_path(path.c_str()))};
-  for (int n = 0; n < kMaxUnits; ++n) {
-    const std::string folder = native_path((path + "unit" + std::to_string(n)).c_str());
-    if (!path_exists(folder.c_str())) break;
-    lists.push_back(list_files(folder));
-  }
+  const int units = count_unit_folders(path.c_str());
+  for (int n = 0; n < units; ++n) lists.push_back(list_files(native_path(unit_folder(path.c_str(), n).c_str())));
   return lists;
 }
 
@@ -498,55 +493,71 @@ std::string format_json(const BufferStatus& status) {
   return out;
 }
 
-int run_vorstat(int argc, const char* const* argv, Console& out, std::string& errors, std::int64_t now) {
-  if (wants_history(argc, argv)) {
-    NullConsole unused;  // only the clock's zone is wanted; it never pauses here
-    return run_history(argc, argv, out, errors, make_real_clock(unused)->local_time(now));
-  }
+namespace {
+
+struct Request {
   bool json = false;
   bool help = false;
   bool version = false;
   bool prometheus = false;
   std::string metrics_file;
-  bool options_ended = false;
   bool have_path = false;
   std::string path;
+};
+
+// Reads the arguments into `req`; 0 when they are usable, else the exit
+// status of a usage error (said in `errors`).
+int parse_request(int argc, const char* const* argv, std::string& errors, Request& req) {
+  bool options_ended = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (!options_ended && arg == "--") {
       options_ended = true;
     } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
       if (arg == "--json")
-        json = true;
+        req.json = true;
       else if (arg == "--help" || arg == "-h")
-        help = true;
+        req.help = true;
       else if (arg == "--version")
-        version = true;
+        req.version = true;
       else if (arg == "--prometheus") {
         if (i + 1 >= argc || argv[i + 1][0] == '\0') return usage_error(errors, "--prometheus needs a FILE");
-        prometheus = true;
-        metrics_file = argv[++i];
+        req.prometheus = true;
+        req.metrics_file = argv[++i];
       } else
         return usage_error(errors, "unknown option '" + printable(arg) + "'");
-    } else if (have_path) {
-      return usage_error(errors, "give one folder only ('" + printable(path) + "' and '" + printable(arg) + "')");
+    } else if (req.have_path) {
+      return usage_error(errors, "give one folder only ('" + printable(req.path) + "' and '" + printable(arg) + "')");
     } else if (arg.empty()) {
       return usage_error(errors, "the folder name is empty");
     } else {
-      have_path = true;
-      path = arg;
+      req.have_path = true;
+      req.path = arg;
     }
   }
-  if (help) {
+  return 0;
+}
+
+}  // namespace
+
+int run_vorstat(int argc, const char* const* argv, Console& out, std::string& errors, std::int64_t now) {
+  if (wants_history(argc, argv)) {
+    NullConsole unused;  // only the clock's zone is wanted; it never pauses here
+    return run_history(argc, argv, out, errors, make_real_clock(unused)->local_time(now));
+  }
+  Request req;
+  if (const int status = parse_request(argc, argv, errors, req)) return status;
+  std::string& path = req.path;
+  if (req.help) {
     out.write(kUsage);
     return 0;
   }
-  if (version) {
+  if (req.version) {
     out.write("vorstat " VORCNT_VERSION "\n");
     return 0;
   }
 
-  if (have_path) {
+  if (req.have_path) {
     // Names are formed by appending to the folder, as the controller does.
     if (path.back() != '/' && path.back() != '\\') path += '/';
   } else {
@@ -561,13 +572,13 @@ int run_vorstat(int argc, const char* const* argv, Console& out, std::string& er
   if (!is_directory(path.c_str())) {
     errors += "vorstat: no client folder at '" + printable(path) + "'\n";
     // A monitoring system learns it from the file too, not only from a log.
-    if (prometheus) publish_metrics(metrics_file, format_prometheus_missing(), errors);
+    if (req.prometheus) publish_metrics(req.metrics_file, format_prometheus_missing(), errors);
     return 1;
   }
 
   const BufferStatus status = read_buffer_status(path, now);
-  if (prometheus) return publish_metrics(metrics_file, format_prometheus(status), errors) ? 0 : 1;
-  if (json) {
+  if (req.prometheus) return publish_metrics(req.metrics_file, format_prometheus(status), errors) ? 0 : 1;
+  if (req.json) {
     out.write(format_json(status));
   } else {
     const std::vector<std::string> pieces = table_pieces(status);

@@ -1,0 +1,57 @@
+// The unit folders beside the client: names, count and contents.
+#include "engine/unit_folders.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "clientdata/report.h"
+#include "platform/files.h"
+
+namespace fs = std::filesystem;
+
+namespace vorcnt {
+
+std::string unit_folder(const char* path, int unit) { return std::string(path) + "unit" + std::to_string(unit); }
+
+bool is_unit_index(int unit) { return unit >= 0 && unit < kMaxUnits; }
+
+int count_unit_folders(const char* path) {
+  int found = 0;
+  while (found < kMaxUnits && path_exists(unit_folder(path, found).c_str())) ++found;
+  return found;
+}
+
+std::int32_t classify_as_folder(const std::string& folder) { return classify_folder((folder + "\\").c_str()); }
+
+fs::path folder_path(const std::string& folder) {
+  if (folder.empty()) return fs::path(".");
+  return fs::path(native_path(folder.c_str()));
+}
+
+// The interpreter matches "*.vwu" without regard to case on Windows; taking
+// the wider match everywhere means no file it might delete goes unchecked.
+bool is_vwu_name(const std::string& name) {
+  static const char kExt[] = ".vwu";
+  if (name.size() < 4) return false;
+  for (std::size_t i = 0; i < 4; ++i) {
+    char c = name[name.size() - 4 + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kExt[i]) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> vwu_files(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  fs::directory_iterator it(folder_path(folder), ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    std::error_code type_ec;
+    const std::string name = it->path().filename().string();
+    if (is_vwu_name(name) && it->is_regular_file(type_ec)) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace vorcnt

@@ -1,0 +1,36 @@
+// The unit folders beside the client: their names, how many there are, and
+// what they hold. One home for the words every part of the buffer uses.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ground/context.h"
+
+namespace vorcnt {
+
+// "<path>unit<N>", as the command lines name it (no trailing separator).
+std::string unit_folder(const char* path, int unit);
+// True for an index into unit_state; NO_UNIT and the rest are not.
+bool is_unit_index(int unit);
+// Unit folders in use: unit0 upward to the first one missing, 16 at most.
+int count_unit_folders(const char* path);
+
+// The data state of a unit folder named as unit_folder() names it. The
+// readers append file names directly, so the folder is given with a trailing
+// backslash (doubled for the client folder, which already ends in one; it
+// names the same folder).
+std::int32_t classify_as_folder(const std::string& folder);
+
+// A folder given as in the command lines ("" is the current folder, a
+// trailing separator of either kind is allowed), as the file system wants it.
+std::filesystem::path folder_path(const std::string& folder);
+// True for the names "*.vwu" matches, the extension in any case.
+bool is_vwu_name(const std::string& name);
+// Names of the "*.vwu" files in `folder` (given as in the command lines),
+// sorted; none when the folder cannot be read.
+std::vector<std::string> vwu_files(const std::string& folder);
+
+}  // namespace vorcnt
