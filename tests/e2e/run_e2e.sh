@@ -35,6 +35,8 @@ unset VORSIM_FAULT
 CPID=
 status=0
 . "$(dirname "${BASH_SOURCE[0]}")/world.sh"
+GOLDEN="$(cd "$(dirname "${BASH_SOURCE[0]}")/../golden" && pwd)"
+. "$GOLDEN/golden.sh"
 
 show_logs() {
   echo "---- controller output (UTF-8) ----"; cat "$W/out.txt" 2>/dev/null
@@ -172,18 +174,8 @@ case_calc_road() {  # UNITS AGES...: ages in seconds of unit0, unit1, ...
   wait_until "computing to start again" orders_at_least $((1 + 2 * units + units + 1))
   stop_controller
 
-  local lines=("[unit0] Dir find : 5" "[unitselect State_Data_Calculation]" "[Unit$first]:計算待機中" "[Unit$first] pop")
-  for i in $order; do
-    lines+=("[Unit$i] Data計算準備" "[Unit$i] Data計算開始" "[Unit$i] Data計算完了" "[Unit$i] push")
-  done
-  lines+=("計算可能ユニットがありません" "[unitselect State_Data_Calculation_completion]")
-  for i in $(seq 0 $((units - 1))); do
-    lines+=("[Unit$i]:Data Conection" "[Unit$i]:送信待機中" "[Unit$i] pop" "[Unit$i] Data交信待機"
-      "[Unit$i] Data Conection Start." "[Unit$i] Data交信継続" "[Unit$i] Data Conection Compleate."
-      "[Unit$i] Data交信完了" "[Unit$i] push")
-  done
-  lines+=("FILL Completion" "[unitselect State_Data_Calculation]" "[Unit0]:計算待機中" "[Unit0] pop"
-    "[Unit0] Data計算準備")
+  local lines
+  mapfile -t lines < <(golden_lines "$GOLDEN/calc_road.txt" "$first" "$order" "$(seq 0 $((units - 1)))")
   expect_lines "${lines[@]}"
   expect_line_count 1 "計算可能ユニットがありません"
   expect_line_count 1 "FILL Completion"
@@ -309,10 +301,9 @@ case_fill_auto() {
   wait_until "computing to start again" orders_at_least 4
   stop_controller
 
-  expect_lines "fill:AUTO" "[unit0] Dir find : 2" "[unit1] Dir find : 5" \
-    "[unitselect State_Data_Calculation_completion]" "[Unit0]:Data Conection" "[Unit0]:送信待機中" \
-    "[Unit0] pop" "[Unit0] Data交信待機" "[Unit0] Data Conection Start." "[Unit0] Data Conection Compleate." \
-    "FILL Completion" "[Unit1]:計算待機中" "[Unit1] pop" "[Unit1] Data計算準備"
+  local lines
+  mapfile -t lines < <(golden_lines "$GOLDEN/fill_road.txt")
+  expect_lines "${lines[@]}"
   expect_orders "-exit -echo off" "-connect" "-exit -echo off" "-close -echo off"
   grep -q '^vorclose: -connect: sent to client' "$W/out.txt" || fail "the closer's -connect report is missing"
   expect_server results 1 verified 1 mismatched 0 duplicates 0

@@ -147,19 +147,8 @@ case_road() {
   # connection, and "-close" as computing starts again.
   road_run 8
 
-  local lines=("[unit0] Dir find : 5" "[unitselect State_Data_Calculation]" "[Unit1]:計算待機中" "[Unit1] pop")
-  local i
-  for i in 1 0; do
-    lines+=("[Unit$i] Data計算準備" "[Unit$i] Data計算開始" "[Unit$i] Data計算完了" "[Unit$i] push")
-  done
-  lines+=("計算可能ユニットがありません" "[unitselect State_Data_Calculation_completion]")
-  for i in 0 1; do
-    lines+=("[Unit$i]:Data Conection" "[Unit$i]:送信待機中" "[Unit$i] pop" "[Unit$i] Data交信待機"
-      "[Unit$i] Data Conection Start." "[Unit$i] Data交信継続" "[Unit$i] Data Conection Compleate."
-      "[Unit$i] Data交信完了" "[Unit$i] push")
-  done
-  lines+=("FILL Completion" "[unitselect State_Data_Calculation]" "[Unit0]:計算待機中" "[Unit0] pop"
-    "[Unit0] Data計算準備")
+  local lines
+  mapfile -t lines < <(golden_lines "$here/../golden/calc_road.txt" 1 "1 0" "0 1")
   road_lines "${lines[@]}" || bad=1
   road_line_count 1 "計算可能ユニットがありません" || bad=1
   road_line_count 1 "FILL Completion" || bad=1
@@ -184,11 +173,9 @@ case_fill() {
 
   road_run 4 -fill auto
 
-  road_lines "fill:AUTO" "[unit0] Dir find : 2" "[unit1] Dir find : 5" \
-    "[unitselect State_Data_Calculation_completion]" "[Unit0]:Data Conection" "[Unit0]:送信待機中" \
-    "[Unit0] pop" "[Unit0] Data交信待機" "[Unit0] Data Conection Start." "[Unit0] Data Conection Compleate." \
-    "[Unit0] Data交信完了" "[Unit0] push" "FILL Completion" "[Unit1]:計算待機中" "[Unit1] pop" \
-    "[Unit1] Data計算準備" || bad=1
+  local lines
+  mapfile -t lines < <(golden_lines "$here/../golden/fill_road.txt")
+  road_lines "${lines[@]}" || bad=1
   road_orders "-exit -echo off" "-connect" "-exit -echo off" "-close -echo off" || bad=1
   # Written out before the closer ran, so its report comes after the wait line.
   awk '$0 == "[Unit0] Data交信待機" { w = NR } /^vorclose: -connect: sent to client/ { c = NR }

@@ -352,6 +352,7 @@ case_crlf() {
   [ $bad -eq 0 ] && pass crlf || fail crlf "not every line end is CR LF"
 }
 
+. "$here/../golden/golden.sh"
 . "$here/road.sh"
 
 # VORCNT_WINE_CASES picks cases by name (for working on one); crlf always runs.
