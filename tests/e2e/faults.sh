@@ -87,6 +87,8 @@ result_in_client_folder() {  # the client computes one unit here, with no server
   vorclose -exit -echo off
 }
 
+client_folder_holds_no_unit() { [ -z "$(checksums "$C" 2>/dev/null)" ]; }
+
 checksums() {  # FOLDER: the "*.vwu" files and their sums
   (cd "$1" && for f in *.vwu; do [ -f "$f" ] && echo "$f $(cksum <"$f")"; done)
 }
@@ -372,7 +374,9 @@ pop_fault_as_nobody() {  # FAULT UNDO LINE_PATTERN
   (cd "$W" && exec "${as_nobody[@]}" "$BIN/vorcnt" >"$W/out.raw" 2>"$W/err.txt") &
   CPID=$!
   wait_until "three pops" output_count_at_least 3 "[Unit0] pop"
-  [ -z "$(checksums "$C")" ] || fail "the failed pop left files in the client folder"
+  # A retry may be copying right now; between retries the client folder must
+  # be empty again, so a pop that failed for good leaves nothing behind.
+  wait_until "the failed pop's copies to be removed" client_folder_holds_no_unit
   [ -f "$C/unit0/work_unit.vwu" ] || fail "the unit left its folder"
   output_has "[Unit0] Data計算準備" && fail "the client was started on a unit that did not move"
   eval "$2"
