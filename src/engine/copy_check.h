@@ -3,7 +3,6 @@
 // this module.
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,10 +18,6 @@ struct CopyCheck {
   std::string reason;
   std::vector<std::string> files;  // the names checked, for syncing them
 };
-
-// True when the two files hold the same bytes; false when either cannot be
-// read.
-bool same_contents(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // Checks a finished copy of every "*.vwu" file (extension in any case) of
 // folder `from` into folder `to`: each must be in `to`, a file with the same

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <system_error>
 
 #include "clientdata/report.h"
 #include "engine/copy_check.h"
@@ -14,8 +12,6 @@
 #include "platform/console.h"
 #include "platform/files.h"
 
-namespace fs = std::filesystem;
-
 namespace vorcnt::engine_detail {
 
 namespace {
@@ -24,12 +20,11 @@ enum class Twin { same, shorter, differ };
 
 // How file `part` relates to file `whole`: the same bytes, a proper prefix of
 // them (what a copy stopped halfway leaves), or anything else.
-Twin compare_files(const fs::path& part, const fs::path& whole) {
-  std::error_code ec;
-  const std::uintmax_t part_size = fs::file_size(part, ec);
-  if (ec) return Twin::differ;
-  const std::uintmax_t whole_size = fs::file_size(whole, ec);
-  if (ec || part_size > whole_size) return Twin::differ;
+Twin compare_files(const std::string& part, const std::string& whole) {
+  std::uintmax_t part_size = 0;
+  if (!file_size_of(part, &part_size)) return Twin::differ;
+  std::uintmax_t whole_size = 0;
+  if (!file_size_of(whole, &whole_size) || part_size > whole_size) return Twin::differ;
   std::ifstream a(part, std::ios::binary);
   std::ifstream b(whole, std::ios::binary);
   if (!a || !b) return Twin::differ;
@@ -46,12 +41,12 @@ Twin compare_files(const fs::path& part, const fs::path& whole) {
   return part_size == whole_size ? Twin::same : Twin::shorter;
 }
 
-bool is_empty_outfile(const fs::path& folder, const std::string& name) {
+bool is_empty_outfile(const std::string& folder, const std::string& name) {
   std::string lower = name;
   for (char& c : lower)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  std::error_code ec;
-  return lower == "outfile.vwu" && fs::file_size(folder / name, ec) == 0 && !ec;
+  std::uintmax_t size = 0;
+  return lower == "outfile.vwu" && file_size_of(path_in(folder, name), &size) && size == 0;
 }
 
 // Only a work unit's own files tell a stopped move from a clean state: every
@@ -67,7 +62,7 @@ bool is_evidence(const std::string& name) {
 }
 
 struct Folder {
-  fs::path dir;
+  std::string dir;                 // as in the command lines
   std::vector<std::string> names;  // sorted
   bool has(const std::string& name) const { return std::binary_search(names.begin(), names.end(), name); }
 };
@@ -83,7 +78,7 @@ bool contained_in(const Folder& part, const Folder& whole, bool pop_outfile) {
       if (pop_outfile && is_empty_outfile(part.dir, name)) continue;
       return false;
     }
-    switch (compare_files(part.dir / name, whole.dir / name)) {
+    switch (compare_files(path_in(part.dir, name), path_in(whole.dir, name))) {
       case Twin::same:
         break;
       case Twin::shorter:
@@ -99,7 +94,7 @@ bool contained_in(const Folder& part, const Folder& whole, bool pop_outfile) {
   return evidence;
 }
 
-Folder read_folder(const std::string& folder) { return Folder{folder_path(folder), vwu_files(folder)}; }
+Folder read_folder(const std::string& folder) { return Folder{folder, vwu_files(folder)}; }
 
 }  // namespace
 

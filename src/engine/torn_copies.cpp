@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <system_error>
 #include <vector>
 
 #include "engine/copy_check.h"
@@ -13,8 +12,6 @@
 #include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
-
-namespace fs = std::filesystem;
 
 namespace vorcnt::engine_detail {
 
@@ -46,7 +43,6 @@ bool is_common_file(const std::string& name) {
 struct Place {
   std::string label;  // "client" or "unitN", also its name under damaged
   std::string folder;  // as in the command lines
-  fs::path dir;
   std::vector<std::string> names;  // "*.vwu", sorted
   std::vector<std::string> torn;   // those torn on their own
   bool has(const std::string& name) const { return std::binary_search(names.begin(), names.end(), name); }
@@ -55,9 +51,9 @@ struct Place {
 };
 
 Place read_place(std::string label, std::string folder) {
-  Place p{std::move(label), folder, folder_path(folder), vwu_files(folder), {}};
+  Place p{std::move(label), folder, vwu_files(folder), {}};
   for (const std::string& name : p.names)
-    if (engine_detail::is_torn(p.dir, name)) p.torn.push_back(name);
+    if (engine_detail::is_torn(p.folder, name)) p.torn.push_back(name);
   return p;
 }
 
@@ -67,9 +63,9 @@ Place read_place(std::string label, std::string folder) {
 bool same_work(const Place& client, const Place& unit) {
   for (const std::string& name : client.names) {
     if (is_common_file(name) || !client.intact(name) || !unit.intact(name)) continue;
-    std::error_code ec;
-    if (fs::file_size(client.dir / name, ec) == 0 || ec) continue;
-    if (same_contents(client.dir / name, unit.dir / name)) return true;
+    std::uintmax_t size = 0;
+    if (!file_size_of(path_in(client.folder, name), &size) || size == 0) continue;
+    if (same_contents(path_in(client.folder, name), path_in(unit.folder, name))) return true;
   }
   return false;
 }
@@ -84,9 +80,11 @@ std::string joined(const std::vector<std::string>& names) {
 void remove_torn_twins(Os& os, Place& torn_place, const Place& whole) {
   std::vector<std::string> removed;
   for (const std::string& name : torn_place.torn) {
-    if (!whole.intact(name) || !torn_copy_of(torn_place.dir / name, whole.dir / name)) continue;
-    std::error_code ec;
-    if (fs::remove(torn_place.dir / name, ec) && !ec) removed.push_back(name);
+    if (!whole.intact(name) || !torn_copy_of(path_in(torn_place.folder, name), path_in(whole.folder, name)))
+      continue;
+    bool gone = false;
+    remove_file(path_in(torn_place.folder, name), &gone);
+    if (gone) removed.push_back(name);
   }
   if (removed.empty()) return;
   for (const std::string& name : removed)
@@ -100,38 +98,36 @@ void remove_torn_twins(Os& os, Place& torn_place, const Place& whole) {
 // "<label>-2\<name>" and upward when an earlier cut left one there.
 // Past a thousand earlier cuts, or when the folder cannot be looked at, the
 // last name is taken; a move onto an existing file then fails and says so.
-fs::path damaged_slot(const fs::path& damaged, const std::string& label, const std::vector<std::string>& names) {
+std::string damaged_slot(const std::string& damaged, const std::string& label,
+                         const std::vector<std::string>& names) {
   constexpr int kMostSlots = 1000;
-  fs::path dir;
+  std::string slot;
   for (int n = 1; n <= kMostSlots; ++n) {
-    dir = damaged / (n == 1 ? label : label + "-" + std::to_string(n));
+    slot = n == 1 ? label : label + "-" + std::to_string(n);
+    const std::string dir = path_in(damaged, slot);
     bool free = true;
-    for (const std::string& name : names) {
-      std::error_code ec;
-      if (fs::exists(dir / name, ec) || ec) free = false;
-    }
+    for (const std::string& name : names)
+      if (presence(path_in(dir, name)) != Presence::absent) free = false;
     if (free) break;
   }
-  return dir;
+  return slot;
 }
 
-void set_aside(Os& os, const Place& place, const fs::path& damaged) {
+void set_aside(Os& os, const Place& place, const std::string& damaged) {
   if (place.torn.empty()) return;
-  const fs::path dir = damaged_slot(damaged, place.label, place.torn);
-  std::error_code ec;
-  fs::create_directories(dir, ec);
+  const std::string slot = damaged_slot(damaged, place.label, place.torn);
+  const std::string dir = path_in(damaged, slot);
+  create_folders(dir);
   std::vector<std::string> moved;
   for (const std::string& name : place.torn) {
-    std::error_code move_ec;
-    if (fs::exists(dir / name, move_ec)) continue;  // never over an earlier one
-    fs::rename(place.dir / name, dir / name, move_ec);
-    if (!move_ec) moved.push_back(name);
+    if (presence(path_in(dir, name)) == Presence::present) continue;  // never over an earlier one
+    if (rename_file(path_in(place.folder, name), path_in(dir, name))) moved.push_back(name);
   }
-  const std::string shown = "damaged\\" + dir.filename().string();
+  const std::string shown = "damaged\\" + slot;
   if (!moved.empty()) {
     std::string failed;
-    sync_files(dir.string(), moved, &failed);
-    sync_folder(damaged.string());
+    sync_files(dir, moved, &failed);
+    sync_folder(damaged);
     sync_folder(place.folder);
     print(os, msg::kTornFilesWithNoIntactCopy, place.label.c_str(), shown.c_str(),
           joined(moved).c_str());
@@ -143,8 +139,8 @@ void set_aside(Os& os, const Place& place, const fs::path& damaged) {
 
 }  // namespace
 
-bool is_torn(const fs::path& folder, const std::string& name) {
-  File f(std::fopen((folder / name).string().c_str(), "rb"));
+bool is_torn(const std::string& folder, const std::string& name) {
+  File f(std::fopen(path_in(folder, name).c_str(), "rb"));
   if (!f) return false;
   char buf[8192];
   std::size_t total = 0;
@@ -158,9 +154,9 @@ bool is_torn(const fs::path& folder, const std::string& name) {
   return total == 0 && !may_be_empty(name);
 }
 
-bool torn_copy_of(const fs::path& torn, const fs::path& whole) {
-  File a(std::fopen(torn.string().c_str(), "rb"));
-  File b(std::fopen(whole.string().c_str(), "rb"));
+bool torn_copy_of(const std::string& torn, const std::string& whole) {
+  File a(std::fopen(torn.c_str(), "rb"));
+  File b(std::fopen(whole.c_str(), "rb"));
   if (!a || !b) return false;
   char buf_a[8192];
   char buf_b[8192];
@@ -194,7 +190,7 @@ bool mend_torn_copies(Os& os, const ControllerContext& ctx) {
   for (const Place& u : units)
     if (!client.torn.empty() && same_work(client, u)) remove_torn_twins(os, client, u);
 
-  const fs::path damaged = folder_path(ctx.path) / "damaged";
+  const std::string damaged = path_in(ctx.path, "damaged");
   set_aside(os, client, damaged);
   for (const Place& u : units) set_aside(os, u, damaged);
   return true;

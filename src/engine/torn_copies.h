@@ -4,7 +4,6 @@
 // Internal to this module.
 #pragma once
 
-#include <filesystem>
 #include <string>
 
 #include "ground/context.h"
@@ -16,11 +15,11 @@ namespace vorcnt::engine_detail {
 // client writes text, so a NUL byte means a block that never reached the
 // disk, and an empty file is one whose data never did (an empty output or
 // partial-download file is normal). A file that cannot be read is not judged.
-bool is_torn(const std::filesystem::path& folder, const std::string& name);
+bool is_torn(const std::string& folder, const std::string& name);
 
-// True when `torn` could be a damaged copy of `whole`: no longer, and every
-// byte that is not NUL the same as in `whole` at that place.
-bool torn_copy_of(const std::filesystem::path& torn, const std::filesystem::path& whole);
+// True when file `torn` could be a damaged copy of file `whole`: no longer,
+// and every byte that is not NUL the same as in `whole` at that place.
+bool torn_copy_of(const std::string& torn, const std::string& whole);
 
 // Puts right the torn "*.vwu" files of the client folder and its unit folders
 // (unit0 upward to the first gap). A torn copy whose intact twin is in the

@@ -2,12 +2,9 @@
 #include "engine/unit_folders.h"
 
 #include <algorithm>
-#include <system_error>
 
 #include "clientdata/report.h"
 #include "platform/files.h"
-
-namespace fs = std::filesystem;
 
 namespace vorcnt {
 
@@ -22,11 +19,6 @@ int count_unit_folders(const char* path) {
 }
 
 std::int32_t classify_as_folder(const std::string& folder) { return classify_folder((folder + "\\").c_str()); }
-
-fs::path folder_path(const std::string& folder) {
-  if (folder.empty()) return fs::path(".");
-  return fs::path(native_path(folder.c_str()));
-}
 
 // The interpreter matches "*.vwu" without regard to case on Windows; taking
 // the wider match everywhere means no file it might delete goes unchecked.
@@ -43,13 +35,8 @@ bool is_vwu_name(const std::string& name) {
 
 std::vector<std::string> vwu_files(const std::string& folder) {
   std::vector<std::string> names;
-  std::error_code ec;
-  fs::directory_iterator it(folder_path(folder), ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    std::error_code type_ec;
-    const std::string name = it->path().filename().string();
-    if (is_vwu_name(name) && it->is_regular_file(type_ec)) names.push_back(name);
-  }
+  for (const FolderEntry& entry : list_folder(folder).entries)
+    if (is_vwu_name(entry.name) && entry.regular) names.push_back(entry.name);
   std::sort(names.begin(), names.end());
   return names;
 }

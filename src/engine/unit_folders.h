@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -24,9 +23,6 @@ int count_unit_folders(const char* path);
 // names the same folder).
 std::int32_t classify_as_folder(const std::string& folder);
 
-// A folder given as in the command lines ("" is the current folder, a
-// trailing separator of either kind is allowed), as the file system wants it.
-std::filesystem::path folder_path(const std::string& folder);
 // True for the names "*.vwu" matches, the extension in any case.
 bool is_vwu_name(const std::string& name);
 // Names of the "*.vwu" files in `folder` (given as in the command lines),

@@ -3,9 +3,7 @@
 // deleted, so neither a failed copy nor a power cut costs a file; and a move
 // counts only once its source is gone, so a unit is never left in two places
 // to be computed or sent twice.
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "engine/copy_check.h"
@@ -15,8 +13,6 @@
 #include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
-
-namespace fs = std::filesystem;
 
 namespace vorcnt {
 
@@ -65,20 +61,15 @@ bool source_gone(const std::string& from, const std::string& to, const std::vect
   if (left.empty()) return true;
   const std::string problem = write_problem(from.c_str());
   *why = left.front() + " could not be deleted" + (problem.empty() ? std::string() : " (" + problem + ")");
-  const fs::path source = folder_path(from);
-  const fs::path dest = folder_path(to);
   bool undone = true;
   for (const std::string& name : moved) {
-    std::error_code ec;
-    if (!fs::exists(source / name, ec)) {
-      fs::copy_file(dest / name, source / name, ec);
-      if (ec) {
-        undone = false;
-        continue;
-      }
+    const std::string original = path_in(from, name);
+    const std::string copy = path_in(to, name);
+    if (presence(original) != Presence::present && !copy_new_file(copy, original)) {
+      undone = false;
+      continue;
     }
-    fs::remove(dest / name, ec);
-    if (ec) undone = false;
+    if (!remove_file(copy)) undone = false;
   }
   *why += undone ? ", the copies were removed" : ", and the copies could not all be removed";
   return false;
@@ -156,10 +147,7 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   // On failure the unit stays whole in its folder, and an output file made
   // for it goes again: the client folder shows no sign of a unit.
   const auto fail = [&](const std::string& why, const std::string& more) {
-    if (made_outfile) {
-      std::error_code ec;
-      fs::remove(folder_path(client) / "outfile.vwu", ec);
-    }
+    if (made_outfile) remove_file(path_in(client, "outfile.vwu"));
     report_failure(os, shown, unit_label(unit, "pop failed: "), why,
                    more + ", files kept in unit" + std::to_string(unit));
     return false;

@@ -34,6 +34,44 @@ bool file_mtime(const char* path, std::int64_t* mtime);
 // Creates an empty file, or empties an existing one. False on failure.
 bool create_empty_file(const char* path);
 
+// Folder contents and the file moves the engine makes itself. Folders are
+// given as in the command lines ("" is the current folder, a trailing
+// separator of either kind is allowed); files as path_in() forms them.
+//
+// The folder as the OS wants it, and the file `name` in it.
+std::string folder_native(const std::string& folder);
+std::string path_in(const std::string& folder, const std::string& name);
+struct FolderEntry {
+  std::string name;
+  bool regular = false;  // a regular file (through a link); false when unknown
+};
+// `opened` is false when the folder cannot be read at all; `complete` is
+// false when reading it stopped partway (the entries read so far are kept).
+struct FolderListing {
+  bool opened = false;
+  bool complete = false;
+  std::vector<FolderEntry> entries;
+};
+FolderListing list_folder(const std::string& folder);
+// True when the folder's name is taken by something that is not a folder.
+bool exists_but_not_folder(const std::string& folder);
+// False when the size cannot be had.
+bool file_size_of(const std::string& path, std::uintmax_t* size);
+// False when not a regular file or when that cannot be told.
+bool is_regular_file(const std::string& path);
+enum class Presence { absent, present, unknown };
+Presence presence(const std::string& path);
+// False on an error; a missing file is no error. `removed` says whether a
+// file went.
+bool remove_file(const std::string& path, bool* removed = nullptr);
+// Copies to a name not yet taken; false on failure (a taken name included).
+bool copy_new_file(const std::string& from, const std::string& to);
+bool rename_file(const std::string& from, const std::string& to);
+// Makes the folder and those above it; a failure shows in what follows.
+void create_folders(const std::string& path);
+// True when both files can be read and hold the same bytes.
+bool same_contents(const std::string& a, const std::string& b);
+
 // Durability of a move. A copy is only as safe as what the disk holds: the
 // page cache dies with the power, so a copy must reach the disk before its
 // source is deleted, and a delete should reach it before anything else.
