@@ -57,10 +57,10 @@ void apply(Os& os, ControllerContext& ctx, int keyword, std::string_view value) 
       set_connect(os, ctx, value);
       break;
     case oi_HISTORY:
-      set_text(os, ctx, ctx.history, "history", value);
+      set_text(os, ctx, ctx.history, msg::kNameHistory, value);
       break;
     case oi_EXECEMPTY:
-      set_text(os, ctx, ctx.execempty, "execempty", value);
+      set_text(os, ctx, ctx.execempty, msg::kNameExecempty, value);
       break;
   }
 }
@@ -72,7 +72,7 @@ bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* re
   if (keyword > oi_EXECEMPTY) return false;
   skip_blanks(rest);
   if (take_char(rest) != '=') {
-    static const char* const kForms[] = {"CONNECT = HH:MM-HH:MM", "HISTORY = FILE", "EXECEMPTY = COMMAND"};
+    static const char* const kForms[] = {msg::kFormConnect, msg::kFormHistory, msg::kFormExecempty};
     if (keyword == oi_CONNECT) {
       print(os, msg::kConnectWindowIgnoredWriteItAs, kForms[keyword]);
       ctx.connect_start = -1;
@@ -85,9 +85,9 @@ bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* re
   if (cut) {
     // Longer than any value held. The rest of the line is read as lines of
     // its own, and reported there.
-    static const char* const kNames[] = {"connect", "history", "execempty"};
+    static const char* const kNames[] = {msg::kNameConnect, msg::kNameHistory, msg::kNameExecempty};
     if (keyword == oi_CONNECT) {
-      set_connect(os, ctx, "(a line longer than 254 characters)");
+      set_connect(os, ctx, msg::kLineTooLong);
     } else {
       refuse(os, ctx, msg::kBadArgLongerThan254Characters, kNames[keyword]);
     }

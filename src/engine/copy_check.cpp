@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/unit_folders.h"
+#include "ground/messages.h"
 #include "platform/files.h"
 
 namespace vorcnt::engine_detail {
@@ -26,7 +27,7 @@ CopyCheck check_copy(const std::string& from, const std::string& to, int copy_st
   if (!listing.opened) {
     // Nothing can be said about what was to be copied, so nothing may be
     // deleted on the strength of it.
-    result.reason = "cannot read the folder " + shown(from);
+    result.reason = msg::kCannotReadTheFolder + shown(from);
     return result;
   }
   bool any_source = false;
@@ -37,7 +38,7 @@ CopyCheck check_copy(const std::string& from, const std::string& to, int copy_st
     const std::string original = path_in(from, name);
     std::uintmax_t size = 0;
     if (!file_size_of(original, &size)) {
-      result.reason = name + " did not arrive";
+      result.reason = name + msg::kDidNotArrive;
       return result;
     }
     const std::string copy = path_in(to, name);
@@ -48,25 +49,25 @@ CopyCheck check_copy(const std::string& from, const std::string& to, int copy_st
       const std::string unwritable = write_problem(to.c_str());
       const std::string unreadable = read_problem(original.c_str());
       if (!unwritable.empty())
-        result.reason = shown(to) + " cannot be written (" + unwritable + ")";
+        result.reason = shown(to) + msg::kCannotBeWritten + unwritable + ")";
       else if (!unreadable.empty())
-        result.reason = name + " cannot be read (" + unreadable + ")";
+        result.reason = name + msg::kCannotBeRead + unreadable + ")";
       else
-        result.reason = name + " did not arrive";
+        result.reason = name + msg::kDidNotArrive;
       return result;
     }
     if (!same_contents(original, copy)) {
-      result.reason = name + " arrived with other bytes";
+      result.reason = name + msg::kArrivedWithOtherBytes;
       return result;
     }
     result.files.push_back(name);
   }
   if (!listing.complete) {
-    result.reason = "cannot read the folder " + shown(from);
+    result.reason = msg::kCannotReadTheFolder + shown(from);
     return result;
   }
   if (copy_status != 0 && any_source) {
-    result.reason = "the copy failed (status " + std::to_string(copy_status) + ")";
+    result.reason = msg::kTheCopyFailedStatus + std::to_string(copy_status) + ")";
     return result;
   }
   result.ok = true;

@@ -47,7 +47,7 @@ namespace {
 std::string copies_on_disk(const std::string& folder, const CopyCheck& check) {
   std::string failed;
   if (sync_files(folder, check.files, &failed)) return std::string();
-  return failed.empty() ? std::string("a copy") : failed;
+  return failed.empty() ? std::string(msg::kACopy) : failed;
 }
 
 // After the delete of a move from `from` to `to` of the files `moved`: true
@@ -60,7 +60,7 @@ bool source_gone(const std::string& from, const std::string& to, const std::vect
   const std::vector<std::string> left = vwu_files(from);
   if (left.empty()) return true;
   const std::string problem = write_problem(from.c_str());
-  *why = left.front() + " could not be deleted" + (problem.empty() ? std::string() : " (" + problem + ")");
+  *why = left.front() + msg::kCouldNotBeDeleted + (problem.empty() ? std::string() : " (" + problem + ")");
   bool undone = true;
   for (const std::string& name : moved) {
     const std::string original = path_in(from, name);
@@ -71,11 +71,11 @@ bool source_gone(const std::string& from, const std::string& to, const std::vect
     }
     if (!remove_file(copy)) undone = false;
   }
-  *why += undone ? ", the copies were removed" : ", and the copies could not all be removed";
+  *why += undone ? msg::kTheCopiesWereRemoved : msg::kTheCopiesCouldNotAllBeRemoved;
   return false;
 }
 
-std::string unit_label(int unit, const char* what) { return "[Unit" + std::to_string(unit) + "] " + what; }
+std::string unit_label(int unit, const char* what) { return msg::kUnitLabelOpen + std::to_string(unit) + msg::kUnitLabelClose + what; }
 
 }  // namespace
 
@@ -88,12 +88,12 @@ bool unitpush(Os& os, int unit, const char* path, std::string* shown) {
   }
   print(os, msg::kUnitPush, unit);
   const std::string folder = unit_folder(path, unit);
-  const std::string failed = unit_label(unit, "push failed: ");
-  const std::string kept = ", files kept in the client folder";
+  const std::string failed = unit_label(unit, msg::kPushFailed);
+  const std::string kept = msg::kFilesKeptInTheClientFolder;
   // "copy *.vwu X" into a missing folder or onto a plain file would merge
   // every file into one file named X; such a push is not even started.
   if (!is_directory(folder.c_str())) {
-    report_failure(os, shown, failed + "unit" + std::to_string(unit) + " is not a folder, files kept");
+    report_failure(os, shown, failed + msg::kUnitFolderPrefix + std::to_string(unit) + msg::kIsNotAFolderFilesKept);
     return false;
   }
   const std::string client(path);
@@ -105,7 +105,7 @@ bool unitpush(Os& os, int unit, const char* path, std::string* shown) {
     return false;
   }
   if (const std::string unsynced = copies_on_disk(folder, check); !unsynced.empty()) {
-    report_failure(os, shown, failed, unsynced, " could not be written to the disk" + kept);
+    report_failure(os, shown, failed, unsynced, msg::kCouldNotBeWrittenToTheDisk + kept);
     return false;
   }
   os.clock.sleep_seconds(1);
@@ -118,7 +118,7 @@ bool unitpush(Os& os, int unit, const char* path, std::string* shown) {
     report_failure(os, shown, failed, why, kept);
     return false;
   }
-  report_cleared(os, shown, unit_label(unit, "push"));
+  report_cleared(os, shown, unit_label(unit, msg::kPush));
   return true;
 }
 
@@ -148,19 +148,18 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   // for it goes again: the client folder shows no sign of a unit.
   const auto fail = [&](const std::string& why, const std::string& more) {
     if (made_outfile) remove_file(path_in(client, "outfile.vwu"));
-    report_failure(os, shown, unit_label(unit, "pop failed: "), why,
-                   more + ", files kept in unit" + std::to_string(unit));
+    report_failure(os, shown, unit_label(unit, msg::kPopFailed), why, more + msg::kFilesKeptInUnit + std::to_string(unit));
     return false;
   };
   if (!check.ok) return fail(check.reason, "");
   if (const std::string unsynced = copies_on_disk(client, check); !unsynced.empty())
-    return fail(unsynced, " could not be written to the disk");
+    return fail(unsynced, msg::kCouldNotBeWrittenToTheDisk);
   os.clock.sleep_seconds(1);
   run_command(os, "del " + folder + "\\*.vwu");
   sync_folder(folder + "\\");
   std::string why;
   if (!source_gone(folder, client, check.files, &why)) return fail(why, "");
-  report_cleared(os, shown, unit_label(unit, "pop"));
+  report_cleared(os, shown, unit_label(unit, msg::kPop));
   return true;
 }
 

@@ -61,6 +61,14 @@ inline constexpr char kBadArgLongerThan254Characters[] = "bad arg: %s longer tha
 inline constexpr char kConnectWindowIgnoredWriteItAs[] =
     "connect window ignored: write it as %s; connecting at any time\n";
 inline constexpr char kBadArgForm[] = "bad arg: %s\n";
+// How each opt-in line is written, and its name in the refusals.
+inline constexpr char kFormConnect[] = "CONNECT = HH:MM-HH:MM";
+inline constexpr char kFormHistory[] = "HISTORY = FILE";
+inline constexpr char kFormExecempty[] = "EXECEMPTY = COMMAND";
+inline constexpr char kNameConnect[] = "connect";
+inline constexpr char kNameHistory[] = "history";
+inline constexpr char kNameExecempty[] = "execempty";
+inline constexpr char kLineTooLong[] = "(a line longer than 254 characters)";
 inline constexpr char kConnectWindowIgnoredConnectNeedsHH[] =
     "connect window ignored: -connect needs HH:MM-HH:MM; connecting at any time\n";
 inline constexpr char kBadArgExecemptyCOMMAND[] = "bad arg: -execempty COMMAND\n";
@@ -129,6 +137,31 @@ inline constexpr char kUnitPush[] = "[Unit%d] push\n";
 inline constexpr char kPopSkippedNoUnitIsCurrent[] = "pop skipped: no unit is current (%d), nothing is moved\n";
 inline constexpr char kUnitPop[] = "[Unit%d] pop\n";
 inline constexpr char kOutfileVwuNotFound[] = "outfile.vwu not found!\n";
+// A failed move is one line: "[Unit<N>] " and the move, the reason, and
+// what became of the files.
+inline constexpr char kUnitLabelOpen[] = "[Unit";  // then the unit's number
+inline constexpr char kUnitLabelClose[] = "] ";
+inline constexpr char kPush[] = "push";
+inline constexpr char kPop[] = "pop";
+inline constexpr char kPushFailed[] = "push failed: ";
+inline constexpr char kPopFailed[] = "pop failed: ";
+inline constexpr char kFilesKeptInTheClientFolder[] = ", files kept in the client folder";
+inline constexpr char kFilesKeptInUnit[] = ", files kept in unit";  // then the unit's number
+inline constexpr char kUnitFolderPrefix[] = "unit";              // then the unit's number
+inline constexpr char kIsNotAFolderFilesKept[] = " is not a folder, files kept";
+inline constexpr char kCouldNotBeWrittenToTheDisk[] = " could not be written to the disk";
+inline constexpr char kACopy[] = "a copy";  // when the copy that failed to reach the disk is not named
+inline constexpr char kCouldNotBeDeleted[] = " could not be deleted";
+inline constexpr char kTheCopiesWereRemoved[] = ", the copies were removed";
+inline constexpr char kTheCopiesCouldNotAllBeRemoved[] = ", and the copies could not all be removed";
+// Why a copy was not taken as whole; a file or folder name comes first
+// where the text starts with a blank.
+inline constexpr char kCannotReadTheFolder[] = "cannot read the folder ";
+inline constexpr char kDidNotArrive[] = " did not arrive";
+inline constexpr char kCannotBeWritten[] = " cannot be written (";
+inline constexpr char kCannotBeRead[] = " cannot be read (";
+inline constexpr char kArrivedWithOtherBytes[] = " arrived with other bytes";
+inline constexpr char kTheCopyFailedStatus[] = "the copy failed (status ";
 inline constexpr char kUnitIsHomeTheSettingsAre[] =
     "[Unit%d] is home; the settings are in error, so nothing more is done: correct them and restart\n";
 
