@@ -188,6 +188,43 @@ std::vector<std::string> list_matches(const std::string& dir, const std::string&
   return names;
 }
 
+// What a source operand of copy or del names: the folder its files are in
+// (with its separator, or "" for the current one) and their names, sorted.
+// A wildcard in the last component takes the matches; copy takes regular
+// files only, del any entry but a folder. A plain name is looked up: copy
+// follows a link and takes a folder as all of its files; del looks at the
+// entry itself (a link goes, never its target) and leaves `names` empty for
+// a folder, saying so in `is_folder`.
+enum class SourceUse { copy, del };
+struct Sources {
+  std::string dir;
+  std::vector<std::string> names;
+  bool is_folder = false;
+};
+
+Sources resolve_sources(const std::string& operand, SourceUse use) {
+  const bool copy = use == SourceUse::copy;
+  Sources found;
+  std::string last;
+  split_last(operand, &found.dir, &last);
+  if (has_wildcard(last)) {
+    found.names = list_matches(found.dir, last, copy);
+    return found;
+  }
+  struct stat st;
+  if ((copy ? ::stat(operand.c_str(), &st) : ::lstat(folder_or_current(operand), &st)) != 0) return found;
+  if (S_ISDIR(st.st_mode)) {
+    found.is_folder = true;
+    if (copy) {
+      found.dir = with_separator(operand);
+      found.names = list_matches(found.dir, "*", true);
+    }
+  } else if (!copy || S_ISREG(st.st_mode)) {
+    found.names.push_back(last);
+  }
+  return found;
+}
+
 // Copies the rest of `in` to `out`, in the kernel where it can.
 bool copy_bytes(int in, int out, off_t expected) {
 #if defined(__linux__)
@@ -335,22 +372,9 @@ int copy_command(const std::vector<std::string>& args) {
   const std::string dest = paths.size() == 2 ? native_path(paths[1].c_str()) : std::string();
   const char* dest_text = paths.size() == 2 ? paths[1].c_str() : "the current folder";
 
-  std::string source_dir, last;
-  split_last(source, &source_dir, &last);
-  std::vector<std::string> names;
-  if (has_wildcard(last)) {
-    names = list_matches(source_dir, last, true);
-  } else {
-    struct stat st;
-    if (::stat(source.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) {
-        source_dir = with_separator(source);
-        names = list_matches(source_dir, "*", true);
-      } else if (S_ISREG(st.st_mode)) {
-        names.push_back(last);
-      }
-    }
-  }
+  const Sources sources = resolve_sources(source, SourceUse::copy);
+  const std::string& source_dir = sources.dir;
+  const std::vector<std::string>& names = sources.names;
   if (names.empty()) {
     complain("copy: no file matches %s", paths[0].c_str());
     return kFailed;
@@ -409,30 +433,20 @@ int del_command(const std::vector<std::string>& args) {
   }
   int status = 0;
   for (const std::string& text : patterns) {
-    const std::string pattern = native_path(text.c_str());
-    std::string dir, last;
-    split_last(pattern, &dir, &last);
-    std::vector<std::string> names;
-    if (has_wildcard(last)) {
-      names = list_matches(dir, last, false);
-    } else {
-      struct stat st;
-      if (::lstat(folder_or_current(pattern), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-          complain("del: %s is a folder; name the files to delete", text.c_str());
-          status = kFailed;
-          continue;
-        }
-        names.push_back(last);
-      }
+    const Sources sources = resolve_sources(native_path(text.c_str()), SourceUse::del);
+    if (sources.is_folder) {
+      complain("del: %s is a folder; name the files to delete", text.c_str());
+      status = kFailed;
+      continue;
     }
+    const std::vector<std::string>& names = sources.names;
     if (names.empty()) {
       complain("del: no file matches %s", text.c_str());
       status = kFailed;
       continue;
     }
     for (const std::string& name : names) {
-      std::string path = dir + name;
+      std::string path = sources.dir + name;
       if (::unlink(path.c_str()) != 0) {
         complain_errno("del", path, errno);
         status = kFailed;
