@@ -75,11 +75,20 @@ int deliver_order(const RunFolder& run, const CloserRequest& request, const std:
     return 0;
   }
 
-  auto order_taken = [&run] { return !file_exists(run.order()); };
-  if (!wait_for(order_taken, pid, timeouts.take_ms) || !write_file_atomic(run.order(), request.order + "\n")) {
+  // The controller may run a closer while another one is still waiting (a
+  // service stop, say): an order goes in only while the slot is empty, so no
+  // closer ever replaces an order the client has not taken yet.
+  long long deadline = monotonic_ms() + timeouts.take_ms;
+  bool placed = false;
+  while (!(placed = write_file_new(run.order(), request.order + "\n")) && process_alive(pid) &&
+         monotonic_ms() < deadline) {
+    sleep_ms(kPollMs);
+  }
+  if (!placed && process_alive(pid)) {
     report = "vorclose: " + order + ": client " + std::to_string(pid) + " does not take orders";
     return 1;
   }
+  auto order_taken = [&run] { return !file_exists(run.order()); };
   if (!wait_for(order_taken, pid, timeouts.take_ms)) {
     remove_file(run.order());
     report = "vorclose: " + order + ": client " + std::to_string(pid) + " did not take the order";

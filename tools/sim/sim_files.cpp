@@ -1,6 +1,7 @@
 #include "sim_files.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -49,18 +50,34 @@ bool append_file(const std::string& path, const std::string& data) {
   return write_mode(path, data, std::ios::app);
 }
 
+namespace {
+
+// A side file for a whole-file write. ".new" keeps it out of the "*.vwu"
+// moves of the controller; the counter keeps two threads of one process apart.
+bool write_side(const std::string& path, const std::string& data, std::string& side) {
+  static std::atomic<unsigned> serial{0};
+  side = path + "." + std::to_string(current_pid()) + "-" + std::to_string(serial++) + ".new";
+  if (write_file(side, data)) return true;
+  remove_file(side);
+  return false;
+}
+
+}  // namespace
+
 bool write_file_atomic(const std::string& path, const std::string& data) {
-  // ".new" keeps the side file out of the "*.vwu" moves of the controller.
-  std::string side = path + "." + std::to_string(current_pid()) + ".new";
-  if (!write_file(side, data)) {
-    remove_file(side);
-    return false;
-  }
-  if (!replace_file(side, path)) {
-    remove_file(side);
-    return false;
-  }
-  return true;
+  std::string side;
+  if (!write_side(path, data, side)) return false;
+  if (replace_file(side, path)) return true;
+  remove_file(side);
+  return false;
+}
+
+bool write_file_new(const std::string& path, const std::string& data) {
+  std::string side;
+  if (!write_side(path, data, side)) return false;
+  if (move_new(side, path)) return true;
+  remove_file(side);
+  return false;
 }
 
 bool remove_file(const std::string& path) {

@@ -23,6 +23,9 @@ bool append_file(const std::string& path, const std::string& data);
 // Writes a side file and renames it over `path`, so a reader sees the old or
 // the new contents, never a mix.
 bool write_file_atomic(const std::string& path, const std::string& data);
+// As write_file_atomic, but only while `path` does not exist: false, and
+// `path` untouched, when another writer got there first.
+bool write_file_new(const std::string& path, const std::string& data);
 // Removes a file; true when it is gone afterwards.
 bool remove_file(const std::string& path);
 bool make_folders(const std::string& path);

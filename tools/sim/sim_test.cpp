@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "client.h"
@@ -130,6 +132,38 @@ TEST(SimCloser, ReportsAClientThatNeverTakesItsOrder) {
   std::string report;
   EXPECT_EQ(deliver_order(run, {"close", true, ""}, "-close", report, {50, 50}), 1);
   EXPECT_FALSE(file_exists(run.order())) << "an order nobody took must not wait for the next client";
+}
+
+TEST(SimCloser, TwoClosersAtOnceBothReachTheClient) {
+  // A service stop runs its closer while the controller may run its own.
+  ScratchDir dir;
+  RunFolder run{dir.path() + "run"};
+  ASSERT_TRUE(write_registration(run, Registration{current_pid(), dir.path()}));
+  constexpr int kEach = 25;
+  std::map<std::string, int> taken;
+  std::thread client([&] {
+    long long deadline = monotonic_ms() + 20000;
+    for (int got = 0; got < 2 * kEach && monotonic_ms() < deadline;) {
+      std::string text;
+      if (read_file(run.order(), text)) {
+        remove_file(run.order());
+        ++taken[text];
+        ++got;
+      }
+      sleep_ms(1);
+    }
+  });
+  auto closer = [&run](const char* word) {
+    std::string report;
+    for (int i = 0; i < kEach; ++i) deliver_order(run, {word, false, ""}, word, report);
+  };
+  std::thread first(closer, "close");
+  std::thread second(closer, "connect");
+  first.join();
+  second.join();
+  client.join();
+  EXPECT_EQ(taken["close\n"], kEach);
+  EXPECT_EQ(taken["connect\n"], kEach);
 }
 
 // Drives one client in-process on a virtual clock: 1 nominal second is 1 ms.
