@@ -36,25 +36,16 @@ cleanup() {
 trap cleanup EXIT
 
 echo "demo: laying out a project server and a client folder in $W"
-mkdir -p "$C" "$VORSIM_RUNDIR"
-cp "$BIN/Vorelith.exe" "$C/"
-vorserver init "$SRV" 8 >/dev/null
+. tests/e2e/world.sh
+# Units of the size a real one has; distinct ages, so that "oldest first"
+# shows: unit2, unit0, unit1.
+new_world 8 350
+add_unit 0 600
+add_unit 1 60
+add_unit 2 3600
+write_cfg "UNITS = 3" PROG
 for n in 0 1 2; do
-  unit=$(ls "$SRV/queue" | head -n 1)
-  mv "$SRV/queue/$unit" "$SRV/issued/$unit"
-  mkdir -p "$C/unit$n"
-  cp "$SRV/issued/$unit" "$C/unit$n/work_unit.vwu"
-  printf 'client=Vorelith\nversion=0.6\n' >"$C/unit$n/version.vwu"
-  printf 'id=4711\nname=Vorelith Simulator\n' >"$C/unit$n/user_info.vwu"
-done
-# Distinct ages, so that "oldest first" shows: unit2, unit0, unit1.
-now=$(date +%s)
-touch -d "@$((now - 600))" "$C/unit0/work_unit.vwu"
-touch -d "@$((now - 60))" "$C/unit1/work_unit.vwu"
-touch -d "@$((now - 3600))" "$C/unit2/work_unit.vwu"
-printf 'EXEC = %s/\nUNITS = 3\nPROG\n' "$C" >"$W/vorcnt.cfg"
-for n in 0 1 2; do
-  echo "demo:   unit$n holds $(head -n 1 "$C/unit$n/work_unit.vwu" | cut -d= -f2)"
+  echo "demo:   unit$n holds $(unit_id "$C/unit$n/work_unit.vwu")"
 done
 echo "demo:   the server has $(ls "$SRV/queue" | wc -l) more work units queued"
 echo

@@ -66,6 +66,7 @@ cleanup() {
 trap cleanup EXIT
 
 status=0
+. "$(dirname "${BASH_SOURCE[0]}")/world.sh"
 fail() {
   echo "FAIL [$SIG]: $*"
   status=1
@@ -73,30 +74,19 @@ fail() {
 
 # ---- the world ------------------------------------------------------------
 
-new_world() {
+# Three parked units, oldest first unit2, and a large server queue.
+crash_world() {
   W=$(mktemp -d /tmp/vcc.XXXXXX)
   WORLDS+=("$W")
   C=$W/c
   SRV=$W/srv
   export VORSIM_RUNDIR=$W/run
   export VORSIM_SERVER=$SRV
-  mkdir -p "$C" "$VORSIM_RUNDIR"
-  cp "$BIN/Vorelith.exe" "$C/"
-  vorserver init "$SRV" 300 64 >/dev/null || { echo "vorserver init failed"; exit 1; }
-  local n name now
-  now=$(date +%s)
-  : >"$W/placed"
-  for n in 0 1 2; do
-    name=$(ls "$SRV/queue" | head -n 1)
-    mv "$SRV/queue/$name" "$SRV/issued/$name"
-    mkdir -p "$C/unit$n"
-    cp "$SRV/issued/$name" "$C/unit$n/work_unit.vwu"
-    printf 'client=Vorelith\nversion=0.6\n' >"$C/unit$n/version.vwu"
-    printf 'id=4711\nname=Vorelith Simulator\nnwus=0\n' >"$C/unit$n/user_info.vwu"
-    touch -d "@$((now - 600 * (n + 1)))" "$C/unit$n/work_unit.vwu"
-    echo "${name%.wu}" >>"$W/placed"
-  done
-  printf 'EXEC = %s/\nUNITS = 3\nHISTORY = history.tsv\n' "$C" >"$W/vorcnt.cfg"
+  new_world 300 64
+  local n
+  for n in 0 1 2; do add_unit $n $((600 * (n + 1))); done
+  ls "$SRV/issued" | sed 's/\.wu$//' >"$W/placed"
+  write_cfg "UNITS = 3" "HISTORY = history.tsv"
   : >"$W/out.raw"
   : >"$W/stops.log"
 }
@@ -268,7 +258,7 @@ account() {
 
 echo "crash consistency: $STOPS stop points per signal ($SIGNALS), time scale $VORCNT_TIME_SCALE, seed $SEED"
 for SIG in $SIGNALS; do
-  new_world
+  crash_world
   for ((i = 1; i <= STOPS; i++)); do
     r=$((RANDOM % 10))
     if [ $r -lt 4 ]; then

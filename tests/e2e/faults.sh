@@ -73,20 +73,6 @@ skip() {
 
 # ---- the world --------------------------------------------------------------
 
-add_unit() {  # N: unitN holding a work unit waiting to be computed
-  mkdir -p "$C/unit$1"
-  cp "$(take_unit)" "$C/unit$1/work_unit.vwu"
-  write_client_files "$C/unit$1"
-  touch -d "@$(($(date +%s) - 3600))" "$C/unit$1/work_unit.vwu"
-}
-
-result_in_client_folder() {  # the client computes one unit here, with no server to send it to
-  cp "$(take_unit)" "$C/work_unit.vwu"
-  VORSIM_SERVER=$W/none VORSIM_COMPUTE_SECONDS=2 "$C/Vorelith.exe"
-  wait_until "the preparing client's result" test -f "$C/result.vwu" || exit 1
-  vorclose -exit -echo off
-}
-
 client_folder_holds_no_unit() { [ -z "$(checksums "$C" 2>/dev/null)" ]; }
 
 checksums() {  # FOLDER: the "*.vwu" files and their sums
@@ -161,7 +147,7 @@ expect_sound_run() {
 case_unit_is_a_file() {
   new_world 4
   add_unit 0
-  result_in_client_folder
+  compute_here "$C"
   echo "not a folder" >"$C/unit1"
   local before
   before=$(checksums "$C")
@@ -198,7 +184,7 @@ unlock_folder() { chattr -i "$1" 2>/dev/null; chmod u+w "$1"; }
 case_unwritable_unit() {
   new_world 4
   add_unit 0
-  result_in_client_folder
+  compute_here "$C"
   mkdir "$C/unit1"
   lock_folder "$C/unit1" || skip "cannot make a folder unwritable here"
   local before
@@ -285,7 +271,7 @@ computing_started() {
 case_restart_with_finished_unit() {
   new_world 4
   add_unit 0
-  result_in_client_folder
+  compute_here "$C"
   local result
   result=$(checksums "$C" | grep '^result.vwu')
   write_cfg

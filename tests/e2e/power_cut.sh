@@ -41,6 +41,7 @@ unset VORSIM_FAULT VORSIM_UPLOAD_SECONDS VORSIM_DOWNLOAD_SECONDS VORSIM_RETRY_SE
 WORK=$(mktemp -d /tmp/vorcnt-power-cut.XXXXXX)
 PARALLEL=${VORCNT_POWER_CUT_PARALLEL:-6}
 status=0
+. "$(dirname "${BASH_SOURCE[0]}")/world.sh"
 
 cleanup() {
   local m
@@ -65,24 +66,17 @@ marks() {  # CLIENT_FOLDER
     while read -r f; do cksum <"$f"; done)
 }
 
-# A world on the mounted image M: unit0 and unit1 each hold a fresh work unit.
-new_world() {  # D
-  local d=$1 c=$1/m/c n name
-  mkdir -p "$c" "$d/run"
-  cp "$BIN/Vorelith.exe" "$c/"
-  vorserver init "$d/srv" 4 24 >/dev/null || return 1
-  for n in 0 1; do
-    name=$(ls "$d/srv/queue" | head -n 1)
-    mv "$d/srv/queue/$name" "$d/srv/issued/$name"
-    mkdir -p "$c/unit$n"
-    cp "$d/srv/issued/$name" "$c/unit$n/work_unit.vwu"
-    printf 'client=Vorelith\nversion=0.6\n' >"$c/unit$n/version.vwu"
-    printf 'id=4711\nname=Vorelith Simulator\nnwus=0\n' >"$c/unit$n/user_info.vwu"
-    touch -d "@$(($(date +%s) - 600 * (2 - n)))" "$c/unit$n/work_unit.vwu"
-  done
-  printf 'EXEC = %s/\nUNITS = 2\n' "$c" >"$d/vorcnt.cfg"
+# A world on the mounted image D/m: unit0 and unit1 each hold a fresh work
+# unit, unit0 the older. Each cut runs in a subshell of its own, so these
+# settings stay with it.
+power_world() {  # D
+  W=$1 C=$1/m/c SRV=$1/srv VORSIM_RUNDIR=$1/run
+  new_world 4 24
+  add_unit 0 1200
+  add_unit 1 600
+  write_cfg "UNITS = 2"
   # The world itself is on the disk before the run starts.
-  sync -f "$c"
+  sync -f "$C"
 }
 
 # The state letter of a process, from /proc.
@@ -90,12 +84,13 @@ proc_state() { awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null; }
 
 # One cut: freezes the controller after its Nth unlink; writes the verdict to
 # D/verdict ("ok" or the reasons) and the kind of the delete to D/where.
-cut() {  # N
+# (Not named "cut": the verdict's own lines call that command.)
+cut_at() {  # N
   local n=$1 d=$WORK/cut$1
   mkdir -p "$d/m"
   truncate -s 32M "$d/img" && mkfs.ext4 -q -F "$d/img" && mount -o loop,commit=5 "$d/img" "$d/m" ||
     { echo "cannot make or mount an ext4 image" >"$d/verdict"; return; }
-  new_world "$d" || { echo "cannot lay out the world" >"$d/verdict"; return; }
+  power_world "$d" || { echo "cannot lay out the world" >"$d/verdict"; return; }
   local inject=(-e "inject=unlink:signal=SIGSTOP:when=$n")
   [ $NO_SYNC -eq 1 ] && inject+=(-e "inject=fsync,fdatasync,syncfs:retval=0")
   (cd "$d" && VORSIM_RUNDIR=$d/run VORSIM_SERVER=$d/srv VORSIM_COMPUTE_SECONDS=50 \
@@ -182,7 +177,7 @@ cut() {  # N
 count_unlinks() {
   local d=$WORK/count
   mkdir -p "$d/m"
-  new_world "$d" || return 1
+  power_world "$d" || return 1
   (cd "$d" && VORSIM_RUNDIR=$d/run VORSIM_SERVER=$d/srv VORSIM_COMPUTE_SECONDS=50 \
     exec strace -o "$d/strace.log" -e trace=unlink vorcnt >"$d/out.txt" 2>&1) &
   local tracer=$! end=$((SECONDS + 30))
@@ -206,7 +201,7 @@ echo "power cut: $UNLINKS cut points (every delete of a pop, a push and a pop)$(
 started=$SECONDS
 running=0
 for ((n = 1; n <= UNLINKS; n++)); do
-  cut "$n" &
+  cut_at "$n" &
   running=$((running + 1))
   if [ $running -ge "$PARALLEL" ]; then
     wait -n

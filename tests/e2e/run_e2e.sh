@@ -55,24 +55,6 @@ trap cleanup EXIT
 
 # ---- the world ------------------------------------------------------------
 
-add_unit() {  # N AGE: unitN holding a work unit last modified AGE seconds ago
-  local u=$C/unit$1
-  mkdir -p "$u"
-  cp "$(take_unit)" "$u/work_unit.vwu"
-  write_client_files "$u"
-  touch -d "@$(($(date +%s) - $2))" "$u/work_unit.vwu"
-}
-
-compute_here() {  # FOLDER: the simulated client computes one unit in FOLDER
-  local f=$1
-  [ -f "$f/Vorelith.exe" ] || cp "$BIN/Vorelith.exe" "$f/"
-  cp "$(take_unit)" "$f/work_unit.vwu"
-  # No server, so the finished result stays where it is.
-  VORSIM_SERVER=$W/none VORSIM_COMPUTE_SECONDS=2 "$f/Vorelith.exe"
-  wait_until "the preparing client's result" test -f "$f/result.vwu" || exit 1
-  vorclose -exit -echo off
-}
-
 finished_unit() {  # N: unitN holding a computed result waiting to be sent
   local p=$W/prep
   mkdir -p "$p"

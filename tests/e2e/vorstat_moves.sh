@@ -34,11 +34,7 @@ trap cleanup EXIT
 command -v python3 >/dev/null || { echo "SKIPPED: python3 not found"; exit 77; }
 
 new_world 400
-for n in 0 1 2; do
-  mkdir -p "$C/unit$n"
-  cp "$(take_unit)" "$C/unit$n/work_unit.vwu"
-  write_client_files "$C/unit$n"
-done
+for n in 0 1 2; do add_unit $n; done
 write_cfg "UNITS = 3"
 (cd "$W" && exec vorcnt >"$W/out.txt" 2>"$W/err.txt") &
 CPID=$!

@@ -1,7 +1,8 @@
-# The simulated world shared by the end-to-end scripts (sourced, not run).
-# The caller sets CASE, BIN, W (scratch folder), C (client folder), SRV
-# (server folder), DEADLINE, VORSIM_RUNDIR and `status`; WORLD_UNIT_KB sizes
-# the work units (default 24).
+# The simulated world shared by the end-to-end scripts, the packaging check
+# and the demo (sourced, not run). The caller sets BIN, W (scratch folder),
+# C (client folder), SRV (server folder) and VORSIM_RUNDIR; the case helpers
+# below also use CASE, DEADLINE and `status`. WORLD_UNIT_KB sizes the work
+# units (default 24).
 
 fail() {
   echo "FAIL [$CASE]: $*"
@@ -23,10 +24,26 @@ take_unit() {  # hands out the next work unit from the server; prints its path
 
 unit_id() { head -n 1 "$1" | cut -d= -f2; }
 
-new_world() {  # QUEUED: a server with QUEUED work units and an empty client folder
+new_world() {  # QUEUED [KB]: a server with QUEUED work units and a client folder with only the client
   mkdir -p "$C" "$VORSIM_RUNDIR"
   cp "$BIN/Vorelith.exe" "$C/"
-  vorserver init "$SRV" "$1" "${WORLD_UNIT_KB:-24}" >/dev/null || { echo "vorserver init failed"; exit 1; }
+  "$BIN/vorserver" init "$SRV" "$1" "${2:-${WORLD_UNIT_KB:-24}}" >/dev/null || { echo "vorserver init failed"; exit 1; }
+}
+
+add_unit() {  # N [AGE]: unitN holding a work unit last modified AGE seconds ago (default 3600)
+  mkdir -p "$C/unit$1"
+  cp "$(take_unit)" "$C/unit$1/work_unit.vwu"
+  write_client_files "$C/unit$1"
+  touch -d "@$(($(date +%s) - ${2:-3600}))" "$C/unit$1/work_unit.vwu"
+}
+
+compute_here() {  # FOLDER: the simulated client computes one unit in FOLDER
+  [ -f "$1/Vorelith.exe" ] || cp "$BIN/Vorelith.exe" "$1/"
+  cp "$(take_unit)" "$1/work_unit.vwu"
+  # No server, so the finished result stays where it is.
+  VORSIM_SERVER=$W/none VORSIM_COMPUTE_SECONDS=2 "$1/Vorelith.exe"
+  wait_until "the preparing client's result" test -f "$1/result.vwu" || exit 1
+  "$BIN/vorclose" -exit -echo off
 }
 
 write_cfg() {  # extra lines for vorcnt.cfg

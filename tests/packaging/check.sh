@@ -14,6 +14,7 @@ build=$1
 bin=$build/bin
 work=$(mktemp -d) || exit 1
 trap 'stop_world; rm -rf "$work"' EXIT
+. "$(dirname "${BASH_SOURCE[0]}")/../e2e/world.sh"
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 skip() { echo "SKIPPED: $1 ($2)"; }
@@ -115,14 +116,12 @@ fi
 # KillMode=process it would have gone on running after the stop.
 if [ -x "$bin/Vorelith.exe" ] && [ -x "$bin/vorserver" ]; then
   export VORCNT_TIME_SCALE=0.001 VORSIM_RUNDIR=$work/rundir VORSIM_COMPUTE_SECONDS=200000
-  C=$work/client
-  mkdir -p "$C/unit0" "$VORSIM_RUNDIR"
-  cp "$bin/Vorelith.exe" "$C/"
-  printf 'client=Vorelith\nversion=0.6\n' >"$C/unit0/version.vwu"
-  printf 'id=wu-1\ndata\n' >"$C/unit0/work_unit.vwu"
+  BIN=$bin W=$work/run C=$work/client SRV=$work/srv
+  new_world 1
+  add_unit 0
+  write_cfg "UNITS = 1"
   stop_cmd=$(sed -n 's|^ExecStop=/usr/bin/||p' "$unit")
-  (cd "$work/run" && printf 'EXEC = %s/\nUNITS = 1\n' "$C" >vorcnt.cfg &&
-    exec env PATH="$root/usr/bin:$PATH" "$root/usr/bin/vorcnt" >"$work/vorcnt.log" 2>&1) &
+  (cd "$W" && exec env PATH="$root/usr/bin:$PATH" "$root/usr/bin/vorcnt" >"$work/vorcnt.log" 2>&1) &
   controller=$!
   for _ in $(seq 200); do
     client_pid=$(sed -n 's/^pid=//p' "$VORSIM_RUNDIR/client.reg" 2>/dev/null)
