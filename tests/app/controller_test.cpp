@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "app/controller.h"
-#include "ground/messages.h"
 #include "platform/files.h"
 #include "support/fakes.h"
 #include "support/scratch.h"
@@ -303,8 +302,9 @@ TEST_F(LoopPass, ConnectionStatesPrintTheirLinesAndPause) {
 TEST_F(LoopPass, CompletionStatesSwapThenPauseFiveSeconds) {
   dir_.mkdir("unit0");
   dir_.mkdir("unit1");
-  const std::pair<int, const char*> states[] = {{Vorcon_CalcCompletion, msg::kCalcComplete},
-                                                {Vorcon_ConnectCompletion, msg::kConnectComplete}};
+  const std::pair<int, const char*> states[] = {
+      {Vorcon_CalcCompletion, "[Unit1] Data\x8c" "v\x8e" "Z\x8a\xae\x97\xb9\n"},
+      {Vorcon_ConnectCompletion, "[Unit1] Data\x8c\xf0\x90" "M\x8a\xae\x97\xb9\n"}};
   for (const auto& [state, line] : states) {
     SCOPED_TRACE(state);
     ctx_.mode = Mode_calc;
@@ -314,9 +314,7 @@ TEST_F(LoopPass, CompletionStatesSwapThenPauseFiveSeconds) {
     fake_.clock.pauses.clear();
     std::remove((dir_.path() + "outfile.vwu").c_str());  // left by the previous pop
     EXPECT_TRUE(loop_pass(fake_.os, ctx_));
-    char first[64];
-    std::snprintf(first, sizeof first, line, 1);
-    EXPECT_EQ(fake_.console.output.rfind(std::string(first) + "[Unit1] push\n", 0), 0u) << fake_.console.output;
+    EXPECT_EQ(fake_.console.output.rfind(std::string(line) + "[Unit1] push\n", 0), 0u) << fake_.console.output;
     // Nothing to compute: the empty unit0 is chosen to fetch work.
     EXPECT_EQ(ctx_.vorcnt_state, Vorcon_ConnectionWait);
     EXPECT_EQ(ctx_.calculation_unit, 0);
