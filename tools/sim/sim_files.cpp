@@ -52,12 +52,14 @@ bool append_file(const std::string& path, const std::string& data) {
 
 namespace {
 
-// A side file for a whole-file write. ".new" keeps it out of the "*.vwu"
-// moves of the controller; the counter keeps two threads of one process apart.
-bool write_side(const std::string& path, const std::string& data, std::string& side) {
+// Writes a side file and puts it in place with `place`. ".new" keeps the
+// side file out of the "*.vwu" moves of the controller; the counter keeps two
+// threads of one process apart.
+bool write_whole(const std::string& path, const std::string& data,
+                 bool (*place)(const std::string& from, const std::string& to)) {
   static std::atomic<unsigned> serial{0};
-  side = path + "." + std::to_string(current_pid()) + "-" + std::to_string(serial++) + ".new";
-  if (write_file(side, data)) return true;
+  std::string side = path + "." + std::to_string(current_pid()) + "-" + std::to_string(serial++) + ".new";
+  if (write_file(side, data) && place(side, path)) return true;
   remove_file(side);
   return false;
 }
@@ -65,20 +67,10 @@ bool write_side(const std::string& path, const std::string& data, std::string& s
 }  // namespace
 
 bool write_file_atomic(const std::string& path, const std::string& data) {
-  std::string side;
-  if (!write_side(path, data, side)) return false;
-  if (replace_file(side, path)) return true;
-  remove_file(side);
-  return false;
+  return write_whole(path, data, replace_file);
 }
 
-bool write_file_new(const std::string& path, const std::string& data) {
-  std::string side;
-  if (!write_side(path, data, side)) return false;
-  if (move_new(side, path)) return true;
-  remove_file(side);
-  return false;
-}
+bool write_file_new(const std::string& path, const std::string& data) { return write_whole(path, data, move_new); }
 
 bool remove_file(const std::string& path) {
   std::error_code ec;
