@@ -1,5 +1,5 @@
-# The simulated world shared by the end-to-end scripts, the packaging check
-# and the demo (sourced, not run). The caller sets BIN, W (scratch folder),
+# The simulated world shared by the end-to-end scripts, the Wine suite, the
+# packaging check and the demo (sourced, not run). The caller sets BIN, W (scratch folder),
 # C (client folder), SRV (server folder) and VORSIM_RUNDIR; the case helpers
 # below also use CASE, DEADLINE and `status`. WORLD_UNIT_KB sizes the work
 # units (default 24).
@@ -30,12 +30,15 @@ new_world() {  # QUEUED [KB]: a server with QUEUED work units and a client folde
   "$BIN/vorserver" init "$SRV" "$1" "${2:-${WORLD_UNIT_KB:-24}}" >/dev/null || { echo "vorserver init failed"; exit 1; }
 }
 
-add_unit() {  # N [AGE]: unitN holding a work unit last modified AGE seconds ago (default 3600)
-  mkdir -p "$C/unit$1"
-  cp "$(take_unit)" "$C/unit$1/work_unit.vwu"
-  write_client_files "$C/unit$1"
-  touch -d "@$(($(date +%s) - ${2:-3600}))" "$C/unit$1/work_unit.vwu"
+park_unit() {  # FOLDER AGE: FOLDER holds the server's next work unit, last modified AGE seconds ago
+  local unit
+  unit=$(take_unit) || return 1
+  mkdir -p "$1" && cp "$unit" "$1/work_unit.vwu" || return 1
+  write_client_files "$1"
+  touch -d "@$(($(date +%s) - $2))" "$1/work_unit.vwu"
 }
+
+add_unit() { park_unit "$C/unit$1" "${2:-3600}"; }  # N [AGE]: the same for unitN (default an hour)
 
 compute_here() {  # FOLDER: the simulated client computes one unit in FOLDER
   [ -f "$1/Vorelith.exe" ] || cp "$BIN/Vorelith.exe" "$1/"

@@ -1,4 +1,5 @@
-# Cases in the simulated world under Wine, sourced by run.sh: the computing
+# Cases in the simulated world under Wine, sourced by run.sh after the shared
+# world builder (tests/e2e/world.sh): the computing
 # road with two units, and a fill run. The controller lines, the closer's
 # orders and the server's counts are the ones the POSIX end-to-end run expects
 # of the same roads.
@@ -23,6 +24,7 @@ sim_tool() {  # exe, args...
 road_world() {  # name, queued
   dir=$(new_case "$1")
   srv=$dir/srv
+  SRV=$srv
   run=$dir/run
   mkdir -p "$dir/c" "$run"
   cp "$bin/Vorelith.exe" "$dir/c/"
@@ -34,26 +36,13 @@ road_world() {  # name, queued
   sim_tool vorserver.exe init "$VORSIM_SERVER" "$2" 24 | grep -qx "queued $2"
 }
 
-# Hands out the server's next work unit into FOLDER as a buffered unit.
-road_take_unit() {  # folder, age in seconds
-  local name
-  name=$(ls "$srv/queue" | head -n 1)
-  [ -n "$name" ] || return 1
-  mv "$srv/queue/$name" "$srv/issued/$name"
-  mkdir -p "$1"
-  cp "$srv/issued/$name" "$1/work_unit.vwu"
-  printf 'client=Vorelith\nversion=0.6\n' >"$1/version.vwu"
-  printf 'id=4711\nname=Vorelith Simulator\nnwus=0\n' >"$1/user_info.vwu"
-  touch -d "@$(($(date +%s) - $2))" "$1/work_unit.vwu"
-}
-
 # unitN holding a computed result that waits to be sent: the client computes
 # a unit in a side folder without a server, so the result stays there.
 road_finished_unit() {  # n
   local prep=$dir/prep end=$((SECONDS + 60))
   mkdir -p "$prep"
   cp "$bin/Vorelith.exe" "$prep/"
-  road_take_unit "$prep" 60 || return 1
+  park_unit "$prep" 60 || return 1
   VORSIM_SERVER='Z:\nonexistent' VORSIM_COMPUTE_SECONDS=2 VORCNT_TIME_SCALE=$road_scale wine "$prep/Vorelith.exe" >/dev/null 2>&1
   until [ -f "$prep/result.vwu" ] || [ $SECONDS -ge $end ]; do sleep 0.1; done
   (cd "$dir" && wine vorclose.exe -exit -echo off >/dev/null 2>&1)
@@ -136,11 +125,11 @@ have_sim() {
 case_road() {
   have_sim road || return
   local dir srv run bad=0
-  road_world road 8 && road_take_unit "$dir/c/unit0" 100 && road_take_unit "$dir/c/unit1" 3600 ||
+  road_world road 8 && park_unit "$dir/c/unit0" 100 && park_unit "$dir/c/unit1" 3600 ||
     { fail road "cannot lay out the world"; return; }
   local id0 id1
-  id0=$(head -n 1 "$dir/c/unit0/work_unit.vwu" | cut -d= -f2)
-  id1=$(head -n 1 "$dir/c/unit1/work_unit.vwu" | cut -d= -f2)
+  id0=$(unit_id "$dir/c/unit0/work_unit.vwu")
+  id1=$(unit_id "$dir/c/unit1/work_unit.vwu")
   printf 'EXEC = c\\\nUNITS = 2\n' >"$dir/vorcnt.cfg"
 
   # The first order, "-close" and "-exit" per computed unit, "-exit" per
@@ -167,7 +156,7 @@ case_road() {
 case_fill() {
   have_sim fill || return
   local dir srv run bad=0
-  road_world fill 6 && road_finished_unit 0 && road_take_unit "$dir/c/unit1" 3600 ||
+  road_world fill 6 && road_finished_unit 0 && park_unit "$dir/c/unit1" 3600 ||
     { fail fill "cannot lay out the world"; return; }
   printf 'EXEC = c\\\n' >"$dir/vorcnt.cfg"
 

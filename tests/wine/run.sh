@@ -20,6 +20,8 @@ scale=${VORCNT_WINE_TIME_SCALE:-0.01}
 passed=0
 failed=0
 transcripts=()
+# The shared world builder; the pass and fail below are this suite's own.
+. "$here/../e2e/world.sh"
 
 pass() { passed=$((passed + 1)); echo "PASS $1"; }
 fail() {  # name, reason...
