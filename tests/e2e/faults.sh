@@ -115,20 +115,6 @@ output_count_at_least() {  # N TEXT: lines containing TEXT
 
 # ---- checks -------------------------------------------------------------------
 
-expect_lines() {  # lines that appear, in this order
-  local missing
-  missing=$(awk -v n=$# 'BEGIN { for (i = 1; i < ARGC; i++) want[i] = ARGV[i]; ARGC = 1; k = 1 }
-    k <= n && $0 == want[k] { k++ }
-    END { if (k <= n) print want[k] }' "$@" <"$W/out.txt")
-  [ -z "$missing" ] || fail "output lacks, in order: '$missing'"
-}
-
-expect_count() {  # N LINE: exact whole lines
-  local n
-  n=$(grep -cxF -- "$2" "$W/out.txt")
-  [ "$n" -eq "$1" ] || fail "output has '$2' $n times, expected $1"
-}
-
 # No sanitizer report and no line longer than any the controller can form.
 expect_sound_run() {
   if grep -qE 'AddressSanitizer|LeakSanitizer|runtime error|Segmentation|Aborted' "$W/err.txt"; then
@@ -166,7 +152,7 @@ case_unit_is_a_file() {
     "[Unit1] push: the earlier failure has cleared" "[Unit1]:Data Conection" "[Unit1] pop" \
     "[Unit1] Data Conection Compleate."
   # The failure line once, however many retries.
-  expect_count 1 "[Unit1] push failed: unit1 is not a folder, files kept"
+  expect_line_count 1 "[Unit1] push failed: unit1 is not a folder, files kept"
   expect_server results 1 verified 1 mismatched 0 duplicates 0
   expect_nothing_lost
   expect_sound_run
@@ -280,7 +266,7 @@ case_restart_with_finished_unit() {
   stop_controller
   expect_lines "[unit0] Dir find : 5" "[Unit1] Dir maiking SUB. : 0" "[Unit1] Data計算完了" "[Unit1] push" \
     "[unitselect State_Data_Calculation]" "[Unit0]:計算待機中" "[Unit0] pop" "[Unit0] Data計算準備" "[Unit0] Data計算開始"
-  expect_count 0 "[Unit1] Data計算準備"
+  expect_line_count 0 "[Unit1] Data計算準備"
   [ "$(checksums "$C/unit1" | grep '^result.vwu')" = "$result" ] || fail "the finished result is not home in unit1"
   expect_server results 0
   expect_nothing_lost
@@ -312,7 +298,7 @@ case_two_controllers() {
   stop_controller
   # Its lock went with it: a new start is not refused.
   run_to_end -version -exec "$C/"
-  expect_count 0 "Another vorcnt is working on the client folder $C/: this one ends"
+  expect_line_count 0 "Another vorcnt is working on the client folder $C/: this one ends"
   expect_nothing_lost
 }
 
@@ -330,8 +316,8 @@ case_bad_setting_with_work() {
   expect_lines "vorcnt.cfg bad arg: units = 99" "[unit0] Dir find : 5" "[Unit1] Dir maiking SUB. : 0" \
     "[Unit1] Data計算準備" "[Unit1] Data計算完了" "[Unit1] push" \
     "[Unit1] is home; the settings are in error, so nothing more is done: correct them and restart"
-  expect_count 1 "[Unit1] push"
-  expect_count 0 "[Unit0] pop"
+  expect_line_count 1 "[Unit1] push"
+  expect_line_count 0 "[Unit0] pop"
   [ -f "$C/unit1/result.vwu" ] || fail "the result is not home in unit1"
   [ -z "$(checksums "$C")" ] || fail "files left in the client folder"
   expect_server results 0
@@ -372,7 +358,7 @@ pop_fault_as_nobody() {  # FAULT UNDO LINE_PATTERN
     fail "not one clear line for the failed pops"
   expect_lines "[Unit0] pop" "[Unit0] pop" "[Unit0] pop" "[Unit0] pop: the earlier failure has cleared" \
     "[Unit0] Data計算準備" "[Unit0] Data計算完了"
-  expect_count 1 "[Unit0] Data計算準備"
+  expect_line_count 1 "[Unit0] Data計算準備"
   expect_server duplicates 0
   expect_nothing_lost
   expect_sound_run
@@ -413,9 +399,9 @@ case_long_arguments() {
   big=$(repeat A 102400)
   run_to_end "-$big" -exec "$big" -execfinish "$big" -units "$big" -time "$big" -fill "$big" -version
   [ "$RUN_STATUS" -eq 0 ] || fail "exit status $RUN_STATUS"
-  expect_count 4 "bad arg: argument longer than 255 characters"
-  expect_count 1 "bad arg: path longer than 118 characters"
-  expect_count 1 "bad arg: execfinish longer than 254 characters"
+  expect_line_count 4 "bad arg: argument longer than 255 characters"
+  expect_line_count 1 "bad arg: path longer than 118 characters"
+  expect_line_count 1 "bad arg: execfinish longer than 254 characters"
   [ "$(grep -c . "$W/out.txt")" -eq 8 ] || fail "expected the two banners and six messages"
   expect_sound_run
 
@@ -436,7 +422,7 @@ case_long_paths() {
   write_cfg
   run_to_end -exec "/$(repeat x 400)/" -version
   [ "$RUN_STATUS" -eq 0 ] || fail "exit status $RUN_STATUS"
-  expect_count 1 "bad arg: path longer than 118 characters"
+  expect_line_count 1 "bad arg: path longer than 118 characters"
   expect_sound_run
 
   { echo "EXEC = /$(repeat y 200)/"; echo "EXECFINISH = $(repeat z 10000)"; echo "UNITS = 1"; } >"$W/vorcnt.cfg"
@@ -444,11 +430,11 @@ case_long_paths() {
   stand_in_client "$W"
   run_to_end
   [ "$RUN_STATUS" -eq 0 ] || fail "exit status $RUN_STATUS"
-  expect_count 1 "bad arg: path longer than 118 characters"
+  expect_line_count 1 "bad arg: path longer than 118 characters"
   # A line longer than 254 bytes is read in pieces, each a line of its own;
   # the refused folder ends the run before anything is scanned.
   expect_lines "The client folder setting was refused: nothing is started; correct EXEC or -exec"
-  expect_count 0 "fill:0"
+  expect_line_count 0 "fill:0"
   expect_sound_run
 }
 

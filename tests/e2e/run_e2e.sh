@@ -93,22 +93,6 @@ stop_controller() {
 
 # ---- checks -----------------------------------------------------------------
 
-# The given lines appear in the UTF-8 output as whole lines, in this order
-# (other lines may come between them).
-expect_lines() {
-  local missing
-  missing=$(awk -v n=$# 'BEGIN { for (i = 1; i < ARGC; i++) want[i] = ARGV[i]; ARGC = 1; k = 1 }
-    k <= n && $0 == want[k] { k++ }
-    END { if (k <= n) print want[k] }' "$@" <"$W/out.txt")
-  [ -z "$missing" ] || fail "output lacks, in order: '$missing'"
-}
-
-expect_line_count() {  # COUNT LINE
-  local n
-  n=$(grep -cxF -- "$2" "$W/out.txt")
-  [ "$n" -eq "$1" ] || fail "output has '$2' $n times, expected $1"
-}
-
 # The controller writes its Japanese texts as CP932 bytes.
 expect_raw_cp932() {  # UTF-8 TEXT
   local bytes

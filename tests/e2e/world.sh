@@ -69,6 +69,22 @@ wait_until() {  # WHAT CMD...: polls CMD until it succeeds or the deadline
   done
 }
 
+# The given lines appear in W/out.txt (the UTF-8 output) as whole lines, in
+# this order; other lines may come between them.
+expect_lines() {
+  local missing
+  missing=$(awk -v n=$# 'BEGIN { for (i = 1; i < ARGC; i++) want[i] = ARGV[i]; ARGC = 1; k = 1 }
+    k <= n && $0 == want[k] { k++ }
+    END { if (k <= n) print want[k] }' "$@" <"$W/out.txt")
+  [ -z "$missing" ] || fail "output lacks, in order: '$missing'"
+}
+
+expect_line_count() {  # COUNT LINE: exact whole lines of W/out.txt
+  local n
+  n=$(grep -cxF -- "$2" "$W/out.txt")
+  [ "$n" -eq "$1" ] || fail "output has '$2' $n times, expected $1"
+}
+
 expect_server() {  # KEY VALUE...: lines of vorserver verify
   local report
   report=$(vorserver verify "$SRV")
