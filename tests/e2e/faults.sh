@@ -210,7 +210,10 @@ case_full_unit() {
 
   [ -z "$(find "$C/unit0" -name '.vorcnt-copy-*')" ] || fail "the failed copy left its temporary file"
   umount "$MOUNTED" && MOUNTED=
-  wait_until "the unit to be popped for computing" output_count_at_least 2 "[Unit0] pop"
+  # The pop's line comes before its copy: wait for the move itself, or the
+  # stop below would cut it short (harmless, but not what is checked here).
+  popped() { output_count_at_least 2 "[Unit0] pop" && [ ! -e "$C/unit0/work_unit.vwu" ]; }
+  wait_until "the unit to be popped for computing" popped
   stop_controller
   cmp -s "$C/work_unit.vwu" "$SRV/issued/$unit" || fail "the work unit popped for computing is not the downloaded one"
   grep -qE '^\[Unit0\] push failed: .*, files kept in the client folder$' "$W/out.txt" ||

@@ -99,8 +99,12 @@ int deliver_order(const RunFolder& run, const CloserRequest& request, const std:
     return 0;
   }
 
-  auto ended = [&run, pid] { return !registered(run, pid); };
-  if (!wait_for(ended, pid, timeouts.exit_ms)) {
+  // Ended means the process is gone, not only its registration: a service
+  // stop signals whatever is left as soon as the closer returns, and a client
+  // still on its way out (flushing, or a sanitizer's exit checks) would be
+  // cut off.
+  auto never = [] { return false; };
+  if (!wait_for(never, pid, timeouts.exit_ms)) {
     report = "vorclose: -exit: client " + std::to_string(pid) + " did not end";
     return 1;
   }
