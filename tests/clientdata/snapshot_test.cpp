@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@ using testing::ScratchDir;
 struct FileSetCase {
   const char* label;
   std::vector<testing::Entry> entries;
-  int ext_index, work_unit_status, result_present, outfile_present, state_status, user_info_status;
+  std::array<int, 6> want;  // ext, work unit, result, outfile, state, user info
 };
 
 class FileSet : public ::testing::TestWithParam<FileSetCase> {};
@@ -27,30 +28,27 @@ TEST_P(FileSet, ReadsPresenceAndStatuses) {
   testing::lay_out(dir, c.entries);
   ClientSnapshot snap;
   read_snapshot(dir.path().c_str(), snap);
-  const int got[] = {snap.ext_index,       snap.work_unit_status, snap.result_present,
-                     snap.outfile_present, snap.state_status,     snap.user_info_status};
-  const int want[] = {c.ext_index, c.work_unit_status, c.result_present, c.outfile_present, c.state_status,
-                      c.user_info_status};
-  EXPECT_TRUE(std::equal(std::begin(got), std::end(got), std::begin(want)))
-      << "ext, work unit, result, outfile, state, user info: " << ::testing::PrintToString(got);
+  EXPECT_EQ((std::array{snap.ext_index, snap.work_unit_status, snap.result_present, snap.outfile_present,
+                        snap.state_status, snap.user_info_status}),
+            c.want);
 }
 
 const FileSetCase kFileSets[] = {
-    {"Empty", {}, 0, 0, 0, 0, 1, 1},
-    {"VersionOnly", {{"version.vwu", ""}}, 1, 0, 0, 0, 1, 1},
+    {"Empty", {}, {0, 0, 0, 0, 1, 1}},
+    {"VersionOnly", {{"version.vwu", ""}}, {1, 0, 0, 0, 1, 1}},
     // The version file switches every probe to ".vwu"; a .txt work unit is not seen.
-    {"VersionBesideTxtWorkUnit", {{"version.vwu", ""}, {"work_unit.txt", "x"}}, 1, 0, 0, 0, 1, 1},
-    {"VersionTxtIsNoVersionFile", {{"version.txt", ""}, {"work_unit.txt", "x"}}, 0, 2, 0, 0, 1, 1},
-    {"TxtWorkUnitAndTemp", {{"work_unit.txt", "x"}, {"wtemp.txt", "x"}}, 0, 2, 0, 0, 1, 1},
-    {"TxtTempOnly", {{"wtemp.txt", "x"}}, 0, 1, 0, 0, 1, 1},
-    {"VwuWorkUnitAndTemp", {{"version.vwu", ""}, {"work_unit.vwu", "x"}, {"wtemp.vwu", "x"}}, 1, 2, 0, 0, 1, 1},
-    {"VwuTempOnly", {{"version.vwu", ""}, {"wtemp.vwu", "x"}}, 1, 1, 0, 0, 1, 1},
-    {"ResultFolderCountsAsPresent", {{"result.txt/", ""}}, 0, 0, 1, 0, 1, 1},
-    {"OutfileOnly", {{"outfile.txt", ""}}, 0, 0, 0, 1, 1, 1},
+    {"VersionBesideTxtWorkUnit", {{"version.vwu", ""}, {"work_unit.txt", "x"}}, {1, 0, 0, 0, 1, 1}},
+    {"VersionTxtIsNoVersionFile", {{"version.txt", ""}, {"work_unit.txt", "x"}}, {0, 2, 0, 0, 1, 1}},
+    {"TxtWorkUnitAndTemp", {{"work_unit.txt", "x"}, {"wtemp.txt", "x"}}, {0, 2, 0, 0, 1, 1}},
+    {"TxtTempOnly", {{"wtemp.txt", "x"}}, {0, 1, 0, 0, 1, 1}},
+    {"VwuWorkUnitAndTemp", {{"version.vwu", ""}, {"work_unit.vwu", "x"}, {"wtemp.vwu", "x"}}, {1, 2, 0, 0, 1, 1}},
+    {"VwuTempOnly", {{"version.vwu", ""}, {"wtemp.vwu", "x"}}, {1, 1, 0, 0, 1, 1}},
+    {"ResultFolderCountsAsPresent", {{"result.txt/", ""}}, {0, 0, 1, 0, 1, 1}},
+    {"OutfileOnly", {{"outfile.txt", ""}}, {0, 0, 0, 1, 1, 1}},
     {"NoMixingOfSets", {{"version.vwu", ""}, {"result.txt", "r"}, {"outfile.txt", ""}, {"state.txt", "prog=1\n"}},
-     1, 0, 0, 0, 1, 1},
-    {"TxtReaders", {{"state.txt", "prog=0.5\n"}, {"user_info.txt", "nwus=3\n"}}, 0, 0, 0, 0, 2, 0},
-    {"VwuReaders", {{"version.vwu", ""}, {"state.vwu", "cpu=1\n"}, {"user_info.vwu", "id=9\n"}}, 1, 0, 0, 0, 0, 1},
+     {1, 0, 0, 0, 1, 1}},
+    {"TxtReaders", {{"state.txt", "prog=0.5\n"}, {"user_info.txt", "nwus=3\n"}}, {0, 0, 0, 0, 2, 0}},
+    {"VwuReaders", {{"version.vwu", ""}, {"state.vwu", "cpu=1\n"}, {"user_info.vwu", "id=9\n"}}, {1, 0, 0, 0, 0, 1}},
 };
 INSTANTIATE_TEST_SUITE_P(Snapshot, FileSet, ::testing::ValuesIn(kFileSets), testing::kByLabel);
 

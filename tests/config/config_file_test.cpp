@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,16 @@ using testing::FakeOs;
 using testing::ScratchDir;
 using testing::Settings;
 
+struct ConfigRow {
+  const char* name;
+  std::optional<std::string> file;  // none: there is no vorcnt.cfg
+  std::string output;
+  Settings expect;
+};
+
 // vorcnt.cfg is read from the current folder, so each test runs inside its
 // own scratch folder and puts the old one back afterwards.
-class ConfigInScratch : public ::testing::Test {
+class ConfigFileLines : public ::testing::TestWithParam<ConfigRow> {
  protected:
   void SetUp() override {
     saved_ = std::filesystem::current_path();
@@ -27,50 +35,24 @@ class ConfigInScratch : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::current_path(saved_); }
 
-  // Reads `contents` as vorcnt.cfg into a context whose settings all differ
-  // from the defaults, so the defaults have to be set by the reader.
-  ControllerContext read(const std::string* contents) {
-    if (contents != nullptr) dir_.write("vorcnt.cfg", *contents);
-    ControllerContext ctx;
-    std::strcpy(ctx.path, "keep/");
-    std::strcpy(ctx.execfinish, "old\n");
-    ctx.mode = Mode_error;
-    ctx.fill = 2;
-    ctx.units = 9;
-    ctx.time = 500;
-    ctx.prog = 1;
-    ctx.autofill = 1;
-    ctx.vorcnt_state = Vorcon_ConnectCompletion;
-    read_config_file(fake_.os, ctx);
-    return ctx;
-  }
-
   ScratchDir dir_;
-  FakeOs fake_;
 
  private:
   std::filesystem::path saved_;
 };
 
-TEST_F(ConfigInScratch, MissingFileLeavesDefaults) {
-  ControllerContext ctx = read(nullptr);
-  EXPECT_EQ(fake_.console.output, "vorcnt.cfg open error!\n");
-  EXPECT_EQ(testing::settings_of(ctx), Settings{});
-}
-
-struct ConfigRow {
-  const char* name;
-  std::string file;
-  std::string output;
-  Settings expect;
-};
-
-class ConfigFileLines : public ConfigInScratch, public ::testing::WithParamInterface<ConfigRow> {};
-
 TEST_P(ConfigFileLines, Apply) {
   const ConfigRow& row = GetParam();
-  ControllerContext ctx = read(&row.file);
-  EXPECT_EQ(fake_.console.output, row.output);
+  if (row.file) dir_.write("vorcnt.cfg", *row.file);
+  // Every setting starts away from its default, so the reader has to set the defaults.
+  ControllerContext ctx;
+  std::strcpy(ctx.path, "keep/");
+  std::strcpy(ctx.execfinish, "old\n");
+  ctx.mode = Mode_error, ctx.fill = 2, ctx.units = 9, ctx.time = 500, ctx.prog = 1, ctx.autofill = 1;
+  ctx.vorcnt_state = Vorcon_ConnectCompletion;
+  FakeOs fake;
+  read_config_file(fake.os, ctx);
+  EXPECT_EQ(fake.console.output, row.output);
   EXPECT_EQ(testing::settings_of(ctx), row.expect);
 }
 
@@ -79,6 +61,7 @@ const std::string kPathRefused = "bad arg: path longer than 118 characters\n";
 std::vector<ConfigRow> config_rows() {
   const std::string a118(118 - 4, 'a'), a119(119 - 4, 'a');
   return {
+      {"missing_file", std::nullopt, "vorcnt.cfg open error!\n", {}},
       {"empty", "", "", {}},
       {"comments_and_blank_lines", "# note\n;note\n//note\n \t# x\n,,;x\n\n   \n/x\n", "", {}},
       {"help", "HELP\n", "", {.mode = Mode_help}},

@@ -13,7 +13,7 @@
 namespace vorcnt {
 namespace {
 
-TEST(KeywordTable, SettingsLookup) {
+TEST(KeywordTable, ExactCaseSensitiveAndEndsAtFirstEmptySlot) {
   const struct {
     const char* word;
     int slot;
@@ -24,9 +24,7 @@ TEST(KeywordTable, SettingsLookup) {
       {"TIMES", 9}, {"TIM", 9}, {"help", 9}, {"", 9}, {"EXEC ", 9},
   };
   for (const auto& row : rows) EXPECT_EQ(find_keyword(kSettingsKeywords, row.word), row.slot) << row.word;
-}
 
-TEST(KeywordTable, EndsAtFirstEmptySlot) {
   // A keyword stored after the first empty slot is not part of the table.
   const KeywordSlot table[5] = {"ID", "KEY", "", "HIDDEN", ""};
   EXPECT_EQ(find_keyword(table, "KEY"), 1);

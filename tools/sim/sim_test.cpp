@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <map>
 #include <string>
 #include <thread>
@@ -20,6 +21,13 @@ namespace vorcnt::sim {
 namespace {
 
 using vorcnt::testing::ScratchDir;
+
+// The file's text; a file that cannot be read fails the test.
+std::string text_of(const std::string& path) {
+  std::string text;
+  EXPECT_TRUE(read_file(path, text)) << path;
+  return text;
+}
 
 TEST(SimDigest, MatchesKnownValuesAndKeepsLeadingZeros) {
   EXPECT_EQ(hex64(fnv1a64("")), "cbf29ce484222325");
@@ -190,6 +198,7 @@ class SimClientTest : public ::testing::Test {
   }
 
   std::string client_file(const std::string& name) { return setup_.folder + name; }
+  std::string client_prog() { return value_of(parse_key_values(text_of(client_file("state.vwu"))), "prog"); }
   void order(const std::string& word) { dir_.write("run/order", word + "\n"); }
 
   ScratchDir dir_;
@@ -207,21 +216,15 @@ TEST_F(SimClientTest, FillsAnEmptyFolderThenComputesACorrectResult) {
   EXPECT_FALSE(file_exists(client_file("work_unit.vwu")));
   order("close");
   ASSERT_TRUE(run(client, 11, 40));
-  std::string unit;
-  ASSERT_TRUE(read_file(client_file("work_unit.vwu"), unit));
-  std::string issued;
-  ASSERT_TRUE(read_file(server_.issued() + "/wu000001.wu", issued));
-  EXPECT_EQ(unit, issued);
+  const std::string issued = text_of(server_.issued() + "/wu000001.wu");
+  EXPECT_EQ(text_of(client_file("work_unit.vwu")), issued);
 
   ASSERT_TRUE(run(client, 41, 700));
-  std::string text;
-  ASSERT_TRUE(read_file(client_file("result.vwu"), text));
-  ResultRecord result = parse_result(text);
+  ResultRecord result = parse_result(text_of(client_file("result.vwu")));
   EXPECT_EQ(result.id, "wu000001");
   EXPECT_EQ(result.digest, work_unit_digest(issued));
   EXPECT_FALSE(file_exists(client_file("work_unit.vwu")));
-  ASSERT_TRUE(read_file(client_file("state.vwu"), text));
-  EXPECT_EQ(value_of(parse_key_values(text), "prog"), "1.000000");
+  EXPECT_EQ(client_prog(), "1.000000");
 
   // Told to close, it keeps the result; on "connect" it sends it.
   ASSERT_TRUE(run(client, 701, 800));
@@ -234,9 +237,7 @@ TEST_F(SimClientTest, FillsAnEmptyFolderThenComputesACorrectResult) {
 }
 
 TEST_F(SimClientTest, ResumesFromTheStateFilesProgress) {
-  std::string unit;
-  ASSERT_TRUE(read_file(server_.queue() + "/wu000002.wu", unit));
-  dir_.write("client/work_unit.vwu", unit);
+  dir_.write("client/work_unit.vwu", text_of(server_.queue() + "/wu000002.wu"));
   dir_.write("client/state.vwu", "cpu=450\nprog=0.750000\n");
   SimClient client(setup_);
   ASSERT_TRUE(client.start(0));
@@ -267,9 +268,7 @@ TEST_F(SimClientTest, ConnectOrderNeverReplacesUnfinishedWork) {
   ASSERT_TRUE(client.start(0));
   order("connect");
   ASSERT_TRUE(run(client, 0, 100));
-  std::string unit;
-  ASSERT_TRUE(read_file(client_file("work_unit.vwu"), unit));
-  EXPECT_EQ(unit, "id=mine\nwork");
+  EXPECT_EQ(text_of(client_file("work_unit.vwu")), "id=mine\nwork");
   EXPECT_EQ(verify_server(server_).issued, 0);
 }
 
@@ -280,9 +279,7 @@ TEST_F(SimClientTest, NeverFaultStopsAtAQuarterAndStillTakesOrders) {
   ASSERT_TRUE(client.start(0));
   ASSERT_TRUE(run(client, 0, 5000));
   EXPECT_FALSE(file_exists(client_file("result.vwu")));
-  std::string text;
-  ASSERT_TRUE(read_file(client_file("state.vwu"), text));
-  EXPECT_EQ(value_of(parse_key_values(text), "prog"), "0.250000");
+  EXPECT_EQ(client_prog(), "0.250000");
   order("exit");
   EXPECT_FALSE(client.step(5001));
 }
@@ -302,26 +299,20 @@ TEST(SimServer, CountsVerifiedMismatchedAndDuplicateResults) {
   ASSERT_TRUE(init_server(server, 1, 1000, error)) << error;
   EXPECT_EQ(list_files(server.queue()),
             (std::vector<std::string>{"wu000001.wu", "wu000002.wu", "wu000003.wu", "wu000004.wu"}));
-  std::string unit1;
-  std::string unit2;
   ASSERT_TRUE(move_new(server.queue() + "/wu000001.wu", server.issued() + "/wu000001.wu"));
   ASSERT_TRUE(move_new(server.queue() + "/wu000002.wu", server.issued() + "/wu000002.wu"));
-  ASSERT_TRUE(read_file(server.issued() + "/wu000001.wu", unit1));
-  ASSERT_TRUE(read_file(server.issued() + "/wu000002.wu", unit2));
-  EXPECT_NE(work_unit_digest(unit1), work_unit_digest(unit2));
+  const std::string unit1 = text_of(server.issued() + "/wu000001.wu");
+  EXPECT_NE(work_unit_digest(unit1), work_unit_digest(text_of(server.issued() + "/wu000002.wu")));
   dir.write("srv/results/wu000001-1.res", format_result({"wu000001", work_unit_digest(unit1), 1}));
   dir.write("srv/results/wu000001-2.res", format_result({"wu000001", work_unit_digest(unit1), 1}));
   dir.write("srv/results/wu000002-1.res", format_result({"wu000002", work_unit_digest(unit1), 1}));
   dir.write("srv/results/wu000009-1.res", format_result({"wu000009", "0", 1}));
   dir.write("srv/results/.wu000002.99.tmp", "half");
 
-  VerifyCounts c = verify_server(server);
-  EXPECT_EQ(c.queue, 2);
-  EXPECT_EQ(c.issued, 2);
-  EXPECT_EQ(c.results, 4);
-  EXPECT_EQ(c.verified, 1);
-  EXPECT_EQ(c.mismatched, 2);
-  EXPECT_EQ(c.duplicates, 1);
+  const VerifyCounts c = verify_server(server);
+  // queue, issued, results, verified, mismatched, duplicates
+  EXPECT_EQ((std::array{c.queue, c.issued, c.results, c.verified, c.mismatched, c.duplicates}),
+            (std::array{2, 2, 4, 1, 2, 1}));
 }
 
 TEST(SimServer, LostCountsOnlyResultsNeitherUploadedNorHeld) {
