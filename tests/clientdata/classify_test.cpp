@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -112,7 +113,7 @@ TEST(Report, InitAndClearTouchTheirOwnFields) {
   EXPECT_STREQ(report.id, "");
   EXPECT_STREQ(report.show_email, "");
   EXPECT_STREQ(report.last_result_time, "");
-  EXPECT_EQ(report.nwus + report.nresults + report.params_index, 0);
+  EXPECT_EQ((std::array{report.nwus, report.nresults, report.params_index}), (std::array{0, 0, 0}));
   EXPECT_EQ(report.total_cpu, 0.0);
 
   ClientSnapshot snap = snapshot_with_values();
@@ -152,14 +153,10 @@ TEST(Report, UserValuesAreCopiedWhenStatusIsOne) {
   EXPECT_EQ(report.nwus, 0);
   snap.user_info_status = 1;
   classify_snapshot(snap, report);
-  EXPECT_STREQ(report.id, "42");
-  EXPECT_STREQ(report.name, "Team \x8c\x76");
-  EXPECT_STREQ(report.show_name, "yes");
-  EXPECT_STREQ(report.last_result_time, "today");
-  EXPECT_EQ(report.nwus, 8);
-  EXPECT_EQ(report.nresults, 9);
+  EXPECT_EQ((std::array<std::string, 4>{report.id, report.name, report.show_name, report.last_result_time}),
+            (std::array<std::string, 4>{"42", "Team \x8c\x76", "yes", "today"}));
+  EXPECT_EQ((std::array{report.nwus, report.nresults, report.params_index}), (std::array{8, 9, 11}));
   EXPECT_EQ(report.total_cpu, 10.5);
-  EXPECT_EQ(report.params_index, 11);
   EXPECT_EQ(report.data_state, Data_nothing) << "user info plays no part in the decision";
 }
 

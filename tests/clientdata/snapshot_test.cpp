@@ -14,10 +14,16 @@ namespace {
 
 using testing::ScratchDir;
 
+using Statuses = std::array<std::int32_t, 6>;  // ext, work unit, result, outfile, state, user info
+
+Statuses statuses(const ClientSnapshot& s) {
+  return {s.ext_index, s.work_unit_status, s.result_present, s.outfile_present, s.state_status, s.user_info_status};
+}
+
 struct FileSetCase {
   const char* label;
   std::vector<testing::Entry> entries;
-  std::array<int, 6> want;  // ext, work unit, result, outfile, state, user info
+  Statuses want;
 };
 
 class FileSet : public ::testing::TestWithParam<FileSetCase> {};
@@ -28,9 +34,7 @@ TEST_P(FileSet, ReadsPresenceAndStatuses) {
   testing::lay_out(dir, c.entries);
   ClientSnapshot snap;
   read_snapshot(dir.path().c_str(), snap);
-  EXPECT_EQ((std::array{snap.ext_index, snap.work_unit_status, snap.result_present, snap.outfile_present,
-                        snap.state_status, snap.user_info_status}),
-            c.want);
+  EXPECT_EQ(statuses(snap), c.want);
 }
 
 const FileSetCase kFileSets[] = {
@@ -59,9 +63,7 @@ TEST(Snapshot, MissingFolderReadsAsEmptyAndClearsProgress) {
   snap.prog = 0.5;
   snap.ext_index = snap.result_present = 1;
   read_snapshot((dir.path() + "no-such-folder/").c_str(), snap);
-  EXPECT_EQ(snap.ext_index + snap.work_unit_status + snap.result_present + snap.outfile_present, 0);
-  EXPECT_EQ(snap.state_status, 1);
-  EXPECT_EQ(snap.user_info_status, 1);
+  EXPECT_EQ(statuses(snap), (Statuses{0, 0, 0, 0, 1, 1}));
   EXPECT_EQ(snap.cpu, 0.0);
   EXPECT_EQ(snap.prog, 0.0);
 }
@@ -73,8 +75,7 @@ TEST(Snapshot, FolderTextEndingInBackslash) {
   folder.back() = '\\';
   ClientSnapshot snap;
   read_snapshot(folder.c_str(), snap);
-  EXPECT_EQ(snap.ext_index, 1);
-  EXPECT_EQ(snap.work_unit_status, 2);
+  EXPECT_EQ(statuses(snap), (Statuses{1, 2, 0, 0, 2, 1}));
   EXPECT_EQ(snap.prog, 0.5);
 }
 
@@ -116,8 +117,7 @@ TEST(Snapshot, NameOf255CharactersIsProbedAndLongerCountsAsAbsent) {
   EXPECT_EQ(probe_result(too_long.c_str(), 0), 0);
   ClientSnapshot snap;
   read_snapshot(padded_folder(dir, "state.txt", 256).c_str(), snap);
-  EXPECT_EQ(snap.state_status, 1);
-  EXPECT_EQ(snap.work_unit_status, 0);
+  EXPECT_EQ(statuses(snap), (Statuses{0, 0, 0, 0, 1, 1}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -66,10 +67,8 @@ TEST(SimStateText, HoldsEveryKeyInShortTokens) {
     EXPECT_FALSE(value_of(v, key).empty()) << key;
   }
   int pots = 0;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    std::string line = text.substr(start, end - start);
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
     std::size_t eq = line.find('=');
     ASSERT_NE(eq, std::string::npos) << line;
     EXPECT_LE(eq, 31u) << line;
@@ -78,7 +77,6 @@ TEST(SimStateText, HoldsEveryKeyInShortTokens) {
       ++pots;
       EXPECT_EQ(line.substr(7, 2), std::to_string(pots - 1) + ",") << line;
     }
-    start = end + 1;
   }
   EXPECT_GE(pots, 1);
 }
