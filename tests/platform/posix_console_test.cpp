@@ -8,6 +8,7 @@
 #include <clocale>
 #include <optional>
 #include <string>
+#include <vector>
 
 #if __has_include(<pty.h>)
 #include <pty.h>
@@ -57,40 +58,31 @@ class Pipe {
   int fds_[2];
 };
 
-TEST(RealConsoleTest, RedirectedOutputIsRawCp932InWholeBlocks) {
+// Redirected output is held in 512-byte blocks until a flush, a command (whose
+// own output must come after it) or the end.
+TEST(RealConsoleTest, RedirectedOutputIsRawCp932InWholeBlocksFlushedBeforeEachCommand) {
   ScopedEnv lc_all("LC_ALL", "C.UTF-8");  // a UTF-8 locale changes nothing here
   Pipe pipe;
-  std::string before_block, first_block, after_flush, at_exit;
-  {
-    Redirect out(1, pipe.write_end());
-    auto console = make_real_console();
-    console->write(kCp932);
-    before_block = drain(pipe.read_end());
-    console->write(std::string(600, 'x'));
-    first_block = drain(pipe.read_end());
-    console->flush();
-    after_flush = drain(pipe.read_end());
-    console->write("tail");
-  }
-  at_exit = drain(pipe.read_end());
-  EXPECT_EQ(before_block, "");
-  ASSERT_EQ(first_block.size(), 512u);
-  EXPECT_EQ(first_block + after_flush, kCp932 + std::string(600, 'x'));
-  EXPECT_EQ(at_exit, "tail");
-}
-
-TEST(RealConsoleTest, RunCommandFlushesTheConsoleBeforeEachCommand) {
-  Pipe pipe;
+  std::string before_block, first_block, after_flush;
   {
     Redirect out(1, pipe.write_end());
     auto console = make_real_console();
     auto shell = make_real_shell();
     auto clock = make_real_clock(*console);
     Os os{*shell, *clock, *console};
+    console->write(kCp932);
+    before_block = drain(pipe.read_end());
+    console->write(std::string(600, 'x'));
+    first_block = drain(pipe.read_end());
+    console->flush();
+    after_flush = drain(pipe.read_end());
     console->write("before ");
     EXPECT_EQ(run_command(os, "printf after"), 0);
     console->write(" end");
   }
+  EXPECT_EQ(before_block, "");
+  ASSERT_EQ(first_block.size(), 512u);
+  EXPECT_EQ(first_block + after_flush, kCp932 + std::string(600, 'x'));
   EXPECT_EQ(drain(pipe.read_end()), "before after end");
 }
 
@@ -98,8 +90,7 @@ TEST(RealConsoleTest, RunCommandFlushesTheConsoleBeforeEachCommand) {
 // the given locale variables, and returns what the terminal received. The
 // piece at `verbatim` (if any) goes through write_verbatim.
 std::string through_terminal(std::optional<std::string> lc_all, std::optional<std::string> lang,
-                             const std::vector<std::string>& pieces, std::size_t expected_size,
-                             std::string* global_locale, std::size_t verbatim = std::string::npos) {
+                             const std::vector<std::string>& pieces, std::size_t verbatim, std::size_t expected_size) {
   int master = -1, slave = -1;
   if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
   {
@@ -116,7 +107,7 @@ std::string through_terminal(std::optional<std::string> lc_all, std::optional<st
     }
     console->flush();
   }
-  *global_locale = std::setlocale(LC_ALL, nullptr);
+  EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");  // the program's own locale is left alone
   // The terminal hands the bytes on asynchronously; wait for them.
   std::string got;
   char buf[4096];
@@ -132,43 +123,36 @@ std::string through_terminal(std::optional<std::string> lc_all, std::optional<st
   return got;
 }
 
+// UTF-8 only when the terminal's locale reads UTF-8; bytes that are not CP932
+// and text written verbatim pass through raw.
 TEST(RealConsoleTest, TerminalGetsUtf8OnlyWhenItsLocaleReadsUtf8) {
-  struct Case {
+  constexpr std::size_t kNone = std::string::npos;
+  // The last character is split across two writes.
+  const std::vector<std::string> split = {kCp932.substr(0, kCp932.size() - 1), kCp932.substr(kCp932.size() - 1)};
+  const std::string folder = "/srv/\xe3\x83\xb4\xe3\x82\xa9/";  // two katakana in UTF-8
+  const struct {
     std::optional<std::string> lc_all;
     std::optional<std::string> lang;
-    bool utf8;
+    std::vector<std::string> pieces;
+    std::size_t verbatim;
+    std::string want;
   } cases[] = {
-      {"C.UTF-8", std::nullopt, true},
-      {std::nullopt, "C.UTF-8", true},
-      {"xx_YY.utf8", std::nullopt, true},  // not installed: the name still tells
-      {"C", "C.UTF-8", false},             // LC_ALL wins
-      {"POSIX", std::nullopt, false},
-      {std::nullopt, std::nullopt, false},
+      {"C.UTF-8", std::nullopt, split, kNone, kUtf8},
+      {std::nullopt, "C.UTF-8", split, kNone, kUtf8},
+      {"xx_YY.utf8", std::nullopt, split, kNone, kUtf8},  // not installed: the name still tells
+      {"C", "C.UTF-8", split, kNone, kCp932},             // LC_ALL wins
+      {"POSIX", std::nullopt, split, kNone, kCp932},
+      {std::nullopt, std::nullopt, split, kNone, kCp932},
+      // A lead byte followed by a blank, and a lead byte left over at the end.
+      {"C.UTF-8", std::nullopt, {"a\x81 b\x8c\x76", "\x8c"}, kNone, "a\x81 b\xe8\xa8\x88\x8c"},
+      // A UTF-8 folder name between the program's texts stays as it is, and a
+      // lead byte held before it is handed over first.
+      {"C.UTF-8", std::nullopt, {"path:\x8c", folder, kCp932}, 1, "path:\x8c" + folder + kUtf8},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.lc_all.value_or("-") + " / " + c.lang.value_or("-"));
-    const std::string& want = c.utf8 ? kUtf8 : kCp932;
-    std::string global;
-    // The last character is split across two writes.
-    std::string got = through_terminal(c.lc_all, c.lang, {kCp932.substr(0, kCp932.size() - 1), kCp932.substr(kCp932.size() - 1)},
-                                       want.size(), &global);
-    EXPECT_EQ(got, want);
-    EXPECT_EQ(global, "C");  // the program's own locale is left alone
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lc_all.value_or("-") + " / " + c.lang.value_or("-") + " / " + c.want);
+    EXPECT_EQ(through_terminal(c.lc_all, c.lang, c.pieces, c.verbatim, c.want.size()), c.want);
   }
-}
-
-TEST(RealConsoleTest, BytesThatAreNotCp932PassThroughRaw) {
-  std::string global;
-  // A lead byte followed by a blank, and a lead byte left over at the end.
-  std::string got = through_terminal("C.UTF-8", std::nullopt, {"a\x81 b\x8c\x76", "\x8c"}, 8, &global);
-  EXPECT_EQ(got, "a\x81 b\xe8\xa8\x88\x8c");
-
-  // A UTF-8 folder name between the program's texts stays as it is, and a
-  // lead byte held before it is handed over first.
-  const std::string folder = "/srv/\xe3\x83\xb4\xe3\x82\xa9/";  // two katakana in UTF-8
-  got = through_terminal("C.UTF-8", std::nullopt, {"path:\x8c", folder, kCp932}, 6 + folder.size() + kUtf8.size(),
-                         &global, 1);
-  EXPECT_EQ(got, "path:\x8c" + folder + kUtf8);
 }
 
 }  // namespace

@@ -32,22 +32,19 @@ TEST(TimeScaleTest, OnlyAPositiveDecimalChangesTheScale) {
 }
 
 TEST(TimeScaleTest, PausesScaleToWholeMilliseconds) {
-  {
-    ScopedEnv env("VORCNT_TIME_SCALE", "0.001");
-    EXPECT_EQ(scaled_milliseconds(120), 120);
-    EXPECT_EQ(scaled_milliseconds(36000), 36000);
-    EXPECT_EQ(scaled_milliseconds(1), 1);
-    EXPECT_EQ(scaled_milliseconds(0), 0);
+  const struct {
+    std::optional<std::string> scale;
+    double seconds;
+    long long milliseconds;
+  } cases[] = {{"0.001", 120, 120}, {"0.001", 36000, 36000}, {"0.001", 1, 1},
+               {"0.001", 0, 0},     {std::nullopt, 120, 120000}, {std::nullopt, -5, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.scale.value_or("(unset)") + " " + std::to_string(c.seconds));
+    ScopedEnv env("VORCNT_TIME_SCALE", c.scale);
+    EXPECT_EQ(scaled_milliseconds(c.seconds), c.milliseconds);
   }
-  {
-    ScopedEnv env("VORCNT_TIME_SCALE", std::nullopt);
-    EXPECT_EQ(scaled_milliseconds(120), 120000);
-    EXPECT_EQ(scaled_milliseconds(-5), 0);
-  }
-  {
-    ScopedEnv env("VORCNT_TIME_SCALE", "1e300");
-    EXPECT_GT(scaled_milliseconds(30), 0);  // huge but not wrapped negative
-  }
+  ScopedEnv env("VORCNT_TIME_SCALE", "1e300");
+  EXPECT_GT(scaled_milliseconds(30), 0);  // huge but not wrapped negative
 }
 
 TEST(RealClockTest, FlushesTheConsoleBeforeEveryPause) {
