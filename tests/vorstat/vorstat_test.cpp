@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "history_report.h"
+#include "platform/process_guards.h"
 #include "support/fakes.h"
 #include "support/scratch.h"
 #include "vorstat_report.h"
@@ -22,6 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::FakeConsole;
+using testing::ScopedCwd;
 using testing::ScratchDir;
 
 constexpr std::int64_t kNow = 1'700'000'000;
@@ -177,7 +179,7 @@ void lay_out_running_buffer(const ScratchDir& dir) {
   dir.set_mtime("unit0/work_unit.vwu", kNow - 7200);
 }
 
-TEST(VorstatBuffer, JsonGivesEveryFolderItsState) {
+TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
   ScratchDir dir;
   lay_out_running_buffer(dir);
   const JsonReport j = json_report(dir.path());
@@ -198,19 +200,6 @@ TEST(VorstatBuffer, JsonGivesEveryFolderItsState) {
   EXPECT_TRUE(has_field(j.unit(2), "state", "0"));
   EXPECT_NE(j.text.find("\n  \"damaged\": []\n}"), std::string::npos) << j.text;
 
-  // Torn files the controller set aside are listed, never counted as a unit.
-  dir.write("damaged/unit1/result.vwu", std::string(8, '\0'));
-  dir.write("damaged/client-2/state.vwu", "");
-  const JsonReport with_damaged = json_report(dir.path());
-  EXPECT_EQ(with_damaged.unit_count(), 3);
-  EXPECT_NE(with_damaged.text.find("\"damaged\": [\"client-2\\\\state.vwu\", \"unit1\\\\result.vwu\"]\n}"),
-            std::string::npos)
-      << with_damaged.text;
-}
-
-TEST(VorstatBuffer, TableHasOneRowPerFolder) {
-  ScratchDir dir;
-  lay_out_running_buffer(dir);
   const Outcome r = run({dir.path()});
   ASSERT_EQ(r.status, 0) << r.errors;
   EXPECT_EQ(r.out, "Client folder: " + dir.path() +
@@ -220,9 +209,17 @@ TEST(VorstatBuffer, TableHasOneRowPerFolder) {
                        "unit0   5 Data_Calculation_wait           0.00%          -      2h00m  no\n"
                        "unit1   2 Data_Calculation_completion   100.00%     10h00m          -  yes\n"
                        "unit2   0 Data_nothing                    0.00%          -          -  no\n");
-  dir.write("damaged/unit1/result.vwu", "");
+
+  // Torn files the controller set aside are listed, never counted as a unit.
+  dir.write("damaged/unit1/result.vwu", std::string(8, '\0'));
   EXPECT_EQ(run({dir.path()}).out.substr(r.out.size()),
             "\ndamaged: 1 torn file set aside, none of them used:\n  damaged\\unit1\\result.vwu\n");
+  dir.write("damaged/client-2/state.vwu", "");
+  const JsonReport with_damaged = json_report(dir.path());
+  EXPECT_EQ(with_damaged.unit_count(), 3);
+  EXPECT_NE(with_damaged.text.find("\"damaged\": [\"client-2\\\\state.vwu\", \"unit1\\\\result.vwu\"]\n}"),
+            std::string::npos)
+      << with_damaged.text;
 }
 
 // --- moves beside the report ---------------------------------------------------
@@ -327,18 +324,16 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
 // --- read-only ---------------------------------------------------------------
 
 struct Entry {
-  std::uintmax_t size;
   fs::file_time_type mtime;
   std::string contents;
   bool operator==(const Entry&) const = default;
 };
 
 std::map<std::string, Entry> snapshot_tree(const std::string& root) {
-  std::map<std::string, Entry> tree{{".", Entry{0, fs::last_write_time(root), ""}}};
+  std::map<std::string, Entry> tree{{".", Entry{fs::last_write_time(root), ""}}};
   for (const auto& e : fs::recursive_directory_iterator(root)) {
-    Entry entry{0, fs::last_write_time(e.path()), "<folder>"};
+    Entry entry{fs::last_write_time(e.path()), "<folder>"};
     if (!e.is_directory()) {
-      entry.size = e.file_size();
       std::ifstream in(e.path(), std::ios::binary);
       entry.contents.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
@@ -373,14 +368,10 @@ TEST(VorstatReadOnly, LeavesEveryFileAndTimeAsItWas) {
 
 // --- unit folders ------------------------------------------------------------
 
-TEST(VorstatScan, StopsAtTheFirstGap) {
-  ScratchDir dir;
-  lay_out(dir, {{"unit0/", ""}, {"unit1/", ""}, {"unit3/", ""}});
-  EXPECT_EQ(json_report(dir.path()).unit_count(), 2);
-}
-
-TEST(VorstatScan, NeverCountsPastUnit15) {
-  ScratchDir dir;
+TEST(VorstatScan, StopsAtTheFirstGapAndNeverCountsPastUnit15) {
+  ScratchDir gap, dir;
+  lay_out(gap, {{"unit0/", ""}, {"unit1/", ""}, {"unit3/", ""}});
+  EXPECT_EQ(json_report(gap.path()).unit_count(), 2);
   for (int n = 0; n <= 17; ++n) dir.mkdir("unit" + std::to_string(n));
   const JsonReport j = json_report(dir.path());
   EXPECT_EQ(j.unit_count(), 16);
@@ -453,64 +444,61 @@ TEST(VorstatJson, UserInfoAppearsOnlyWhereTheFileIs) {
 
 // --- which folder ------------------------------------------------------------
 
-// Runs in `dir` as the current folder and goes back afterwards.
-class InFolder {
- public:
-  explicit InFolder(const std::string& dir) : old_(fs::current_path()) { fs::current_path(dir); }
-  ~InFolder() { fs::current_path(old_); }
-
- private:
-  fs::path old_;
-};
-
-TEST(VorstatPath, ComesFromExecInVorcntCfgCutAfterItsLastSeparator) {
+// Run from a scratch current folder: the folder named by exec in vorcnt.cfg,
+// cut after its last separator; without the file the current folder; or the
+// argument, which may begin with a dash after "--".
+TEST(VorstatPath, ComesFromExecInVorcntCfgTheCurrentFolderOrTheArgument) {
   ScratchDir dir;
-  lay_out(dir, {{"client/unit0/work_unit.txt", "w"},
-                {"vorcnt.cfg", "# settings\nexec = " + dir.path() + "client\\Vorelith.exe  \r\n"}});
-  InFolder here(dir.path());
-  const JsonReport j = json_of({"--json"});
-  EXPECT_TRUE(has_field(j.text, "path", "\"" + dir.path() + "client\\\\\""));
-  ASSERT_EQ(j.unit_count(), 1);
-  EXPECT_TRUE(has_field(j.unit(0), "state", "5"));
-}
-
-TEST(VorstatPath, IsTheCurrentFolderWithoutVorcntCfg) {
-  ScratchDir dir;
-  dir.mkdir("unit0");
-  InFolder here(dir.path());
-  const JsonReport j = json_of({"--json"});
-  EXPECT_TRUE(has_field(j.text, "path", R"("./")"));
-  EXPECT_EQ(j.unit_count(), 1);
+  const std::string d = dir.path();
+  lay_out(dir, {{"cfg/client/unit0/work_unit.txt", "w"},
+                {"cfg/vorcnt.cfg", "# settings\nexec = " + d + "cfg/client\\Vorelith.exe  \r\n"},
+                {"plain/unit0/", ""},
+                {"dash/-odd/unit0/", ""}});
+  const struct {
+    const char* cwd;
+    std::vector<std::string> args;
+    std::string path;
+    const char* unit0_state;
+  } cases[] = {{"cfg", {"--json"}, "\"" + d + "cfg/client\\\\\"", "5"},
+               {"plain", {"--json"}, R"("./")", "0"},
+               {"dash", {"--json", "--", "-odd"}, R"("-odd/")", "0"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cwd);
+    ScopedCwd here(d + c.cwd);
+    const JsonReport j = json_of(c.args);
+    EXPECT_TRUE(has_field(j.text, "path", c.path));
+    ASSERT_EQ(j.unit_count(), 1);
+    EXPECT_TRUE(has_field(j.unit(0), "state", c.unit0_state));
+  }
 }
 
 TEST(VorstatPath, BadCfgLinesAreReportedButDoNotStopTheReport) {
   ScratchDir dir;
   lay_out(dir, {{"vorcnt.cfg", "FOO = 1\nEXEC = " + dir.path() + "\n"}});
-  InFolder here(dir.path());
+  ScopedCwd here(dir.path());
   const Outcome r = run({});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.errors.rfind("vorstat: vorcnt.cfg: ", 0), 0u) << r.errors;
   EXPECT_EQ(r.out.rfind("Client folder: " + dir.path() + " (0 unit folders)\n", 0), 0u) << r.out;
 }
 
-TEST(VorstatPath, ExecTheControllerRefusesIsAnError) {
+TEST(VorstatPath, ExecTheControllerRefusesOrAMissingFolderIsAnError) {
   ScratchDir dir;
   // Without a separator the line end stays in the path, a control character;
   // the current folder is not reported in its place.
   lay_out(dir, {{"nowhere/", ""}, {"vorcnt.cfg", "EXEC = nowhere\n"}});
-  InFolder here(dir.path());
-  const Outcome r = run({});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.errors, "vorstat: vorcnt.cfg: bad arg: path holds a control character\n");
-  EXPECT_EQ(r.out, "");
-}
-
-TEST(VorstatPath, MissingFolderIsAnError) {
-  ScratchDir dir;
-  const Outcome r = run({"--json", dir.path() + "absent"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.errors, "vorstat: no client folder at '" + dir.path() + "absent/'\n");
-  EXPECT_EQ(r.out, "");
+  ScopedCwd here(dir.path());
+  const struct {
+    std::vector<std::string> args;
+    std::string errors;
+  } cases[] = {{{}, "vorstat: vorcnt.cfg: bad arg: path holds a control character\n"},
+               {{"--json", dir.path() + "absent"}, "vorstat: no client folder at '" + dir.path() + "absent/'\n"}};
+  for (const auto& c : cases) {
+    const Outcome r = run(c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errors, c.errors);
+    EXPECT_EQ(r.out, "");
+  }
 }
 
 // --- usage -------------------------------------------------------------------
@@ -553,15 +541,6 @@ TEST(VorstatUsage, HelpPrintsUsageAndExitsWithZero) {
   EXPECT_EQ(v.status, 0);
   EXPECT_EQ(v.out.rfind("vorstat ", 0), 0u);
   EXPECT_EQ(v.out.find('\n'), v.out.size() - 1);
-}
-
-TEST(VorstatUsage, DoubleDashLetsAFolderBeginWithADash) {
-  ScratchDir dir;
-  dir.mkdir("-odd/unit0");
-  InFolder here(dir.path());
-  const JsonReport j = json_of({"--json", "--", "-odd"});
-  EXPECT_TRUE(has_field(j.text, "path", R"("-odd/")"));
-  EXPECT_EQ(j.unit_count(), 1);
 }
 
 // A journal of two days, a line it cannot read, and a line still being
