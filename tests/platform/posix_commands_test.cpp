@@ -61,16 +61,6 @@ class CommandTest : public ::testing::Test {
     s.set_mtime("work_unit.vwu", 1000000000);
     s.set_mtime("state.vwu", 1100000000);
   }
-  // Every folder and every file with its contents, below the scratch folder.
-  std::vector<std::string> tree() const {
-    std::vector<std::string> entries;
-    for (const auto& e : fs::recursive_directory_iterator(p)) {
-      const std::string name = fs::relative(e.path(), p).string();
-      entries.push_back(e.is_directory() ? name + "/" : name + "=" + s.read(name));
-    }
-    std::sort(entries.begin(), entries.end());
-    return entries;
-  }
   ScratchDir s;
   std::string p;
 };
@@ -172,7 +162,7 @@ TEST_F(CommandTest, RefusedLinesChangeNothing) {
   s.write("elsewhere/target.dat", "keep me");
   s.write("full/a.vwu", "x");
   s.write("b/x.vwu", "x");
-  const std::vector<std::string> before = tree();
+  const auto before = s.tree();
   const std::string huge(100000, 'x');
   const struct {
     std::string line;
@@ -207,7 +197,7 @@ TEST_F(CommandTest, RefusedLinesChangeNothing) {
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find(c.err_has), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(tree(), before);
+    EXPECT_EQ(s.tree(), before);
   }
 }
 

@@ -60,4 +60,17 @@ void ScratchDir::set_mtime(const std::string& relative, long long seconds) const
   if (::utimes((fs::path(path_) / relative).c_str(), times) != 0) throw std::runtime_error("utimes failed");
 }
 
+std::map<std::string, std::string> ScratchDir::tree(bool with_times) const {
+  const auto time_of = [&](const fs::path& p) {
+    return with_times ? std::to_string(fs::last_write_time(p).time_since_epoch().count()) + " " : std::string();
+  };
+  std::map<std::string, std::string> entries;
+  if (with_times) entries["."] = time_of(path_);
+  for (const auto& e : fs::recursive_directory_iterator(path_)) {
+    const std::string name = fs::relative(e.path(), path_).string();
+    entries[name] = time_of(e.path()) + (e.is_directory() ? "<folder>" : read(name));
+  }
+  return entries;
+}
+
 }  // namespace vorcnt::testing

@@ -1,6 +1,7 @@
 // Scratch folders for tests and benchmarks that touch the real file system.
 #pragma once
 
+#include <map>
 #include <string>
 
 namespace vorcnt::testing {
@@ -23,6 +24,10 @@ class ScratchDir {
   void mkdir(const std::string& relative) const;
   // Sets the modification time of path() + relative (seconds since 1970).
   void set_mtime(const std::string& relative, long long seconds) const;
+  // Every file below path() with its contents and every folder as "<folder>",
+  // by relative name; `with_times` puts each one's modification time (and the
+  // top folder's, as ".") in front, so that any write shows.
+  std::map<std::string, std::string> tree(bool with_times = false) const;
 
  private:
   std::string path_;
