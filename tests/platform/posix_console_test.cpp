@@ -41,21 +41,17 @@ std::string drain(int fd) {
   return out;
 }
 
-class Pipe {
- public:
+// A pipe whose read end never blocks.
+struct Pipe {
   Pipe() {
-    if (::pipe(fds_) != 0) throw std::runtime_error("pipe");
-    ::fcntl(fds_[0], F_SETFL, O_NONBLOCK);
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
   }
   ~Pipe() {
-    ::close(fds_[0]);
-    ::close(fds_[1]);
+    ::close(fds[0]);
+    ::close(fds[1]);
   }
-  int read_end() const { return fds_[0]; }
-  int write_end() const { return fds_[1]; }
-
- private:
-  int fds_[2];
+  int fds[2];
 };
 
 // Redirected output is held in 512-byte blocks until a flush, a command (whose
@@ -65,17 +61,17 @@ TEST(RealConsoleTest, RedirectedOutputIsRawCp932InWholeBlocksFlushedBeforeEachCo
   Pipe pipe;
   std::string before_block, first_block, after_flush;
   {
-    Redirect out(1, pipe.write_end());
+    Redirect out(1, pipe.fds[1]);
     auto console = make_real_console();
     auto shell = make_real_shell();
     auto clock = make_real_clock(*console);
     Os os{*shell, *clock, *console};
     console->write(kCp932);
-    before_block = drain(pipe.read_end());
+    before_block = drain(pipe.fds[0]);
     console->write(std::string(600, 'x'));
-    first_block = drain(pipe.read_end());
+    first_block = drain(pipe.fds[0]);
     console->flush();
-    after_flush = drain(pipe.read_end());
+    after_flush = drain(pipe.fds[0]);
     console->write("before ");
     EXPECT_EQ(run_command(os, "printf after"), 0);
     console->write(" end");
@@ -83,7 +79,7 @@ TEST(RealConsoleTest, RedirectedOutputIsRawCp932InWholeBlocksFlushedBeforeEachCo
   EXPECT_EQ(before_block, "");
   ASSERT_EQ(first_block.size(), 512u);
   EXPECT_EQ(first_block + after_flush, kCp932 + std::string(600, 'x'));
-  EXPECT_EQ(drain(pipe.read_end()), "before after end");
+  EXPECT_EQ(drain(pipe.fds[0]), "before after end");
 }
 
 // Writes `pieces` through a console whose stdout is a pseudo-terminal, with
