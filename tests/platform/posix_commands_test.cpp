@@ -181,6 +181,7 @@ TEST_F(CommandTest, RefusedLinesChangeNothing) {
       {"del " + p + "full", ""},
       {"del " + p + "?\\x.vwu", ""},  // a wildcard in a folder name is not expanded
       {"del " + p + "work_unit.vwu > " + p + "log", ""},  // redirection is not taken as a name
+      {"mkdir " + p + "unit0", "exists"},
       {"mkdir " + p + "a\\b\\c", "exists"},
       {"mkdir " + p + "notes.txt", ""},
       {"copy", ""},
