@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "engine/command_world.h"
 #include "ground/context.h"
 #include "support/fakes.h"
+#include "support/in_folder.h"
 #include "support/scratch.h"
 
 namespace vorcnt::testing {
@@ -25,18 +27,6 @@ inline const std::string kNothingToCompute =
     "\x8c\x76\x8e\x5a\x89\xc2\x94\x5c\x83\x86\x83\x6a\x83\x62\x83\x67\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
 inline const std::string kWaitingToSend = "\x91\x97\x90\x4d\x91\xd2\x8b\x40\x92\x86";
 
-// Switches the current folder for the life of the object.
-class InFolder {
- public:
-  explicit InFolder(const std::string& folder) : old_(std::filesystem::current_path()) {
-    std::filesystem::current_path(folder);
-  }
-  ~InFolder() { std::filesystem::current_path(old_); }
-
- private:
-  std::filesystem::path old_;
-};
-
 inline std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
@@ -45,12 +35,15 @@ inline std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-class EngineTest : public ::testing::Test {
- protected:
-  EngineTest() {
+using Files = std::map<std::string, std::string>;  // name -> contents, in name order
+
+// Not a ::testing::Test, so that a test can hold many of them.
+struct EngineWorld {
+  EngineWorld() {
     fake.shell.effect = [this](const std::string& line) { return world(line); };
     set_path(dir.path());
   }
+  EngineWorld(const EngineWorld&) = delete;  // the effect points back at this one
 
   void set_path(const std::string& path) { std::snprintf(ctx.path, sizeof ctx.path, "%s", path.c_str()); }
 
@@ -71,6 +64,11 @@ class EngineTest : public ::testing::Test {
     if (state == Data_Receiving) dir.write(f + "wtemp.vwu", "part");
   }
 
+  // `prefix` is "" or a folder with its '/'.
+  void put(const std::string& prefix, const Files& files) const {
+    for (const auto& [name, text] : files) dir.write(prefix + name, text);
+  }
+
   void given_units(std::int32_t mode, const std::vector<std::int32_t>& states) {
     ctx.mode = mode;
     ctx.units_local = static_cast<std::int32_t>(states.size());
@@ -83,5 +81,7 @@ class EngineTest : public ::testing::Test {
   ControllerContext ctx;
   const std::string P = dir.path();
 };
+
+class EngineTest : public ::testing::Test, public EngineWorld {};
 
 }  // namespace vorcnt::testing

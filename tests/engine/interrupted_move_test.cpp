@@ -15,7 +15,6 @@ namespace vorcnt::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using Files = std::map<std::string, std::string>;  // name -> contents, in name order
 
 // Every unit carries the same version and user-info files.
 const std::string kVersion = "client=Vorelith\nversion=0.6\n";
@@ -130,11 +129,9 @@ std::vector<StopPoint> stop_points(const std::string& label, const Files& set) {
 
 // One client folder with the simulated buffer: unit0 waits to be computed,
 // unit1 is the unit whose move was stopped, unit2 holds a result to send.
-class StoppedMove {
+class StoppedMove : public EngineWorld {
  public:
-  explicit StoppedMove(const StopPoint& point, std::int32_t mode) : point_(point) {
-    fake.shell.effect = [this](const std::string& line) { return world(line); };
-    std::snprintf(ctx.path, sizeof ctx.path, "%s", dir.path().c_str());
+  StoppedMove(const StopPoint& point, std::int32_t mode) {
     ctx.mode = mode;
     ctx.vorcnt_state = mode == Mode_fill ? Vorcon_CalcCompletion : Vorcon_CalcWait;
     put("", point.client);
@@ -143,10 +140,6 @@ class StoppedMove {
     put("unit0/", fresh_set("wu1"));
     put("unit2/", computed_set("wu3"));
     sets_ = {point.moving, fresh_set("wu1"), computed_set("wu3")};
-  }
-
-  void put(const std::string& folder, const Files& files) const {
-    for (const auto& [name, text] : files) dir.write(folder + name, text);
   }
 
   Files read(const std::string& folder) const {
@@ -203,13 +196,8 @@ class StoppedMove {
     }
   }
 
-  ScratchDir dir;
-  FakeOs fake;
-  CommandWorld world;
-  ControllerContext ctx;
 
  private:
-  StopPoint point_;
   std::vector<Files> sets_;
 };
 
@@ -235,12 +223,7 @@ TEST(InterruptedMoveTest, EveryStopPointLeavesEachUnitWholeInOnePlace) {
   }
 }
 
-class FinishMoveTest : public EngineTest {
- protected:
-  void put(const std::string& folder, const Files& files) const {
-    for (const auto& [name, text] : files) dir.write(folder + name, text);
-  }
-};
+class FinishMoveTest : public EngineTest {};
 
 TEST_F(FinishMoveTest, CopiesInTheClientFolderAreDeletedThenTheUnitIsPoppedAgain) {
   put("unit0/", fresh_set("wu1"));
@@ -314,8 +297,8 @@ class CleanTwinTest : public EngineTest, public ::testing::WithParamInterface<Cl
 TEST_P(CleanTwinTest, IsNoInterruptedMove) {
   const CleanTwinRow& row = GetParam();
   dir.mkdir("unit0");
-  for (const auto& [name, text] : row.client) dir.write(name, text);
-  for (const auto& [name, text] : row.unit0) dir.write("unit0/" + name, text);
+  put("", row.client);
+  put("unit0/", row.unit0);
   unitscan(fake.os, ctx);
   EXPECT_EQ(fake.console.output, row.output);
   EXPECT_EQ(ctx.calculation_unit, 0);

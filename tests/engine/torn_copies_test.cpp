@@ -36,7 +36,7 @@ class TornCopiesTest : public EngineTest, public ::testing::WithParamInterface<T
 };
 
 TEST_P(TornCopiesTest, KeepsTheIntactCopyAndNeverDeletesOnAGuess) {
-  for (const auto& [path, text] : GetParam().before) dir.write(path, text);
+  put("", GetParam().before);
   dir.mkdir("unit0");
   dir.mkdir("unit1");
   ctx.mode = GetParam().mode;

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "app/controller.h"
 #include "engine/engine.h"
@@ -110,6 +111,17 @@ void copy_files(const std::string& from, const std::string& to) {
     if (entry.is_regular_file()) std::filesystem::copy_file(entry.path(), to + "/" + entry.path().filename().string());
 }
 
+constexpr FaultRow kFaultRows[] = {{"CopyFails", Fault::copy_fails},
+                                    {"CopyFailsOverSameSizeFiles", Fault::copy_fails, false, true},
+                                    {"PartialCopy", Fault::copy_first_only},
+                                    {"TruncatedCopy", Fault::copy_truncates},
+                                    {"ZeroFilledCopyOfTheRightSize", Fault::copy_zero_fills},
+                                    {"SameSizeOtherBytes", Fault::copy_flips_a_byte},
+                                    {"DestinationVanished", Fault::destination_vanishes},
+                                    {"UnitIsAPlainFile", Fault::none, true},
+                                    {"DeleteFails", Fault::delete_fails, false, false, true},
+                                    {"DeleteTakesOneFile", Fault::delete_first_only, false, false, true}};
+
 const auto kRowName = [](const auto& row) { return std::string(row.param.name); };
 
 class PushFaultTest : public EngineTest, public ::testing::WithParamInterface<FaultRow> {};
@@ -143,18 +155,7 @@ TEST_P(PushFaultTest, KeepsTheClientFolderFiles) {
   EXPECT_NE(lines[1].find("push failed"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, PushFaultTest,
-                         ::testing::Values(FaultRow{"CopyFails", Fault::copy_fails},
-                                           FaultRow{"CopyFailsOverSameSizeFiles", Fault::copy_fails, false, true},
-                                           FaultRow{"PartialCopy", Fault::copy_first_only},
-                                           FaultRow{"TruncatedCopy", Fault::copy_truncates},
-                                           FaultRow{"ZeroFilledCopyOfTheRightSize", Fault::copy_zero_fills},
-                                           FaultRow{"SameSizeOtherBytes", Fault::copy_flips_a_byte},
-                                           FaultRow{"DestinationVanished", Fault::destination_vanishes},
-                                           FaultRow{"UnitIsAPlainFile", Fault::none, true},
-                                           FaultRow{"DeleteFails", Fault::delete_fails, false, false, true},
-                                           FaultRow{"DeleteTakesOneFile", Fault::delete_first_only, false, false, true}),
-                         kRowName);
+INSTANTIATE_TEST_SUITE_P(Faults, PushFaultTest, ::testing::ValuesIn(kFaultRows), kRowName);
 
 class PopFaultTest : public EngineTest, public ::testing::WithParamInterface<FaultRow> {};
 
@@ -177,16 +178,15 @@ TEST_P(PopFaultTest, KeepsTheUnitFiles) {
   EXPECT_NE(fake.console.output.find("[Unit1] pop failed"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, PopFaultTest,
-                         ::testing::Values(FaultRow{"CopyFails", Fault::copy_fails},
-                                           FaultRow{"CopyFailsOverSameSizeFiles", Fault::copy_fails, false, true},
-                                           FaultRow{"PartialCopy", Fault::copy_first_only},
-                                           FaultRow{"TruncatedCopy", Fault::copy_truncates},
-                                           FaultRow{"ZeroFilledCopyOfTheRightSize", Fault::copy_zero_fills},
-                                           FaultRow{"SameSizeOtherBytes", Fault::copy_flips_a_byte},
-                                           FaultRow{"DeleteFails", Fault::delete_fails, false, false, true},
-                                           FaultRow{"DeleteTakesOneFile", Fault::delete_first_only, false, false, true}),
-                         kRowName);
+// A pop's destination, the client folder, is never a plain file and does not vanish.
+std::vector<FaultRow> pop_faults() {
+  std::vector<FaultRow> rows;
+  for (const FaultRow& row : kFaultRows)
+    if (!row.unit_is_a_file && row.fault != Fault::destination_vanishes) rows.push_back(row);
+  return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, PopFaultTest, ::testing::ValuesIn(pop_faults()), kRowName);
 
 class SwapTest : public EngineTest {
  protected:

@@ -11,6 +11,9 @@ namespace {
 
 const std::string kCalcHead = "[unitselect State_Data_Calculation]\n";
 const std::string kSendHead = "[unitselect State_Data_Calculation_completion]\n";
+const std::string kNoWork = kCalcHead + kNothingToCompute + "\n";
+const std::string kNoneToSend = kSendHead + "FILL Completion\n";
+const std::string kStops = "unitselect: no unit to compute and none to send; stopping\n";
 
 struct Choice {
   const char* name;
@@ -52,6 +55,11 @@ TEST_P(SelectTest, ChoosesTheUnitAndTheMode) {
 
 constexpr std::int32_t kWait = Data_Calculation_wait;
 
+std::string waits(const char* unit) { return kCalcHead + "[Unit" + unit + "]:" + kWaitingToCompute + "\n"; }
+std::string sends(const char* unit) {
+  return kSendHead + "[Unit" + unit + "]:Data Conection\n[Unit" + unit + "]:" + kWaitingToSend + "\n";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Rows, SelectTest,
     ::testing::Values(
@@ -60,64 +68,33 @@ INSTANTIATE_TEST_SUITE_P(
                Vorcon_CalcWait, Mode_calc,
                kCalcHead + "[Unit1]:State_Data_Calculation\n[Unit1]:" + kComputing + "\n"},
         Choice{"OldestWorkUnit", Mode_calc, {kWait, kWait, kWait}, {{0, 2000}, {2, 1000}}, 2, Vorcon_CalcWait,
-               Mode_calc, kCalcHead + "[Unit2]:" + kWaitingToCompute + "\n"},
+               Mode_calc, waits("2")},
         Choice{"EqualTimesLowestNumber", Mode_calc, {Data_nothing, kWait, kWait, kWait},
-               {{3, 1000}, {1, 1000}, {2, 2000}}, 1, Vorcon_CalcWait, Mode_calc,
-               kCalcHead + "[Unit1]:" + kWaitingToCompute + "\n"},
+               {{3, 1000}, {1, 1000}, {2, 2000}}, 1, Vorcon_CalcWait, Mode_calc, waits("1")},
         // The age search ignores the state: a finished unit still holding its work unit counts.
         Choice{"FinishedUnitWithWorkUnit", Mode_calc, {Data_Calculation_completion, kWait}, {{0, 1000}, {1, 2000}}, 0,
-               Vorcon_CalcWait, Mode_calc, kCalcHead + "[Unit0]:" + kWaitingToCompute + "\n"},
+               Vorcon_CalcWait, Mode_calc, waits("0")},
         Choice{"SendingSkipsDataSending", Mode_fill, {kWait, Data_Sending, Data_Calculation_completion}, {}, 2,
-               Vorcon_ConnectionWait, Mode_fill, kSendHead + "[Unit2]:Data Conection\n[Unit2]:" + kWaitingToSend + "\n"},
+               Vorcon_ConnectionWait, Mode_fill, sends("2")},
         Choice{"NothingToSendTurnsToComputing", Mode_fill, {kWait, kWait}, {{0, 2000}, {1, 1000}}, 1, Vorcon_CalcWait,
-               Mode_calc, kSendHead + "FILL Completion\n" + kCalcHead + "[Unit1]:" + kWaitingToCompute + "\n"},
-        Choice{"NothingToComputeTurnsToSending", Mode_calc, {Data_Sending, Data_nothing},
-               {}, 1, Vorcon_ConnectionWait, Mode_fill,
-               kCalcHead + kNothingToCompute + "\n" + kSendHead + "[Unit1]:Data Conection\n[Unit1]:" + kWaitingToSend +
-                   "\n"},
-        Choice{"WorkLeftRunsNoHook", Mode_calc, {kWait, kWait}, {{1, 1000}}, 1, Vorcon_CalcWait, Mode_calc,
-               kCalcHead + "[Unit1]:" + kWaitingToCompute + "\n", "notify empty"},
-        Choice{"NothingToComputeRunsTheHookOnce", Mode_calc, {Data_Sending, Data_nothing}, {}, 1,
-               Vorcon_ConnectionWait, Mode_fill,
-               kCalcHead + kNothingToCompute + "\n" + kSendHead + "[Unit1]:Data Conection\n[Unit1]:" + kWaitingToSend +
-                   "\n",
+               Mode_calc, kNoneToSend + waits("1")},
+        Choice{"NothingToComputeTurnsToSending", Mode_calc, {Data_Sending, Data_nothing}, {}, 1,
+               Vorcon_ConnectionWait, Mode_fill, kNoWork + sends("1")},
+        Choice{"WorkLeftRunsNoHook", Mode_calc, {kWait, kWait}, {{1, 1000}}, 1, Vorcon_CalcWait, Mode_calc, waits("1"),
                "notify empty"},
+        Choice{"NothingToComputeRunsTheHookOnce", Mode_calc, {Data_Sending, Data_nothing}, {}, 1,
+               Vorcon_ConnectionWait, Mode_fill, kNoWork + sends("1"), "notify empty"},
         Choice{"FailedHookSaysSoInOneLine", Mode_calc, {Data_Calculation_completion}, {}, 0, Vorcon_ConnectionWait,
-               Mode_fill,
-               kCalcHead + kNothingToCompute + "\nexecempty: 'notify empty' ended with status 3\n" + kSendHead +
-                   "[Unit0]:Data Conection\n[Unit0]:" + kWaitingToSend + "\n",
-               "notify empty", 3},
+               Mode_fill, kNoWork + "execempty: 'notify empty' ended with status 3\n" + sends("0"), "notify empty", 3},
         Choice{"ModeErrorSelectsNothing", Mode_error, {Data_Calculation}, {}, NO_UNIT, Vorcon_CalcCompletion,
-               Mode_error, ""}),
-    [](const auto& row) { return std::string(row.param.name); });
-
-struct Stuck {
-  const char* name;
-  std::int32_t mode;
-  std::vector<std::int32_t> states;
-  friend void PrintTo(const Stuck& row, std::ostream* out) { *out << row.name; }
-};
-
-class SelectEndsTest : public EngineTest, public ::testing::WithParamInterface<Stuck> {};
-
-TEST_P(SelectEndsTest, StopsAfterEachSearchFailedOnce) {
-  given_units(GetParam().mode, GetParam().states);
-  ctx.calculation_unit = NO_UNIT;
-  unitselect(fake.os, ctx);
-  EXPECT_EQ(ctx.vorcnt_state, Vorcnt_error);
-  EXPECT_EQ(ctx.calculation_unit, NO_UNIT);
-  const std::string calc = kCalcHead + kNothingToCompute + "\n";
-  const std::string send = kSendHead + "FILL Completion\n";
-  const std::string both = GetParam().mode == Mode_calc ? calc + send : send + calc;
-  ASSERT_EQ(fake.console.output.compare(0, both.size(), both), 0) << fake.console.output;
-  EXPECT_EQ(lines_of(fake.console.output.substr(both.size())).size(), 1u);  // and one line to say it ends
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    NeitherSearchCanSucceed, SelectEndsTest,
-    ::testing::Values(Stuck{"NoUnitsComputing", Mode_calc, {}}, Stuck{"NoUnitsSending", Mode_fill, {}},
-                      Stuck{"AllSendingComputing", Mode_calc, {Data_Sending, Data_Sending}},
-                      Stuck{"AllSendingSending", Mode_fill, {Data_Sending, Data_Sending}}),
+               Mode_error, ""},
+        // Neither search can succeed: each runs once, then the run ends.
+        Choice{"NoUnitsComputing", Mode_calc, {}, {}, NO_UNIT, Vorcnt_error, Mode_calc, kNoWork + kNoneToSend + kStops},
+        Choice{"NoUnitsSending", Mode_fill, {}, {}, NO_UNIT, Vorcnt_error, Mode_fill, kNoneToSend + kNoWork + kStops},
+        Choice{"AllSendingComputing", Mode_calc, {Data_Sending, Data_Sending}, {}, NO_UNIT, Vorcnt_error, Mode_calc,
+               kNoWork + kNoneToSend + kStops},
+        Choice{"AllSendingSending", Mode_fill, {Data_Sending, Data_Sending}, {}, NO_UNIT, Vorcnt_error, Mode_fill,
+               kNoneToSend + kNoWork + kStops}),
     [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
