@@ -1,7 +1,6 @@
 // The controller's own surface: start-up order, banners, help, dump, and one
 // pass of the loop per state.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <ostream>
@@ -12,12 +11,14 @@
 #include "app/controller.h"
 #include "platform/files.h"
 #include "support/fakes.h"
+#include "support/in_folder.h"
 #include "support/scratch.h"
 
 namespace vorcnt {
 namespace {
 
 using testing::FakeOs;
+using testing::InFolder;
 using testing::ScratchDir;
 
 const std::string kBanners =
@@ -36,17 +37,9 @@ const std::string kHelp =
     "\t-execfinish COMMAND Execute command if finished run Vorelith.\n";
 
 // Runs the controller in a scratch folder (the current folder is where
-// vorcnt.cfg is looked for) and restores the current folder afterwards.
+// vorcnt.cfg is looked for).
 class ControllerRun : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char buf[4096];
-    ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
-    saved_cwd_ = buf;
-    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
-  }
-  void TearDown() override { ASSERT_EQ(chdir(saved_cwd_.c_str()), 0); }
-
   int run(std::vector<std::string> args) {
     args.insert(args.begin(), "vorcnt");
     std::vector<char*> argv;
@@ -56,53 +49,48 @@ class ControllerRun : public ::testing::Test {
   }
 
   ScratchDir dir_;
+  InFolder here_{dir_.path()};
   FakeOs fake_;
-  std::string saved_cwd_;
 };
 
-TEST_F(ControllerRun, VersionRunsTheCloserBeforeAnyOutputAndPrintsOnlyTheBanners) {
+// -help and -version, given as options or as lines of the settings file: the
+// later one wins, the command line over the file.
+struct InfoRow {
+  const char* name;
+  const char* settings;  // nullptr: no vorcnt.cfg
+  std::vector<std::string> args;
+  std::string output;
+  friend void PrintTo(const InfoRow& row, std::ostream* out) { *out << row.name; }
+};
+
+class InfoRuns : public ControllerRun, public ::testing::WithParamInterface<InfoRow> {};
+
+TEST_P(InfoRuns, RunTheCloserBeforeAnyOutputThenPrintOnlyBannersAndHelp) {
+  if (GetParam().settings != nullptr) dir_.write("vorcnt.cfg", GetParam().settings);
   std::size_t output_at_first_command = std::string::npos;
   fake_.shell.effect = [&](const std::string&) {
     if (output_at_first_command == std::string::npos) output_at_first_command = fake_.console.output.size();
     return 0;
   };
-  EXPECT_EQ(run({"-version"}), 0);
+  EXPECT_EQ(run(GetParam().args), 0);
   EXPECT_EQ(output_at_first_command, 0u);
   EXPECT_EQ(fake_.shell.commands_ran, std::vector<std::string>{"vorclose.exe -exit -echo off"});
-  EXPECT_EQ(fake_.console.output, kBanners + "vorcnt.cfg open error!\n");
+  EXPECT_EQ(fake_.console.output, GetParam().output);
   EXPECT_TRUE(fake_.clock.pauses.empty());
 }
 
-TEST_F(ControllerRun, HelpPrintsBannersThenHelp) {
-  EXPECT_EQ(run({"-help"}), 0);
-  EXPECT_EQ(fake_.console.output, kBanners + "vorcnt.cfg open error!\n" + kHelp);
-}
+const std::string kNoSettings = "vorcnt.cfg open error!\n";
 
-TEST_F(ControllerRun, TheLaterOfHelpAndVersionWins) {
-  EXPECT_EQ(run({"-help", "-version"}), 0);
-  EXPECT_EQ(fake_.console.output, kBanners + "vorcnt.cfg open error!\n");
-
-  fake_.console.output.clear();
-  EXPECT_EQ(run({"-version", "-help"}), 0);
-  EXPECT_EQ(fake_.console.output, kBanners + "vorcnt.cfg open error!\n" + kHelp);
-}
-
-TEST_F(ControllerRun, HelpOrVersionLineInTheFileActsLikeTheOption) {
-  dir_.write("vorcnt.cfg", "# settings\r\nHELP\r\n");
-  EXPECT_EQ(run({}), 0);
-  EXPECT_EQ(fake_.console.output, kBanners + kHelp);
-
-  fake_.console.output.clear();
-  dir_.write("vorcnt.cfg", "help\nversion\n");
-  EXPECT_EQ(run({}), 0);
-  EXPECT_EQ(fake_.console.output, kBanners);
-
-  // The command line sets the mode again.
-  fake_.console.output.clear();
-  dir_.write("vorcnt.cfg", "VERSION\n");
-  EXPECT_EQ(run({"-help"}), 0);
-  EXPECT_EQ(fake_.console.output, kBanners + kHelp);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, InfoRuns,
+    ::testing::Values(InfoRow{"Version", nullptr, {"-version"}, kBanners + kNoSettings},
+                      InfoRow{"Help", nullptr, {"-help"}, kBanners + kNoSettings + kHelp},
+                      InfoRow{"HelpThenVersion", nullptr, {"-help", "-version"}, kBanners + kNoSettings},
+                      InfoRow{"VersionThenHelp", nullptr, {"-version", "-help"}, kBanners + kNoSettings + kHelp},
+                      InfoRow{"HelpLineInTheFile", "# settings\r\nHELP\r\n", {}, kBanners + kHelp},
+                      InfoRow{"LaterVersionLineInTheFile", "help\nversion\n", {}, kBanners},
+                      InfoRow{"OptionOverTheFile", "VERSION\n", {"-help"}, kBanners + kHelp}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(ControllerRun, SettingsInErrorWithNoWorkStartNothing) {
   // "-help -exec" leaves Mode_error, so no unit is chosen: no client may start
@@ -191,45 +179,48 @@ INSTANTIATE_TEST_SUITE_P(
                  "Another vorcnt is working on the client folder @client/: this one ends", 0, true, true}),
     [](const ::testing::TestParamInfo<StartRow>& info_row) { return std::string(info_row.param.name); });
 
-ControllerContext defaults() {
-  ControllerContext ctx;
-  ctx.units_local = 2;
-  ctx.calculation_unit = 0;
-  return ctx;
-}
-
-TEST(DumpContext, DefaultsGiveElevenLines) {
-  FakeOs fake;
-  dump_context(fake.os, defaults());
-  EXPECT_EQ(fake.console.output,
-            "mode:Mode_calc\nvorcnt_state:Vorcon_CalcWait\npath:\nexecfinish:\nUnits:2\nUnits_local:2\n"
-            "calculation_unit:0\nprog:0\ntime:120\nfill:0\n\n");
-}
-
-TEST(DumpContext, ModeErrorHasNoNameAndNoLineEnd) {
-  FakeOs fake;
-  ControllerContext ctx = defaults();
-  ctx.mode = Mode_error;
-  ctx.vorcnt_state = Vorcon_CalcCompletion;
-  ctx.calculation_unit = NO_UNIT;
-  dump_context(fake.os, ctx);
-  EXPECT_EQ(fake.console.output.substr(0, 45), "mode:vorcnt_state:Vorcon_CalcCompletion\npath:");
-  EXPECT_NE(fake.console.output.find("calculation_unit:255\n"), std::string::npos);
-}
-
-TEST(DumpContext, ExecfinishFromTheFileKeepsItsLineEnd) {
-  FakeOs fake;
-  ControllerContext ctx = defaults();
-  std::snprintf(ctx.execfinish, sizeof ctx.execfinish, "shutdown -s\n");
-  std::snprintf(ctx.path, sizeof ctx.path, "c:\\vorelith\\");
-  ctx.mode = Mode_fill;
-  ctx.fill = 2;
-  dump_context(fake.os, ctx);
-  EXPECT_NE(fake.console.output.find("path:c:\\vorelith\\\nexecfinish:shutdown -s\n\nUnits:2"), std::string::npos);
-  EXPECT_NE(fake.console.output.find("mode:Mode_fill\n"), std::string::npos);
-  EXPECT_NE(fake.console.output.find("fill:2\n\n"), std::string::npos);
-  // The user's path and command are not CP932: a terminal gets them as they are.
-  EXPECT_EQ(fake.console.verbatim, "c:\\vorelith\\|shutdown -s\n|");
+// Eleven lines; Mode_error has no name and no line end, and the user's path
+// and command are not CP932: a terminal gets them as they are, line end included.
+TEST(DumpContext, ElevenLinesWithTheUsersTextsVerbatim) {
+  const struct {
+    const char* name;
+    void (*change)(ControllerContext&);
+    std::string output, verbatim;
+  } rows[] = {
+      {"Defaults", [](ControllerContext&) {},
+       "mode:Mode_calc\nvorcnt_state:Vorcon_CalcWait\npath:\nexecfinish:\nUnits:2\nUnits_local:2\n"
+       "calculation_unit:0\nprog:0\ntime:120\nfill:0\n\n",
+       "||"},
+      {"ModeError",
+       [](ControllerContext& ctx) {
+         ctx.mode = Mode_error;
+         ctx.vorcnt_state = Vorcon_CalcCompletion;
+         ctx.calculation_unit = NO_UNIT;
+       },
+       "mode:vorcnt_state:Vorcon_CalcCompletion\npath:\nexecfinish:\nUnits:2\nUnits_local:2\n"
+       "calculation_unit:255\nprog:0\ntime:120\nfill:0\n\n",
+       "||"},
+      {"ExecfinishFromTheFileKeepsItsLineEnd",
+       [](ControllerContext& ctx) {
+         std::snprintf(ctx.execfinish, sizeof ctx.execfinish, "shutdown -s\n");
+         std::snprintf(ctx.path, sizeof ctx.path, "c:\\vorelith\\");
+         ctx.mode = Mode_fill;
+         ctx.fill = 2;
+       },
+       "mode:Mode_fill\nvorcnt_state:Vorcon_CalcWait\npath:c:\\vorelith\\\nexecfinish:shutdown -s\n\nUnits:2\n"
+       "Units_local:2\ncalculation_unit:0\nprog:0\ntime:120\nfill:2\n\n",
+       "c:\\vorelith\\|shutdown -s\n|"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeOs fake;
+    ControllerContext ctx;
+    ctx.units_local = 2;
+    ctx.calculation_unit = 0;
+    row.change(ctx);
+    dump_context(fake.os, ctx);
+    EXPECT_EQ(fake.console.output, row.output);
+    EXPECT_EQ(fake.console.verbatim, row.verbatim);
+  }
 }
 
 // One pass per state, on an empty client folder: what is printed around the

@@ -1,6 +1,8 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/controller.h"
 
@@ -10,128 +12,123 @@
 namespace vorcnt::testing {
 namespace {
 
-class ScanTest : public EngineTest {
- protected:
-  ScanTest() { ctx.calculation_unit = 0; }
+// Start-up scans of the unit folders, each checked in full: what is printed
+// and run, how many units count, which one is current and in what state.
+struct ScanRow {
+  const char* name;
+  std::vector<std::pair<const char*, std::int32_t>> layout;  // lay(folder, state); Data_nothing: an empty folder
+  std::string output;
+  EventLog log;  // "@" stands for the client folder, without its final separator
+  int units_local;
+  int unit;  // calculation_unit after
+  std::int32_t vorcnt_state;
+  std::vector<std::int32_t> unit_states;  // unit_state[0..] after
+  std::int32_t mode = Mode_calc;
+  int units = 2;
+  void (*extra)(const EngineWorld&) = nullptr;  // more to lay out
+  void (*then)(EngineWorld&) = nullptr;         // more that must hold
+  friend void PrintTo(const ScanRow& row, std::ostream* out) { *out << row.name; }
 };
 
-TEST_F(ScanTest, AGapEndsTheScan) {
-  lay("", Data_Calculation_wait);
-  dir.mkdir("unit0");
-  dir.mkdir("unit1");
-  lay("unit3", Data_Calculation_wait);
+class ScanTest : public EngineTest, public ::testing::WithParamInterface<ScanRow> {};
+
+TEST_P(ScanTest, FindsTheUnitsAndTheCurrentOne) {
+  const ScanRow& row = GetParam();
+  for (const auto& [folder, state] : row.layout) lay(folder, state);
+  if (row.extra != nullptr) row.extra(*this);
+  ctx.calculation_unit = 0;
+  ctx.mode = row.mode;
+  ctx.units = row.units;
   unitscan(fake.os, ctx);
-  EXPECT_EQ(fake.console.output, "[unit0] Dir find : 0\n[unit1] Dir find : 0\n");
-  EXPECT_EQ(ctx.units_local, 2);
-  EXPECT_TRUE(fake.log.empty());
-  // The client folder's work takes the first empty unit, silently.
-  EXPECT_EQ(ctx.calculation_unit, 0);
-  EXPECT_EQ(ctx.unit_state[0], Data_Calculation_wait);
+  EXPECT_EQ(fake.console.output, row.output);
+  EventLog log = row.log;
+  for (std::string& entry : log)
+    for (std::size_t at; (at = entry.find('@')) != std::string::npos;) entry.replace(at, 1, P.substr(0, P.size() - 1));
+  EXPECT_EQ(fake.log, log);
+  EXPECT_EQ(ctx.units_local, row.units_local);
+  EXPECT_EQ(ctx.calculation_unit, row.unit);
+  EXPECT_EQ(ctx.vorcnt_state, row.vorcnt_state);
+  for (std::size_t i = 0; i < row.unit_states.size(); ++i) EXPECT_EQ(ctx.unit_state[i], row.unit_states[i]) << i;
+  if (row.then != nullptr) row.then(*this);
 }
 
-TEST_F(ScanTest, FillingCreatesTheMissingFoldersUpToUnits) {
-  lay("", Data_Calculation_wait);
-  dir.write("work_unit.vwu", "client work");  // not a copy of unit3's
-  dir.mkdir("unit0");
-  dir.mkdir("unit1");
-  lay("unit3", Data_Calculation_wait);
-  ctx.mode = Mode_fill;
-  ctx.units = 4;
-  unitscan(fake.os, ctx);
-  // mkdir fails for unit3, which exists; it is classified by its content.
-  EXPECT_EQ(fake.log, (EventLog{"run: mkdir " + P + "unit2", "run: mkdir " + P + "unit3"}));
-  EXPECT_EQ(fake.console.output,
-            "[unit0] Dir find : 0\n[unit1] Dir find : 0\n[Unit2] Dir maiking. : 0\n[Unit3] Dir maiking. : 5\n");
-  EXPECT_EQ(ctx.units_local, 4);
-  EXPECT_TRUE(dir.exists("unit2"));
+constexpr std::int32_t kWait = Data_Calculation_wait;
+constexpr std::int32_t kNone = Data_nothing;
+const std::string kFound00 = "[unit0] Dir find : 0\n[unit1] Dir find : 0\n";
+
+std::string sixteen_found() {
+  std::string out;
+  for (int i = 0; i < kMaxUnits; ++i) out += "[unit" + std::to_string(i) + "] Dir find : 5\n";
+  return out;
 }
 
-TEST_F(ScanTest, WorkWithNoEmptyUnitGetsANewFolder) {
-  lay("", Data_Calculation);
-  lay("unit0", Data_Calculation_wait);
-  lay("unit1", Data_Calculation_completion);
-  unitscan(fake.os, ctx);
-  EXPECT_EQ(fake.log, (EventLog{"run: mkdir " + P + "unit2"}));
-  EXPECT_EQ(fake.console.output, "[unit0] Dir find : 5\n[unit1] Dir find : 2\n[Unit2] Dir maiking SUB. : 0\n");
-  EXPECT_EQ(ctx.calculation_unit, 2);
-  EXPECT_EQ(ctx.units_local, 3);
-  EXPECT_EQ(ctx.unit_state[2], Data_nothing);  // the new folder's own state, not the client folder's
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ScanTest,
+    ::testing::Values(
+        // The client folder's work takes the first empty unit, silently.
+        ScanRow{"AGapEndsTheScan", {{"", kWait}, {"unit0", kNone}, {"unit1", kNone}, {"unit3", kWait}}, kFound00, {},
+                2, 0, Vorcon_CalcWait, {kWait, kNone}},
+        // mkdir fails for unit3, which exists; it is classified by its content.
+        ScanRow{"FillingCreatesTheMissingFoldersUpToUnits",
+                {{"", kWait}, {"unit0", kNone}, {"unit1", kNone}, {"unit3", kWait}},
+                kFound00 + "[Unit2] Dir maiking. : 0\n[Unit3] Dir maiking. : 5\n",
+                {"run: mkdir @/unit2", "run: mkdir @/unit3"}, 4, 0, Vorcon_CalcWait, {kWait, kNone, kNone, kWait},
+                Mode_fill, 4,
+                // The client's work unit is no cut-short copy of unit3's.
+                [](const EngineWorld& w) { w.dir.write("work_unit.vwu", "client work"); },
+                [](EngineWorld& w) { EXPECT_TRUE(w.dir.exists("unit2")); }},
+        // The new folder keeps its own state, not the client folder's.
+        ScanRow{"WorkWithNoEmptyUnitGetsANewFolder",
+                {{"", Data_Calculation}, {"unit0", kWait}, {"unit1", Data_Calculation_completion}},
+                "[unit0] Dir find : 5\n[unit1] Dir find : 2\n[Unit2] Dir maiking SUB. : 0\n", {"run: mkdir @/unit2"}, 3,
+                2, Vorcon_CalcWait, {kWait, Data_Calculation_completion, kNone}},
+        ScanRow{"APlainFileNamedUnit0CountsButIsNeverPushedInto", {{"", kWait}}, "[unit0] Dir find : 0\n", {}, 1, 0,
+                Vorcon_CalcWait, {kWait}, Mode_calc, 2,
+                [](const EngineWorld& w) { w.dir.write("unit0", "not a folder"); },
+                [](EngineWorld& w) {
+                  EXPECT_FALSE(unitpush(w.fake.os, w.ctx.calculation_unit, w.ctx.path));
+                  EXPECT_TRUE(w.fake.log.empty());
+                  EXPECT_EQ(w.dir.read("unit0"), "not a folder");
+                }},
+        ScanRow{"WorkGoesToTheFirstEmptyUnit",
+                {{"", Data_Calculation}, {"unit0", kWait}, {"unit1", kNone}, {"unit2", kNone}},
+                "[unit0] Dir find : 5\n[unit1] Dir find : 0\n[unit2] Dir find : 0\n", {}, 3, 1, Vorcon_CalcWait,
+                {kWait, Data_Calculation, kNone}},
+        // No home, so nothing is done and the loop ends at once; unit16 is not looked at.
+        ScanRow{"SixteenUnitsInUseMakeNoSeventeenth", {{"", Data_Calculation}},
+                sixteen_found() + "unit16 and above are not used: 16 unit folders at most\n"
+                                  "No free unit folder: all 16 are in use and the client folder holds work; free one and restart\n",
+                {}, kMaxUnits, NO_UNIT, Vorcnt_error, {}, Mode_fill, 16,
+                [](const EngineWorld& w) {
+                  for (int i = 0; i <= kMaxUnits; ++i) w.lay("unit" + std::to_string(i), kWait);
+                },
+                [](EngineWorld& w) { EXPECT_FALSE(w.dir.exists("unit17")); }},
+        // The oldest work unit is popped into the empty client folder.
+        ScanRow{"AnEmptyClientFolderGetsTheSelectedUnit", {{"unit0", kWait}, {"unit1", kWait}},
+                "[unit0] Dir find : 5\n[unit1] Dir find : 5\n[unitselect State_Data_Calculation]\n[Unit1]:" +
+                    kWaitingToCompute + "\n[Unit1] pop\n",
+                {"run: copy @/unit1\\*.vwu @", "sleep 1", "run: del @/unit1\\*.vwu"}, 2, 1, Vorcon_CalcWait,
+                {kWait, kWait}, Mode_calc, 2,
+                [](const EngineWorld& w) {
+                  w.dir.set_mtime("unit0/work_unit.vwu", 2000);
+                  w.dir.set_mtime("unit1/work_unit.vwu", 1000);
+                },
+                [](EngineWorld& w) { EXPECT_EQ(w.dir.read("work_unit.vwu"), "work unit1"); }},
+        ScanRow{"NoUnitsAndNoWorkEndTheRun", {},
+                "[unitselect State_Data_Calculation]\n" + kNothingToCompute +
+                    "\n[unitselect State_Data_Calculation_completion]\nFILL Completion\n"
+                    "unitselect: no unit to compute and none to send; stopping\n",
+                {}, 0, NO_UNIT, Vorcnt_error, {}},
+        ScanRow{"ModeErrorSelectsAndPopsNothing", {{"unit0", kWait}},
+                "[unit0] Dir find : 5\nThe settings are in error and the client folder holds no work: nothing is "
+                "started; correct them and restart\n",
+                {}, 1, NO_UNIT, Vorcnt_error, {kWait}, Mode_error, 2, nullptr,
+                [](EngineWorld& w) { EXPECT_TRUE(w.dir.exists("unit0/work_unit.vwu")); }}),
+    [](const auto& row) { return std::string(row.param.name); });
 
-TEST_F(ScanTest, APlainFileNamedUnit0CountsButIsNeverPushedInto) {
-  lay("", Data_Calculation_wait);
-  dir.write("unit0", "not a folder");
-  unitscan(fake.os, ctx);
-  EXPECT_EQ(fake.console.output, "[unit0] Dir find : 0\n");
-  EXPECT_EQ(ctx.units_local, 1);
-  EXPECT_EQ(ctx.calculation_unit, 0);
-  EXPECT_FALSE(unitpush(fake.os, ctx.calculation_unit, ctx.path));
-  EXPECT_TRUE(fake.log.empty());
-  EXPECT_EQ(dir.read("unit0"), "not a folder");
-}
+class UpdateTest : public EngineTest {};
 
-TEST_F(ScanTest, WorkGoesToTheFirstEmptyUnit) {
-  lay("", Data_Calculation);
-  lay("unit0", Data_Calculation_wait);
-  dir.mkdir("unit1");
-  dir.mkdir("unit2");
-  unitscan(fake.os, ctx);
-  EXPECT_EQ(ctx.calculation_unit, 1);
-  EXPECT_EQ(ctx.unit_state[0], Data_Calculation_wait);
-  EXPECT_EQ(ctx.unit_state[1], Data_Calculation);
-  EXPECT_EQ(ctx.unit_state[2], Data_nothing);
-}
-
-TEST_F(ScanTest, SixteenUnitsInUseMakeNoSeventeenth) {
-  lay("", Data_Calculation);
-  for (int i = 0; i <= kMaxUnits; ++i) lay("unit" + std::to_string(i), Data_Calculation_wait);
-  ctx.mode = Mode_fill;
-  ctx.units = 16;
-  unitscan(fake.os, ctx);
-  EXPECT_TRUE(fake.log.empty());
-  EXPECT_EQ(ctx.units_local, kMaxUnits);
-  EXPECT_EQ(ctx.calculation_unit, NO_UNIT);
-  EXPECT_EQ(ctx.vorcnt_state, Vorcnt_error);  // the loop ends at once: no home, nothing done
-  const auto lines = lines_of(fake.console.output);
-  ASSERT_EQ(lines.size(), 18u);  // 16 found, unit16 ignored, no free folder
-  EXPECT_EQ(lines[15], "[unit15] Dir find : 5");
-  EXPECT_EQ(lines[17], "No free unit folder: all 16 are in use and the client folder holds work; free one and restart");
-  EXPECT_FALSE(dir.exists("unit17"));
-}
-
-TEST_F(ScanTest, AnEmptyClientFolderGetsTheSelectedUnit) {
-  lay("unit0", Data_Calculation_wait);
-  lay("unit1", Data_Calculation_wait);
-  dir.set_mtime("unit0/work_unit.vwu", 2000);
-  dir.set_mtime("unit1/work_unit.vwu", 1000);
-  unitscan(fake.os, ctx);
-  EXPECT_EQ(ctx.calculation_unit, 1);
-  EXPECT_EQ(ctx.vorcnt_state, Vorcon_CalcWait);
-  EXPECT_EQ(fake.log, (EventLog{"run: copy " + P + "unit1\\*.vwu " + P.substr(0, P.size() - 1), "sleep 1",
-                                "run: del " + P + "unit1\\*.vwu"}));
-  EXPECT_EQ(dir.read("work_unit.vwu"), "work unit1");
-}
-
-TEST_F(ScanTest, NoUnitsAndNoWorkEndTheRun) {
-  unitscan(fake.os, ctx);
-  EXPECT_EQ(ctx.units_local, 0);
-  EXPECT_EQ(ctx.vorcnt_state, Vorcnt_error);
-  EXPECT_TRUE(fake.log.empty());
-  EXPECT_EQ(lines_of(fake.console.output).size(), 5u);  // both searches and the end; no pop
-}
-
-TEST_F(ScanTest, ModeErrorSelectsAndPopsNothing) {
-  lay("unit0", Data_Calculation_wait);
-  ctx.mode = Mode_error;
-  unitscan(fake.os, ctx);
-  EXPECT_EQ(ctx.calculation_unit, NO_UNIT);
-  EXPECT_EQ(ctx.vorcnt_state, Vorcnt_error);
-  EXPECT_TRUE(fake.log.empty());
-  EXPECT_EQ(lines_of(fake.console.output).size(), 2u);  // the find line, and why nothing starts
-  EXPECT_TRUE(dir.exists("unit0/work_unit.vwu"));
-}
-
-TEST_F(ScanTest, UpdateDataStateReadsTheClientFolder) {
+TEST_F(UpdateTest, UpdateDataStateReadsTheClientFolder) {
   lay("", Data_Calculation);
   dir.write("state.vwu", "prog=0.25\n");
   ctx.vorcnt_state = Vorcon_Calc;
