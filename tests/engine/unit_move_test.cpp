@@ -122,71 +122,59 @@ constexpr FaultRow kFaultRows[] = {{"CopyFails", Fault::copy_fails},
                                     {"DeleteFails", Fault::delete_fails, false, false, true},
                                     {"DeleteTakesOneFile", Fault::delete_first_only, false, false, true}};
 
-const auto kRowName = [](const auto& row) { return std::string(row.param.name); };
+// Each fault in a push of the client folder into unit2 and in a pop of unit1:
+// the files being moved stay whole where they were, and no copy is left.
+struct MoveFault {
+  FaultRow row;
+  bool push;
+  friend void PrintTo(const MoveFault& f, std::ostream* out) { *out << (f.push ? "push " : "pop ") << f.row.name; }
+};
 
-class PushFaultTest : public EngineTest, public ::testing::WithParamInterface<FaultRow> {};
-
-TEST_P(PushFaultTest, KeepsTheClientFolderFiles) {
-  lay("", Data_Calculation_completion);
-  if (GetParam().unit_is_a_file)
-    dir.write("unit2", "a plain file");
-  else
-    dir.mkdir("unit2");
-  if (GetParam().stale_copies) copy_files(P, P + "unit2");
-  world.fault = GetParam().fault;
-
-  EXPECT_FALSE(unitpush(fake.os, 2, ctx.path));
-  const std::string copy = "run: copy " + P + "*.vwu " + P + "unit2";
-  if (GetParam().unit_is_a_file) {
-    EXPECT_TRUE(fake.log.empty());
-  } else if (GetParam().copied) {
-    // The copies were made and the delete failed: they go again, so the
-    // unit is never in two places.
-    EXPECT_EQ(fake.log, (EventLog{copy, "sleep 1", "run: del " + P + "*.vwu"}));
-    EXPECT_TRUE(vwu_files(P + "unit2").empty());
-  } else {
-    EXPECT_EQ(fake.log, (EventLog{copy}));
+std::vector<MoveFault> move_faults() {
+  std::vector<MoveFault> out;
+  for (const FaultRow& row : kFaultRows) {
+    out.push_back({row, true});
+    // A pop's destination, the client folder, is never a plain file and does not vanish.
+    if (!row.unit_is_a_file && row.fault != Fault::destination_vanishes) out.push_back({row, false});
   }
-  EXPECT_EQ(dir.read("result.vwu"), "result ");
-  EXPECT_EQ(dir.read("state.vwu"), "prog=0.5\n");
-  EXPECT_EQ(dir.read("version.vwu"), "v");
+  return out;
+}
+
+class MoveFaultTest : public EngineTest, public ::testing::WithParamInterface<MoveFault> {};
+
+TEST_P(MoveFaultTest, KeepsTheFilesItMoves) {
+  const auto& [row, push] = GetParam();
+  const std::string from = push ? "" : "unit1/";
+  const std::string to = push ? P + "unit2" : P.substr(0, P.size() - 1);
+  lay(push ? "" : "unit1", Data_Calculation_completion);
+  if (row.unit_is_a_file)
+    dir.write("unit2", "a plain file");
+  else if (push)
+    dir.mkdir("unit2");
+  if (row.stale_copies) copy_files(P + from, to);
+  world.fault = row.fault;
+
+  EXPECT_FALSE(push ? unitpush(fake.os, 2, ctx.path) : unitpop(fake.os, 1, ctx.path));
+  const std::string source = P + (push ? "" : "unit1\\") + "*.vwu";
+  if (row.unit_is_a_file)
+    EXPECT_TRUE(fake.log.empty());
+  else if (row.copied)  // the delete failed: the copies go again, so the unit is never in two places
+    EXPECT_EQ(fake.log, (EventLog{"run: copy " + source + " " + to, "sleep 1", "run: del " + source}));
+  else  // the copy only: no pause, no delete
+    EXPECT_EQ(fake.log, (EventLog{"run: copy " + source + " " + to}));
+  // After a pop that leaves nothing, not even its empty output file, the client cannot start on half a unit.
+  if (row.copied) EXPECT_TRUE(vwu_files(push ? to : P).empty());
+  EXPECT_EQ(dir.read(from + "result.vwu"), push ? "result " : "result unit1");
+  EXPECT_EQ(dir.read(from + "state.vwu"), "prog=0.5\n");
+  EXPECT_EQ(dir.read(from + "version.vwu"), "v");
   const auto lines = lines_of(fake.console.output);
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_NE(lines[1].find("push failed"), std::string::npos);
+  EXPECT_EQ(lines[1].rfind(push ? "[Unit2] push failed" : "[Unit1] pop failed", 0), 0u) << lines[1];
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, PushFaultTest, ::testing::ValuesIn(kFaultRows), kRowName);
-
-class PopFaultTest : public EngineTest, public ::testing::WithParamInterface<FaultRow> {};
-
-TEST_P(PopFaultTest, KeepsTheUnitFiles) {
-  lay("unit1", Data_Calculation_completion);
-  if (GetParam().stale_copies) copy_files(P + "unit1", P);
-  world.fault = GetParam().fault;
-  EXPECT_FALSE(unitpop(fake.os, 1, ctx.path));
-  if (GetParam().copied) {
-    ASSERT_EQ(fake.log.size(), 3u);
-    // Nothing of the unit is left in the client folder, the output file the
-    // pop made included: the client cannot start on it.
-    EXPECT_TRUE(vwu_files(P).empty());
-  } else {
-    ASSERT_EQ(fake.log.size(), 1u);  // the copy only: no pause, no delete
-  }
-  EXPECT_EQ(dir.read("unit1/result.vwu"), "result unit1");
-  EXPECT_EQ(dir.read("unit1/state.vwu"), "prog=0.5\n");
-  EXPECT_EQ(dir.read("unit1/version.vwu"), "v");
-  EXPECT_NE(fake.console.output.find("[Unit1] pop failed"), std::string::npos);
-}
-
-// A pop's destination, the client folder, is never a plain file and does not vanish.
-std::vector<FaultRow> pop_faults() {
-  std::vector<FaultRow> rows;
-  for (const FaultRow& row : kFaultRows)
-    if (!row.unit_is_a_file && row.fault != Fault::destination_vanishes) rows.push_back(row);
-  return rows;
-}
-
-INSTANTIATE_TEST_SUITE_P(Faults, PopFaultTest, ::testing::ValuesIn(pop_faults()), kRowName);
+INSTANTIATE_TEST_SUITE_P(Faults, MoveFaultTest, ::testing::ValuesIn(move_faults()), [](const auto& info) {
+  return std::string(info.param.push ? "Push" : "Pop") + info.param.row.name;
+});
 
 class SwapTest : public EngineTest {
  protected:
