@@ -10,15 +10,15 @@
 
 #include "app/controller.h"
 #include "platform/files.h"
+#include "platform/process_guards.h"
 #include "support/fakes.h"
-#include "support/in_folder.h"
 #include "support/scratch.h"
 
 namespace vorcnt {
 namespace {
 
 using testing::FakeOs;
-using testing::InFolder;
+using testing::ScopedCwd;
 using testing::ScratchDir;
 
 const std::string kBanners =
@@ -49,7 +49,7 @@ class ControllerRun : public ::testing::Test {
   }
 
   ScratchDir dir_;
-  InFolder here_{dir_.path()};
+  ScopedCwd here_{dir_.path()};
   FakeOs fake_;
 };
 

@@ -14,8 +14,8 @@
 #include "clientdata/report.h"
 #include "engine/command_world.h"
 #include "ground/context.h"
+#include "platform/process_guards.h"
 #include "support/fakes.h"
-#include "support/in_folder.h"
 #include "support/scratch.h"
 
 namespace vorcnt::testing {

@@ -19,7 +19,7 @@ class PushPopTest : public EngineTest {};
 // Inside a scratch folder "C:\client\" is a real (relative) folder, since a
 // backslash separates folders here too: the exact texts run and are checked.
 TEST_F(PushPopTest, PushAndPopOfUnit3WithAWindowsPath) {
-  InFolder here(P);
+  ScopedCwd here(P);
   dir.write("C:/client/work_unit.vwu", "work");
   dir.write("C:/client/notes.txt", "stays");
   dir.mkdir("C:/client/unit3");
@@ -40,7 +40,7 @@ TEST_F(PushPopTest, PushAndPopOfUnit3WithAWindowsPath) {
 }
 
 TEST_F(PushPopTest, WindowsPathThatIsNotThereKeepsEverything) {
-  InFolder here(P);
+  ScopedCwd here(P);
   EXPECT_FALSE(unitpush(fake.os, 3, "C:\\client\\"));
   EXPECT_FALSE(unitpop(fake.os, 3, "C:\\client\\"));
   // The push runs nothing; the pop's copy runs and, unverified, deletes nothing.
@@ -55,7 +55,7 @@ TEST_F(PushPopTest, WindowsPathThatIsNotThereKeepsEverything) {
 }
 
 TEST_F(PushPopTest, EmptyPathActsOnTheCurrentFolder) {
-  InFolder here(P);
+  ScopedCwd here(P);
   dir.write("work_unit.vwu", "work");
   dir.write("outfile.vwu", "out");
   dir.mkdir("unit3");

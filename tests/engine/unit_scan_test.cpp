@@ -165,7 +165,7 @@ TEST_P(ResumeTest, TheFirstPassFollowsTheClientFolder) {
   dir.mkdir("unit0");
   lay("unit1", Data_Calculation_wait);
   const std::string before = dir.exists("work_unit.vwu") ? dir.read("work_unit.vwu") : "";
-  std::optional<InFolder> here;
+  std::optional<ScopedCwd> here;
   std::string client = P;
   if (row.empty_path) {
     here.emplace(P);
