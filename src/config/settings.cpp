@@ -55,6 +55,11 @@ bool path_is_plain(Os& os, const char* value) {
 // Sets `path`, unless the later copy command lines could not hold it: those
 // hold the path twice in a 256-byte buffer, and a path that only works for
 // some of the commands would strand work units halfway through a move.
+void refuse_path(ControllerContext& ctx) {
+  ctx.mode = Mode_error;
+  ctx.path_refused = true;
+}
+
 void set_path(Os& os, ControllerContext& ctx, const char* value) {
   bool usable = std::strlen(value) <= static_cast<std::size_t>(kMaxUsablePath);
   if (!usable)
@@ -62,8 +67,7 @@ void set_path(Os& os, ControllerContext& ctx, const char* value) {
   else
     usable = path_is_plain(os, value);
   if (!usable) {
-    ctx.mode = Mode_error;
-    ctx.path_refused = true;
+    refuse_path(ctx);
     return;
   }
   copy_field(ctx.path, value);
@@ -96,7 +100,14 @@ void config_exec(Os& os, ControllerContext& ctx, char* rest) {
   char* cut = nullptr;
   for (char* p = rest; *p != '\0'; ++p)
     if (*p == '\\' || *p == '/') cut = p;
-  if (cut != nullptr) cut[1] = '\0';
+  if (cut == nullptr) {
+    // No folder at all ("EXEC = vorelith", or an empty value): say so, rather
+    // than refuse the line end that would be left, which nobody typed.
+    print(os, msg::kBadArgExecNamesNoFolder);
+    refuse_path(ctx);
+    return;
+  }
+  cut[1] = '\0';
   set_path(os, ctx, rest);
 }
 
@@ -329,6 +340,7 @@ void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
   // tail to be judged as a line, which is almost never a setting: it is
   // reported and leaves Mode_error, in which nothing moves.
   char line_buffer[kLineBuffer];
+  bool first_line = true;
   while (const std::size_t length = file.read_line(line_buffer, kLineBuffer - 1)) {
     // A NUL byte would end the line as every text helper sees it, and what
     // follows it would be dropped without a word. Such a line is refused
@@ -336,6 +348,10 @@ void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
     const bool holds_nul = std::strlen(line_buffer) != length;
     const bool piece_is_cut = length == kLineBuffer - 2 && line_buffer[length - 1] != '\n';
     char* line = line_buffer;
+    // An editor that saves UTF-8 may put a byte-order mark before the first
+    // line; it is no part of the first keyword.
+    if (first_line && std::strncmp(line, "\xEF\xBB\xBF", 3) == 0) line += 3;
+    first_line = false;
     skip_blanks(line);
     char first = line[0];
     if (first == '#' || first == ';' || first == '/') continue;

@@ -83,6 +83,8 @@ inline constexpr char kExecFinishTooLong[] = "bad arg: execfinish longer than 25
 inline constexpr char kArgumentTooLong[] = "bad arg: argument longer than 255 characters\n";
 inline constexpr char kBadArgPathHoldsABlank[] = "bad arg: path holds a blank\n";
 inline constexpr char kBadArgPathHoldsAControl[] = "bad arg: path holds a control character\n";
+inline constexpr char kBadArgExecNamesNoFolder[] =
+    "bad arg: EXEC names no folder: end the client folder with a folder separator\n";
 inline constexpr char kBadArgPathHoldsTheCharacter[] =
     "bad arg: path holds the character %c, which the command interpreter reads specially\n";
 inline constexpr char kVorcntCfgBadArgUnits[] = "vorcnt.cfg bad arg: units = %s\n";
