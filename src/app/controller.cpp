@@ -184,10 +184,15 @@ int controller_main(Os& os, int argc, char** argv) {
   Os quiet_os{os.shell, os.clock, quiet};
   read_config_file(quiet_os, first_look);
   parse_command_line(quiet_os, argc, argv, first_look);
-  ClientFolderLock lock;
-  if (lock.take(first_look.path) == ClientFolderLock::Outcome::held) {
+  ControllerLock lock;
+  if (lock.take(first_look.path) == ControllerLock::Outcome::held) {
     print(os, msg::kAnotherController,
           first_look.path[0] == '\0' ? "." : first_look.path);
+    return 0;
+  }
+  ControllerLock session;
+  if (session.take_session() == ControllerLock::Outcome::held) {
+    print(os, "%s", msg::kAnotherControllerInSession);
     return 0;
   }
 

@@ -53,6 +53,8 @@ inline constexpr char kNoCurrentUnitStop[] =
     "No unit is current (%d): nothing can be computed or sent; stopping\n";
 inline constexpr char kAnotherController[] =
     "Another vorcnt is working on the client folder %s: this one ends\n";
+inline constexpr char kAnotherControllerInSession[] =
+    "Another vorcnt is running for this user; its client would be stopped: this one ends\n";
 
 // Opt-in settings.
 inline constexpr char kConnectWindowIgnoredSIsNot[] =

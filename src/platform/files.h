@@ -102,19 +102,25 @@ extern const char kInterpreterSpecials[];
 
 // One controller per client folder. The lock belongs to the OS and dies with
 // the process, so a stopped controller never leaves one behind.
-class ClientFolderLock {
+class ControllerLock {
  public:
   enum class Outcome {
     taken,        // ours until this object goes
     held,         // another controller works on this folder
     unavailable,  // the folder cannot be opened (missing, say); nothing is held
   };
-  ClientFolderLock() = default;
-  ~ClientFolderLock();
-  ClientFolderLock(const ClientFolderLock&) = delete;
-  ClientFolderLock& operator=(const ClientFolderLock&) = delete;
+  ControllerLock() = default;
+  ~ControllerLock();
+  ControllerLock(const ControllerLock&) = delete;
+  ControllerLock& operator=(const ControllerLock&) = delete;
   // `path` as in the settings ("" is the current folder).
   Outcome take(const char* path);
+  // One controller per user session too. The closer stops whichever client
+  // runs, so a second controller anywhere, even one only asked for -version,
+  // would stop the first one's client with its start-up order. The mark is a
+  // file in the temporary folder (TMPDIR, TEMP), where the simulated closer
+  // keeps its own, so a test world can be a session of its own.
+  Outcome take_session();
 
  private:
   long long handle_ = -1;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/files.h"
@@ -161,16 +162,14 @@ std::string read_problem(const char* file) {
 // the command layer quotes a program path it resolves.
 const char kInterpreterSpecials[] = ";&|<>()$`'\"*?[]{}~=#!";
 
-ClientFolderLock::~ClientFolderLock() {
+ControllerLock::~ControllerLock() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
-ClientFolderLock::Outcome ClientFolderLock::take(const char* path) {
-  // The folder itself is locked, so no file is left in it, and two
-  // controllers reaching it by different names still meet.
-  const std::string name = path[0] == '\0' ? std::string(".") : native_path(path);
-  const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return Outcome::unavailable;
+namespace {
+
+ControllerLock::Outcome lock_open_file(int fd, long long& handle) {
+  if (fd < 0) return ControllerLock::Outcome::unavailable;
   int r;
   do {
     r = ::flock(fd, LOCK_EX | LOCK_NB);
@@ -178,10 +177,27 @@ ClientFolderLock::Outcome ClientFolderLock::take(const char* path) {
   if (r != 0) {
     const bool held = errno == EWOULDBLOCK;
     ::close(fd);
-    return held ? Outcome::held : Outcome::unavailable;
+    return held ? ControllerLock::Outcome::held : ControllerLock::Outcome::unavailable;
   }
-  handle_ = fd;
-  return Outcome::taken;
+  handle = fd;
+  return ControllerLock::Outcome::taken;
+}
+
+}  // namespace
+
+ControllerLock::Outcome ControllerLock::take(const char* path) {
+  // The folder itself is locked, so no file is left in it, and two
+  // controllers reaching it by different names still meet.
+  const std::string name = path[0] == '\0' ? std::string(".") : native_path(path);
+  return lock_open_file(::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), handle_);
+}
+
+ControllerLock::Outcome ControllerLock::take_session() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string name = dir != nullptr && *dir != '\0' ? dir : "/tmp";
+  name += "/vorcnt-" + std::to_string(::getuid()) + ".lock";
+  // Per user, and never through a link someone else planted in a shared /tmp.
+  return lock_open_file(::open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600), handle_);
 }
 
 }  // namespace vorcnt

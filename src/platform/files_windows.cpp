@@ -151,22 +151,37 @@ std::string read_problem(const char* file) {
 // split a path in "copy" and "del"; '*' and '?' are no part of a folder name.
 const char kInterpreterSpecials[] = "&|<>^%\"!,;=*?";
 
-ClientFolderLock::~ClientFolderLock() {
+ControllerLock::~ControllerLock() {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle_)));
 }
 
-ClientFolderLock::Outcome ClientFolderLock::take(const char* path) {
-  // An unshared handle on a lock file in the client folder; the file goes
-  // with the handle, which goes with the process.
-  const std::string name = std::string(path) + "vorcnt.lock";
+namespace {
+
+// An unshared handle on a lock file; the file goes with the handle, which
+// goes with the process.
+ControllerLock::Outcome lock_file(const std::string& name, long long& handle) {
   HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    return error == ERROR_SHARING_VIOLATION ? Outcome::held : Outcome::unavailable;
+    return error == ERROR_SHARING_VIOLATION ? ControllerLock::Outcome::held
+                                            : ControllerLock::Outcome::unavailable;
   }
-  handle_ = static_cast<long long>(reinterpret_cast<intptr_t>(h));
-  return Outcome::taken;
+  handle = static_cast<long long>(reinterpret_cast<intptr_t>(h));
+  return ControllerLock::Outcome::taken;
+}
+
+}  // namespace
+
+ControllerLock::Outcome ControllerLock::take(const char* path) {
+  return lock_file(std::string(path) + "vorcnt.lock", handle_);
+}
+
+ControllerLock::Outcome ControllerLock::take_session() {
+  char dir[MAX_PATH + 1];
+  const DWORD n = GetTempPathA(sizeof dir, dir);
+  if (n == 0 || n > MAX_PATH) return Outcome::unavailable;
+  return lock_file(std::string(dir, n) + "vorcnt-session.lock", handle_);
 }
 
 }  // namespace vorcnt

@@ -19,6 +19,7 @@ namespace {
 
 using testing::FakeOs;
 using testing::ScopedCwd;
+using testing::ScopedEnv;
 using testing::ScratchDir;
 
 const std::string kBanners =
@@ -50,6 +51,7 @@ class ControllerRun : public ::testing::Test {
 
   ScratchDir dir_;
   ScopedCwd here_{dir_.path()};
+  ScopedEnv session_{"TMPDIR", dir_.path()};  // a session of its own
   FakeOs fake_;
 };
 
@@ -111,7 +113,7 @@ TEST_F(ControllerRun, SettingsInErrorWithNoWorkStartNothing) {
 // Start-up checks: each failure gives one line after the banners and the
 // settings' own messages, and the run ends with nothing moved, made or run
 // beyond the closer order (none at all when another controller holds the
-// folder).
+// folder or the session).
 struct StartRow {
   const char* name;
   std::vector<std::string> args;  // "@" stands for the scratch folder
@@ -119,6 +121,7 @@ struct StartRow {
   int closer_status = 0;
   bool client_present = true;
   bool folder_locked = false;
+  bool session_locked = false;
   friend void PrintTo(const StartRow& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -137,9 +140,13 @@ TEST_P(StartChecks, EndTheRunBeforeAnythingMoves) {
   fake_.shell.effect = [&](const std::string&) { return row.closer_status; };
   std::vector<std::string> args;
   for (const std::string& a : row.args) args.push_back(at_scratch(a, d));
-  ClientFolderLock other;
+  ControllerLock other;
   if (row.folder_locked) {
-    ASSERT_EQ(other.take((d + "client/").c_str()), ClientFolderLock::Outcome::taken);
+    ASSERT_EQ(other.take((d + "client/").c_str()), ControllerLock::Outcome::taken);
+  }
+  ControllerLock other_session;
+  if (row.session_locked) {
+    ASSERT_EQ(other_session.take_session(), ControllerLock::Outcome::taken);
   }
 
   EXPECT_EQ(run(args), 0);
@@ -147,7 +154,7 @@ TEST_P(StartChecks, EndTheRunBeforeAnythingMoves) {
   ASSERT_FALSE(out.empty());
   const std::size_t last = out.rfind('\n', out.size() - 2);
   EXPECT_EQ(out.substr(last == std::string::npos ? 0 : last + 1), at_scratch(row.last_line, d) + "\n");
-  EXPECT_EQ(fake_.shell.commands_ran.size(), row.folder_locked ? 0u : 1u);
+  EXPECT_EQ(fake_.shell.commands_ran.size(), row.folder_locked || row.session_locked ? 0u : 1u);
   EXPECT_TRUE(fake_.clock.pauses.empty());
   EXPECT_EQ(dir_.read("client/unit0/work_unit.vwu"), "w");
   EXPECT_FALSE(dir_.exists("client/work_unit.vwu"));
@@ -176,7 +183,12 @@ INSTANTIATE_TEST_SUITE_P(
         // -version is no exception: its closer order would stop the other
         // controller's client.
         StartRow{"AnotherControllerVersion", {"-version", "-exec", "@client/"},
-                 "Another vorcnt is working on the client folder @client/: this one ends", 0, true, true}),
+                 "Another vorcnt is working on the client folder @client/: this one ends", 0, true, true},
+        // One that works on another folder, or is asked only for -version
+        // anywhere, would stop that controller's client all the same.
+        StartRow{"AnotherControllerInSession", {"-version"},
+                 "Another vorcnt is running for this user; its client would be stopped: this one ends", 0, true,
+                 false, true}),
     [](const ::testing::TestParamInfo<StartRow>& info_row) { return std::string(info_row.param.name); });
 
 // Eleven lines; Mode_error has no name and no line end, and the user's path

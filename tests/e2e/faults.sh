@@ -28,6 +28,7 @@ CASE=${2:?usage: faults.sh BIN_DIR CASE}
 DEADLINE=${VORCNT_E2E_DEADLINE:-90}
 
 W=$(mktemp -d /tmp/vfl.XXXXXX)
+export TMPDIR=$W  # a session of its own: controllers in other runs are not "another vorcnt"
 C=$W/c
 SRV=$W/srv
 # Only the closer and the server tool are found along PATH: a run whose path
@@ -295,6 +296,12 @@ case_two_controllers() {
   [ "$out" = "Another vorcnt is working on the client folder $C/: this one ends" ] ||
     fail "the second controller printed: $out"
   [ "$(wc -l <"$VORSIM_RUNDIR/orders.log")" -eq "$orders" ] || fail "the second controller gave an order"
+  # Asked only for its version, in a folder of its own: its start-up order
+  # would stop the first controller's client all the same.
+  out=$(cd "$W/second" && timeout 60 "$BIN/vorcnt" -version)
+  [ "$out" = "Another vorcnt is running for this user; its client would be stopped: this one ends" ] ||
+    fail "a controller elsewhere printed: $out"
+  [ "$(wc -l <"$VORSIM_RUNDIR/orders.log")" -eq "$orders" ] || fail "a controller elsewhere gave an order"
   [ "$(ls "$C"; checksums "$C/unit1"; cksum <"$C/work_unit.vwu")" = "$before" ] ||
     fail "files moved under the first controller"
   kill -0 "$CPID" 2>/dev/null || fail "the first controller ended"

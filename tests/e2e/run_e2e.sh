@@ -21,6 +21,7 @@ DEADLINE=${VORCNT_E2E_DEADLINE:-90}
 
 # Short scratch paths: the client folder must stay well under 118 bytes.
 W=$(mktemp -d /tmp/vce.XXXXXX)
+export TMPDIR=$W  # a session of its own: controllers in other runs are not "another vorcnt"
 C=$W/c
 SRV=$W/srv
 export VORSIM_RUNDIR=$W/run

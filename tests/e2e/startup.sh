@@ -7,6 +7,8 @@ set -uo pipefail
 bin=$(cd "$1" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# A session of its own: controllers run beside this one are not "another vorcnt".
+export TMPDIR=$work
 mkdir -p "$work/tools" "$work/run"
 # A stand-in closer that says on stdout that it ran, so its place among the
 # controller's (redirected, buffered) lines shows the order.

@@ -290,7 +290,9 @@ DUMP_END = re.compile(rb"(^|\n)fill:-?\d+\n\n")
 
 
 def run_controller(bin_dir, client, tools):
-    env = dict(os.environ, VORCNT_TIME_SCALE="0.01", PATH=tools + os.pathsep + os.environ.get("PATH", ""))
+    # A session of its own (TMPDIR), so that runs beside it are not "another vorcnt".
+    env = dict(os.environ, VORCNT_TIME_SCALE="0.01", PATH=tools + os.pathsep + os.environ.get("PATH", ""),
+               TMPDIR=os.path.dirname(client))
     out_path = os.path.join(os.path.dirname(client), "out")
     with open(out_path, "wb") as out, open(os.devnull, "wb") as err:
         proc = subprocess.Popen([os.path.join(bin_dir, "vorcnt")], cwd=client, stdout=out, stderr=err, env=env)

@@ -14,6 +14,7 @@ SECONDS_TO_RUN=${2:-60}
 CASE=vorstat_moves
 DEADLINE=60
 W=$(mktemp -d /tmp/vsm.XXXXXX)
+export TMPDIR=$W  # a session of its own: controllers in other runs are not "another vorcnt"
 C=$W/c
 SRV=$W/srv
 export VORSIM_RUNDIR=$W/run VORSIM_SERVER=$SRV

@@ -25,6 +25,9 @@ take_unit() {  # hands out the next work unit from the server; prints its path
 unit_id() { head -n 1 "$1" | cut -d= -f2; }
 
 new_world() {  # QUEUED [KB]: a server with QUEUED work units and a client folder with only the client
+  # Each world is a session of its own: controllers in other worlds are not
+  # "another vorcnt" to this one.
+  export TMPDIR=$W
   mkdir -p "$C" "$VORSIM_RUNDIR"
   cp "$BIN/Vorelith.exe" "$C/"
   "$BIN/vorserver" init "$SRV" "$1" "${2:-${WORLD_UNIT_KB:-24}}" >/dev/null || { echo "vorserver init failed"; exit 1; }
