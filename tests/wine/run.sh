@@ -336,6 +336,33 @@ case_flush() {
 }
 
 # --- every transcript so far: each line end is CR LF -----------------------------
+# One controller per session: while one works, a second in another folder,
+# asked only for -version, gives no closer order (which would stop the first
+# one's client) and prints one line.
+case_session() {
+  local first second pid end
+  first=$(new_case session)
+  second=$(new_case session_second)
+  printf 'EXEC = client\\\n' >"$first/vorcnt.cfg"
+  waiting "$first/client/unit0" unit0
+  : >"$first/client/Vorelith.exe"
+  (cd "$first" && VORCNT_TIME_SCALE=1 exec wine vorcnt.exe >out.bin 2>err.txt) &
+  pid=$!
+  # The dump is written out before the 5 s pause that follows it.
+  end=$((SECONDS + 60))
+  until grep -qa '^fill:' "$first/out.bin" 2>/dev/null || [ $SECONDS -ge $end ]; do sleep 0.2; done
+  run_vorcnt "$second" -version
+  stop_pid "$pid"
+  if ! grep -qa '^fill:' "$first/out.bin"; then
+    fail session "the first controller did not reach its dump"
+  elif same_bytes session "$second/out.bin" \
+    $'Another vorcnt is running for this user; its client would be stopped: this one ends\r\n'; then
+    pass session
+  else
+    fail session "the second controller did not stop at the session lock"
+  fi
+}
+
 case_crlf() {
   local bad=0 f
   for f in "${transcripts[@]}"; do
@@ -358,7 +385,7 @@ case_crlf() {
 . "$here/road.sh"
 
 # VORCNT_WINE_CASES picks cases by name (for working on one); crlf always runs.
-for name in ${VORCNT_WINE_CASES:-version help interpreter push pop flush road fill}; do
+for name in ${VORCNT_WINE_CASES:-version help interpreter push pop flush session road fill}; do
   "case_$name"
 done
 case_crlf
