@@ -454,14 +454,14 @@ TEST(VorstatPath, BadCfgLinesAreReportedButDoNotStopTheReport) {
 
 TEST(VorstatPath, ExecTheControllerRefusesOrAMissingFolderIsAnError) {
   ScratchDir dir;
-  // Without a separator the line end stays in the path, a control character;
-  // the current folder is not reported in its place.
+  // A value without a separator names no folder; the current folder is not
+  // reported in its place.
   lay_out(dir, {{"nowhere/", ""}, {"vorcnt.cfg", "EXEC = nowhere\n"}});
   ScopedCwd here(dir.path());
   const struct {
     std::vector<std::string> args;
     std::string errors;
-  } cases[] = {{{}, "vorstat: vorcnt.cfg: bad arg: path holds a control character\n"},
+  } cases[] = {{{}, "vorstat: vorcnt.cfg: bad arg: EXEC names no folder: end the client folder with a folder separator\n"},
                {{"--json", dir.path() + "absent"}, "vorstat: no client folder at '" + dir.path() + "absent/'\n"}};
   for (const auto& c : cases) {
     const Outcome r = run(c.args);
