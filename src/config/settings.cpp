@@ -52,14 +52,14 @@ bool path_is_plain(Os& os, const char* value) {
   return true;
 }
 
-// Sets `path`, unless the later copy command lines could not hold it: those
-// hold the path twice in a 256-byte buffer, and a path that only works for
-// some of the commands would strand work units halfway through a move.
 void refuse_path(ControllerContext& ctx) {
   ctx.mode = Mode_error;
   ctx.path_refused = true;
 }
 
+// Sets `path`, unless the later copy command lines could not hold it: those
+// hold the path twice in a 256-byte buffer, and a path that only works for
+// some of the commands would strand work units halfway through a move.
 void set_path(Os& os, ControllerContext& ctx, const char* value) {
   bool usable = std::strlen(value) <= static_cast<std::size_t>(kMaxUsablePath);
   if (!usable)
