@@ -20,7 +20,7 @@ need_packages() {
 
 # What every build needs.
 need_build_packages() {
-  need_packages cmake make g++ libgtest-dev pkg-config
+  need_packages cmake make g++ libgtest-dev pkg-config libxxhash-dev
 }
 
 # What the packaging check uses (cpack's .deb, the roff linters, man, an

@@ -14,6 +14,7 @@ cd "$(dirname "$0")/.."
 need_build_packages || { echo "tests: 0 passed, 1 failed (cannot install the build tools)"; exit 1; }
 # The power-cut test mounts ext4 images and freezes the controller with
 # strace; without them it reports SKIPPED.
+need_packages xxhash || echo "tests: xxhash missing; the journal case cannot check identities"
 need_packages strace e2fsprogs mount || echo "tests: strace or e2fsprogs missing; the power-cut test will be skipped"
 need_check_packages || echo "deps: the packaging check will skip what it cannot run"
 

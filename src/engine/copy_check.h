@@ -1,11 +1,12 @@
-// Verification of the interpreter's "copy <from>*.vwu <to>": the controller
-// deletes a source only after every file of it has arrived whole. Internal to
-// this module.
+// Verification of the interpreter's "copy <from>*.vwu <to>" against the
+// move's record: the controller deletes a source only after every file of it
+// has arrived whole. Internal to this module.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "engine/move_record.h"
 #include "engine/unit_folders.h"
 
 namespace vorcnt::engine_detail {
@@ -16,16 +17,17 @@ namespace vorcnt::engine_detail {
 struct CopyCheck {
   bool ok = false;
   std::string reason;
-  std::vector<std::string> files;  // the names checked, for syncing them
 };
 
-// Checks a finished copy of every "*.vwu" file (extension in any case) of
-// folder `from` into folder `to`: each must be in `to`, a file with the same
-// bytes (a copy of the right size can still be torn or zero-filled). Folders are given as in the command lines ("" is the current folder,
-// a trailing separator is allowed). A non-zero `copy_status` fails the copy
-// unless `from` held no such file at all, which is how the interpreter
-// reports a copy that had nothing to do. A `from` that is not a folder holds
-// no such file.
-CopyCheck check_copy(const std::string& from, const std::string& to, int copy_status);
+// Checks a finished copy of the files `recorded` (every "*.vwu" regular file
+// of folder `from` when the move began) into folder `to`: each must be in
+// `to` with the size and digest recorded, and `from` must hold no "*.vwu"
+// file the record does not name. Folders are given as in the command lines
+// ("" is the current folder, a trailing separator is allowed). A non-zero
+// `copy_status` fails the copy unless nothing was to be copied, which is how
+// the interpreter reports a copy that had nothing to do. Each copy is read
+// once; the sources are not read again.
+CopyCheck check_copy(const std::string& from, const std::string& to, int copy_status,
+                     const std::vector<RecordedFile>& recorded);
 
 }  // namespace vorcnt::engine_detail

@@ -4,7 +4,7 @@
 
 #include "clientdata/snapshot.h"
 #include "engine/engine.h"
-#include "engine/sha256.h"
+#include "engine/digest.h"
 #include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
@@ -44,8 +44,10 @@ std::string unit_identity(const std::string& folder) {
   for (const char* name : {"result.vwu", "work_unit.vwu"}) {
     const std::string file = folder + name;
     if (!path_exists(file.c_str())) continue;
-    const std::string digest = sha256_file_hex(file.c_str());
-    if (!digest.empty()) return digest.substr(0, 12);
+    Digest digest;
+    std::uintmax_t size = 0;
+    int error = 0;
+    if (digest_file(file, &digest, &size, &error)) return digest.hex().substr(0, 12);
   }
   return "-";
 }

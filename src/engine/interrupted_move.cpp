@@ -1,8 +1,9 @@
 #include "engine/interrupted_move.h"
 
+#include "engine/digest.h"
+#include "engine/move_record.h"
+
 #include <algorithm>
-#include <cstring>
-#include <fstream>
 
 #include "clientdata/report.h"
 #include "engine/copy_check.h"
@@ -16,29 +17,17 @@ namespace vorcnt::engine_detail {
 
 namespace {
 
-enum class Twin { same, shorter, differ };
-
-// How file `part` relates to file `whole`: the same bytes, a proper prefix of
-// them (what a copy stopped halfway leaves), or anything else.
-Twin compare_files(const std::string& part, const std::string& whole) {
-  std::uintmax_t part_size = 0;
-  if (!file_size_of(part, &part_size)) return Twin::differ;
-  std::uintmax_t whole_size = 0;
-  if (!file_size_of(whole, &whole_size) || part_size > whole_size) return Twin::differ;
-  std::ifstream a(part, std::ios::binary);
-  std::ifstream b(whole, std::ios::binary);
-  if (!a || !b) return Twin::differ;
-  char buf_a[8192];
-  char buf_b[8192];
-  for (std::uintmax_t left = part_size; left > 0;) {
-    const auto n = static_cast<std::streamsize>(std::min<std::uintmax_t>(left, sizeof buf_a));
-    a.read(buf_a, n);
-    b.read(buf_b, n);
-    if (a.gcount() != n || b.gcount() != n || std::memcmp(buf_a, buf_b, static_cast<std::size_t>(n)) != 0)
-      return Twin::differ;
-    left -= static_cast<std::uintmax_t>(n);
-  }
-  return part_size == whole_size ? Twin::same : Twin::shorter;
+// True when `a` and `b` are two different files with the same bytes. One
+// file reached by two names (a hard link) is no twin: removing either name
+// would remove the only copy.
+bool byte_twins(const std::string& a, const std::string& b) {
+  FileIdentity ia;
+  FileIdentity ib;
+  if (!file_identity(a, &ia) || !file_identity(b, &ib) || ia == ib) return false;
+  std::uintmax_t size_a = 0;
+  std::uintmax_t size_b = 0;
+  if (!file_size_of(a, &size_a) || !file_size_of(b, &size_b) || size_a != size_b) return false;
+  return same_contents(a, b);
 }
 
 bool is_empty_outfile(const std::string& folder, const std::string& name) {
@@ -52,8 +41,8 @@ bool is_empty_outfile(const std::string& folder, const std::string& name) {
 // Only a work unit's own files tell a stopped move from a clean state: every
 // work unit carries the same version and user-info files, and every pop of
 // an empty unit leaves an empty output file, so twins of those prove
-// nothing. A twin of one of these four (or the start of one, where a copy
-// was cut short) is never seen in two folders unless a move was stopped.
+// nothing. A twin of one of these four is never seen in two folders unless
+// a move was stopped.
 bool is_evidence(const std::string& name) {
   std::string lower = name;
   for (char& c : lower)
@@ -67,28 +56,17 @@ struct Folder {
   bool has(const std::string& name) const { return std::binary_search(names.begin(), names.end(), name); }
 };
 
-// True when every file of `part` is in `whole` with the same bytes (one may
-// be cut short) and at least one of them is evidence. With `pop_outfile`, an
-// empty "outfile.vwu" of `part` that `whole` lacks is passed over.
+// True when every file of `part` is in `whole` with the same bytes and at
+// least one of them is evidence. With `pop_outfile`, an empty "outfile.vwu"
+// of `part` that `whole` lacks is passed over.
 bool contained_in(const Folder& part, const Folder& whole, bool pop_outfile) {
   bool evidence = false;
-  bool cut_short = false;
   for (const std::string& name : part.names) {
     if (!whole.has(name)) {
       if (pop_outfile && is_empty_outfile(part.dir, name)) continue;
       return false;
     }
-    switch (compare_files(path_in(part.dir, name), path_in(whole.dir, name))) {
-      case Twin::same:
-        break;
-      case Twin::shorter:
-        // Only the one file a stopped copy was writing can be short.
-        if (cut_short) return false;
-        cut_short = true;
-        break;
-      case Twin::differ:
-        return false;
-    }
+    if (!byte_twins(path_in(part.dir, name), path_in(whole.dir, name))) return false;
     if (is_evidence(name)) evidence = true;
   }
   return evidence;
@@ -131,8 +109,165 @@ InterruptedMove find_interrupted_move(const char* path, int units) {
   return best;
 }
 
-MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
-  if (ctx.mode != Mode_calc && ctx.mode != Mode_fill) return MoveOutcome::nothing_found;
+namespace {
+
+// What a file named in the record holds now.
+enum class Fit { absent, whole, other, unknown };
+
+Fit fit_of(const std::string& file, const RecordedFile& recorded) {
+  switch (presence(file)) {
+    case Presence::absent: return Fit::absent;
+    case Presence::unknown: return Fit::unknown;
+    case Presence::present: break;
+  }
+  if (!is_regular_file(file)) return Fit::other;
+  Digest digest;
+  std::uintmax_t size = 0;
+  int error = 0;
+  if (!digest_file(file, &digest, &size, &error)) return Fit::unknown;
+  return size == recorded.size && digest == recorded.digest ? Fit::whole : Fit::other;
+}
+
+struct End {
+  std::string label;   // "client" or "unitN": the name under damaged
+  std::string folder;  // as in the command lines
+  std::vector<Fit> fits;
+  bool all(Fit f) const { return std::all_of(fits.begin(), fits.end(), [f](Fit x) { return x == f; }); }
+};
+
+End look_at(const std::string& label, const std::string& folder, const MoveRecord& record) {
+  End end{label, folder, {}};
+  for (const RecordedFile& f : record.files) end.fits.push_back(fit_of(path_in(folder, f.name), f));
+  return end;
+}
+
+// A free name under `damaged` for files of `label`: "<label>", or
+// "<label>-2" and upward when an earlier repair left one there. Past a
+// thousand, the last is taken; a move onto an existing file then fails and
+// says so.
+std::string damaged_slot(const std::string& damaged, const std::string& label, const std::vector<std::string>& names) {
+  constexpr int kMostSlots = 1000;
+  std::string slot;
+  for (int n = 1; n <= kMostSlots; ++n) {
+    slot = n == 1 ? label : label + "-" + std::to_string(n);
+    bool free = true;
+    for (const std::string& name : names)
+      if (presence(path_in(path_in(damaged, slot), name)) != Presence::absent) free = false;
+    if (free) break;
+  }
+  return slot;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+  return out;
+}
+
+// Puts the files of `end` that are not what the record says into
+// "damaged\<label>" whole, and removes those that are: the other end holds
+// the move whole. False when any of them could not be dealt with.
+bool clear_end(Os& os, const ControllerContext& ctx, const End& end, const MoveRecord& record) {
+  bool ok = true;
+  std::vector<std::string> odd;
+  for (std::size_t i = 0; i < record.files.size(); ++i) {
+    const std::string file = path_in(end.folder, record.files[i].name);
+    if (end.fits[i] == Fit::whole && !os.disk.remove(file).ok()) ok = false;
+    if (end.fits[i] == Fit::other) odd.push_back(record.files[i].name);
+    if (end.fits[i] == Fit::unknown) ok = false;  // never judged, never touched
+  }
+  if (!odd.empty()) {
+    const std::string damaged = path_in(ctx.path, "damaged");
+    const std::string slot = damaged_slot(damaged, end.label, odd);
+    const std::string dir = path_in(damaged, slot);
+    create_folders(dir);
+    std::vector<std::string> moved;
+    for (const std::string& name : odd)
+      if (presence(path_in(dir, name)) == Presence::absent && os.disk.rename(path_in(end.folder, name), path_in(dir, name)).ok())
+        moved.push_back(name);
+    if (!moved.empty() && (!os.disk.sync_folder(dir).ok() || !os.disk.sync_folder(damaged).ok())) ok = false;
+    const std::string shown = "damaged\\" + slot;
+    if (!moved.empty()) print(os, msg::kNotAsRecordedSetAside, end.label.c_str(), shown.c_str(), joined(moved).c_str());
+    if (moved.size() < odd.size()) {
+      print(os, msg::kCouldNotBeSetAside, end.label.c_str(), shown.c_str());
+      ok = false;
+    }
+  }
+  return os.disk.sync_folder(end.folder).ok() && ok;
+}
+
+// Finishes the move the record names when its destination holds every file
+// whole, undoes it when its source does, and only clears the record when the
+// move had finished all but that.
+MoveOutcome recover_recorded_move(Os& os, ControllerContext& ctx, const MoveRecord& record) {
+  const int k = record.unit;
+  const bool push = record.direction == MoveDirection::push;
+  const char* what = push ? "push" : "pop";
+  const std::string unit = unit_folder(ctx.path, k);
+  const std::string unit_label = "unit" + std::to_string(k);
+  const End client = look_at("client", ctx.path, record);
+  const End unit_end = look_at(unit_label, unit + "\\", record);
+  const End& source = push ? client : unit_end;
+  const End& destination = push ? unit_end : client;
+
+  bool repaired = true;
+  const char* detail;
+  bool at_destination;  // where the unit's files are once put right
+  if (destination.all(Fit::whole)) {
+    print(os, msg::kRecordFinishing, k, what);
+    repaired = clear_end(os, ctx, source, record);
+    detail = push ? "push completed" : "pop completed";
+    at_destination = true;
+  } else if (source.all(Fit::whole)) {
+    print(os, msg::kRecordUndoing, k, what);
+    repaired = clear_end(os, ctx, destination, record);
+    detail = push ? "push undone" : "pop undone";
+    at_destination = false;
+  } else if (source.all(Fit::absent)) {
+    // Sources go only after every copy was checked and on the disk: the
+    // move ended, and the client has worked on its files since.
+    print(os, msg::kRecordAlreadyDone, k, what);
+    detail = push ? "push had completed" : "pop had completed";
+    at_destination = true;
+  } else {
+    print(os, msg::kRecordNeitherEnd, k, what);
+    print_verbatim(os, "", move_record_path(ctx.path), msg::kAndRestart);
+    ctx.calculation_unit = NO_UNIT;
+    ctx.vorcnt_state = Vorcnt_error;
+    return MoveOutcome::stopped;
+  }
+  if (repaired) {
+    const Status s = remove_move_record(os.disk, ctx.path);
+    if (!s.ok()) {
+      repaired = false;
+      print(os, msg::kRecordCouldNotRepair, k, what, (std::string(kMoveRecordName) + " stays: " + s.reason()).c_str());
+    }
+  } else {
+    print(os, msg::kRecordCouldNotRepair, k, what, "a file could not be removed or set aside");
+  }
+  if (!repaired) {
+    ctx.calculation_unit = NO_UNIT;
+    ctx.vorcnt_state = Vorcnt_error;
+    return MoveOutcome::stopped;
+  }
+  record_event(os, ctx, UnitEvent::move_finished, k, unit + "\\", detail);
+  if (k < ctx.units_local) ctx.unit_state[k] = classify_as_folder(unit);
+  // Work in the client folder keeps the unit it came from.
+  const bool work_in_client = push != at_destination;
+  if (work_in_client && k < ctx.units_local) {
+    ctx.calculation_unit = k;
+    ctx.unit_state[k] = classify_folder(ctx.path);
+    return MoveOutcome::unit_is_home;
+  }
+  return MoveOutcome::finished;
+}
+
+}  // namespace
+
+namespace {
+
+// Without a record: only a leftover that byte-identical twins prove.
+MoveOutcome finish_leftover(Os& os, ControllerContext& ctx) {
   const InterruptedMove move = find_interrupted_move(ctx.path, ctx.units_local);
   const int k = move.unit;
   switch (move.kind) {
@@ -174,6 +309,31 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
     }
   }
   return MoveOutcome::nothing_found;
+}
+
+}  // namespace
+
+bool move_left_halfway(const char* path, int units) {
+  return presence(move_record_path(path)) != Presence::absent || find_interrupted_move(path, units).kind != Leftover::none;
+}
+
+MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
+  if (ctx.mode != Mode_calc && ctx.mode != Mode_fill) return MoveOutcome::nothing_found;
+  MoveRecord record;
+  std::string why;
+  switch (read_move_record(ctx.path, &record, &why)) {
+    case RecordRead::none:
+      return finish_leftover(os, ctx);
+    case RecordRead::read:
+      return recover_recorded_move(os, ctx, record);
+    case RecordRead::unreadable:
+      break;
+  }
+  print_verbatim(os, msg::kTheMoveRecordFile, move_record_path(ctx.path), "");
+  print(os, msg::kRecordCannotBeUsed, why.c_str());
+  ctx.calculation_unit = NO_UNIT;
+  ctx.vorcnt_state = Vorcnt_error;
+  return MoveOutcome::stopped;
 }
 
 }  // namespace vorcnt::engine_detail

@@ -1,8 +1,8 @@
-// A push or pop that was stopped between its copy and its delete leaves one
-// work unit's files in two places: the client folder and a unit folder. At
-// start-up the scan recognises that picture and finishes the move, so the
-// unit is not given a second home and computed or sent twice. Internal to
-// this module.
+// A push or pop that was stopped partway leaves one work unit's files in two
+// places: the client folder and a unit folder. At start-up the move's own
+// record says which move it was and what every file must hold, and the move
+// is finished or undone by that alone, so the unit is not given a second home
+// and computed or sent twice. Internal to this module.
 #pragma once
 
 #include <string>
@@ -26,23 +26,28 @@ struct InterruptedMove {
   int unit = -1;
 };
 
-// Compares the client folder `path` with unit folders 0 .. units - 1.
-// client_copies ignores an empty "outfile.vwu" in the client folder that the
-// unit lacks (a pop makes one), and unit_part prefers the unit holding the
-// most files. In both one file may be a shorter prefix of its twin: a copy
-// cut short by an interpreter that writes in place.
+// For folders left without a record (by an earlier version): compares the
+// client folder `path` with unit folders 0 .. units - 1, file by file, twins
+// only when byte-identical and two different files. client_copies ignores an
+// empty "outfile.vwu" in the client folder that the unit lacks (a pop makes
+// one), and unit_part prefers the unit holding the most files.
 InterruptedMove find_interrupted_move(const char* path, int units);
+
+// True when a record, or a leftover without one, says a move was stopped.
+bool move_left_halfway(const char* path, int units);
 
 // What the scan is left to do once a leftover move has been dealt with.
 enum class MoveOutcome {
   nothing_found,  // carry on as before
-  finished,       // the client folder holds no "*.vwu" any more: carry on as for an empty one
-  unit_is_home,   // completing the push failed; calculation_unit names the unit the work belongs to
-  stopped,        // the copies could not be removed; vorcnt_state is Vorcnt_error
+  finished,       // put right: carry on, classifying the client folder afresh
+  unit_is_home,   // the client folder holds work whose unit calculation_unit names
+  stopped,        // nothing more may be done; vorcnt_state is Vorcnt_error
 };
 
-// Finds and finishes an interrupted move. Only in Mode_calc and Mode_fill:
-// a run whose settings are in error moves nothing.
+// Finishes or undoes the move its record names; without a record, finishes
+// a leftover that find_interrupted_move proves. Only in Mode_calc and
+// Mode_fill: a run whose settings are in error moves nothing. A file that is
+// not what the record says is set aside in "damaged\<folder>", never deleted.
 MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx);
 
 }  // namespace vorcnt::engine_detail

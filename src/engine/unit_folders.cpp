@@ -18,6 +18,22 @@ int count_unit_folders(const char* path) {
   return found;
 }
 
+std::string same_folder_as(const char* path, int unit) {
+  FileIdentity mine;
+  if (!file_identity(unit_folder(path, unit), &mine)) return std::string();
+  FileIdentity other;
+  if (file_identity(path, &other) && other == mine) return "the client folder";
+  for (int j = 0; j < kMaxUnits; ++j) {
+    if (j == unit) continue;
+    if (!file_identity(unit_folder(path, j), &other)) {
+      if (j > unit) break;  // the units in use end at the first gap
+      continue;
+    }
+    if (other == mine) return "unit" + std::to_string(j);
+  }
+  return std::string();
+}
+
 std::int32_t classify_as_folder(const std::string& folder) { return classify_folder((folder + "\\").c_str()); }
 
 // The interpreter matches "*.vwu" without regard to case on Windows; taking

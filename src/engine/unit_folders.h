@@ -17,6 +17,12 @@ bool is_unit_index(int unit);
 // Unit folders in use: unit0 upward to the first one missing, 16 at most.
 int count_unit_folders(const char* path);
 
+// What else unit folder `unit` is, when it is no folder of its own: "the
+// client folder", or "unit<J>" for another unit folder (a link, a bind mount
+// or a junction reaching the same folder). Empty when it is its own folder,
+// or when it cannot be looked at (the move that follows then says why).
+std::string same_folder_as(const char* path, int unit);
+
 // The data state of a unit folder named as unit_folder() names it. The
 // readers append file names directly, so the folder is given with a trailing
 // backslash (doubled for the client folder, which already ends in one; it

@@ -1,8 +1,9 @@
-// Push and pop: the only operations that move a work unit's files. Each copy
-// is checked byte for byte and flushed to the disk before its source is
-// deleted, so neither a failed copy nor a power cut costs a file; and a move
-// counts only once its source is gone, so a unit is never left in two places
-// to be computed or sent twice.
+// Push and pop: the only operations that move a work unit's files. Each move
+// first writes a record of what it moves; each copy is checked against that
+// record and flushed to the disk before its source is deleted, so neither a
+// failed copy nor a power cut costs a file; and a move counts only once its
+// source is gone, so a unit is never left in two places to be computed or
+// sent twice.
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "engine/engine.h"
 #include "engine/history.h"
 #include "engine/interrupted_move.h"
+#include "engine/move_record.h"
 #include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
@@ -41,41 +43,129 @@ void report_cleared(Os& os, std::string* shown, const std::string& what) {
 
 namespace {
 
-// The copies must be on the disk before their sources go: until then a power
-// cut could leave only empty or zero-filled copies behind. Returns the file
-// that could not be flushed, or "".
-std::string copies_on_disk(const std::string& folder, const CopyCheck& check) {
-  std::string failed;
-  if (sync_files(folder, check.files, &failed)) return std::string();
-  return failed.empty() ? std::string(msg::kACopy) : failed;
-}
+std::string with_reason(const Status& s) { return " (" + s.reason() + ")"; }
 
-// After the delete of a move from `from` to `to` of the files `moved`: true
-// when no "*.vwu" is left in `from`. Otherwise the move is undone, so that
-// the unit is whole in one place again: a file still in `from` loses its
-// copy in `to`, and a file the delete did take is first brought back. `why`
-// then names the file that stayed and, where known, the cause.
-bool source_gone(const std::string& from, const std::string& to, const std::vector<std::string>& moved,
-                 std::string* why) {
-  const std::vector<std::string> left = vwu_files(from);
-  if (left.empty()) return true;
-  const std::string problem = write_problem(from.c_str());
-  *why = left.front() + msg::kCouldNotBeDeleted + (problem.empty() ? std::string() : " (" + problem + ")");
-  bool undone = true;
-  for (const std::string& name : moved) {
-    const std::string original = path_in(from, name);
-    const std::string copy = path_in(to, name);
-    if (presence(original) != Presence::present && !copy_new_file(copy, original)) {
-      undone = false;
-      continue;
-    }
-    if (!remove_file(copy)) undone = false;
+// One push or pop under way, from its record to its end. It knows which
+// names the destination held before the copy, so a move that fails takes
+// back exactly what its copy wrote and nothing else.
+class RecordedMove {
+ public:
+  RecordedMove(Os& os, const char* path, MoveDirection direction, int unit, std::string from, std::string to)
+      : os_(os), path_(path), from_(std::move(from)), to_(std::move(to)) {
+    record_.direction = direction;
+    record_.unit = unit;
   }
-  *why += undone ? msg::kTheCopiesWereRemoved : msg::kTheCopiesCouldNotAllBeRemoved;
-  return false;
-}
+
+  // Reads the sources and writes the record. Empty, or why the move cannot
+  // begin; then nothing has changed.
+  std::string begin() {
+    // A plain file named like a unit folder holds nothing to lose, and a
+    // missing folder nothing to copy: the check after the copy says so.
+    if (!from_.empty() && !is_directory(from_.c_str())) {
+      source_is_folder_ = false;
+      return std::string();
+    }
+    std::string why;
+    if (!describe_sources(from_, &record_.files, &why)) return why;
+    for (const RecordedFile& f : record_.files)
+      there_before_.push_back(presence(path_in(to_, f.name)) != Presence::absent);
+    // A move of nothing needs no record: no file can be lost by it.
+    if (record_.files.empty()) return std::string();
+    const Status s = write_move_record(os_.disk, path_, record_);
+    if (!s.ok()) return msg::kTheMoveRecord + std::string("could not be written") + with_reason(s);
+    recorded_ = true;
+    return std::string();
+  }
+
+  const std::vector<RecordedFile>& files() const { return record_.files; }
+
+  // The copies, and the names they were given, on the disk; empty, or the
+  // file that could not be flushed and why.
+  std::string copies_on_disk() {
+    for (const RecordedFile& f : record_.files) {
+      const Status s = os_.disk.sync_file(path_in(to_, f.name));
+      if (!s.ok()) return f.name + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
+    }
+    const Status s = os_.disk.sync_folder(to_);
+    if (!s.ok()) return (to_.empty() ? std::string(".") : to_) + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
+    return std::string();
+  }
+
+  // After a failure before the delete: the sources were never touched, so
+  // what the copy wrote goes, and then the record.
+  void abandon() {
+    bool clean = true;
+    for (std::size_t i = 0; i < record_.files.size(); ++i)
+      if (!there_before_[i] && !os_.disk.remove(path_in(to_, record_.files[i].name)).ok()) clean = false;
+    // A record left behind is resolved by the next start, from the files.
+    if (clean && recorded_ && remove_move_record(os_.disk, path_).ok()) recorded_ = false;
+  }
+
+  // After the delete: true when no "*.vwu" is left in the source folder and
+  // its emptying is on the disk. Otherwise the move is undone, so that the
+  // unit is whole in one place again: a file the delete took is brought back
+  // from its copy, and then the copies go. `why` names what stayed and, where
+  // known, the cause.
+  bool source_gone(std::string* why) {
+    const Status swept = source_is_folder_ ? os_.disk.sync_folder(from_) : Status();
+    const std::vector<std::string> left = vwu_files(from_);
+    if (left.empty()) {
+      if (swept.ok()) return true;
+      // The files are whole at the destination and the record still says
+      // so: a cut now is finished by the next start, and a retry finds
+      // nothing left to move.
+      *why = (from_.empty() ? std::string(".") : from_) + msg::kCouldNotBeWrittenToTheDisk + with_reason(swept);
+      return false;
+    }
+    const std::string problem = write_problem(from_.c_str());
+    *why = left.front() + msg::kCouldNotBeDeleted + (problem.empty() ? std::string() : " (" + problem + ")");
+    bool undone = true;
+    for (const RecordedFile& f : record_.files) {
+      const std::string original = path_in(from_, f.name);
+      const std::string copy = path_in(to_, f.name);
+      if (presence(original) != Presence::present && !copy_new_file(copy, original)) {
+        undone = false;
+        continue;
+      }
+      if (!os_.disk.remove(copy).ok()) undone = false;
+    }
+    *why += undone ? msg::kTheCopiesWereRemoved : msg::kTheCopiesCouldNotAllBeRemoved;
+    if (undone && recorded_ && os_.disk.sync_folder(from_).ok() && remove_move_record(os_.disk, path_).ok())
+      recorded_ = false;
+    return false;
+  }
+
+  // The last step: the record goes once the sources are gone for good.
+  std::string end() {
+    if (!recorded_) return std::string();
+    const Status s = remove_move_record(os_.disk, path_);
+    if (!s.ok()) return msg::kTheMoveRecord + std::string("could not be removed") + with_reason(s);
+    recorded_ = false;
+    return std::string();
+  }
+
+ private:
+  Os& os_;
+  const char* path_;
+  std::string from_;
+  std::string to_;
+  MoveRecord record_;
+  std::vector<bool> there_before_;
+  bool recorded_ = false;
+  bool source_is_folder_ = true;
+};
 
 std::string unit_label(int unit, const char* what) { return msg::kUnitLabelOpen + std::to_string(unit) + msg::kUnitLabelClose + what; }
+
+// Empty, or why unit folder `unit` cannot take part in a move.
+std::string refused_folder(const char* path, int unit) {
+  const std::string folder = unit_folder(path, unit);
+  if (!is_directory(folder.c_str()))
+    return msg::kUnitFolderPrefix + std::to_string(unit) + " is not a folder";
+  const std::string other = same_folder_as(path, unit);
+  if (!other.empty()) return msg::kUnitFolderPrefix + std::to_string(unit) + msg::kIsTheSameFolderAs + other;
+  return std::string();
+}
 
 }  // namespace
 
@@ -91,34 +181,36 @@ bool unitpush(Os& os, int unit, const char* path, std::string* shown) {
   const std::string failed = unit_label(unit, msg::kPushFailed);
   const std::string kept = msg::kFilesKeptInTheClientFolder;
   // "copy *.vwu X" into a missing folder or onto a plain file would merge
-  // every file into one file named X; such a push is not even started.
-  if (!is_directory(folder.c_str())) {
-    report_failure(os, shown, failed + msg::kUnitFolderPrefix + std::to_string(unit) + msg::kIsNotAFolderFilesKept);
+  // every file into one file named X, and a unit folder that is the client
+  // folder would have the delete take the only copy: such a push is not
+  // even started.
+  if (const std::string refused = refused_folder(path, unit); !refused.empty()) {
+    report_failure(os, shown, failed + refused + ", files kept");
     return false;
   }
   const std::string client(path);
-  const int status = run_command(os, "copy " + client + "*.vwu " + folder);
-  const CopyCheck check = check_copy(client, folder, status);
-  if (!check.ok) {
-    // Deleting now could lose the only copy of the work unit.
-    report_failure(os, shown, failed, check.reason, kept);
+  RecordedMove move(os, path, MoveDirection::push, unit, client, folder);
+  if (const std::string why = move.begin(); !why.empty()) {
+    report_failure(os, shown, failed, why, kept);
     return false;
   }
-  if (const std::string unsynced = copies_on_disk(folder, check); !unsynced.empty()) {
-    report_failure(os, shown, failed, unsynced, msg::kCouldNotBeWrittenToTheDisk + kept);
+  const int status = run_command(os, "copy " + client + "*.vwu " + folder);
+  const CopyCheck check = check_copy(client, folder, status, move.files());
+  // Deleting now could lose the only copy of the work unit.
+  std::string why = check.ok ? move.copies_on_disk() : check.reason;
+  if (!why.empty()) {
+    move.abandon();
+    report_failure(os, shown, failed, why, kept);
     return false;
   }
   os.clock.sleep_seconds(1);
   run_command(os, "del " + client + "*.vwu");
-  // A cut now would only bring a deleted source back (which the start-up
-  // scan sorts out), but it would be noise.
-  sync_folder(client);
-  std::string why;
-  if (!source_gone(client, folder, check.files, &why)) {
+  if (!move.source_gone(&why)) {
     report_failure(os, shown, failed, why, kept);
     return false;
   }
-  report_cleared(os, shown, unit_label(unit, msg::kPush));
+  if (const std::string left = move.end(); !left.empty()) report_failure(os, shown, unit_label(unit, msg::kPush) + ": ", left, "");
+  else report_cleared(os, shown, unit_label(unit, msg::kPush));
   return true;
 }
 
@@ -130,12 +222,25 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   print(os, msg::kUnitPop, unit);
   const std::string client(path);
   const std::string folder = unit_folder(path, unit);
+  const std::string failed = unit_label(unit, msg::kPopFailed);
+  const std::string kept = msg::kFilesKeptInUnit + std::to_string(unit);
+  // The client folder itself under a unit's name: the delete would take
+  // what the copy had just "moved".
+  if (const std::string other = same_folder_as(path, unit); !other.empty()) {
+    report_failure(os, shown, failed + msg::kUnitFolderPrefix + std::to_string(unit) + msg::kIsTheSameFolderAs + other + kept);
+    return false;
+  }
+  RecordedMove move(os, path, MoveDirection::pop, unit, folder + "\\", client);
   // The destination is the client folder without its trailing separator
   // (with an empty path, the copy loses its trailing blank instead).
   std::string copy = "copy " + folder + "\\*.vwu " + client;
   copy.pop_back();
+  if (const std::string why = move.begin(); !why.empty()) {
+    report_failure(os, shown, failed, why, kept);
+    return false;
+  }
   const int status = run_command(os, copy);
-  const CopyCheck check = check_copy(folder + "\\", client, status);
+  const CopyCheck check = check_copy(folder + "\\", client, status, move.files());
 
   const std::string outfile = client + "outfile.vwu";
   bool made_outfile = false;
@@ -146,20 +251,21 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
 
   // On failure the unit stays whole in its folder, and an output file made
   // for it goes again: the client folder shows no sign of a unit.
-  const auto fail = [&](const std::string& why, const std::string& more) {
-    if (made_outfile) remove_file(path_in(client, "outfile.vwu"));
-    report_failure(os, shown, unit_label(unit, msg::kPopFailed), why, more + msg::kFilesKeptInUnit + std::to_string(unit));
+  const auto fail = [&](const std::string& why) {
+    if (made_outfile) (void)os.disk.remove(path_in(client, "outfile.vwu"));
+    report_failure(os, shown, failed, why, kept);
     return false;
   };
-  if (!check.ok) return fail(check.reason, "");
-  if (const std::string unsynced = copies_on_disk(client, check); !unsynced.empty())
-    return fail(unsynced, msg::kCouldNotBeWrittenToTheDisk);
+  std::string why = check.ok ? move.copies_on_disk() : check.reason;
+  if (!why.empty()) {
+    move.abandon();
+    return fail(why);
+  }
   os.clock.sleep_seconds(1);
   run_command(os, "del " + folder + "\\*.vwu");
-  sync_folder(folder + "\\");
-  std::string why;
-  if (!source_gone(folder, client, check.files, &why)) return fail(why, "");
-  report_cleared(os, shown, unit_label(unit, msg::kPop));
+  if (!move.source_gone(&why)) return fail(why);
+  if (const std::string left = move.end(); !left.empty()) report_failure(os, shown, unit_label(unit, msg::kPop) + ": ", left, "");
+  else report_cleared(os, shown, unit_label(unit, msg::kPop));
   return true;
 }
 

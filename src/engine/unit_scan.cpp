@@ -7,7 +7,6 @@
 #include "engine/engine.h"
 #include "engine/history.h"
 #include "engine/interrupted_move.h"
-#include "engine/torn_copies.h"
 #include "engine/unit_folders.h"
 #include "ground/messages.h"
 #include "platform/console.h"
@@ -72,12 +71,21 @@ void scan_unit_folders(Os& os, ControllerContext& ctx) {
     }
   }
   ctx.units_local = found;
+}
 
-  // Copies a power cut left torn are put right before any move is finished
-  // or any unit chosen: a torn work unit must never be computed, nor a torn
-  // result sent.
-  if (engine_detail::mend_torn_copies(os, ctx))
-    for (int j = 0; j < found; ++j) ctx.unit_state[j] = classify_as_folder(unit_folder(ctx.path, j));
+// A unit folder that is the client folder, or another unit folder, under a
+// second name: a move between the two would delete what it had just copied,
+// and their files would look like each other's copies. Each one found is
+// named, and nothing is moved.
+bool units_are_folders_of_their_own(Os& os, const ControllerContext& ctx) {
+  bool own = true;
+  for (int j = 0; j < count_unit_folders(ctx.path); ++j) {
+    const std::string other = same_folder_as(ctx.path, j);
+    if (other.empty()) continue;
+    print(os, msg::kUnitIsTheSameFolderAs, j, other.c_str());
+    own = false;
+  }
+  return own;
 }
 
 // The client folder holds work: give it the first empty unit folder, or a
@@ -112,6 +120,11 @@ void home_client_work(Os& os, ControllerContext& ctx, std::int32_t client_state)
 }  // namespace
 
 void unitscan(Os& os, ControllerContext& ctx) {
+  if (!units_are_folders_of_their_own(os, ctx)) {
+    ctx.calculation_unit = NO_UNIT;
+    ctx.vorcnt_state = Vorcnt_error;
+    return;
+  }
   scan_unit_folders(os, ctx);
 
   // A move stopped between its copy and its delete is finished first;
@@ -127,8 +140,7 @@ void unitscan(Os& os, ControllerContext& ctx) {
       return;
   }
   const bool settings_ok = ctx.mode == Mode_calc || ctx.mode == Mode_fill;
-  if (!settings_ok && engine_detail::find_interrupted_move(ctx.path, ctx.units_local).kind !=
-                          engine_detail::Leftover::none) {
+  if (!settings_ok && engine_detail::move_left_halfway(ctx.path, ctx.units_local)) {
     // Those settings move nothing; computing the copies would do a unit twice.
     print(os, msg::kHalfMoveInError);
     ctx.calculation_unit = NO_UNIT;

@@ -127,11 +127,28 @@ inline constexpr char kFinishMoveCopiesStay[] =
 inline constexpr char kFinishMoveCompletePush[] =
     "[Unit%d] finishing an interrupted move: unit%d holds part of the client folder's files, completing the push\n";
 
-// Engine: torn copies.
-inline constexpr char kTornCopiesRemovedTheIntactOnes[] = "%s: torn copies removed (%s); the intact ones are in %s\n";
-inline constexpr char kTornFilesWithNoIntactCopy[] = "%s: torn files with no intact copy set aside in %s (%s)\n";
-inline constexpr char kTornFilesCouldNotBeSet[] =
-    "%s: torn files could not be set aside in %s; remove them by hand before the client uses them\n";
+// Engine: recovery from a move record. %s after "[Unit%d]" is "push" or "pop".
+inline constexpr char kRecordFinishing[] =
+    "[Unit%d] finishing an interrupted %s: every file arrived whole, removing the originals\n";
+inline constexpr char kRecordUndoing[] =
+    "[Unit%d] undoing an interrupted %s: the originals are whole, removing the copies\n";
+inline constexpr char kRecordAlreadyDone[] = "[Unit%d] the interrupted %s had finished; its record is removed\n";
+// These two lines name the record's path, written as it stands between them.
+inline constexpr char kRecordNeitherEnd[] =
+    "[Unit%d] interrupted %s: neither end holds every file whole, so nothing is touched; check the files "
+    "with vorstat, put the unit right by hand, delete ";
+inline constexpr char kAndRestart[] = " and restart\n";
+inline constexpr char kTheMoveRecordFile[] = "The move record ";
+inline constexpr char kRecordCannotBeUsed[] =
+    " cannot be used (%s); nothing is repaired: check the folders with vorstat, then delete it and restart\n";
+inline constexpr char kRecordCouldNotRepair[] =
+    "[Unit%d] the interrupted %s could not be put right (%s); stopping: correct it and restart\n";
+inline constexpr char kNotAsRecordedSetAside[] = "%s: files that are not what the move record says set aside in %s (%s)\n";
+inline constexpr char kCouldNotBeSetAside[] =
+    "%s: files could not be set aside in %s; remove them by hand before the client uses them\n";
+inline constexpr char kUnitIsTheSameFolderAs[] =
+    "unit%d is the same folder as %s: nothing is moved while a unit folder is not a folder of its own; "
+    "make it one and restart\n";
 
 // Engine: unit move.
 inline constexpr char kTheEarlierFailureHasCleared[] = "%s: the earlier failure has cleared\n";
@@ -154,6 +171,8 @@ inline constexpr char kFilesKeptInUnit[] = ", files kept in unit";  // then the 
 inline constexpr char kUnitFolderPrefix[] = "unit";              // then the unit's number
 inline constexpr char kIsNotAFolderFilesKept[] = " is not a folder, files kept";
 inline constexpr char kCouldNotBeWrittenToTheDisk[] = " could not be written to the disk";
+inline constexpr char kIsTheSameFolderAs[] = " is the same folder as ";
+inline constexpr char kTheMoveRecord[] = "the move record ";
 inline constexpr char kACopy[] = "a copy";  // when the copy that failed to reach the disk is not named
 inline constexpr char kCouldNotBeDeleted[] = " could not be deleted";
 inline constexpr char kTheCopiesWereRemoved[] = ", the copies were removed";
@@ -162,6 +181,7 @@ inline constexpr char kTheCopiesCouldNotAllBeRemoved[] = ", and the copies could
 // where the text starts with a blank.
 inline constexpr char kCannotReadTheFolder[] = "cannot read the folder ";
 inline constexpr char kDidNotArrive[] = " did not arrive";
+inline constexpr char kAppearedDuringTheMove[] = " appeared during the move";
 inline constexpr char kCannotBeWritten[] = " cannot be written (";
 inline constexpr char kCannotBeRead[] = " cannot be read (";
 inline constexpr char kArrivedWithOtherBytes[] = " arrived with other bytes";

@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/status.h"
 
 namespace vorcnt {
 
@@ -88,6 +91,22 @@ bool sync_folder(const std::string& folder);
 // copy command.
 void set_durable_writes(bool on);
 bool durable_writes();
+
+// The backends of the real Disk (disk.h), one per platform. While durable
+// writes are off the two syncs succeed at once.
+Status write_whole_file(const std::string& path, std::string_view bytes);
+Status sync_one_file(const std::string& path);
+Status sync_one_folder(const std::string& folder);
+
+// What a file or folder is, whatever name reaches it: two names with the
+// same identity (a link, a bind mount, a junction) are one file.
+struct FileIdentity {
+  std::uint64_t volume = 0;  // device, or volume serial number
+  std::uint64_t index = 0;   // inode, or file index
+  bool operator==(const FileIdentity&) const = default;
+};
+// Follows links. False when `path` cannot be looked at.
+bool file_identity(const std::string& path, FileIdentity* identity);
 
 // Why nothing can be created in `folder` ("" is the current folder), or why
 // `file` cannot be read, in a few words; empty when nothing says so. For

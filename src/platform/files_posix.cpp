@@ -140,6 +140,54 @@ bool sync_folder(const std::string& folder) {
   return fsync_path(folder_name(folder), O_DIRECTORY);
 }
 
+Status write_whole_file(const std::string& path, std::string_view bytes) {
+  const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
+  if (fd < 0) return Status::failed(errno, path);
+  int error = 0;
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0 && error == 0) error = errno;
+  return error == 0 ? Status() : Status::failed(error, path);
+}
+
+namespace {
+
+Status fsync_status(const std::string& shown, const std::string& name, int flags) {
+  if (!g_durable) return Status();
+  const int fd = open_retrying(name.c_str(), O_RDONLY | flags);
+  if (fd < 0) return Status::failed(errno, shown);
+  int rc;
+  do {
+    rc = ::fsync(fd);
+  } while (rc != 0 && errno == EINTR);
+  int error = rc == 0 ? 0 : errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  return error == 0 ? Status() : Status::failed(error, shown);
+}
+
+}  // namespace
+
+Status sync_one_file(const std::string& path) { return fsync_status(path, path, O_NOFOLLOW); }
+
+Status sync_one_folder(const std::string& folder) {
+  return fsync_status(folder.empty() ? std::string(".") : folder, folder_name(folder), O_DIRECTORY);
+}
+
+bool file_identity(const std::string& path, FileIdentity* identity) {
+  struct stat st;
+  if (::stat(path.empty() ? "." : native_path(path.c_str()).c_str(), &st) != 0) return false;
+  identity->volume = static_cast<std::uint64_t>(st.st_dev);
+  identity->index = static_cast<std::uint64_t>(st.st_ino);
+  return true;
+}
+
 bool create_empty_file(const char* path) {
   int fd = ::open(native_path(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;

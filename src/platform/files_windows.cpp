@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -127,6 +129,68 @@ bool sync_files(const std::string& folder, const std::vector<std::string>& names
 
 bool sync_folder(const std::string& folder) {
   if (g_durable) flush_folder(folder);
+  return true;
+}
+
+namespace {
+
+// The C runtime's number for a system error, so that one text table serves
+// every platform.
+int errno_of(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_WRITE_PROTECT: return EROFS;
+    default: return EIO;
+  }
+}
+
+}  // namespace
+
+Status write_whole_file(const std::string& path, std::string_view bytes) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return Status::failed(errno_of(GetLastError()), path);
+  DWORD error = 0;
+  for (std::size_t done = 0; done < bytes.size();) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+    DWORD written = 0;
+    if (WriteFile(h, bytes.data() + done, chunk, &written, nullptr) == 0 || written == 0) {
+      error = written == 0 && GetLastError() == 0 ? ERROR_HANDLE_DISK_FULL : GetLastError();
+      break;
+    }
+    done += written;
+  }
+  if (CloseHandle(h) == 0 && error == 0) error = GetLastError();
+  return error == 0 ? Status() : Status::failed(errno_of(error), path);
+}
+
+Status sync_one_file(const std::string& path) {
+  if (!g_durable || flush_file(path)) return Status();
+  return Status::failed(errno_of(GetLastError()), path);
+}
+
+Status sync_one_folder(const std::string& folder) {
+  if (g_durable) flush_folder(folder);
+  return Status();
+}
+
+bool file_identity(const std::string& path, FileIdentity* identity) {
+  const std::string name = path.empty() ? std::string(".") : path;
+  HANDLE h = CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  if (!ok) return false;
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return true;
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/disk.h"
+
 namespace vorcnt {
 
 // Runs command lines through the command interpreter (or, on POSIX, through
@@ -62,11 +64,13 @@ class Console {
   virtual void flush() = 0;
 };
 
-// The three parts of the seam, borrowed by every operation. Owned by main().
+// The parts of the seam, borrowed by every operation. Owned by main(); the
+// disk is the real one unless a test gives another.
 struct Os {
   Shell& shell;
   Clock& clock;
   Console& console;
+  Disk& disk = real_disk();
 };
 
 // The real backends, chosen at build time (os_posix.cpp or os_windows.cpp).

@@ -165,7 +165,7 @@ case_calc_road() {  # UNITS AGES...: ages in seconds of unit0, unit1, ...
 case_calc_two() { case_calc_road 2 100 3600; }
 case_calc_three() { case_calc_road 3 600 60 3600; }
 
-sha12() { sha256sum "$1" | cut -c1-12; }
+sha12() { xxh128sum "$1" | cut -c1-12; }
 
 window_around_now() {  # FROM TO: whole hours relative to this hour, as HH:00-HH:00
   local h=$((10#$(date +%H)))

@@ -3,11 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
 #include "engine/history.h"
-#include "engine/sha256.h"
+#include "engine/digest.h"
 #include "support/fakes.h"
 #include "support/scratch.h"
 
@@ -17,21 +18,30 @@ namespace {
 using testing::FakeOs;
 using testing::ScratchDir;
 
-TEST(Sha256, KnownDigests) {
-  EXPECT_EQ(sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  EXPECT_EQ(sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  // Two blocks, the padding spilling into the second.
-  EXPECT_EQ(sha256_hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-  // Fed in pieces that straddle the block boundary, as a file is read.
-  const std::string million(1000000, 'a');
-  Sha256 s;
-  for (std::size_t at = 0; at < million.size(); at += 4093)
-    s.update(million.data() + at, std::min<std::size_t>(4093, million.size() - at));
-  char hex[65];
-  auto d = s.finish();
-  for (int i = 0; i < 32; ++i) std::snprintf(hex + 2 * i, 3, "%02x", d[static_cast<std::size_t>(i)]);
-  EXPECT_EQ(std::string(hex), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+// Records on disk name files by this digest, so it must never drift between
+// versions; and a file read in blocks must digest as its bytes do.
+TEST(Digest, FixedAlgorithmAndBlockwiseFileReads) {
+  EXPECT_EQ(digest_of("").hex(), "99aa06d3014798d86001c324468d497f");
+  EXPECT_EQ(digest_of("abc").hex(), "06b05ab6733a618578af5f94892f3950");
+  Digest back;
+  EXPECT_TRUE(Digest::from_hex(digest_of("abc").hex(), &back));
+  EXPECT_EQ(back, digest_of("abc"));
+  for (const char* bad : {"", "06b05ab6733a618578af5f94892f395", "06B05AB6733A618578AF5F94892F3950",
+                          "06b05ab6733a618578af5f94892f3950 ", "g6b05ab6733a618578af5f94892f3950"})
+    EXPECT_FALSE(Digest::from_hex(bad, &back)) << bad;
+
+  ScratchDir dir;
+  std::string big(300000, '\0');
+  for (std::size_t i = 0; i < big.size(); i += 7) big[i] = static_cast<char>(i);
+  dir.write("big.vwu", big);
+  Digest d;
+  std::uintmax_t size = 0;
+  int error = 0;
+  ASSERT_TRUE(digest_file(dir.path() + "big.vwu", &d, &size, &error));
+  EXPECT_EQ(d, digest_of(big));
+  EXPECT_EQ(size, big.size());
+  EXPECT_FALSE(digest_file(dir.path() + "missing.vwu", &d, &size, &error));
+  EXPECT_EQ(error, ENOENT);
 }
 
 class Journal : public ::testing::Test {
@@ -54,8 +64,8 @@ TEST_F(Journal, OneTabSeparatedLinePerEventUnderOneHeader) {
   record_event(fake.os, ctx, UnitEvent::computed, 3, ctx.path, "progress=100.000000 cpu=12.0");
   record_event(fake.os, ctx, UnitEvent::no_work, NO_UNIT, {});
   EXPECT_EQ(dir.read("h.tsv"),
-            std::string(kJournalHeader) + "2025-12-07T22:00:00+09:00\t3\tpop_compute\t" + sha256_hex("wu").substr(0, 12) +
-                "\t\n" + "2025-12-07T22:00:00+09:00\t3\tcomputed\t" + sha256_hex("res").substr(0, 12) +
+            std::string(kJournalHeader) + "2025-12-07T22:00:00+09:00\t3\tpop_compute\t" + digest_of("wu").hex().substr(0, 12) +
+                "\t\n" + "2025-12-07T22:00:00+09:00\t3\tcomputed\t" + digest_of("res").hex().substr(0, 12) +
                 "\tprogress=100.000000 cpu=12.0\n" + "2025-12-07T22:00:00+09:00\t-\tno_work\t-\t\n");
   EXPECT_EQ(fake.console.output, "");
 }

@@ -10,6 +10,7 @@
 #include "engine/engine.h"
 #include "engine/engine_fixture.h"
 #include "engine/interrupted_move.h"
+#include "engine/move_record.h"
 
 namespace vorcnt::testing {
 namespace {
@@ -78,54 +79,73 @@ Files blanked(const Files& set, bool keep_size) {
 
 struct StopPoint {
   std::string name;
+  MoveDirection direction;
   Files moving;        // the set the stopped move carried (unit1's work unit)
   Files client;        // what the stop left in the client folder
   Files unit1;         // ... and in unit1
   bool leftover;       // both places hold files of it, evidence among them
-  bool set_aside = false;  // torn copies with no twin of their own go to damaged/
+  bool exact = true;   // no file cut short or blanked: all a folder without a record can show
 };
 
 // Every stop point of a push of `set` into unit1 and of a pop of it out.
 std::vector<StopPoint> stop_points(const std::string& label, const Files& set) {
+  const MoveDirection push = MoveDirection::push;
+  const MoveDirection pop = MoveDirection::pop;
   std::vector<StopPoint> points;
   const std::size_t n = set.size();
   for (std::size_t i = 0; i <= n; ++i)
-    points.push_back({label + " push, copied " + std::to_string(i), set, set, first(set, i), has_evidence(first(set, i))});
+    points.push_back({label + " push, copied " + std::to_string(i), push, set, set, first(set, i), has_evidence(first(set, i))});
   for (std::size_t i = 0; i < n; ++i)
-    points.push_back({label + " push, copied " + std::to_string(i) + " and one torn", set, set, torn(set, i),
-                      has_evidence(torn(set, i))});
+    points.push_back({label + " push, copied " + std::to_string(i) + " and one torn", push, set, set, torn(set, i),
+                      has_evidence(torn(set, i)), false});
   for (std::size_t j = 1; j < n; ++j)
-    points.push_back({label + " push, deleted " + std::to_string(j), set, without_first(set, j), set,
+    points.push_back({label + " push, deleted " + std::to_string(j), push, set, without_first(set, j), set,
                       has_evidence(without_first(set, j))});
-  // A power cut before the copies reached the disk: the torn copies go, and
-  // what is left (an empty output file at most) is no evidence of a move.
-  points.push_back({label + " push, copies never reached the disk", set, set, blanked(set, false), false});
-  points.push_back({label + " push, copies zero-filled", set, set, blanked(set, true), false});
+  // A power cut before the copies reached the disk.
+  points.push_back({label + " push, copies never reached the disk", push, set, set, blanked(set, false), false, false});
+  points.push_back({label + " push, copies zero-filled", push, set, set, blanked(set, true), false, false});
 
   Files popped = set;
   popped.emplace("outfile.vwu", "");  // made by the pop when none came
   for (std::size_t i = 1; i <= n; ++i)
-    points.push_back({label + " pop, copied " + std::to_string(i), set, first(set, i), set, has_evidence(first(set, i))});
+    points.push_back({label + " pop, copied " + std::to_string(i), pop, set, first(set, i), set, has_evidence(first(set, i))});
   for (std::size_t i = 0; i < n; ++i)
-    points.push_back({label + " pop, copied " + std::to_string(i) + " and one torn", set, torn(set, i), set,
-                      has_evidence(torn(set, i))});
-  points.push_back({label + " pop, copied all, outfile made", set, popped, set, true});
-  // Torn copies that share no intact file with unit1 cannot be told apart
-  // from another unit's: they are set aside, never deleted. The empty output
-  // file the pop made is then all the client folder holds: no evidence.
-  points.push_back({label + " pop, copies never reached the disk", set, blanked(popped, false), set, false, true});
-  points.push_back({label + " pop, copies zero-filled", set, blanked(popped, true), set, false, true});
+    points.push_back({label + " pop, copied " + std::to_string(i) + " and one torn", pop, set, torn(set, i), set,
+                      has_evidence(torn(set, i)), false});
+  points.push_back({label + " pop, copied all, outfile made", pop, set, popped, set, true});
+  points.push_back({label + " pop, copies never reached the disk", pop, set, blanked(popped, false), set, false, false});
+  points.push_back({label + " pop, copies zero-filled", pop, set, blanked(popped, true), set, false, false});
   for (std::size_t j = 1; j < n; ++j)
-    points.push_back({label + " pop, deleted " + std::to_string(j), set, popped, without_first(set, j),
+    points.push_back({label + " pop, deleted " + std::to_string(j), pop, set, popped, without_first(set, j),
                       has_evidence(without_first(set, j))});
   return points;
+}
+
+// The record the stopped move wrote before its copy began.
+std::string record_of(const StopPoint& point) {
+  MoveRecord record;
+  record.direction = point.direction;
+  record.unit = 1;
+  for (const auto& [name, text] : point.moving) record.files.push_back({name, text.size(), digest_of(text)});
+  return format_move_record(record);
+}
+
+// True when the destination holds a file of the set with other bytes: a
+// copy cut short or never written, which only the record can tell apart.
+bool odd_at_destination(const StopPoint& point) {
+  const Files& destination = point.direction == MoveDirection::push ? point.unit1 : point.client;
+  for (const auto& [name, text] : point.moving) {
+    const auto it = destination.find(name);
+    if (it != destination.end() && it->second != text) return true;
+  }
+  return false;
 }
 
 // One client folder with the simulated buffer: unit0 waits to be computed,
 // unit1 is the unit whose move was stopped, unit2 holds a result to send.
 class StoppedMove : public EngineWorld {
  public:
-  StoppedMove(const StopPoint& point, std::int32_t mode) {
+  StoppedMove(const StopPoint& point, std::int32_t mode, bool recorded) {
     ctx.mode = mode;
     ctx.vorcnt_state = mode == Mode_fill ? Vorcon_CalcCompletion : Vorcon_CalcWait;
     put("", point.client);
@@ -133,6 +153,7 @@ class StoppedMove : public EngineWorld {
     put("unit1/", point.unit1);
     put("unit0/", fresh_set("wu1"));
     put("unit2/", computed_set("wu3"));
+    if (recorded) dir.write(kMoveRecordName, record_of(point));
     sets_ = {point.moving, fresh_set("wu1"), computed_set("wu3")};
   }
 
@@ -197,22 +218,34 @@ class StoppedMove : public EngineWorld {
 
 const std::string kFinishing = "finishing an interrupted move";
 
+// With the move's record, every stop point is finished or undone by the
+// record alone: a copy that is not what the record says is set aside whole.
+// Without one (folders an earlier version left), only exact twins are acted
+// on, and nothing is ever set aside.
 TEST(InterruptedMoveTest, EveryStopPointLeavesEachUnitWholeInOnePlace) {
   std::vector<StopPoint> points = stop_points("computed", computed_set("wu2"));
   for (const StopPoint& p : stop_points("fresh", fresh_set("wu2"))) points.push_back(p);
-  for (std::int32_t mode : {Mode_calc, Mode_fill}) {
-    for (const StopPoint& point : points) {
-      SCOPED_TRACE(point.name + (mode == Mode_fill ? " (fill)" : " (calc)"));
-      StoppedMove move(point, mode);
-      unitscan(move.fake.os, move.ctx);
-      move.expect_each_unit_whole_in_one_place();
-      EXPECT_NE(move.ctx.vorcnt_state, Vorcnt_error);
-      const std::string& out = move.fake.console.output;
-      // The scan's own lines come first and are unchanged.
-      EXPECT_EQ(out.rfind("[unit0] Dir find : 5\n[unit1] Dir find : ", 0), 0u) << out;
-      EXPECT_EQ(out.find(kFinishing) != std::string::npos, point.leftover) << out;
-      EXPECT_EQ(move.dir.exists("unit3"), false) << "a new folder was made for copies";
-      EXPECT_EQ(move.dir.exists("damaged/client"), point.set_aside) << out;
+  for (const bool recorded : {true, false}) {
+    for (std::int32_t mode : {Mode_calc, Mode_fill}) {
+      for (const StopPoint& point : points) {
+        if (!recorded && !point.exact) continue;
+        SCOPED_TRACE(point.name + (mode == Mode_fill ? " (fill)" : " (calc)") + (recorded ? "" : " (no record)"));
+        StoppedMove move(point, mode, recorded);
+        unitscan(move.fake.os, move.ctx);
+        move.expect_each_unit_whole_in_one_place();
+        EXPECT_NE(move.ctx.vorcnt_state, Vorcnt_error);
+        const std::string& out = move.fake.console.output;
+        // The scan's own lines come first and are unchanged.
+        EXPECT_EQ(out.rfind("[unit0] Dir find : 5\n[unit1] Dir find : ", 0), 0u) << out;
+        const char* what = point.direction == MoveDirection::push ? "push" : "pop";
+        if (recorded)
+          EXPECT_NE(out.find("an interrupted " + std::string(what) + ":"), std::string::npos) << out;
+        else
+          EXPECT_EQ(out.find(kFinishing) != std::string::npos, point.leftover) << out;
+        EXPECT_FALSE(move.dir.exists(kMoveRecordName));
+        EXPECT_EQ(move.dir.exists("unit3"), false) << "a new folder was made for copies";
+        EXPECT_EQ(move.dir.exists("damaged"), recorded && odd_at_destination(point)) << out;
+      }
     }
   }
 }

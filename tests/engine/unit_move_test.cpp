@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -8,6 +9,7 @@
 #include "engine/engine.h"
 #include "engine/engine_fixture.h"
 #include "engine/interrupted_move.h"
+#include "engine/move_record.h"
 
 namespace vorcnt::testing {
 namespace {
@@ -177,6 +179,74 @@ TEST_P(MoveFaultTest, KeepsTheFilesItMoves) {
 INSTANTIATE_TEST_SUITE_P(Faults, MoveFaultTest, ::testing::ValuesIn(move_faults()), [](const auto& p) {
   return std::string(p.param.push ? "Push" : "Pop") + p.param.row.name;
 });
+
+// The "*.vwu" files of `folder` ("" or "unit0/"), but for an empty output
+// file, which a pop makes when none comes and which carries nothing.
+Files unit_files(const EngineWorld& w, const std::string& folder) {
+  Files out;
+  for (const std::string& name : vwu_files(w.P + folder)) {
+    const std::string text = w.dir.read(folder + name);
+    if (!(name == "outfile.vwu" && text.empty())) out[name] = text;
+  }
+  return out;
+}
+
+// Any call of a push or a pop to the disk can fail: the Nth write (half
+// written, as on a full disk), sync, rename or removal. Whatever fails, no
+// byte of the unit is lost, and the next start on a healthy disk leaves it
+// whole in exactly one place, with no record behind.
+TEST(DiskFaultTest, EveryFailingCallLosesNothingAndTheRestartPutsItRight) {
+  const Files set = {{"result.vwu", std::string("id=1\0\0\x01\xff binary", 19)},
+                     {"state.vwu", "prog=1.000000\n"},
+                     {"version.vwu", "v"}};
+  const auto lay_move = [&](EngineWorld& w, bool push) {
+    w.dir.mkdir("unit0");
+    w.put(push ? "" : "unit0/", set);
+    w.ctx.mode = Mode_calc;
+  };
+  const auto move = [](EngineWorld& w, bool push) {
+    return push ? unitpush(w.fake.os, 0, w.ctx.path) : unitpop(w.fake.os, 0, w.ctx.path);
+  };
+  for (const bool push : {true, false}) {
+    EngineWorld clean;
+    lay_move(clean, push);
+    ASSERT_TRUE(move(clean, push));
+    for (int op = 0; op < FaultyDisk::kOps; ++op) {
+      ASSERT_GT(clean.fake.disk.calls(static_cast<FaultyDisk::Op>(op)), 0) << op;
+      for (int nth = 1; nth <= clean.fake.disk.calls(static_cast<FaultyDisk::Op>(op)); ++nth) {
+        SCOPED_TRACE(std::string(push ? "push" : "pop") + ", op " + std::to_string(op) + ", call " + std::to_string(nth));
+        EngineWorld w;
+        lay_move(w, push);
+        w.fake.disk.fail(static_cast<FaultyDisk::Op>(op), nth, op == FaultyDisk::kWrite ? ENOSPC : EIO);
+        const bool moved = move(w, push);
+        const Files client = unit_files(w, "");
+        const Files unit = unit_files(w, "unit0/");
+        for (const auto& [name, text] : set) {
+          const bool in_client = client.count(name) != 0 && client.at(name) == text;
+          const bool in_unit = unit.count(name) != 0 && unit.at(name) == text;
+          EXPECT_TRUE(in_client || in_unit) << name << " was lost";
+        }
+        if (moved) {
+          EXPECT_EQ(push ? unit : client, set);
+        }
+        // The move's own line, and one that says what failed.
+        EXPECT_EQ(lines_of(w.fake.console.output).size(), 2u) << w.fake.console.output;
+
+        w.fake.disk.heal();
+        w.fake.console.output.clear();
+        w.ctx = ControllerContext{};
+        w.set_path(w.P);
+        w.ctx.mode = Mode_calc;
+        unitscan(w.fake.os, w.ctx);
+        EXPECT_NE(w.ctx.vorcnt_state, Vorcnt_error) << w.fake.console.output;
+        EXPECT_EQ(unit_files(w, ""), set) << w.fake.console.output;
+        EXPECT_TRUE(unit_files(w, "unit0/").empty());
+        EXPECT_FALSE(w.dir.exists(kMoveRecordName));
+        EXPECT_FALSE(w.dir.exists("damaged"));
+      }
+    }
+  }
+}
 
 class SwapTest : public EngineTest {
  protected:

@@ -74,13 +74,56 @@ class FakeConsole final : public Console {
   int flushes = 0;
 };
 
-// The three fakes wired together, with one shared log.
+// The real disk, but for one chosen call: the Nth call of one operation
+// fails with a chosen error. A failing write first writes half its bytes, as
+// a disk that fills up does.
+class FaultyDisk final : public Disk {
+ public:
+  enum Op { kWrite, kSyncFile, kSyncFolder, kRename, kRemove, kOps };
+  void fail(Op op, int nth, int error) {
+    op_ = op;
+    nth_ = nth;
+    error_ = error;
+  }
+  void heal() { nth_ = 0; }
+  int calls(Op op) const { return calls_[op]; }
+
+  Status write_file(const std::string& path, std::string_view bytes) override {
+    if (hit(kWrite)) {
+      (void)real_disk().write_file(path, bytes.substr(0, bytes.size() / 2));
+      return Status::failed(error_, path);
+    }
+    return real_disk().write_file(path, bytes);
+  }
+  Status sync_file(const std::string& path) override {
+    return hit(kSyncFile) ? Status::failed(error_, path) : real_disk().sync_file(path);
+  }
+  Status sync_folder(const std::string& folder) override {
+    return hit(kSyncFolder) ? Status::failed(error_, folder) : real_disk().sync_folder(folder);
+  }
+  Status rename(const std::string& from, const std::string& to) override {
+    return hit(kRename) ? Status::failed(error_, from) : real_disk().rename(from, to);
+  }
+  Status remove(const std::string& path) override {
+    return hit(kRemove) ? Status::failed(error_, path) : real_disk().remove(path);
+  }
+
+ private:
+  bool hit(Op op) { return ++calls_[op] == nth_ && op == op_; }
+  int calls_[kOps] = {};
+  Op op_ = kWrite;
+  int nth_ = 0;
+  int error_ = 0;
+};
+
+// The fakes wired together, with one shared log.
 struct FakeOs {
   EventLog log;
   FakeShell shell{&log};
   FakeClock clock{&log};
   FakeConsole console;
-  Os os{shell, clock, console};
+  FaultyDisk disk;
+  Os os{shell, clock, console, disk};
 };
 
 }  // namespace vorcnt::testing

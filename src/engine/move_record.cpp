@@ -1,0 +1,195 @@
+#include "engine/move_record.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "engine/unit_folders.h"
+#include "platform/files.h"
+
+namespace vorcnt {
+
+namespace {
+
+constexpr char kFirstLine[] = "vorcnt move record 1";
+// A unit holds a handful of files; a record past this size is not ours.
+constexpr std::size_t kMostRecordBytes = std::size_t{1} << 20;
+
+std::string temporary_path(const char* path) { return move_record_path(path) + ".new"; }
+
+// The next line of `text` from `at`, without its '\n'; false at the end or
+// when the last line has no '\n' (a record is whole only up to "end\n").
+bool next_line(std::string_view text, std::size_t* at, std::string_view* line) {
+  if (*at >= text.size()) return false;
+  const std::size_t end = text.find('\n', *at);
+  if (end == std::string_view::npos) return false;
+  *line = text.substr(*at, end - *at);
+  *at = end + 1;
+  return true;
+}
+
+// A decimal number of at most 19 digits, the whole of `word`.
+bool parse_count(std::string_view word, std::uintmax_t* out) {
+  if (word.empty() || word.size() > 19) return false;
+  std::uintmax_t v = 0;
+  for (const char c : word) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<std::uintmax_t>(c - '0');
+  }
+  *out = v;
+  return true;
+}
+
+// Splits off the first blank-separated word of `rest`.
+std::string_view take_word(std::string_view* rest) {
+  const std::size_t blank = rest->find(' ');
+  const std::string_view word = rest->substr(0, blank);
+  *rest = blank == std::string_view::npos ? std::string_view() : rest->substr(blank + 1);
+  return word;
+}
+
+bool parse_file_line(std::string_view rest, RecordedFile* file) {
+  std::uintmax_t size = 0;
+  if (!parse_count(take_word(&rest), &size)) return false;
+  if (!Digest::from_hex(take_word(&rest), &file->digest)) return false;
+  // The name is the rest of the line, blanks included.
+  if (rest.empty() || rest.size() > kMaxFileName || !is_vwu_name(std::string(rest))) return false;
+  if (rest.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos) return false;
+  file->size = size;
+  file->name = std::string(rest);
+  return true;
+}
+
+}  // namespace
+
+std::string move_record_path(const char* path) { return path_in(path, kMoveRecordName); }
+
+bool describe_sources(const std::string& folder, std::vector<RecordedFile>* files, std::string* why) {
+  files->clear();
+  const FolderListing listing = list_folder(folder);
+  if (!listing.opened || !listing.complete) {
+    *why = (folder.empty() ? std::string(".") : folder) + " cannot be read";
+    return false;
+  }
+  for (const FolderEntry& entry : listing.entries) {
+    if (!entry.regular || !is_vwu_name(entry.name)) continue;
+    if (entry.name.find_first_of("\r\n") != std::string::npos) {
+      *why = "a file name holds a line break";
+      return false;
+    }
+    RecordedFile file;
+    file.name = entry.name;
+    int error = 0;
+    if (!digest_file(path_in(folder, entry.name), &file.digest, &file.size, &error)) {
+      *why = entry.name + " cannot be read (" + std::strerror(error) + ")";
+      return false;
+    }
+    files->push_back(std::move(file));
+  }
+  std::sort(files->begin(), files->end(),
+            [](const RecordedFile& a, const RecordedFile& b) { return a.name < b.name; });
+  return true;
+}
+
+std::string format_move_record(const MoveRecord& record) {
+  std::string out = kFirstLine;
+  out += '\n';
+  out += record.direction == MoveDirection::push ? "push " : "pop ";
+  out += std::to_string(record.unit) + "\n";
+  for (const RecordedFile& f : record.files)
+    out += "file " + std::to_string(f.size) + " " + f.digest.hex() + " " + f.name + "\n";
+  out += "end\n";
+  return out;
+}
+
+bool parse_move_record(std::string_view text, MoveRecord* record, std::string* why) {
+  std::size_t at = 0;
+  std::string_view line;
+  if (!next_line(text, &at, &line) || line != kFirstLine) {
+    *why = "it does not start as a move record";
+    return false;
+  }
+  if (!next_line(text, &at, &line)) {
+    *why = "it ends after its first line";
+    return false;
+  }
+  MoveRecord parsed;
+  const std::string_view direction = take_word(&line);
+  std::uintmax_t unit = 0;
+  if ((direction != "push" && direction != "pop") || !parse_count(line, &unit) || unit >= kMaxUnits) {
+    *why = "its move line is not \"push N\" or \"pop N\"";
+    return false;
+  }
+  parsed.direction = direction == "push" ? MoveDirection::push : MoveDirection::pop;
+  parsed.unit = static_cast<int>(unit);
+  for (;;) {
+    if (!next_line(text, &at, &line)) {
+      *why = "it is cut short";
+      return false;
+    }
+    if (line == "end") break;
+    RecordedFile file;
+    if (line.substr(0, 5) != "file " || !parse_file_line(line.substr(5), &file)) {
+      *why = "a file line is malformed";
+      return false;
+    }
+    for (const RecordedFile& seen : parsed.files)
+      if (seen.name == file.name) {
+        *why = "it names a file twice";
+        return false;
+      }
+    parsed.files.push_back(std::move(file));
+  }
+  if (at != text.size()) {
+    *why = "something follows its end";
+    return false;
+  }
+  *record = std::move(parsed);
+  return true;
+}
+
+Status write_move_record(Disk& disk, const char* path, const MoveRecord& record) {
+  const std::string temporary = temporary_path(path);
+  Status s = disk.write_file(temporary, format_move_record(record));
+  if (s.ok()) s = disk.sync_file(temporary);
+  if (s.ok()) s = disk.rename(temporary, move_record_path(path));
+  if (!s.ok()) {
+    // Only our own half-written file goes; the reason reported is the first.
+    (void)disk.remove(temporary);
+    return s;
+  }
+  return disk.sync_folder(path);
+}
+
+Status remove_move_record(Disk& disk, const char* path) {
+  Status s = disk.remove(move_record_path(path));
+  if (!s.ok()) return s;
+  return disk.sync_folder(path);
+}
+
+RecordRead read_move_record(const char* path, MoveRecord* record, std::string* why) {
+  const std::string name = move_record_path(path);
+  if (presence(name) == Presence::absent) return RecordRead::none;
+  const int fd = open_for_reading(name.c_str());
+  if (fd < 0) {
+    *why = "it cannot be opened";
+    return RecordRead::unreadable;
+  }
+  std::string text;
+  char buf[4096];
+  long n;
+  while ((n = read_some(fd, buf, sizeof buf)) > 0 && text.size() <= kMostRecordBytes)
+    text.append(buf, static_cast<std::size_t>(n));
+  close_handle(fd);
+  if (n < 0) {
+    *why = "it cannot be read through";
+    return RecordRead::unreadable;
+  }
+  if (text.size() > kMostRecordBytes) {
+    *why = "it is far larger than any record";
+    return RecordRead::unreadable;
+  }
+  return parse_move_record(text, record, why) ? RecordRead::read : RecordRead::unreadable;
+}
+
+}  // namespace vorcnt

@@ -1,0 +1,33 @@
+// How a file operation ended: ok, or the system's error number and the file
+// it concerned. Failures travel as values; what to print is the caller's.
+#pragma once
+
+#include <string>
+#include <utility>
+
+namespace vorcnt {
+
+class [[nodiscard]] Status {
+ public:
+  Status() = default;  // ok
+  static Status failed(int error, std::string subject) {
+    Status s;
+    s.error_ = error != 0 ? error : kUnknownError;
+    s.subject_ = std::move(subject);
+    return s;
+  }
+  bool ok() const { return error_ == 0; }
+  int error() const { return error_; }
+  // The file or folder the failure concerned.
+  const std::string& subject() const { return subject_; }
+  // The system's text for the error ("No space left on device").
+  std::string reason() const;
+
+ private:
+  // For a failure the system gave no number for.
+  static constexpr int kUnknownError = -1;
+  int error_ = 0;
+  std::string subject_;
+};
+
+}  // namespace vorcnt
