@@ -18,12 +18,12 @@ int count_unit_folders(const char* path) {
   return found;
 }
 
-std::string same_folder_as(const char* path, int unit) {
+std::string same_folder_as(const char* path, int unit, int below) {
   FileIdentity mine;
   if (!file_identity(unit_folder(path, unit), &mine)) return std::string();
   FileIdentity other;
   if (file_identity(path, &other) && other == mine) return "the client folder";
-  for (int j = 0; j < kMaxUnits; ++j) {
+  for (int j = 0; j < below; ++j) {
     if (j == unit) continue;
     if (!file_identity(unit_folder(path, j), &other)) {
       if (j > unit) break;  // the units in use end at the first gap

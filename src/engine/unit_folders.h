@@ -20,8 +20,9 @@ int count_unit_folders(const char* path);
 // What else unit folder `unit` is, when it is no folder of its own: "the
 // client folder", or "unit<J>" for another unit folder (a link, a bind mount
 // or a junction reaching the same folder). Empty when it is its own folder,
-// or when it cannot be looked at (the move that follows then says why).
-std::string same_folder_as(const char* path, int unit);
+// or when it cannot be looked at (the move that follows then says why). Only
+// unit folders below `below` are compared, so a scan names each pair once.
+std::string same_folder_as(const char* path, int unit, int below = kMaxUnits);
 
 // The data state of a unit folder named as unit_folder() names it. The
 // readers append file names directly, so the folder is given with a trailing

@@ -80,7 +80,7 @@ void scan_unit_folders(Os& os, ControllerContext& ctx) {
 bool units_are_folders_of_their_own(Os& os, const ControllerContext& ctx) {
   bool own = true;
   for (int j = 0; j < count_unit_folders(ctx.path); ++j) {
-    const std::string other = same_folder_as(ctx.path, j);
+    const std::string other = same_folder_as(ctx.path, j, j);
     if (other.empty()) continue;
     print(os, msg::kUnitIsTheSameFolderAs, j, other.c_str());
     own = false;

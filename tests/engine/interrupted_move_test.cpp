@@ -335,6 +335,11 @@ TEST_P(CleanTwinTest, IsNoInterruptedMove) {
     EXPECT_TRUE(fake.log.empty());
 }
 
+const Files kBinarySet = {{"outfile.vwu", ""},
+                           {"user_info.vwu", kUserInfo},
+                           {"version.vwu", kVersion},
+                           {"work_unit.vwu", std::string("id=bin\n\0\0\0\0\x01\x80\0", 14) + std::string(5000, '\0')}};
+
 const std::string kPopsUnit0 = "[unit0] Dir find : 5\n[unitselect State_Data_Calculation]\n[Unit0]:" + kWaitingToCompute +
                                "\n[Unit0] pop\n";
 
@@ -346,7 +351,13 @@ INSTANTIATE_TEST_SUITE_P(
         CleanTwinRow{"UnitHoldsOnlyTheVersionFile", fresh_set("wu2"), {{"version.vwu", kVersion}},
                      "[unit0] Dir find : 0\n", false},
         CleanTwinRow{"UnitHoldsOnlyAnEmptyOutfile", computed_set("wu2"), {{"outfile.vwu", ""}},
-                     "[unit0] Dir find : 0\n", false}),
+                     "[unit0] Dir find : 0\n", false},
+        // Zero bytes, runs of them and empty files are data, never damage.
+        CleanTwinRow{"BinaryWorkInTheClientFolder", kBinarySet, {}, "[unit0] Dir find : 0\n", false},
+        CleanTwinRow{"BinaryWorkInTheUnit", {}, kBinarySet,
+                     "[unit0] Dir find : 5\n[unitselect State_Data_Calculation]\n[Unit0]:" + kWaitingToCompute +
+                         "\n[Unit0] pop\n",
+                     true}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(FinishMoveTest, AFailedPushMakesThePartialUnitTheHome) {
@@ -374,6 +385,76 @@ TEST_F(FinishMoveTest, CopiesThatCannotBeDeletedStopTheRun) {
   EXPECT_NE(fake.console.output.find("could not be removed; stopping"), std::string::npos);
   EXPECT_EQ(dir.read("work_unit.vwu"), "id=wu1\ndata of wu1");
   EXPECT_EQ(dir.read("unit0/work_unit.vwu"), "id=wu1\ndata of wu1");
+}
+
+// A unit folder reached by a second name (a link, a bind mount) shares its
+// files with the other folder: every file "has a twin", and a move would
+// delete what it had just copied. Start-up names it and moves nothing.
+TEST(SameFolderTest, AUnitFolderThatIsAnotherFolderIsRefusedAndNothingMoves) {
+  for (const bool of_client : {true, false}) {
+    SCOPED_TRACE(of_client ? "unit0 is the client folder" : "unit1 is unit0");
+    EngineWorld w;
+    w.put("", {{"work_unit.vwu", "id=wu5\ndata"}, {"state.vwu", "prog=0.4\n"}, {"version.vwu", kVersion}});
+    if (of_client) {
+      fs::create_directory_symlink(w.P, w.P + "unit0");
+    } else {
+      w.put("unit0/", fresh_set("wu1"));
+      fs::create_directory_symlink(w.P + "unit0", w.P + "unit1");
+    }
+    w.ctx.mode = Mode_calc;
+    unitscan(w.fake.os, w.ctx);
+    EXPECT_EQ(w.fake.console.output, of_client ? "unit0 is the same folder as the client folder: nothing is moved while "
+                                                 "a unit folder is not a folder of its own; make it one and restart\n"
+                                               : "unit1 is the same folder as unit0: nothing is moved while a unit "
+                                                 "folder is not a folder of its own; make it one and restart\n");
+    EXPECT_EQ(w.ctx.vorcnt_state, Vorcnt_error);
+    // A move asked for all the same is refused before its copy.
+    EXPECT_FALSE(unitpush(w.fake.os, of_client ? 0 : 1, w.ctx.path));
+    EXPECT_FALSE(unitpop(w.fake.os, of_client ? 0 : 1, w.ctx.path));
+    EXPECT_TRUE(w.fake.log.empty());
+    EXPECT_EQ(w.dir.read("work_unit.vwu"), "id=wu5\ndata");
+    EXPECT_EQ(w.dir.read("state.vwu"), "prog=0.4\n");
+  }
+}
+
+// A record is acted on only when it is whole and exactly as a move writes it.
+TEST(MoveRecordTest, OnlyAWholeRecordIsUsed) {
+  MoveRecord record;
+  record.direction = MoveDirection::pop;
+  record.unit = 15;
+  record.files = {{"a b.vwu", 3, digest_of("abc")}, {"work_unit.vwu", 0, digest_of("")}};
+  const std::string good = format_move_record(record);
+  MoveRecord back;
+  std::string why;
+  ASSERT_TRUE(parse_move_record(good, &back, &why)) << why;
+  EXPECT_EQ(format_move_record(back), good);
+  const std::string line = "file 3 " + digest_of("abc").hex() + " ";
+  const std::string head = "vorcnt move record 1\npop 3\n";
+  for (const std::string& bad :
+       {good.substr(0, good.size() - 1), good + "x", std::string("vorcnt move record 2\npop 3\nend\n"),
+        head.substr(0, head.size() - 2) + "16\nend\n", std::string("vorcnt move record 1\nmove 3\nend\n"),
+        head + line + "a.txt\nend\n", head + line + "../a.vwu\nend\n", head + line + "a\\b.vwu\nend\n",
+        head + line + "a.vwu\n" + line + "a.vwu\nend\n", head + "file 3 " + std::string(32, 'g') + " a.vwu\nend\n",
+        head + "file -3 " + digest_of("abc").hex() + " a.vwu\nend\n", head + line + "\nend\n",
+        std::string("vorcnt move record 1\npop 3\nend\n\0", 32), std::string()}) {
+    EXPECT_FALSE(parse_move_record(bad, &back, &why)) << bad;
+    EXPECT_FALSE(why.empty());
+  }
+
+  // One that is not whole stops the start: nothing is repaired on a guess.
+  EngineWorld w;
+  w.put("", fresh_set("wu1"));
+  w.put("unit0/", fresh_set("wu1"));
+  w.dir.write(kMoveRecordName, good.substr(0, good.size() / 2));
+  w.ctx.mode = Mode_calc;
+  unitscan(w.fake.os, w.ctx);
+  EXPECT_EQ(w.ctx.vorcnt_state, Vorcnt_error);
+  EXPECT_TRUE(w.fake.log.empty());
+  EXPECT_NE(w.fake.console.output.find("vorcnt.move cannot be used (it is cut short); nothing is repaired"),
+            std::string::npos)
+      << w.fake.console.output;
+  EXPECT_EQ(w.dir.read("work_unit.vwu"), "id=wu1\ndata of wu1");
+  EXPECT_EQ(w.dir.read("unit0/work_unit.vwu"), "id=wu1\ndata of wu1");
 }
 
 TEST_F(FinishMoveTest, ARunInErrorMovesNothing) {
