@@ -145,6 +145,10 @@ class ControllerLock {
   long long handle_ = -1;
 };
 
+// True when a controller holds the lock of client folder `path` ("" is the
+// current folder). Only looks: the lock is left as it was found.
+bool controller_at_work(const char* path);
+
 // Reads a text file as the controller has always read its files, the same on
 // every platform: carriage returns are dropped, a Ctrl-Z byte ends the data,
 // and lines come in pieces the way fgets gives them.

@@ -141,7 +141,10 @@ bool sync_folder(const std::string& folder) {
 }
 
 Status write_whole_file(const std::string& path, std::string_view bytes) {
-  const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
   if (fd < 0) return Status::failed(errno, path);
   int error = 0;
   for (std::size_t done = 0; done < bytes.size();) {
@@ -219,9 +222,15 @@ namespace {
 ControllerLock::Outcome lock_open_file(int fd, long long& handle) {
   if (fd < 0) return ControllerLock::Outcome::unavailable;
   int r;
-  do {
-    r = ::flock(fd, LOCK_EX | LOCK_NB);
-  } while (r != 0 && errno == EINTR);
+  // A look by vorstat holds the lock for a moment; a controller starting in
+  // that moment waits it out rather than take it for another controller.
+  for (int tries = 0;; ++tries) {
+    do {
+      r = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (r != 0 && errno == EINTR);
+    if (r == 0 || errno != EWOULDBLOCK || tries == 3) break;
+    ::usleep(30000);
+  }
   if (r != 0) {
     const bool held = errno == EWOULDBLOCK;
     ::close(fd);
@@ -232,6 +241,19 @@ ControllerLock::Outcome lock_open_file(int fd, long long& handle) {
 }
 
 }  // namespace
+
+bool controller_at_work(const char* path) {
+  const std::string name = path[0] == '\0' ? std::string(".") : native_path(path);
+  const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int r;
+  do {
+    r = ::flock(fd, LOCK_SH | LOCK_NB);
+  } while (r != 0 && errno == EINTR);
+  const bool held = r != 0 && errno == EWOULDBLOCK;
+  ::close(fd);  // lets go of the shared lock, if it was had
+  return held;
+}
 
 ControllerLock::Outcome ControllerLock::take(const char* path) {
   // The folder itself is locked, so no file is left in it, and two

@@ -237,6 +237,18 @@ ControllerLock::Outcome lock_file(const std::string& name, long long& handle) {
 
 }  // namespace
 
+bool controller_at_work(const char* path) {
+  // The lock file goes with its controller: one that exists and cannot be
+  // opened is held.
+  HANDLE h = CreateFileA((std::string(path) + "vorcnt.lock").c_str(), 0,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return false;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 ControllerLock::Outcome ControllerLock::take(const char* path) {
   return lock_file(std::string(path) + "vorcnt.lock", handle_);
 }

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/move_record.h"
 #include "history_report.h"
+#include "platform/files.h"
 #include "platform/process_guards.h"
 #include "support/fakes.h"
 #include "support/scratch.h"
@@ -197,7 +199,7 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
   EXPECT_TRUE(has_field(j.unit(1), "work_unit_age_s", "null"));
   EXPECT_TRUE(has_field(j.unit(1), "result", "true"));
   EXPECT_TRUE(has_field(j.unit(2), "state", "0"));
-  EXPECT_NE(j.text.find("\n  \"damaged\": []\n}"), std::string::npos) << j.text;
+  EXPECT_NE(j.text.find("\n  \"damaged\": [],\n  \"move\": null\n}"), std::string::npos) << j.text;
 
   const Outcome r = run({dir.path()});
   ASSERT_EQ(r.status, 0) << r.errors;
@@ -209,16 +211,34 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
                        "unit1   2 Data_Calculation_completion   100.00%     10h00m          -  yes\n"
                        "unit2   0 Data_nothing                    0.00%          -          -  no\n");
 
-  // Torn files the controller set aside are listed, never counted as a unit.
+  // Files the controller set aside are listed, never counted as a unit.
   dir.write("damaged/unit1/result.vwu", std::string(8, '\0'));
   EXPECT_EQ(run({dir.path()}).out.substr(r.out.size()),
-            "\ndamaged: 1 torn file set aside, none of them used:\n  damaged\\unit1\\result.vwu\n");
+            "\ndamaged: 1 file set aside, none of them used:\n  damaged\\unit1\\result.vwu\n");
   dir.write("damaged/client-2/state.vwu", "");
   const JsonReport with_damaged = json_report(dir.path());
   EXPECT_EQ(with_damaged.unit_count(), 3);
-  EXPECT_NE(with_damaged.text.find("\"damaged\": [\"client-2\\\\state.vwu\", \"unit1\\\\result.vwu\"]\n}"),
+  EXPECT_NE(with_damaged.text.find("\"damaged\": [\"client-2\\\\state.vwu\", \"unit1\\\\result.vwu\"],"),
             std::string::npos)
       << with_damaged.text;
+
+  // A move's record tells what was moving, and a controller's lock whether
+  // it still is.
+  MoveRecord record;
+  record.unit = 1;
+  record.files = {{"result.vwu", 2, digest_of("ok")}, {"state.vwu", 0, digest_of("")}};
+  dir.write(kMoveRecordName, format_move_record(record));
+  const std::string interrupted = "interrupted move: push of unit1 (2 files); the controller finishes or undoes it when it starts\n";
+  EXPECT_NE(run({dir.path()}).out.find(interrupted), std::string::npos);
+  EXPECT_NE(json_report(dir.path()).text.find("\"move\": {\"state\": \"interrupted\", \"direction\": \"push\", \"unit\": 1, \"files\": 2}"),
+            std::string::npos);
+  {
+    ControllerLock lock;
+    ASSERT_EQ(lock.take(dir.path().c_str()), ControllerLock::Outcome::taken);
+    EXPECT_NE(run({dir.path()}).out.find("move under way: push of unit1 (2 files)\n"), std::string::npos);
+  }
+  dir.write(kMoveRecordName, "vorcnt move record 1\npush 1\n");
+  EXPECT_NE(run({dir.path()}).out.find("move record vorcnt.move cannot be used (it is cut short)"), std::string::npos);
 }
 
 // --- moves beside the report ---------------------------------------------------

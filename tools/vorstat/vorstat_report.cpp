@@ -11,6 +11,7 @@
 
 #include "config/settings.h"
 #include "encoding.h"
+#include "engine/move_record.h"
 #include "engine/unit_folders.h"
 #include "folder_marks.h"
 #include "ground/context.h"
@@ -349,6 +350,21 @@ BufferStatus read_once(const std::string& path, std::int64_t now) {
     status.damaged.push_back(name);
   }
   std::sort(status.damaged.begin(), status.damaged.end());
+  MoveRecord record;
+  switch (read_move_record(path.c_str(), &record, &status.move.problem)) {
+    case RecordRead::none:
+      break;
+    case RecordRead::unreadable:
+      status.move.state = MoveStatus::State::unreadable;
+      break;
+    case RecordRead::read:
+      status.move.state =
+          controller_at_work(path.c_str()) ? MoveStatus::State::under_way : MoveStatus::State::interrupted;
+      status.move.push = record.direction == MoveDirection::push;
+      status.move.unit = record.unit;
+      status.move.files = static_cast<int>(record.files.size());
+      break;
+  }
   return status;
 }
 
@@ -453,6 +469,23 @@ std::vector<std::string> table_pieces(const BufferStatus& status) {
   for (const FolderStatus& f : status.units)
     if (f.in_transition) moving.append(" ").append(label_of(f));
   if (!moving.empty()) out += "in transition:" + moving + " (a move is under way; their rows may be out of date)\n";
+  const MoveStatus& move = status.move;
+  const char* direction = move.push ? "push" : "pop";
+  switch (move.state) {
+    case MoveStatus::State::none:
+      break;
+    case MoveStatus::State::under_way:
+      appendf(out, "move under way: %s of unit%d (%d file%s)\n", direction, move.unit, move.files, move.files == 1 ? "" : "s");
+      break;
+    case MoveStatus::State::interrupted:
+      appendf(out, "interrupted move: %s of unit%d (%d file%s); the controller finishes or undoes it when it starts\n",
+              direction, move.unit, move.files, move.files == 1 ? "" : "s");
+      break;
+    case MoveStatus::State::unreadable:
+      appendf(out, "move record %s cannot be used (%s): the controller repairs nothing until it is checked and removed\n",
+              kMoveRecordName, move.problem.c_str());
+      break;
+  }
 
   bool header = false;
   auto user = [&](const FolderStatus& f) {
@@ -464,7 +497,7 @@ std::vector<std::string> table_pieces(const BufferStatus& status) {
   user(status.client);
   for (const FolderStatus& f : status.units) user(f);
   if (!status.damaged.empty()) {
-    appendf(out, "\ndamaged: %d torn file%s set aside, none of them used:\n", static_cast<int>(status.damaged.size()),
+    appendf(out, "\ndamaged: %d file%s set aside, none of them used:\n", static_cast<int>(status.damaged.size()),
             status.damaged.size() == 1 ? "" : "s");
     for (const std::string& name : status.damaged) appendf(out, "  damaged\\%s\n", printable(name).c_str());
   }
@@ -489,7 +522,18 @@ std::string format_json(const BufferStatus& status) {
   out += "  \"damaged\": [";
   for (std::size_t i = 0; i < status.damaged.size(); ++i)
     out += (i == 0 ? "" : ", ") + json_string(status.damaged[i], Source::Native);
-  out += "]\n}\n";
+  out += "],\n  \"move\": ";
+  const MoveStatus& move = status.move;
+  if (move.state == MoveStatus::State::none) {
+    out += "null";
+  } else if (move.state == MoveStatus::State::unreadable) {
+    out += "{\"state\": \"unreadable\", \"problem\": " + json_string(move.problem, Source::Cp932) + "}";
+  } else {
+    out += std::string("{\"state\": \"") + (move.state == MoveStatus::State::under_way ? "under_way" : "interrupted") +
+           "\", \"direction\": \"" + (move.push ? "push" : "pop") + "\", \"unit\": " + std::to_string(move.unit) +
+           ", \"files\": " + std::to_string(move.files) + "}";
+  }
+  out += "\n}\n";
   return out;
 }
 

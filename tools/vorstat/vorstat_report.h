@@ -28,13 +28,26 @@ struct FolderStatus {
   bool in_transition = false;
 };
 
+// A move's record found in the client folder, read from the record alone.
+struct MoveStatus {
+  enum class State { none, under_way, interrupted, unreadable };
+  State state = State::none;
+  bool push = false;
+  int unit = -1;
+  int files = 0;
+  std::string problem;  // why an unreadable record cannot be used
+};
+
 struct BufferStatus {
   std::string path;  // the client folder, ending in a separator
   FolderStatus client;
   std::vector<FolderStatus> units;  // unit0 upward to the first gap, at most 16
-  // Files the controller set aside as torn, below "damaged" in the client
-  // folder, as "<folder>\<name>", sorted.
+  // Files a move's record proved wrong, which the controller set aside below
+  // "damaged" in the client folder, as "<folder>\<name>", sorted.
   std::vector<std::string> damaged;
+  // Under way while a controller holds the folder's lock; interrupted when
+  // none does, and then put right by the controller's next start.
+  MoveStatus move;
 };
 
 // Reads the client folder `path` (ending in a separator) and its unit folders.
