@@ -107,7 +107,6 @@ run_to_end() {  # ARGS...
   iconv -c -f CP932 -t UTF-8 <"$W/out.raw" | tr -d '\r' >"$W/out.txt"
 }
 
-output_has() { [ -f "$W/out.raw" ] && iconv -c -f CP932 -t UTF-8 <"$W/out.raw" | tr -d '\r' | grep -qxF -- "$1"; }
 output_count_at_least() {  # N TEXT: lines containing TEXT
   local n
   n=$(grep -cF -- "$2" "$W/out.raw" 2>/dev/null)

@@ -385,4 +385,38 @@ case_slow_download() {
   expect_nothing_lost
 }
 
+# Work units and results of raw bytes, zero runs included, are data: across
+# three restarts, one of them with a finished binary result waiting, each is
+# computed once and sent once, and nothing is ever set aside.
+case_binary_units() {
+  WORLD_UNIT_KIND=binary new_world 6
+  add_unit 0 600
+  add_unit 1 60
+  write_cfg "UNITS = 2"
+  local restart
+  for restart in 1 2 3; do
+    start_controller
+    # 1: the first unit computed and pushed home; 2: the second computed;
+    # 3: both sent and refilled, and computing again.
+    case $restart in
+      1) wait_until "the first result to be pushed home" orders_at_least 3 ;;
+      2) wait_until "the second result" orders_at_least 3 ;;
+      3) wait_until "both results to be sent" server_verified 2
+         wait_until "computing to start again" output_has "FILL Completion" ;;
+    esac
+    stop_controller
+    cat "$W/out.txt" >>"$W/all_out.txt"
+    [ -e "$C/damaged" ] && fail "restart $restart set files aside: $(cd "$C/damaged" && find . -type f)"
+  done
+  local zeros=0 f
+  for f in "$SRV"/results/*.res; do zeros=$((zeros + $(tr -dc '\000' <"$f" | wc -c))); done
+  [ "$zeros" -gt 0 ] || fail "no result held a zero byte"
+  [ -e "$C/vorcnt.move" ] && fail "a move record was left behind"
+  local ids
+  ids=$(grep '^result ' "$VORSIM_RUNDIR/client.log" | awk '{ print $2 }' | sort | uniq -d)
+  [ -z "$ids" ] || fail "computed twice: $ids"
+  expect_server verified 2 mismatched 0 duplicates 0
+  expect_nothing_lost
+}
+
 run_case

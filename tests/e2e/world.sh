@@ -30,7 +30,9 @@ new_world() {  # QUEUED [KB]: a server with QUEUED work units and a client folde
   export TMPDIR=$W
   mkdir -p "$C" "$VORSIM_RUNDIR"
   cp "$BIN/Vorelith.exe" "$C/"
-  "$BIN/vorserver" init "$SRV" "$1" "${2:-${WORLD_UNIT_KB:-24}}" >/dev/null || { echo "vorserver init failed"; exit 1; }
+  # WORLD_UNIT_KIND=binary: raw bytes, zeros included, as real work units hold.
+  "$BIN/vorserver" init "$SRV" "$1" "${2:-${WORLD_UNIT_KB:-24}}" ${WORLD_UNIT_KIND:+"$WORLD_UNIT_KIND"} >/dev/null ||
+    { echo "vorserver init failed"; exit 1; }
 }
 
 park_unit() {  # FOLDER AGE: FOLDER holds the server's next work unit, last modified AGE seconds ago
@@ -87,6 +89,9 @@ expect_line_count() {  # COUNT LINE: exact whole lines of W/out.txt
   n=$(grep -cxF -- "$2" "$W/out.txt")
   [ "$n" -eq "$1" ] || fail "output has '$2' $n times, expected $1"
 }
+
+# The controller's output so far holds this line (UTF-8; the output is CP932).
+output_has() { [ -f "$W/out.raw" ] && iconv -c -f CP932 -t UTF-8 <"$W/out.raw" | tr -d '\r' | grep -qxF -- "$1"; }
 
 expect_server() {  # KEY VALUE...: lines of vorserver verify
   local report

@@ -178,6 +178,7 @@ void SimClient::begin_compute(long long now_ms) {
   if (!read_file(file(kWorkUnit), unit)) return;
   unit_id_ = work_unit_id(unit);
   unit_digest_ = work_unit_digest(unit);
+  binary_ = unit.find('\0') != std::string::npos;
   start_prog_ = 0.0;
   std::string state;
   if (read_file(file(kState), state)) {
@@ -218,7 +219,14 @@ void SimClient::advance_compute(long long now_ms) {
 
 void SimClient::complete_compute() {
   ResultRecord result{unit_id_, unit_digest_, setup_.timings.compute};
-  if (!write_file_atomic(file(kResult), format_result(result))) {
+  std::string text = format_result(result);
+  // Binary work gives a binary result: its text, then raw bytes (a zero
+  // run among them) that only a byte-exact move keeps.
+  if (binary_) {
+    text += std::string(32, '\0');
+    for (const char c : unit_digest_) text += static_cast<char>(c ^ 0x80);
+  }
+  if (!write_file_atomic(file(kResult), text)) {
     log("cannot write result " + unit_id_);
     return;  // try again on the next poll
   }

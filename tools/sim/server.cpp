@@ -31,6 +31,21 @@ long unit_number(const std::string& name) {
   return std::strtol(digits.c_str(), nullptr, 10);
 }
 
+std::string unit_bytes(const std::string& id, std::size_t bytes, std::uint64_t seed) {
+  std::mt19937_64 gen(seed);
+  std::string data = "id=" + id + "\n";
+  while (data.size() < bytes) {
+    const std::uint64_t bits = gen();
+    // Every eighth block a run of zeros, as sparse data has.
+    if ((bits & 7) == 0) {
+      data.append(64, '\0');
+      continue;
+    }
+    for (int i = 0; i < 8; ++i) data += static_cast<char>((bits >> (8 * i)) & 0xff);
+  }
+  return data;
+}
+
 std::string unit_text(const std::string& id, std::size_t bytes, std::uint64_t seed) {
   // Printable data in short lines, so that no copy in text mode can change it.
   static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -51,7 +66,7 @@ std::string unit_text(const std::string& id, std::size_t bytes, std::uint64_t se
 
 }  // namespace
 
-bool init_server(const ServerFolder& server, int count, std::size_t bytes, std::string& error) {
+bool init_server(const ServerFolder& server, int count, std::size_t bytes, std::string& error, bool binary) {
   for (const std::string& folder : {server.queue(), server.issued(), server.results()}) {
     if (!make_folders(folder)) {
       error = "cannot create " + folder;
@@ -66,7 +81,8 @@ bool init_server(const ServerFolder& server, int count, std::size_t bytes, std::
   for (int i = 0; i < count; ++i) {
     char id[32];
     std::snprintf(id, sizeof id, "wu%06ld", next + 1 + i);
-    std::string text = unit_text(id, bytes, (static_cast<std::uint64_t>(entropy()) << 32) ^ entropy() ^ next ^ i);
+    const std::uint64_t seed = (static_cast<std::uint64_t>(entropy()) << 32) ^ entropy() ^ next ^ i;
+    std::string text = binary ? unit_bytes(id, bytes, seed) : unit_text(id, bytes, seed);
     // Hidden until complete, so a client never claims half a unit.
     std::string side = join(server.queue(), std::string(".") + id + ".tmp");
     if (!write_file(side, text) || !replace_file(side, join(server.queue(), std::string(id) + kUnitSuffix))) {

@@ -13,7 +13,9 @@ namespace vorcnt::sim {
 // Adds `count` work units of about `bytes` each to the queue, numbered after
 // the highest id already queued or issued. False, with `error` set, when a
 // folder or file cannot be written.
-bool init_server(const ServerFolder& server, int count, std::size_t bytes, std::string& error);
+// `binary` units hold raw bytes after their id line, zeros and runs of them
+// included, as real work-unit data does.
+bool init_server(const ServerFolder& server, int count, std::size_t bytes, std::string& error, bool binary = false);
 
 struct VerifyCounts {
   int queue = 0;       // work units not handed out yet

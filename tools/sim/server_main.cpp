@@ -1,7 +1,9 @@
 // vorserver: sets up and checks the simulated project server.
 //
-//   vorserver init DIR N [KB]        adds N work units of about KB kilobytes
-//                                    (default 350) to DIR's queue
+//   vorserver init DIR N [KB [binary]]
+//                                    adds N work units of about KB kilobytes
+//                                    (default 350) to DIR's queue; binary ones
+//                                    hold raw bytes, zeros included
 //   vorserver verify DIR             counts: queue, issued, results, verified,
 //                                    mismatched, duplicates
 //   vorserver lost DIR CLIENT [LOG]  lists the results the client computed
@@ -19,7 +21,7 @@ namespace {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: vorserver init DIR N [KB]\n"
+               "usage: vorserver init DIR N [KB [binary]]\n"
                "       vorserver verify DIR\n"
                "       vorserver lost DIR CLIENT_FOLDER [CLIENT_LOG]\n");
   return 2;
@@ -39,14 +41,15 @@ int main(int argc, char** argv) {
   std::string command = argv[1];
   ServerFolder server{argv[2]};
 
-  if (command == "init" && (argc == 4 || argc == 5)) {
+  if (command == "init" && argc >= 4 && argc <= 6) {
     long count = 0;
     long kilobytes = 350;
-    if (!whole_number(argv[3], 100000, count) || (argc == 5 && !whole_number(argv[4], 1 << 20, kilobytes))) {
+    if (!whole_number(argv[3], 100000, count) || (argc >= 5 && !whole_number(argv[4], 1 << 20, kilobytes)) ||
+        (argc == 6 && std::string(argv[5]) != "binary")) {
       return usage();
     }
     std::string error;
-    if (!init_server(server, static_cast<int>(count), static_cast<std::size_t>(kilobytes) * 1024, error)) {
+    if (!init_server(server, static_cast<int>(count), static_cast<std::size_t>(kilobytes) * 1024, error, argc == 6)) {
       std::fprintf(stderr, "vorserver: %s\n", error.c_str());
       return 1;
     }

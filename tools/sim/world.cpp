@@ -58,7 +58,8 @@ std::string format_result(const ResultRecord& result) {
 }
 
 ResultRecord parse_result(const std::string& text) {
-  KeyValues values = parse_key_values(text);
+  // A result of binary work carries raw bytes after its text.
+  KeyValues values = parse_key_values(text.substr(0, text.find('\0')));
   ResultRecord result;
   result.id = value_of(values, "id");
   result.digest = value_of(values, "digest");
