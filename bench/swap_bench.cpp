@@ -12,8 +12,16 @@
 // is measured apart, on a disk file system ($VORCNT_BENCH_DISK, default
 // /var/tmp), where a sync has a device to wait for:
 //   BM_swap_disk          unitpush + unitpop without syncs
-//   BM_swap_disk_durable  the same as the controller runs them: every copy
-//                         and folder flushed before its source is deleted
+//   BM_swap_disk_durable  the same as the controller runs them: each move's
+//                         record written and synced first, every copy
+//                         checked against it and flushed, with its folder,
+//                         before its source is deleted
+//   BM_swap_disk_unrecorded  the durable move without a record: the copies
+//                         compared byte for byte with their sources, flushed,
+//                         then the sources deleted (what a move did before
+//                         it kept a record)
+// And the digest that records and checks use, against reading the same file:
+//   BM_digest_file / BM_read_file
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,6 +34,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "engine/digest.h"
 #include "engine/engine.h"
 #include "platform/files.h"
 #include "platform/posix_commands.h"
@@ -92,6 +101,78 @@ BENCHMARK(BM_swap_disk)->Unit(benchmark::kMicrosecond);
 
 void BM_swap_disk_durable(benchmark::State& state) { swap_rounds(state, disk_folder(), true); }
 BENCHMARK(BM_swap_disk_durable)->Unit(benchmark::kMicrosecond);
+
+// One move without a record, step by step as the controller made it before.
+bool unrecorded_move(Os& os, const std::string& from, const std::string& to, const std::string& copy,
+                     const std::string& del, const std::vector<std::string>& names) {
+  if (run_command(os, copy) != 0) return false;
+  for (const std::string& n : names)
+    if (!same_contents(path_in(from, n), path_in(to, n))) return false;
+  std::string failed;
+  if (!sync_files(to, names, &failed)) return false;
+  run_command(os, del);
+  return sync_folder(from);
+}
+
+void BM_swap_disk_unrecorded(benchmark::State& state) {
+  SwapFolder folder(disk_folder());
+  NullConsole console;
+  NullClock clock;
+  CommandLayerShell shell;
+  Os os{shell, clock, console};
+  std::vector<std::string> names;
+  for (const ClientFile& f : folder.files) names.push_back(f.name);
+  const std::string& p = folder.path;
+  for (auto _ : state) {
+    if (!unrecorded_move(os, p, p + "unit0", "copy " + p + "*.vwu " + p + "unit0", "del " + p + "*.vwu", names) ||
+        !unrecorded_move(os, p + "unit0\\", p, "copy " + p + "unit0\\*.vwu " + p.substr(0, p.size() - 1),
+                         "del " + p + "unit0\\*.vwu", names)) {
+      state.SkipWithError("the move without a record failed");
+      return;
+    }
+  }
+  check_round_trip(state, folder);
+}
+BENCHMARK(BM_swap_disk_unrecorded)->Unit(benchmark::kMicrosecond);
+
+// A large work unit, read from the page cache: the digest's own cost.
+constexpr std::size_t kDigestBytes = std::size_t{64} << 20;
+
+struct BigFile {
+  ScratchFolder scratch;
+  std::string path = scratch.path() + "big.vwu";
+  BigFile() {
+    std::string data(kDigestBytes, '\0');
+    for (std::size_t i = 0; i < data.size(); i += 61) data[i] = static_cast<char>(i * 2654435761u >> 24);
+    write_file(path, data);
+  }
+};
+
+void BM_digest_file(benchmark::State& state) {
+  BigFile file;
+  for (auto _ : state) {
+    Digest d;
+    std::uintmax_t size = 0;
+    int error = 0;
+    if (!digest_file(file.path, &d, &size, &error)) state.SkipWithError("the digest failed");
+    benchmark::DoNotOptimize(d);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(kDigestBytes));
+}
+BENCHMARK(BM_digest_file)->Unit(benchmark::kMicrosecond);
+
+void BM_read_file(benchmark::State& state) {
+  BigFile file;
+  static char buf[1 << 17];
+  for (auto _ : state) {
+    const int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) benchmark::DoNotOptimize(buf[0]);
+    ::close(fd);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(kDigestBytes));
+}
+BENCHMARK(BM_read_file)->Unit(benchmark::kMicrosecond);
 
 void BM_swap_commands(benchmark::State& state) {
   SwapFolder folder;

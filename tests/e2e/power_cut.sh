@@ -2,18 +2,22 @@
 # Power cuts on a real file system. The client folder lives on a loop-mounted
 # ext4 image (data=ordered, delayed allocation, 5 s commit). The controller
 # runs one cycle: the start-up pop of unit0, the client computing it, the push
-# back into unit0 and the pop of unit1. strace freezes it right after its Nth
-# unlink; after a wait longer than the commit interval the image is copied,
+# back into unit0 and the pop of unit1. strace freezes it at one chosen system
+# call; after a wait longer than the commit interval the image is copied,
 # which is exactly what the device had received, and the copy is mounted and
-# used for a restart. Every delete of the cycle is one cut point.
+# used for a restart. The cut points: every unlink of the cycle (the deletes
+# and the move records' removals), every rename (the copies' and the
+# records'), and the sync of each move record's write.
 #
 #   power_cut.sh BIN_DIR [--no-sync]
 #
 # Each cut must leave, on the copy:
 #   - every work unit and result the frozen controller held, whole (the
 #     copies reached the disk before their sources were deleted);
-#   - after the restart, each work unit and result held whole in exactly one
-#     place, no torn file anywhere, nothing set aside in damaged/.
+#   - after a restart run to the end (both buffered units computed and sent),
+#     each work unit computed once, each result sent once and matching its
+#     work unit, and no move record left behind. Files a record proves torn
+#     may be set aside in damaged/; they are listed.
 # --no-sync makes every fsync a no-op (strace fault injection) to show what
 # the syncs prevent; it reports the same counts and fails when a cut lost data.
 # Needs root, loop devices, mkfs.ext4 and strace; without them it prints
@@ -74,27 +78,36 @@ power_world() {  # D
   new_world 4 24
   add_unit 0 1200
   add_unit 1 600
+  unit_id "$C/unit0/work_unit.vwu" >"$1/ids"
+  unit_id "$C/unit1/work_unit.vwu" >>"$1/ids"
   write_cfg "UNITS = 2"
   # The world itself is on the disk before the run starts.
   sync -f "$C"
 }
 
+# How many of the two buffered units' results the server holds.
+sent_units() {  # D
+  local id n=0
+  for id in $(cat "$1/ids"); do ls "$1/srv/results" 2>/dev/null | grep -q "^$id-" && n=$((n + 1)); done
+  echo $n
+}
+
 # The state letter of a process, from /proc.
 proc_state() { awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null; }
 
-# One cut: freezes the controller after its Nth unlink; writes the verdict to
-# D/verdict ("ok" or the reasons) and the kind of the delete to D/where.
+# One cut: freezes the controller at its Nth call of SYSCALL; writes the
+# verdict to D/verdict ("ok" or the reasons) and the call to D/where.
 # (Not named "cut": the verdict's own lines call that command.)
-cut_at() {  # N
-  local n=$1 d=$WORK/cut$1
+cut_at() {  # K SYSCALL N: K numbers the cut
+  local call=$2 n=$3 d=$WORK/cut$1
   mkdir -p "$d/m"
   truncate -s 32M "$d/img" && mkfs.ext4 -q -F "$d/img" && mount -o loop,commit=5 "$d/img" "$d/m" ||
     { echo "cannot make or mount an ext4 image" >"$d/verdict"; return; }
   power_world "$d" || { echo "cannot lay out the world" >"$d/verdict"; return; }
-  local inject=(-e "inject=unlink:signal=SIGSTOP:when=$n")
+  local inject=(-e "inject=$call:signal=SIGSTOP:when=$n")
   [ $NO_SYNC -eq 1 ] && inject+=(-e "inject=fsync,fdatasync,syncfs:retval=0")
   (cd "$d" && VORSIM_RUNDIR=$d/run VORSIM_SERVER=$d/srv VORSIM_COMPUTE_SECONDS=50 \
-    exec strace -o "$d/strace.log" -e trace=unlink,fsync,fdatasync,syncfs "${inject[@]}" vorcnt >"$d/out1.txt" 2>&1) &
+    exec strace -o "$d/strace.log" -e trace=unlink,rename,fsync,fdatasync,syncfs "${inject[@]}" vorcnt >"$d/out1.txt" 2>&1) &
   local tracer=$! pid="" end=$((SECONDS + 30)) state=""
   while [ $SECONDS -lt $end ]; do
     [ -z "$pid" ] && pid=$(pgrep -P "$tracer" -x vorcnt)
@@ -107,14 +120,14 @@ cut_at() {  # N
     sleep 0.05
   done
   if [ "$state" != t ] && [ "$state" != T ]; then
-    echo "the controller never made its unlink $n" >"$d/verdict"
+    echo "the controller never made its $call $n" >"$d/verdict"
     kill -KILL "$pid" "$tracer" 2>/dev/null
     return
   fi
   # What the frozen controller sees is what the disk must hold after the cut.
   snapshot "$d/m/c" >"$d/live"
   marks "$d/m/c" | sort >"$d/live_marks"
-  grep -m1 -o 'unlink("[^"]*")' <(grep '^unlink' "$d/strace.log" | sed -n "${n}p") >"$d/where"
+  grep "^$call(" "$d/strace.log" | sed -n "${n}p" | grep -o '^[a-z]*([^)]*)' >"$d/where"
   sleep 7
   cp --sparse=always "$d/img" "$d/img.cut"
   kill -KILL "$pid" 2>/dev/null
@@ -134,30 +147,31 @@ cut_at() {  # N
       reasons+=("lost by the cut: $(grep -F " $mark" "$d/live" | cut -d' ' -f1 | tr '\n' ' ')($(diff "$d/live" "$d/cut" | grep '^[<>]' | tr '\n' ';'))")
   done < <(sort -u "$d/live_marks")
 
-  # The restart: recovery, selection and the start of the next computation
-  # (which takes longer than the run is given). It is stopped once it has
-  # looked at the started client: never inside a move.
-  (cd "$d" && VORSIM_RUNDIR=$d/run VORSIM_SERVER=$d/srv VORSIM_COMPUTE_SECONDS=900 \
+  # The restart, run to the end: recovery, then both buffered units computed
+  # and sent (the server verifies each result against its work unit).
+  (cd "$d" && VORSIM_RUNDIR=$d/run VORSIM_SERVER=$d/srv VORSIM_COMPUTE_SECONDS=50 \
     exec vorcnt >"$d/out2.txt" 2>&1) &
   local restart=$!
-  end=$((SECONDS + 20))
-  until grep -qa '^\[Unit[0-9]*\] Data' "$d/out2.txt" || [ $SECONDS -ge $end ] || ! kill -0 $restart 2>/dev/null; do
+  end=$((SECONDS + 90))
+  until [ "$(sent_units "$d")" -ge 2 ] || [ $SECONDS -ge $end ] || ! kill -0 $restart 2>/dev/null; do
+    sleep 0.2
+  done
+  # Not inside a move: stopped while the client computes the next unit.
+  until grep -qaF "Data計算準備" <(iconv -c -f CP932 -t UTF-8 "$d/out2.txt" | tail -n 1) || [ $SECONDS -ge $end ]; do
     sleep 0.05
   done
   kill -KILL $restart 2>/dev/null
   wait $restart 2>/dev/null
   VORSIM_RUNDIR=$d/run vorclose -exit -echo off >/dev/null 2>&1
+  [ "$(sent_units "$d")" -ge 2 ] || reasons+=("the restart did not get both units computed and sent")
+  local id
+  for id in $(cat "$d/ids"); do
+    [ "$(ls "$d/srv/results" | grep -c "^$id-")" -eq 1 ] || reasons+=("$id was sent $(ls "$d/srv/results" | grep -c "^$id-") times")
+  done
+  [ -e "$d/m/c/vorcnt.move" ] && reasons+=("a move record was left behind")
+  [ -e "$d/m/c/damaged" ] && echo "set aside: $(cd "$d/m/c/damaged" && find . -type f | tr '\n' ' ')" >"$d/aside"
 
-  local count
-  while read -r mark; do
-    count=$(marks "$d/m/c" | grep -cxF "$mark")
-    [ "$count" -eq 1 ] || reasons+=("a work unit or result ($mark) is held $count times")
-  done < <(sort -u "$d/live_marks")
-  while read -r mark; do
-    grep -qxF "$mark" "$d/live_marks" || reasons+=("a work unit or result that is no copy of one the controller had ($mark)")
-  done < <(marks "$d/m/c")
-  [ -e "$d/m/c/damaged" ] && reasons+=("files set aside: $(cd "$d/m/c/damaged" && find . -type f | tr '\n' ' ')")
-  # Nothing torn computed or sent.
+  # Nothing torn computed or sent, nothing computed twice.
   if grep -q '^result ' "$d/run/client.log" 2>/dev/null; then
     grep '^result ' "$d/run/client.log" | awk '{ print $2 }' | sort | uniq -d | grep -q . &&
       reasons+=("a work unit was computed twice")
@@ -167,23 +181,25 @@ cut_at() {  # N
   local verify
   verify=$(vorserver verify "$d/srv")
   echo "$verify" | grep -qx 'mismatched 0' || reasons+=("a result that does not match its work unit was sent")
+  echo "$verify" | grep -qx 'duplicates 0' || reasons+=("a result was sent twice")
   if [ ${#reasons[@]} -eq 0 ]; then echo ok >"$d/verdict"; else printf '%s\n' "${reasons[@]}" >"$d/verdict"; fi
   umount "$d/m"
   rm -f "$d/img.cut"
 }
 
-# The cut points: every unlink the controller makes in the cycle, counted on
-# a run without a cut (the pop of unit0, the push into it, the pop of unit1).
-count_unlinks() {
+# The cut points, from a run without a cut (the pop of unit0, the push into
+# it, the pop of unit1): "SYSCALL N" for every unlink and rename, and for the
+# sync of each move record before it is renamed into place.
+cut_points() {
   local d=$WORK/count
   mkdir -p "$d/m"
   power_world "$d" || return 1
   (cd "$d" && VORSIM_RUNDIR=$d/run VORSIM_SERVER=$d/srv VORSIM_COMPUTE_SECONDS=50 \
-    exec strace -o "$d/strace.log" -e trace=unlink vorcnt >"$d/out.txt" 2>&1) &
+    exec strace -o "$d/strace.log" -e trace=unlink,rename,fsync vorcnt >"$d/out.txt" 2>&1) &
   local tracer=$! end=$((SECONDS + 30))
-  # Done when unit1 has been popped: its folder holds no "*.vwu" any more.
+  # Done when unit1 has been popped and its record removed.
   until [ -z "$(ls "$d/m/c/unit1"/*.vwu 2>/dev/null)" ] && [ -z "$(ls "$d/m/c"/result.vwu 2>/dev/null)" ] &&
-    [ -e "$d/m/c/unit0/result.vwu" ]; do
+    [ -e "$d/m/c/unit0/result.vwu" ] && [ ! -e "$d/m/c/vorcnt.move" ]; do
     [ $SECONDS -lt $end ] || break
     sleep 0.1
   done
@@ -191,39 +207,52 @@ count_unlinks() {
   kill -KILL "$(pgrep -P "$tracer" -x vorcnt)" 2>/dev/null
   wait "$tracer" 2>/dev/null
   VORSIM_RUNDIR=$d/run vorclose -exit -echo off >/dev/null 2>&1
-  grep -c '^unlink(".*\.vwu")' "$d/strace.log"
+  # The cycle ends with the third record's removal.
+  awk -F'(' '
+    /^(unlink|rename|fsync)\(/ {
+      n[$1]++
+      if ($1 == "fsync") { pending = "fsync " n[$1]; next }
+      if ($1 == "rename" && index($0, "vorcnt.move.new") && pending != "") print pending
+      pending = ""
+      print $1, n[$1]
+      if ($1 == "unlink" && index($0, "vorcnt.move\"") && ++records == 3) exit
+    }' "$d/strace.log"
 }
 
-UNLINKS=$(count_unlinks)
-[ -n "$UNLINKS" ] && [ "$UNLINKS" -ge 8 ] || { echo "FAIL: the cycle made ${UNLINKS:-no} unlinks of *.vwu files, expected 11"; exit 1; }
-echo "power cut: $UNLINKS cut points (every delete of a pop, a push and a pop)$([ $NO_SYNC -eq 1 ] && echo ', fsync disabled')"
+cut_points >"$WORK/points"
+CUTS=$(grep -c . "$WORK/points")
+[ "$CUTS" -ge 28 ] || { echo "FAIL: the cycle gave ${CUTS} cut points, expected about 31"; cat "$WORK/points"; exit 1; }
+echo "power cut: $CUTS cut points (every unlink and rename of a pop, a push and a pop, and each move record's sync)$([ $NO_SYNC -eq 1 ] && echo ', fsync disabled')"
 
 started=$SECONDS
 running=0
-for ((n = 1; n <= UNLINKS; n++)); do
-  cut_at "$n" &
+k=0
+while read -r call n; do
+  k=$((k + 1))
+  cut_at "$k" "$call" "$n" &
   running=$((running + 1))
   if [ $running -ge "$PARALLEL" ]; then
     wait -n
     running=$((running - 1))
   fi
-done
+done <"$WORK/points"
 wait
 
 bad=0
-for ((n = 1; n <= UNLINKS; n++)); do
-  d=$WORK/cut$n
+for ((k = 1; k <= CUTS; k++)); do
+  d=$WORK/cut$k
   verdict=$(cat "$d/verdict" 2>/dev/null || echo "no verdict")
   where=$(cat "$d/where" 2>/dev/null)
+  aside=$(cat "$d/aside" 2>/dev/null)
   if [ "$verdict" = ok ]; then
-    echo "  cut $n after ${where:-?}: ok"
+    echo "  cut $k at ${where:-?}: ok${aside:+ ($aside)}"
   else
     bad=$((bad + 1))
-    echo "  cut $n after ${where:-?}: FAILED"
+    echo "  cut $k at ${where:-?}: FAILED${aside:+ ($aside)}"
     echo "$verdict" | sed 's/^/      /'
   fi
 done
-echo "power cut: $UNLINKS cuts, $((UNLINKS - bad)) intact, $bad failed, in $((SECONDS - started)) s"
+echo "power cut: $CUTS cuts, $((CUTS - bad)) intact, $bad failed, in $((SECONDS - started)) s"
 if [ $bad -ne 0 ]; then
   status=1
   echo "FAILED: power cut"
