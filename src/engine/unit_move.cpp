@@ -71,6 +71,15 @@ class RecordedMove {
       there_before_.push_back(presence(path_in(to_, f.name)) != Presence::absent);
     // A move of nothing needs no record: no file can be lost by it.
     if (record_.files.empty()) return std::string();
+    // The record must describe what the disk holds: the client writes its
+    // files without syncing them, and a cut would leave sources that match
+    // no digest, so that the move could be neither finished nor undone.
+    for (const RecordedFile& f : record_.files) {
+      const Status s = os_.disk.sync_file(path_in(from_, f.name));
+      if (!s.ok()) return f.name + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
+    }
+    if (const Status s = os_.disk.sync_folder(from_); !s.ok())
+      return (from_.empty() ? std::string(".") : from_) + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
     const Status s = write_move_record(os_.disk, path_, record_);
     if (!s.ok()) return msg::kTheMoveRecord + std::string("could not be written") + with_reason(s);
     recorded_ = true;
