@@ -2,6 +2,9 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "config/opt_in_settings.h"
 #include "config/settings.h"
@@ -46,6 +49,44 @@ const char* state_name(std::int32_t state) {
 // A swap that failed is retried after a computing pass's wait, not every
 // few seconds.
 int swap_pause(const ControllerContext& ctx) { return ctx.failure_shown.empty() ? 5 : ctx.time; }
+
+// Keeps what a retry prints until it is known whether the retry says
+// anything new.
+class HeldConsole final : public Console {
+ public:
+  void write(std::string_view bytes) override { pieces_.push_back({std::string(bytes), false}); }
+  void write_verbatim(std::string_view bytes) override { pieces_.push_back({std::string(bytes), true}); }
+  void flush() override {}
+  void release(Console& to) const {
+    for (const auto& [bytes, verbatim] : pieces_) {
+      if (verbatim)
+        to.write_verbatim(bytes);
+      else
+        to.write(bytes);
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, bool>> pieces_;
+};
+
+// While a failure shows, a retry that fails the same way prints nothing: no
+// step line of ours, and nothing from the interpreter. Once it clears, or
+// fails another way, the retry's lines are printed as they came.
+template <class Step>
+void retry_quietly(Os& os, ControllerContext& ctx, Step step) {
+  if (ctx.failure_shown.empty()) {
+    step(os);
+    return;
+  }
+  const std::string showing = ctx.failure_shown;
+  HeldConsole held;
+  Os quiet{os.shell, os.clock, held, os.disk};
+  os.shell.set_quiet(true);
+  step(quiet);
+  os.shell.set_quiet(false);
+  if (ctx.failure_shown != showing) held.release(os.console);
+}
 
 // Start-up checks made before any file moves, folder is made or client
 // starts. False, after one line that says what is wrong, when the run must
@@ -119,8 +160,11 @@ bool loop_pass(Os& os, ControllerContext& ctx) {
   } else if (acting && ctx.pop_pending) {
     // Nothing runs in the client folder until the current unit is wholly
     // there; the retry waits as long as a computing pass.
-    const bool popped = unitpop(os, ctx.calculation_unit, ctx.path, &ctx.failure_shown);
-    record_pop(os, ctx, popped);
+    bool popped = false;
+    retry_quietly(os, ctx, [&](Os& step_os) {
+      popped = unitpop(step_os, ctx.calculation_unit, ctx.path, &ctx.failure_shown);
+      record_pop(step_os, ctx, popped);
+    });
     if (!popped) {
       os.clock.sleep_seconds(ctx.time);
       return true;
@@ -140,8 +184,10 @@ bool loop_pass(Os& os, ControllerContext& ctx) {
       pause = calc_check(os, ctx) != 0 ? 5 : ctx.time;
       break;
     case Vorcon_CalcCompletion:
-      print(os, msg::kCalcComplete, ctx.calculation_unit);
-      unitswap(os, ctx);
+      retry_quietly(os, ctx, [&](Os& step_os) {
+        print(step_os, msg::kCalcComplete, ctx.calculation_unit);
+        unitswap(step_os, ctx);
+      });
       pause = swap_pause(ctx);
       break;
     case Vorcon_ConnectionWait:
@@ -158,8 +204,10 @@ bool loop_pass(Os& os, ControllerContext& ctx) {
       pause = 10;
       break;
     case Vorcon_ConnectCompletion:
-      print(os, msg::kConnectComplete, ctx.calculation_unit);
-      unitswap(os, ctx);
+      retry_quietly(os, ctx, [&](Os& step_os) {
+        print(step_os, msg::kConnectComplete, ctx.calculation_unit);
+        unitswap(step_os, ctx);
+      });
       pause = swap_pause(ctx);
       break;
     default:

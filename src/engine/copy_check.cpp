@@ -20,8 +20,10 @@ bool recorded_name(const std::vector<RecordedFile>& recorded, const std::string&
 // Why the copy of `file` is missing or short, naming the cause where it
 // shows: a folder nothing can be written into, or a source that cannot be
 // read.
-std::string why_not_arrived(const std::string& from, const std::string& to, const std::string& name) {
-  const std::string unwritable = write_problem(to.c_str());
+std::string why_not_arrived(const std::string& from, const std::string& to, const RecordedFile& file) {
+  const std::string& name = file.name;
+  std::string unwritable = write_problem(to.c_str());
+  if (unwritable.empty()) unwritable = space_problem(to.c_str(), file.size);
   const std::string unreadable = read_problem(path_in(from, name).c_str());
   if (!unwritable.empty()) return shown(to) + msg::kCannotBeWritten + unwritable + ")";
   if (!unreadable.empty()) return name + msg::kCannotBeRead + unreadable + ")";
@@ -58,7 +60,7 @@ CopyCheck check_copy(const std::string& from, const std::string& to, int copy_st
     const std::string copy = path_in(to, file.name);
     std::uintmax_t copy_size = 0;
     if (!is_regular_file(copy) || !file_size_of(copy, &copy_size) || copy_size != file.size) {
-      result.reason = why_not_arrived(from, to, file.name);
+      result.reason = why_not_arrived(from, to, file);
       return result;
     }
     Digest digest;

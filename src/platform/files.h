@@ -112,6 +112,9 @@ bool file_identity(const std::string& path, FileIdentity* identity);
 // `file` cannot be read, in a few words; empty when nothing says so. For
 // failure lines only.
 std::string write_problem(const char* folder);
+// The system's text for a full disk when `folder` has room for fewer than
+// `bytes` more bytes; empty otherwise, or when that cannot be told.
+std::string space_problem(const char* folder, std::uintmax_t bytes);
 std::string read_problem(const char* file);
 
 // The characters this platform's command interpreter reads specially. The

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -201,6 +202,14 @@ std::string write_problem(const char* folder) {
   const std::string name = folder[0] == '\0' ? std::string(".") : native_path(folder);
   if (::access(name.c_str(), W_OK) == 0) return std::string();
   return std::strerror(errno);
+}
+
+std::string space_problem(const char* folder, std::uintmax_t bytes) {
+  struct statvfs vfs;
+  const std::string name = folder[0] == '\0' ? std::string(".") : native_path(folder);
+  if (::statvfs(name.c_str(), &vfs) != 0) return std::string();
+  const std::uintmax_t room = static_cast<std::uintmax_t>(vfs.f_bavail) * vfs.f_frsize;
+  return room < bytes ? std::strerror(ENOSPC) : std::string();
 }
 
 std::string read_problem(const char* file) {

@@ -206,6 +206,13 @@ std::string write_problem(const char*) {
   return std::string();
 }
 
+std::string space_problem(const char* folder, std::uintmax_t bytes) {
+  ULARGE_INTEGER free_to_caller;
+  if (GetDiskFreeSpaceExA(folder[0] == '\0' ? nullptr : folder, &free_to_caller, nullptr, nullptr) == 0)
+    return std::string();
+  return free_to_caller.QuadPart < bytes ? std::strerror(ENOSPC) : std::string();
+}
+
 std::string read_problem(const char* file) {
   if (_access(file, 4) == 0) return std::string();
   return std::strerror(errno);

@@ -23,6 +23,9 @@ class Shell {
   // Runs `command_line` exactly as given and waits for it to end.
   // Returns its exit status, or -1 when nothing could be started.
   virtual int run(const std::string& command_line) = 0;
+  // While on, what the interpreter and its programs print is dropped: a
+  // retry that fails as the one before it did says nothing at all.
+  virtual void set_quiet(bool on) { (void)on; }
 };
 
 // A wall-clock instant read as local civil time.

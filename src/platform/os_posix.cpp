@@ -130,6 +130,7 @@ class RealShell final : public Shell {
     std::fflush(nullptr);
     return run_posix_command(command_line);
   }
+  void set_quiet(bool on) override { set_commands_quiet(on); }
 };
 
 }  // namespace

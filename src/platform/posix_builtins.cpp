@@ -54,6 +54,7 @@ constexpr int kFailed = 1;
 // The built-ins' own messages, one line each on stderr.
 void complain(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void complain(const char* format, ...) {
+  if (commands_quiet()) return;
   va_list args;
   va_start(args, format);
   std::vfprintf(stderr, format, args);
@@ -419,7 +420,7 @@ int copy_command(const std::vector<std::string>& args) {
   }
   char line[64];
   int n = std::snprintf(line, sizeof line, "        %d file(s) copied.\n", copied);
-  if (n > 0) write_all(STDOUT_FILENO, line, static_cast<std::size_t>(n));
+  if (n > 0 && !commands_quiet()) write_all(STDOUT_FILENO, line, static_cast<std::size_t>(n));
   return 0;
 }
 

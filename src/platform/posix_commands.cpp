@@ -4,6 +4,7 @@
 // its first word looked up the way the interpreter would look it up.
 #include "platform/posix_commands.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -49,13 +50,23 @@ std::string shell_quote(const std::string& text) {
   return out;
 }
 
+bool g_quiet = false;
+
 int run_shell(const std::string& line) {
   std::string text = shell_line_for(line);
   char sh[] = "sh";
   char dash_c[] = "-c";
   char* argv[] = {sh, dash_c, text.data(), nullptr};
   pid_t pid;
-  if (::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  if (g_quiet) {
+    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  }
+  const int spawned = ::posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return -1;
   int status;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
@@ -66,6 +77,9 @@ int run_shell(const std::string& line) {
 }
 
 }  // namespace
+
+void set_commands_quiet(bool on) { g_quiet = on; }
+bool commands_quiet() { return g_quiet; }
 
 std::string shell_line_for(const std::string& command_line) {
   std::size_t start = 0;

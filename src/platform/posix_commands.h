@@ -22,6 +22,11 @@ int run_posix_command(const std::string& command_line);
 // back as they are.
 std::string shell_line_for(const std::string& command_line);
 
+// While on, the layer's own messages and the output of the programs it
+// starts are dropped: a retry that fails as the one before did says nothing.
+void set_commands_quiet(bool on);
+bool commands_quiet();
+
 // Shared by the two halves of the layer (posix_commands.cpp spawns,
 // posix_builtins.cpp carries out copy, del and mkdir).
 bool is_command_blank(char c);  // the interpreter's blanks, line ends included

@@ -130,6 +130,20 @@ expect_sound_run() {
 # A finished result in the client folder, started with -fill: its home is
 # unit1, which is a plain file. Every push is refused until unit1 is a
 # folder; then the result is sent.
+# Waits for the first failure line (an extended regular expression), then
+# for three retries that fail the same way: they must print nothing at all,
+# on standard output or standard error.
+quiet_retries() {  # WHAT PATTERN
+  failure_line() { iconv -c -f CP932 -t UTF-8 <"$W/out.raw" | grep -qE -- "$2"; }
+  wait_until "$1" failure_line "$@" || return
+  local out err
+  out=$(wc -c <"$W/out.raw") err=$(wc -c <"$W/err.txt")
+  sleep "$(awk -v s="$VORCNT_TIME_SCALE" 'BEGIN { print 3 * 120 * s + 0.2 }')"
+  [ "$(wc -c <"$W/out.raw")" -eq "$out" ] || fail "a retry that failed the same way printed: $(tail -c +$((out + 1)) "$W/out.raw" | head -n 3)"
+  [ "$(wc -c <"$W/err.txt")" -eq "$err" ] || fail "a retry wrote to standard error: $(tail -c +$((err + 1)) "$W/err.txt" | head -n 3)"
+  kill -0 "$CPID" 2>/dev/null || fail "the controller ended instead of retrying"
+}
+
 case_unit_is_a_file() {
   new_world 4
   add_unit 0
@@ -139,19 +153,19 @@ case_unit_is_a_file() {
   before=$(checksums "$C")
   write_cfg
   start_controller -fill
-  wait_until "three refused pushes" output_count_at_least 3 "[Unit1] push"
+  quiet_retries "the refused push" '^\[Unit1\] push failed: unit1 is not a folder'
   [ "$(checksums "$C")" = "$before" ] || fail "the client folder's files changed while the pushes were refused"
   [ "$(cat "$C/unit1")" = "not a folder" ] || fail "the plain file unit1 was written"
-  kill -0 "$CPID" 2>/dev/null || fail "the controller ended instead of retrying"
 
   rm "$C/unit1" && mkdir "$C/unit1"
   wait_until "the connection to complete" output_count_at_least 1 "Data Conection Compleate."
   stop_controller
   expect_lines "[unit0] Dir find : 5" "[unit1] Dir find : 0" "[Unit1] Data計算完了" "[Unit1] push" \
-    "[Unit1] push failed: unit1 is not a folder, files kept" "[Unit1] push" "[Unit1] push" \
+    "[Unit1] push failed: unit1 is not a folder, files kept" "[Unit1] Data計算完了" "[Unit1] push" \
     "[Unit1] push: the earlier failure has cleared" "[Unit1]:Data Conection" "[Unit1] pop" \
     "[Unit1] Data Conection Compleate."
-  # The failure line once, however many retries.
+  # The failure line once, however many retries (which print nothing); the
+  # step lines come back with the pass that clears it.
   expect_line_count 1 "[Unit1] push failed: unit1 is not a folder, files kept"
   expect_server results 1 verified 1 mismatched 0 duplicates 0
   expect_nothing_lost
@@ -177,14 +191,14 @@ case_unwritable_unit() {
   before=$(checksums "$C")
   write_cfg
   start_controller -fill
-  wait_until "three failed pushes" output_count_at_least 3 "[Unit1] push"
+  quiet_retries "the failed push" '^\[Unit1\] push failed: '
   [ "$(checksums "$C")" = "$before" ] || fail "the client folder's files changed while the pushes failed"
-  kill -0 "$CPID" 2>/dev/null || fail "the controller ended instead of retrying"
 
   unlock_folder "$C/unit1"
   wait_until "the connection to complete" output_count_at_least 1 "Data Conection Compleate."
   stop_controller
-  expect_lines "[Unit1] push" "[Unit1] push" "[Unit1] Data Conection Compleate."
+  expect_lines "[Unit1] push" "[Unit1] push" "[Unit1] push: the earlier failure has cleared" \
+    "[Unit1] Data Conection Compleate."
   [ "$(grep -cE '^\[Unit1\] push failed: .*, files kept in the client folder$' "$W/out.txt")" -eq 1 ] ||
     fail "not one clear line for the failed pushes"
   expect_server results 1 verified 1 mismatched 0 duplicates 0
@@ -202,7 +216,7 @@ case_full_unit() {
   MOUNTED=$C/unit0
   write_cfg "UNITS = 1"
   start_controller -fill
-  wait_until "three failed pushes" output_count_at_least 3 "[Unit0] push"
+  quiet_retries "the failed push naming the full disk" '^\[Unit0\] push failed: .*No space left on device'
   local unit
   unit=$(ls "$SRV/issued" | tail -n 1)
   cmp -s "$C/work_unit.vwu" "$SRV/issued/$unit" || fail "the downloaded work unit is not whole in the client folder"
@@ -216,9 +230,11 @@ case_full_unit() {
   wait_until "the unit to be popped for computing" popped
   stop_controller
   cmp -s "$C/work_unit.vwu" "$SRV/issued/$unit" || fail "the work unit popped for computing is not the downloaded one"
-  grep -qE '^\[Unit0\] push failed: .*, files kept in the client folder$' "$W/out.txt" ||
-    fail "no clear line for the failed push"
-  expect_lines "[Unit0] Data Conection Compleate." "[Unit0] push" "FILL Completion" "[Unit0] pop"
+  [ "$(grep -cE '^\[Unit0\] push failed: .*No space left on device\), files kept in the client folder$' "$W/out.txt")" -eq 1 ] ||
+    fail "not one clear line naming the full disk"
+  expect_line_count 2 "[Unit0] push"  # the first try, and the one that cleared it
+  expect_lines "[Unit0] Data Conection Compleate." "[Unit0] push" "[Unit0] push" \
+    "[Unit0] push: the earlier failure has cleared" "FILL Completion" "[Unit0] pop"
   expect_sound_run
 }
 
@@ -233,15 +249,15 @@ case_unit_vanishes() {
   wait_until "the client to compute" grep -qs '^prog=' "$C/state.vwu"
   wait_until "the pop to finish" test -z "$(ls "$C/unit0")"
   rmdir "$C/unit0"
-  wait_until "three refused pushes" output_count_at_least 3 "[Unit0] push"
+  quiet_retries "the refused push" '^\[Unit0\] push failed: unit0 is not a folder'
   [ -f "$C/result.vwu" ] || fail "the result left the client folder"
-  kill -0 "$CPID" 2>/dev/null || fail "the controller ended instead of retrying"
 
   mkdir "$C/unit0"
   wait_until "the connection to complete" output_count_at_least 1 "Data Conection Compleate."
   stop_controller
   expect_lines "[Unit0] Data計算完了" "[Unit0] push" "[Unit0] push failed: unit0 is not a folder, files kept" \
-    "[Unit0] push" "[Unit0]:Data Conection" "[Unit0] Data Conection Compleate."
+    "[Unit0] Data計算完了" "[Unit0] push" "[Unit0] push: the earlier failure has cleared" "[Unit0]:Data Conection" \
+    "[Unit0] Data Conection Compleate."
   expect_server results 1 verified 1 mismatched 0 duplicates 0
   expect_nothing_lost
   expect_sound_run
@@ -354,7 +370,7 @@ pop_fault_as_nobody() {  # FAULT UNDO LINE_PATTERN
   eval "$1"
   (cd "$W" && exec "${as_nobody[@]}" "$BIN/vorcnt" >"$W/out.raw" 2>"$W/err.txt") &
   CPID=$!
-  wait_until "three pops" output_count_at_least 3 "[Unit0] pop"
+  quiet_retries "the failed pop" "^\\[Unit0\\] pop failed: $3"
   # A retry may be copying right now; between retries the client folder must
   # be empty again, so a pop that failed for good leaves nothing behind.
   wait_until "the failed pop's copies to be removed" client_folder_holds_no_unit
@@ -365,7 +381,7 @@ pop_fault_as_nobody() {  # FAULT UNDO LINE_PATTERN
   stop_controller
   [ "$(grep -cxE "^\[Unit0\] pop failed: $3, files kept in unit0\$" "$W/out.txt")" -eq 1 ] ||
     fail "not one clear line for the failed pops"
-  expect_lines "[Unit0] pop" "[Unit0] pop" "[Unit0] pop" "[Unit0] pop: the earlier failure has cleared" \
+  expect_lines "[Unit0] pop" "[Unit0] pop" "[Unit0] pop: the earlier failure has cleared" \
     "[Unit0] Data計算準備" "[Unit0] Data計算完了"
   expect_line_count 1 "[Unit0] Data計算準備"
   expect_server duplicates 0

@@ -22,14 +22,18 @@ class FakeShell final : public Shell {
   explicit FakeShell(EventLog* log = nullptr) : log_(log) {}
   int run(const std::string& command_line) override {
     commands_ran.push_back(command_line);
+    if (quiet_) ++quiet_commands;
     if (log_ != nullptr) log_->push_back("run: " + command_line);
     return effect ? effect(command_line) : 0;
   }
+  void set_quiet(bool on) override { quiet_ = on; }
   std::vector<std::string> commands_ran;
+  int quiet_commands = 0;  // run while told to be quiet
   std::function<int(const std::string&)> effect;
 
  private:
   EventLog* log_;
+  bool quiet_ = false;
 };
 
 // Records every pause and advances virtual time instead of sleeping.
