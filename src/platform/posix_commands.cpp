@@ -4,6 +4,7 @@
 // its first word looked up the way the interpreter would look it up.
 #include "platform/posix_commands.h"
 
+#include <signal.h>
 #include <spawn.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -54,8 +55,19 @@ int run_shell(const std::string& line) {
   char sh[] = "sh";
   char dash_c[] = "-c";
   char* argv[] = {sh, dash_c, text.data(), nullptr};
+  // The controller ignores SIGPIPE for its own output's sake; the programs it
+  // starts get the usual default, as from any shell.
+  posix_spawnattr_t attr;
+  if (::posix_spawnattr_init(&attr) != 0) return -1;
+  sigset_t defaults;
+  ::sigemptyset(&defaults);
+  ::sigaddset(&defaults, SIGPIPE);
+  ::posix_spawnattr_setsigdefault(&attr, &defaults);
+  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
   pid_t pid;
-  if (::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return -1;
+  const int spawned = ::posix_spawn(&pid, "/bin/sh", nullptr, &attr, argv, environ);
+  ::posix_spawnattr_destroy(&attr);
+  if (spawned != 0) return -1;
   int status;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
