@@ -209,6 +209,12 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
                        "unit1   2 Data_Calculation_completion   100.00%     10h00m          -  yes\n"
                        "unit2   0 Data_nothing                    0.00%          -          -  no\n");
 
+  // A work unit dated ahead of the clock has no age.
+  dir.set_mtime("unit0/work_unit.vwu", kNow + 86400 * 30);
+  EXPECT_NE(run({dir.path()}).out.find("\nunit0   5 Data_Calculation_wait           0.00%          - in the future  no\n"),
+            std::string::npos);
+  dir.set_mtime("unit0/work_unit.vwu", kNow - 7200);
+
   // Torn files the controller set aside are listed, never counted as a unit.
   dir.write("damaged/unit1/result.vwu", std::string(8, '\0'));
   EXPECT_EQ(run({dir.path()}).out.substr(r.out.size()),
