@@ -55,6 +55,8 @@ inline constexpr char kAnotherController[] =
     "Another vorcnt is working on the client folder %s: this one ends\n";
 inline constexpr char kAnotherControllerInSession[] =
     "Another vorcnt is running for this user; its client would be stopped: this one ends\n";
+inline constexpr char kSessionLockUnavailable[] =
+    "The one-controller-per-user lock cannot be made (%s), so no client is stopped: this one ends\n";
 
 // Opt-in settings.
 inline constexpr char kConnectWindowIgnoredSIsNot[] =
