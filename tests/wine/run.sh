@@ -363,6 +363,29 @@ case_session() {
   fi
 }
 
+# A reader that went away: the run ends as usual, and stderr says once that
+# standard output cannot be written.
+case_pipe() {
+  local dir
+  dir=$(new_case pipe)
+  (cd "$dir" && VORCNT_TIME_SCALE=$scale timeout -k 5 60 python3 -c '
+import os, subprocess, sys
+r, w = os.pipe()
+os.close(r)
+with open("err.txt", "wb") as err:
+    sys.exit(subprocess.run(["wine", "vorcnt.exe", "-help"], stdout=w, stderr=err).returncode)')
+  local status=$? said
+  said=$(grep -c "^standard output cannot be written (error [0-9]*): what follows is not shown; the work goes on" \
+    "$dir/err.txt")
+  if [ $status -ne 0 ]; then
+    fail pipe "exit status $status"
+  elif [ "$said" -ne 1 ]; then
+    fail pipe "stderr said it $said times: $(head -c 300 "$dir/err.txt")"
+  else
+    pass pipe
+  fi
+}
+
 case_crlf() {
   local bad=0 f
   for f in "${transcripts[@]}"; do
@@ -385,7 +408,7 @@ case_crlf() {
 . "$here/road.sh"
 
 # VORCNT_WINE_CASES picks cases by name (for working on one); crlf always runs.
-for name in ${VORCNT_WINE_CASES:-version help interpreter push pop flush session road fill}; do
+for name in ${VORCNT_WINE_CASES:-version help interpreter push pop flush session pipe road fill}; do
   "case_$name"
 done
 case_crlf
