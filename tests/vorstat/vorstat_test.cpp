@@ -208,7 +208,6 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
                        "unit0   5 Data_Calculation_wait           0.00%          -      2h00m  no\n"
                        "unit1   2 Data_Calculation_completion   100.00%     10h00m          -  yes\n"
                        "unit2   0 Data_nothing                    0.00%          -          -  no\n");
-
   // A work unit dated ahead of the clock has no age.
   dir.set_mtime("unit0/work_unit.vwu", kNow + 86400 * 30);
   EXPECT_NE(run({dir.path()}).out.find("\nunit0   5 Data_Calculation_wait           0.00%          - in the future  no\n"),
