@@ -573,15 +573,15 @@ TEST(VorstatHistory, CountsPerDayLastConnectionAndHowLongTheBufferLasts) {
 
 // Read in blocks, forwards and from the end, the journal gives the same
 // figures and last events whatever the block size: lines that span blocks,
-// a line far longer than any event (skipped, never held whole), a header
-// only at the start, and a tail still being written.
+// a line far longer than any the controller writes (skipped, never held
+// whole), a header only at the start, and a tail still being written.
 TEST(VorstatHistory, BlocksOfAnySizeGiveTheSameEvents) {
   std::string text = "time\tunit\tevent\tidentity\tdetail\n";
   for (int i = 0; i < 30; ++i) {
     char line[96];
     std::snprintf(line, sizeof line, "2025-12-07T10:%02d:00+09:00\t%d\tpush\t%012d\t\n", i, i % 16, i);
     text += line;
-    if (i == 27) text += std::string(10000, 'x') + "\n";
+    if (i == 27) text += "2025-12-07T10:27:30+09:00\t1\tpush\t-\t" + std::string(10000, 'x') + "\n";
     if (i == 28) text += "time\tunit\tevent\tidentity\tdetail\n";
   }
   text += "2025-12-07T11:00:00+09:00\t1\tpu";

@@ -219,7 +219,7 @@ bool last_events(JournalBytes& bytes, std::uint64_t size, std::size_t block, std
   bool overlong = false;   // that line is too long to be an event
   bool past_tail = false;  // a line end has been seen: what follows it was a line being written
   auto take = [&](std::string_view line, bool first) {
-    if (overlong || line.empty() || (first && line.starts_with("time\t"))) return;
+    if (overlong || line.empty() || line.size() > kMaxLine || (first && line.starts_with("time\t"))) return;
     Fields f;
     if (split_line(line, &f)) events->push_back(event_of(f));
   };
