@@ -15,6 +15,7 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/null_os.h"
+#include "platform/session_lock.h"
 
 namespace vorcnt {
 
@@ -238,10 +239,18 @@ int controller_main(Os& os, int argc, char** argv) {
           first_look.path[0] == '\0' ? "." : first_look.path);
     return 0;
   }
-  ControllerLock session;
-  if (session.take_session() == ControllerLock::Outcome::held) {
-    print(os, "%s", msg::kAnotherControllerInSession);
-    return 0;
+  // Without the session lock, the closer order might stop another
+  // controller's client: no guard, no order.
+  SessionLock session;
+  switch (session.take()) {
+    case SessionLock::Outcome::taken:
+      break;
+    case SessionLock::Outcome::held:
+      print(os, "%s", msg::kAnotherControllerInSession);
+      return 0;
+    case SessionLock::Outcome::unavailable:
+      print(os, msg::kSessionLockUnavailable, session.problem().c_str());
+      return 0;
   }
 
   // No client may be running while the folders are scanned and moved.

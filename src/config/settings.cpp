@@ -1,12 +1,15 @@
 #include "config/settings.h"
 
 #include <cstring>
+#include <string>
 
 #include "config/opt_in_settings.h"
+#include "config/settings_utf16.h"
 #include "ground/messages.h"
 #include "ground/text.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/local_text.h"
 
 namespace vorcnt {
 
@@ -152,7 +155,21 @@ void read_config_file(Os& os, ControllerContext& ctx) {
   ctx.execfinish[0] = '\0';
 
   TextReader file;
-  if (!file.open(kConfigName)) {
+  const Utf16Settings utf16 = read_utf16_settings(kConfigName);
+  if (utf16.utf16) {
+    // Half a file would be worse than none: refused whole, with how to save it.
+    const std::string local = local_text_name();
+    if (utf16.too_big) {
+      refuse(os, ctx, msg::kVorcntCfgUtf16TooBig, utf16.byte_order, local.c_str());
+      return;
+    }
+    if (utf16.bad_line > 0) {
+      refuse(os, ctx, msg::kVorcntCfgUtf16NoLocalForm, utf16.byte_order, utf16.bad_line, local.c_str(),
+             local.c_str());
+      return;
+    }
+    file.open_memory(utf16.text.data(), utf16.text.size());
+  } else if (!file.open(kConfigName)) {
     print(os, msg::kVorcntCfgOpenError);
     return;
   }

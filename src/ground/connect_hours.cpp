@@ -14,17 +14,16 @@ void skip_spaces(std::string_view& text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
 }
 
-// "H:MM" or "HH:MM" at the front of `text`, consumed.
+// "HH:MM" at the front of `text`, consumed. Two digits each, as documented:
+// "8:00" is refused like any other malformed window rather than guessed at.
 bool take_hhmm(std::string_view& text, int* minute) {
-  int hour = 0;
-  std::size_t i = 0;
-  while (i < text.size() && i < 2 && is_digit(text[i])) hour = hour * 10 + (text[i++] - '0');
-  if (i == 0 || i >= text.size() || text[i] != ':') return false;
-  ++i;
-  if (i + 2 > text.size() || !is_digit(text[i]) || !is_digit(text[i + 1])) return false;
-  const int min = (text[i] - '0') * 10 + (text[i + 1] - '0');
+  if (text.size() < 5 || !is_digit(text[0]) || !is_digit(text[1]) || text[2] != ':' || !is_digit(text[3]) ||
+      !is_digit(text[4]))
+    return false;
+  const int hour = (text[0] - '0') * 10 + (text[1] - '0');
+  const int min = (text[3] - '0') * 10 + (text[4] - '0');
   if (hour > 23 || min > 59) return false;
-  text.remove_prefix(i + 2);
+  text.remove_prefix(5);
   *minute = hour * 60 + min;
   return true;
 }

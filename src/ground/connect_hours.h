@@ -16,7 +16,7 @@ struct ConnectWindow {
   int end = -1;
 };
 
-// "HH:MM-HH:MM" (one or two hour digits, blanks around the dash allowed).
+// "HH:MM-HH:MM" (two digits each, blanks around the dash allowed).
 // False, with `out` untouched, for anything else.
 bool parse_connect_window(std::string_view text, ConnectWindow* out);
 // "HH:MM" of a minute after midnight.

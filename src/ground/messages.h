@@ -55,6 +55,8 @@ inline constexpr char kAnotherController[] =
     "Another vorcnt is working on the client folder %s: this one ends\n";
 inline constexpr char kAnotherControllerInSession[] =
     "Another vorcnt is running for this user; its client would be stopped: this one ends\n";
+inline constexpr char kSessionLockUnavailable[] =
+    "The one-controller-per-user lock cannot be made (%s), so no client is stopped: this one ends\n";
 
 // Opt-in settings.
 inline constexpr char kConnectWindowIgnoredSIsNot[] =
@@ -91,6 +93,11 @@ inline constexpr char kBadArgPathHoldsTheCharacter[] =
     "bad arg: path holds the character %c, which the command interpreter reads specially\n";
 inline constexpr char kVorcntCfgBadArgUnits[] = "vorcnt.cfg bad arg: units = %s\n";
 inline constexpr char kVorcntCfgOpenError[] = "vorcnt.cfg open error!\n";
+inline constexpr char kVorcntCfgUtf16NoLocalForm[] =
+    "vorcnt.cfg is saved as UTF-16 (%s) and its line %d has no %s form: save it as %s; none of its settings are "
+    "used\n";
+inline constexpr char kVorcntCfgUtf16TooBig[] =
+    "vorcnt.cfg is saved as UTF-16 (%s) and is over 1 MiB: save it as %s; none of its settings are used\n";
 inline constexpr char kBadArgUnits[] = "bad arg: -units ";
 inline constexpr char kFillEcho[] = "fill:";
 inline constexpr char kBadArgFill[] = "bad arg: -fill ";

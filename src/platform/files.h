@@ -135,14 +135,9 @@ class ControllerLock {
   ~ControllerLock();
   ControllerLock(const ControllerLock&) = delete;
   ControllerLock& operator=(const ControllerLock&) = delete;
-  // `path` as in the settings ("" is the current folder).
+  // `path` as in the settings ("" is the current folder). One controller
+  // per user session as well: see session_lock.h.
   Outcome take(const char* path);
-  // One controller per user session too. The closer stops whichever client
-  // runs, so a second controller anywhere, even one only asked for -version,
-  // would stop the first one's client with its start-up order. The mark is a
-  // file in the temporary folder (TMPDIR, TEMP), where the simulated closer
-  // keeps its own, so a test world can be a session of its own.
-  Outcome take_session();
 
  private:
   long long handle_ = -1;

@@ -271,12 +271,4 @@ ControllerLock::Outcome ControllerLock::take(const char* path) {
   return lock_open_file(::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), handle_);
 }
 
-ControllerLock::Outcome ControllerLock::take_session() {
-  const char* dir = std::getenv("TMPDIR");
-  std::string name = dir != nullptr && *dir != '\0' ? dir : "/tmp";
-  name += "/vorcnt-" + std::to_string(::getuid()) + ".lock";
-  // Per user, and never through a link someone else planted in a shared /tmp.
-  return lock_open_file(::open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600), handle_);
-}
-
 }  // namespace vorcnt

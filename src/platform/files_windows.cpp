@@ -260,11 +260,4 @@ ControllerLock::Outcome ControllerLock::take(const char* path) {
   return lock_file(std::string(path) + "vorcnt.lock", handle_);
 }
 
-ControllerLock::Outcome ControllerLock::take_session() {
-  char dir[MAX_PATH + 1];
-  const DWORD n = GetTempPathA(sizeof dir, dir);
-  if (n == 0 || n > MAX_PATH) return Outcome::unavailable;
-  return lock_file(std::string(dir, n) + "vorcnt-session.lock", handle_);
-}
-
 }  // namespace vorcnt

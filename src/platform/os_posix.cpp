@@ -1,6 +1,7 @@
 // POSIX backend of the seam.
 #include <langinfo.h>
 #include <locale.h>
+#include <signal.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -49,9 +50,18 @@ bool locale_is_utf8() {
 // A terminal gets each text at once (converted to UTF-8 when its locale
 // reads UTF-8); a file or pipe gets the raw bytes in 512-byte blocks, with
 // the rest written before every command and at exit.
+//
+// Output is advice. A reader that went away (`vorcnt | head -1`, a dead log
+// reader) or a full log disk must never end the run, least of all between a
+// copy and its delete: SIGPIPE is ignored, and a failed write is said once on
+// stderr (if that still works) and then dropped.
 class RealConsole final : public Console {
  public:
   RealConsole() : terminal_(::isatty(STDOUT_FILENO) == 1) {
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, nullptr);
     if (terminal_ && locale_is_utf8()) {
       auto converter = std::make_unique<Cp932ToUtf8>(Cp932ToUtf8::Bad::pass_raw);
       if (converter->usable()) converter_ = std::move(converter);
@@ -62,12 +72,12 @@ class RealConsole final : public Console {
   void write(std::string_view bytes) override {
     if (terminal_) {
       if (converter_ == nullptr) {
-        write_all(STDOUT_FILENO, bytes.data(), bytes.size());
+        emit(bytes);
         return;
       }
       std::string out;
       converter_->convert(bytes, &out);
-      write_all(STDOUT_FILENO, out.data(), out.size());
+      emit(out);
       return;
     }
     blocks_.append(bytes);
@@ -81,7 +91,7 @@ class RealConsole final : public Console {
     std::string out;
     converter_->release(&out);  // a lead byte held from before cannot be completed now
     out.append(bytes);
-    write_all(STDOUT_FILENO, out.data(), out.size());
+    emit(out);
   }
 
   void flush() override {
@@ -94,9 +104,18 @@ class RealConsole final : public Console {
   }
 
  private:
+  void emit(std::string_view bytes) {
+    if (write_all(STDOUT_FILENO, bytes.data(), bytes.size()) || failure_said_) return;
+    failure_said_ = true;
+    const std::string line = std::string("standard output cannot be written (") + std::strerror(errno) +
+                             "): what follows is not shown; the work goes on\n";
+    write_all(STDERR_FILENO, line.data(), line.size());
+  }
+
   bool terminal_;
+  bool failure_said_ = false;
   std::unique_ptr<Cp932ToUtf8> converter_;
-  BlockBuffer blocks_{[](std::string_view bytes) { write_all(STDOUT_FILENO, bytes.data(), bytes.size()); }};
+  BlockBuffer blocks_{[this](std::string_view bytes) { emit(bytes); }};
 };
 
 class RealClock final : public Clock {

@@ -15,17 +15,19 @@ namespace vorcnt {
 
 namespace {
 
-// Writes everything to `handle`, retrying on short writes. A failed write
-// (no console, closed pipe) drops the rest: there is nowhere else to say so.
-void write_all(HANDLE handle, const char* data, std::size_t size) {
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+// Writes everything to `handle`, retrying on short writes. False when a
+// write failed (a closed pipe, a full disk); the rest is dropped. No handle
+// at all (no console) is nothing to write to, not a failure.
+bool write_all(HANDLE handle, const char* data, std::size_t size) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return true;
   while (size > 0) {
     DWORD chunk = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
     DWORD written = 0;
-    if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0) return;
+    if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0) return false;
     data += written;
     size -= written;
   }
+  return true;
 }
 
 // As the C runtime's text mode does: every "\n" goes out as CR LF, every other
@@ -39,6 +41,10 @@ void append_text_mode(std::string& out, std::string_view bytes) {
 
 // A console gets each text at once; a file or pipe gets it in 512-byte
 // blocks, written when a block is full, before every command and at exit.
+//
+// Output is advice: a handle that fails (a reader that went away, a full log
+// disk) never ends the run. The failure is said once on stderr, if that
+// still works, and the rest is dropped.
 class RealConsole final : public Console {
  public:
   RealConsole() : handle_(GetStdHandle(STD_OUTPUT_HANDLE)) {
@@ -51,7 +57,7 @@ class RealConsole final : public Console {
     if (console_) {
       std::string line;
       append_text_mode(line, bytes);
-      write_all(handle_, line.data(), line.size());
+      emit(line);
       return;
     }
     std::string text;
@@ -62,9 +68,19 @@ class RealConsole final : public Console {
   void flush() override { blocks_.flush(); }
 
  private:
+  void emit(std::string_view bytes) {
+    if (write_all(handle_, bytes.data(), bytes.size()) || failure_said_) return;
+    failure_said_ = true;
+    const std::string line = "standard output cannot be written (error " +
+                             std::to_string(static_cast<unsigned long>(GetLastError())) +
+                             "): what follows is not shown; the work goes on\r\n";
+    write_all(GetStdHandle(STD_ERROR_HANDLE), line.data(), line.size());
+  }
+
   HANDLE handle_;
   bool console_ = false;
-  BlockBuffer blocks_{[this](std::string_view bytes) { write_all(handle_, bytes.data(), bytes.size()); }};
+  bool failure_said_ = false;
+  BlockBuffer blocks_{[this](std::string_view bytes) { emit(bytes); }};
 };
 
 class RealClock final : public Clock {

@@ -5,6 +5,7 @@
 #include "platform/posix_commands.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -57,6 +58,15 @@ int run_shell(const std::string& line) {
   char sh[] = "sh";
   char dash_c[] = "-c";
   char* argv[] = {sh, dash_c, text.data(), nullptr};
+  // The controller ignores SIGPIPE for its own output's sake; the programs it
+  // starts get the usual default, as from any shell.
+  posix_spawnattr_t attr;
+  if (::posix_spawnattr_init(&attr) != 0) return -1;
+  sigset_t defaults;
+  ::sigemptyset(&defaults);
+  ::sigaddset(&defaults, SIGPIPE);
+  ::posix_spawnattr_setsigdefault(&attr, &defaults);
+  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
   pid_t pid;
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
@@ -64,8 +74,9 @@ int run_shell(const std::string& line) {
     ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
   }
-  const int spawned = ::posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ);
+  const int spawned = ::posix_spawn(&pid, "/bin/sh", &actions, &attr, argv, environ);
   ::posix_spawn_file_actions_destroy(&actions);
+  ::posix_spawnattr_destroy(&attr);
   if (spawned != 0) return -1;
   int status;
   while (::waitpid(pid, &status, 0) < 0) {

@@ -2,7 +2,13 @@
 // pass of the loop per state.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -10,6 +16,7 @@
 
 #include "app/controller.h"
 #include "platform/files.h"
+#include "platform/session_lock.h"
 #include "platform/process_guards.h"
 #include "support/fakes.h"
 #include "support/scratch.h"
@@ -122,6 +129,7 @@ struct StartRow {
   bool client_present = true;
   bool folder_locked = false;
   bool session_locked = false;
+  bool session_squatted = false;  // its name bound by a program that is not a controller
   friend void PrintTo(const StartRow& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -144,17 +152,32 @@ TEST_P(StartChecks, EndTheRunBeforeAnythingMoves) {
   if (row.folder_locked) {
     ASSERT_EQ(other.take((d + "client/").c_str()), ControllerLock::Outcome::taken);
   }
-  ControllerLock other_session;
+  SessionLock other_session;
   if (row.session_locked) {
-    ASSERT_EQ(other_session.take_session(), ControllerLock::Outcome::taken);
+    ASSERT_EQ(other_session.take(), SessionLock::Outcome::taken);
+  }
+  // Linux's abstract name: anyone may bind it first.
+  const std::string lock_name = "vorcnt-" + std::to_string(::getuid()) + "-" + session_key(d);
+  const int squatter = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  if (row.session_squatted) {
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, lock_name.data(), lock_name.size());
+    ASSERT_EQ(::bind(squatter, reinterpret_cast<sockaddr*>(&addr),
+                     static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + lock_name.size())),
+              0);
   }
 
   EXPECT_EQ(run(args), 0);
   const std::string& out = fake_.console.output;
   ASSERT_FALSE(out.empty());
   const std::size_t last = out.rfind('\n', out.size() - 2);
-  EXPECT_EQ(out.substr(last == std::string::npos ? 0 : last + 1), at_scratch(row.last_line, d) + "\n");
-  EXPECT_EQ(fake_.shell.commands_ran.size(), row.folder_locked || row.session_locked ? 0u : 1u);
+  std::string want = at_scratch(row.last_line, d);
+  if (const std::size_t at = want.find("<lock>"); at != std::string::npos) want.replace(at, 6, "@" + lock_name);  // "@" is no scratch folder here
+  EXPECT_EQ(out.substr(last == std::string::npos ? 0 : last + 1), want + "\n");
+  ::close(squatter);
+  EXPECT_EQ(fake_.shell.commands_ran.size(),
+            row.folder_locked || row.session_locked || row.session_squatted ? 0u : 1u);
   EXPECT_TRUE(fake_.clock.pauses.empty());
   EXPECT_EQ(dir_.read("client/unit0/work_unit.vwu"), "w");
   EXPECT_FALSE(dir_.exists("client/work_unit.vwu"));
@@ -188,7 +211,12 @@ INSTANTIATE_TEST_SUITE_P(
         // anywhere, would stop that controller's client all the same.
         StartRow{"AnotherControllerInSession", {"-version"},
                  "Another vorcnt is running for this user; its client would be stopped: this one ends", 0, true,
-                 false, true}),
+                 false, true},
+        // No guard, no order: it might stop another controller's client.
+        StartRow{"SessionLockCannotBeMade", {"-version"},
+                 "The one-controller-per-user lock cannot be made (<lock> is taken by a program that is not "
+                 "vorcnt), so no client is stopped: this one ends",
+                 0, true, false, false, true}),
     [](const ::testing::TestParamInfo<StartRow>& info_row) { return std::string(info_row.param.name); });
 
 // Eleven lines; Mode_error has no name and no line end, and the user's path

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/settings.h"
@@ -58,6 +59,17 @@ TEST_P(ConfigFileLines, Apply) {
 
 const std::string kPathRefused = "bad arg: path longer than 118 characters\n";
 
+// `text` as an editor saves it as "Unicode": UTF-16 with its byte-order mark.
+std::string utf16(std::u16string_view text, bool little_endian) {
+  std::string bytes;
+  for (char16_t unit : u"\uFEFF" + std::u16string(text)) {
+    const char lo = static_cast<char>(unit & 0xFF), hi = static_cast<char>(unit >> 8);
+    bytes += little_endian ? lo : hi;
+    bytes += little_endian ? hi : lo;
+  }
+  return bytes;
+}
+
 std::vector<ConfigRow> config_rows() {
   const std::string a118(118 - 4, 'a'), a119(119 - 4, 'a');
   return {
@@ -82,6 +94,20 @@ std::vector<ConfigRow> config_rows() {
       {"exec_empty_refused", "EXEC =\n", "bad arg: EXEC names no folder: end the client folder with a folder separator\n",
        {.mode = Mode_error}},
       {"byte_order_mark_before_first_keyword", "\xEF\xBB\xBFUNITS = 4\r\nPROG\n", "", {.units = 4, .prog = 1}},
+      // UTF-16 is read as the UTF-8 it stands for; a file with a line that
+      // has no UTF-8 form is refused whole, naming the encoding.
+      {"utf16_little_endian", utf16(u"UNITS = 4\r\nEXEC = /srv/\u30F4\u30A9/\r\nPROG", true), "",
+       {.path = "/srv/\xE3\x83\xB4\xE3\x82\xA9/", .units = 4, .prog = 1}},
+      {"utf16_big_endian", utf16(u"UNITS = 3\n\U0001F600 = x\n", false), "bad arg:  = x\n\n",
+       {.mode = Mode_error, .units = 3}},
+      {"utf16_unpaired_surrogate_refused", utf16(u"PROG\nEXEC = /a\xD800/\n", true),
+       "vorcnt.cfg is saved as UTF-16 (little-endian) and its line 2 has no UTF-8 form: save it as UTF-8; none of "
+       "its settings are used\n",
+       {.mode = Mode_error}},
+      {"utf16_cut_off_refused", utf16(u"PROG\n", false) + std::string(1, '\0'),
+       "vorcnt.cfg is saved as UTF-16 (big-endian) and its line 2 has no UTF-8 form: save it as UTF-8; none of "
+       "its settings are used\n",
+       {.mode = Mode_error}},
       {"exec_trailing_words_dropped", "EXEC = c:\\vorelith\\ more words\n", "", {.path = "c:\\vorelith\\"}},
       {"exec_without_equals", "EXEC c:\\x\\\n", "bad arg: path = c:\\progra~1\\vorelith\\\n", {.mode = Mode_error}},
       {"exec_118_accepted", "EXEC = c:\\" + a118 + "\\\n", "", {.path = "c:\\" + a118 + "\\"}},

@@ -327,6 +327,35 @@ case_two_controllers() {
   expect_nothing_lost
 }
 
+# A service with a private /tmp (its own folder under the same name, as with
+# PrivateTmp=yes) and a shell of the same user asking only for -version: the
+# second controller meets the first, gives no closer order and ends.
+case_private_tmp() {
+  [ "$(id -u)" -eq 0 ] || skip "a private /tmp needs root (unshare -m and a tmpfs)"
+  mkdir -p "$W/tmp" "$W/second"
+  unshare -m --propagation private sh -c 'mount -t tmpfs tmpfs "$1"' sh "$W/tmp" 2>/dev/null ||
+    skip "no mount namespace with a tmpfs here"
+  new_world 4
+  export TMPDIR=$W/tmp  # both runs call it so; the service's is a fresh tmpfs
+  add_unit 0
+  add_unit 1
+  write_cfg
+  : >>"$VORSIM_RUNDIR/orders.log"
+  (cd "$W" && exec unshare -m --propagation private \
+    sh -c 'mount -t tmpfs tmpfs "$TMPDIR" && exec "$0"' "$BIN/vorcnt" >"$W/out.raw" 2>"$W/err.txt") &
+  CPID=$!
+  wait_until "the client to compute" output_has "[Unit0] Data計算開始"
+  local orders out
+  orders=$(wc -l <"$VORSIM_RUNDIR/orders.log")
+  out=$(cd "$W/second" && timeout 60 "$BIN/vorcnt" -version)
+  [ "$out" = "Another vorcnt is running for this user; its client would be stopped: this one ends" ] ||
+    fail "the shell's controller printed: $out"
+  [ "$(wc -l <"$VORSIM_RUNDIR/orders.log")" -eq "$orders" ] || fail "the shell's controller gave an order"
+  kill -0 "$CPID" 2>/dev/null || fail "the service's controller ended"
+  stop_controller
+  expect_nothing_lost
+}
+
 # Settings in error with a unit being computed in the client folder: it is
 # computed to its end and pushed home, and the run ends by itself; no pop,
 # no connection, no client started on an empty folder.

@@ -43,12 +43,12 @@ INSTANTIATE_TEST_SUITE_P(
                       WindowRow{"AcrossMidnightEnd", "23:00-08:00", 8, 0, false, 15 * 3600},
                       WindowRow{"AcrossMidnightMinuteBefore", "23:00-08:00", 22, 59, false, 60},
                       WindowRow{"EmptyWindowIsAlways", "10:00-10:00", 3, 0, true, 0},
-                      WindowRow{"OneDigitHoursAndBlanks", " 6:30 - 7:00 ", 6, 29, false, 60}),
+                      WindowRow{"BlanksAroundTheDash", " 06:30 - 07:00 ", 6, 29, false, 60}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(WindowParse, RefusesAnythingButHoursAndMinutes) {
   for (const char* bad : {"", "9-17", "24:00-08:00", "09:60-10:00", "09:00-10:00x", "09:00", "123:00-01:00",
-                          "09:00--10:00", "9:5-10:00"}) {
+                          "09:00--10:00", "9:5-10:00", "6:30-07:00", "06:30-7:00"}) {
     ConnectWindow w{1, 2};
     EXPECT_FALSE(parse_connect_window(bad, &w)) << bad;
     EXPECT_EQ(w.start, 1) << bad;  // untouched

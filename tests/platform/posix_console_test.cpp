@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -80,6 +81,31 @@ TEST(RealConsoleTest, RedirectedOutputIsRawCp932InWholeBlocksFlushedBeforeEachCo
   ASSERT_EQ(first_block.size(), 512u);
   EXPECT_EQ(first_block + after_flush, kCp932 + std::string(600, 'x'));
   EXPECT_EQ(drain(pipe.fds[0]), "before after end");
+}
+
+// A reader that went away ends neither the run nor a command: the failure
+// costs one line on stderr, whatever follows is dropped quietly, and the
+// programs started meanwhile get the usual SIGPIPE (sh's printf dies of it).
+TEST(RealConsoleTest, ClosedPipeCostsOneLineOnStderrAndNeverTheRun) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  testing::Capture err(2);
+  int child_status = 0;
+  {
+    Redirect out(1, fds[1]);
+    auto console = make_real_console();
+    auto shell = make_real_shell();
+    auto clock = make_real_clock(*console);
+    Os os{*shell, *clock, *console};
+    console->write(std::string(600, 'x'));  // a whole block goes out at once
+    console->write("held");
+    child_status = run_command(os, "printf lost");
+    console->write("at the end");
+  }
+  ::close(fds[1]);
+  EXPECT_EQ(child_status, 128 + SIGPIPE);
+  EXPECT_EQ(err.text(), "standard output cannot be written (Broken pipe): what follows is not shown; the work goes on\n");
 }
 
 // Writes `pieces` through a console whose stdout is a pseudo-terminal, with

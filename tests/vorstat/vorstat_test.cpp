@@ -210,6 +210,11 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
                        "unit0   5 Data_Calculation_wait           0.00%          -      2h00m  no\n"
                        "unit1   2 Data_Calculation_completion   100.00%     10h00m          -  yes\n"
                        "unit2   0 Data_nothing                    0.00%          -          -  no\n");
+  // A work unit dated ahead of the clock has no age.
+  dir.set_mtime("unit0/work_unit.vwu", kNow + 86400 * 30);
+  EXPECT_NE(run({dir.path()}).out.find("\nunit0   5 Data_Calculation_wait           0.00%          - in the future  no\n"),
+            std::string::npos);
+  dir.set_mtime("unit0/work_unit.vwu", kNow - 7200);
 
   // Files the controller set aside are listed, never counted as a unit.
   dir.write("damaged/unit1/result.vwu", std::string(8, '\0'));
@@ -533,6 +538,20 @@ TEST(VorstatUsage, HelpPrintsUsageAndExitsWithZero) {
   EXPECT_EQ(v.out.find('\n'), v.out.size() - 1);
 }
 
+// The journal's bytes from memory.
+class TextJournal final : public vorstat::JournalBytes {
+ public:
+  explicit TextJournal(std::string text) : text_(std::move(text)) {}
+  std::uint64_t size() override { return text_.size(); }
+  long read_at(std::uint64_t offset, char* buf, std::size_t n) override {
+    if (offset >= text_.size()) return 0;
+    return static_cast<long>(text_.copy(buf, n, static_cast<std::size_t>(offset)));
+  }
+
+ private:
+  std::string text_;
+};
+
 // A journal of two days, a line it cannot read, and a line still being
 // written; "now" is 2025-12-07 12:00 at UTC+9.
 TEST(VorstatHistory, CountsPerDayLastConnectionAndHowLongTheBufferLasts) {
@@ -545,26 +564,65 @@ TEST(VorstatHistory, CountsPerDayLastConnectionAndHowLongTheBufferLasts) {
                            "2025-12-07T11:00:00+09:00\t1\tpop_compute\tbbbbbbbbbbbb\t\n"
                            "2025-12-07T11:30:00+09:00\t1\tcomp";
   const LocalTime now = civil_time(1765076400, 9 * 3600);  // 2025-12-07T12:00:00+09:00
-  const vorstat::HistorySummary h = vorstat::summarize_journal(text, now);
-  ASSERT_EQ(h.events.size(), 5u);
+  TextJournal journal(text);
+  vorstat::HistorySummary h;
+  ASSERT_TRUE(vorstat::summarize_journal(journal, 2, now, &h));
+  ASSERT_EQ(h.events.size(), 2u);
+  EXPECT_EQ(h.total_events, 5);
   EXPECT_EQ(h.skipped, 1);
   EXPECT_EQ(h.per_day.front().first, "2025-12-01");
   EXPECT_EQ(h.per_day.back().first, "2025-12-07");
   EXPECT_EQ(h.per_day[5], (std::pair<std::string, int>{"2025-12-06", 1}));
-  EXPECT_EQ(h.events[static_cast<std::size_t>(h.last_connection)].time, "2025-12-05T23:30:00+09:00");
+  EXPECT_EQ(h.last_connection, "2025-12-05T23:30:00+09:00");
   EXPECT_EQ(h.units_waiting, 1);  // unit0 was computed; unit1 is still to do
   // One unit in the 37 hours since the journal began.
   EXPECT_NEAR(h.rate_per_day, 24.0 / 37.0, 1e-9);
   EXPECT_NEAR(h.lasts_seconds, 37 * 3600.0, 1e-6);
 
-  const std::string table = vorstat::format_history_table(h, "h.tsv", 2);
+  const std::string table = vorstat::format_history_table(h, "h.tsv");
+  EXPECT_EQ(table.rfind("History: h.tsv (5 events, 1 unreadable lines skipped)\n", 0), 0u) << table;
   EXPECT_EQ(table.find("fill_complete"), std::string::npos);  // only the last two events
   EXPECT_NE(table.find("\n2025-12-07T11:00:00+09:00 1    pop_compute   bbbbbbbbbbbb \n"), std::string::npos) << table;
   EXPECT_NE(table.find("Buffer lasts: about 1d13h at 0.6 units per day\n"), std::string::npos) << table;
-  const std::string json = vorstat::format_history_json(h, "h.tsv", 1);
+  ASSERT_TRUE(vorstat::summarize_journal(journal, 1, now, &h));
+  const std::string json = vorstat::format_history_json(h, "h.tsv");
   EXPECT_NE(json.find("\"events\": [\n    {\"time\": \"2025-12-07T11:00:00+09:00\", \"unit\": 1"), std::string::npos)
       << json;
   EXPECT_NE(json.find("\"units_waiting\": 1,"), std::string::npos);
+}
+
+// Read in blocks, forwards and from the end, the journal gives the same
+// figures and last events whatever the block size: lines that span blocks,
+// a line far longer than any the controller writes (skipped, never held
+// whole), a header only at the start, and a tail still being written.
+TEST(VorstatHistory, BlocksOfAnySizeGiveTheSameEvents) {
+  std::string text = "time\tunit\tevent\tidentity\tdetail\n";
+  for (int i = 0; i < 30; ++i) {
+    char line[96];
+    std::snprintf(line, sizeof line, "2025-12-07T10:%02d:00+09:00\t%d\tpush\t%012d\t\n", i, i % 16, i);
+    text += line;
+    if (i == 27) text += "2025-12-07T10:27:30+09:00\t1\tpush\t-\t" + std::string(10000, 'x') + "\n";
+    if (i == 28) text += "time\tunit\tevent\tidentity\tdetail\n";
+  }
+  text += "2025-12-07T11:00:00+09:00\t1\tpu";
+  const LocalTime now = civil_time(1765076400, 9 * 3600);
+  for (const std::size_t block : {1, 2, 3, 7, 64, 4096, 65536}) {
+    SCOPED_TRACE(block);
+    TextJournal journal(text);
+    vorstat::HistorySummary h;
+    ASSERT_TRUE(vorstat::summarize_journal(journal, 3, now, &h, block));
+    EXPECT_EQ(h.total_events, 30);
+    EXPECT_EQ(h.skipped, 2);
+    ASSERT_EQ(h.events.size(), 3u);
+    EXPECT_EQ(h.events[0].time + h.events[1].time + h.events[2].time,
+              "2025-12-07T10:27:00+09:002025-12-07T10:28:00+09:002025-12-07T10:29:00+09:00");
+    EXPECT_EQ(h.events[2].unit, 13);
+    EXPECT_EQ(h.events[2].identity, "000000000029");
+    // Asked for more than there are: every event, the first one included.
+    ASSERT_TRUE(vorstat::summarize_journal(journal, 100, now, &h, block));
+    ASSERT_EQ(h.events.size(), 30u);
+    EXPECT_EQ(h.events.front().identity, "000000000000");
+  }
 }
 
 }  // namespace

@@ -363,6 +363,50 @@ case_session() {
   fi
 }
 
+# vorcnt.cfg saved as UTF-16 ("Unicode"): read in the ANSI code page; a line
+# with a character that code page lacks refuses the file in one line.
+case_utf16() {
+  local dir got
+  dir=$(new_case utf16)
+  printf 'UNITS = 3\r\nPROG\r\n' | iconv -f UTF-8 -t UTF-16 >"$dir/vorcnt.cfg"  # with its mark
+  run_vorcnt "$dir" -version
+  if [ -s "$dir/out.bin" ] && ! grep -qa 'bad arg\|UTF-16' "$dir/out.bin"; then
+    { printf '\xfe\xff'; printf 'PROG\r\nEXEC = \xe3\x83\xb4\\\r\n' | iconv -f UTF-8 -t UTF-16BE; } >"$dir/vorcnt.cfg"
+    run_vorcnt "$dir" -version
+    got=$(tr -d '\r' <"$dir/out.bin" | tail -n 1)
+    if [[ "$got" == "vorcnt.cfg is saved as UTF-16 (big-endian) and its line 2 has no ANSI (code page "*") form: save it as ANSI (code page "*"); none of its settings are used" ]]; then
+      pass utf16
+    else
+      fail utf16 "a line the code page lacks gave: $got"
+    fi
+  else
+    fail utf16 "the UTF-16 file was not read: $(tr -d '\r' <"$dir/out.bin" | head -c 300)"
+  fi
+}
+
+# A reader that went away: the run ends as usual, and stderr says once that
+# standard output cannot be written.
+case_pipe() {
+  local dir
+  dir=$(new_case pipe)
+  (cd "$dir" && VORCNT_TIME_SCALE=$scale timeout -k 5 60 python3 -c '
+import os, subprocess, sys
+r, w = os.pipe()
+os.close(r)
+with open("err.txt", "wb") as err:
+    sys.exit(subprocess.run(["wine", "vorcnt.exe", "-help"], stdout=w, stderr=err).returncode)')
+  local status=$? said
+  said=$(grep -c "^standard output cannot be written (error [0-9]*): what follows is not shown; the work goes on" \
+    "$dir/err.txt")
+  if [ $status -ne 0 ]; then
+    fail pipe "exit status $status"
+  elif [ "$said" -ne 1 ]; then
+    fail pipe "stderr said it $said times: $(head -c 300 "$dir/err.txt")"
+  else
+    pass pipe
+  fi
+}
+
 case_crlf() {
   local bad=0 f
   for f in "${transcripts[@]}"; do
@@ -385,7 +429,7 @@ case_crlf() {
 . "$here/road.sh"
 
 # VORCNT_WINE_CASES picks cases by name (for working on one); crlf always runs.
-for name in ${VORCNT_WINE_CASES:-version help interpreter push pop flush session road fill}; do
+for name in ${VORCNT_WINE_CASES:-version help interpreter push pop flush session pipe utf16 road fill}; do
   "case_$name"
 done
 case_crlf

@@ -1,7 +1,9 @@
 #include "history_report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
 #include "config/settings.h"
 #include "ground/context.h"
@@ -27,17 +29,6 @@ std::int64_t days_from_civil(int y, int m, int d) {
   const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
   const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
   return era * 146097 + doe - 719468;
-}
-
-std::vector<std::string> split_tabs(const std::string& line) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) return fields;
-    start = tab + 1;
-  }
 }
 
 std::string date_of(const LocalTime& t) {
@@ -83,19 +74,208 @@ std::string json_real(double value) {
   return buf;
 }
 
-std::size_t first_shown(const HistorySummary& h, std::size_t last_n) {
-  return h.events.size() > last_n ? h.events.size() - last_n : 0;
+// A line longer than any the controller writes is no event; it is skipped
+// without being held whole.
+constexpr std::size_t kMaxLine = 4096;
+
+int two_digits(std::string_view t, std::size_t at) {
+  const char a = t[at], b = t[at + 1];
+  if (a < '0' || a > '9' || b < '0' || b > '9') return -1;
+  return (a - '0') * 10 + (b - '0');
 }
 
-bool read_whole(const std::string& file, std::string* text) {
-  const int handle = open_for_reading(file.c_str());
-  if (handle < 0) return false;
-  char chunk[16384];
-  long n = 0;
-  while ((n = read_some(handle, chunk, sizeof chunk)) > 0) text->append(chunk, static_cast<std::size_t>(n));
-  close_handle(handle);
-  return n == 0;
+// The unit field as the controller writes it: "-" or a number.
+int unit_of(std::string_view field) {
+  if (field.starts_with("-")) return -1;
+  int unit = 0;
+  for (char c : field) {
+    if (c < '0' || c > '9' || unit > 100000) break;
+    unit = unit * 10 + (c - '0');
+  }
+  return unit;
 }
+
+// The five tab-separated fields of a line and its time; false when it has
+// another number of fields or its time is malformed.
+struct Fields {
+  std::string_view f[5];
+  std::int64_t utc = 0;
+};
+bool split_line(std::string_view line, Fields* out) {
+  std::size_t at = 0;
+  for (int i = 0; i < 5; ++i) {
+    const std::size_t tab = line.find('\t', at);
+    if ((tab == std::string_view::npos) != (i == 4)) return false;
+    out->f[i] = line.substr(at, tab == std::string_view::npos ? std::string_view::npos : tab - at);
+    at = tab + 1;
+  }
+  return parse_iso8601(out->f[0], &out->utc);
+}
+
+JournalEvent event_of(const Fields& f) {
+  JournalEvent e;
+  e.time = f.f[0];
+  e.utc = f.utc;
+  e.unit = unit_of(f.f[1]);
+  e.event = f.f[2];
+  e.identity = f.f[3];
+  e.detail = f.f[4];
+  return e;
+}
+
+// The figures of the whole journal, fed one line at a time.
+class Tally {
+ public:
+  Tally(HistorySummary& h, const LocalTime& now) : h_(h), now_(now), earliest_(now.utc_seconds) {
+    for (int k = 6; k >= 0; --k)
+      h_.per_day.emplace_back(date_of(civil_time(now.utc_seconds - k * 86400LL, now.offset_seconds)), 0);
+  }
+
+  void unreadable() { ++h_.skipped; }
+  // `first` for the file's first line, which may be the header.
+  void line(std::string_view text, bool first) {
+    if (first && text.starts_with("time\t")) return;
+    if (text.empty()) return;
+    Fields f;
+    if (text.size() > kMaxLine || !split_line(text, &f)) {
+      ++h_.skipped;
+      return;
+    }
+    ++h_.total_events;
+    earliest_ = std::min(earliest_, f.utc);
+    const int unit = unit_of(f.f[1]);
+    const bool unit_ok = unit >= 0 && unit < kMaxUnits;
+    const std::string_view event = f.f[2];
+    if (event == "connected") {
+      h_.last_connection.assign(f.f[0]);
+      if (unit_ok && f.f[4].find("new_work=yes") != std::string_view::npos) waiting_[unit] = true;
+    } else if (event == "pop_compute" && unit_ok) {
+      waiting_[unit] = true;  // computed later, whatever the journal saw before
+    } else if (event == "computed") {
+      if (unit_ok) waiting_[unit] = false;
+      for (auto& [date, count] : h_.per_day)
+        if (f.f[0].substr(0, 10) == date) ++count;
+      if (now_.utc_seconds - f.utc < 7 * 86400LL) ++computed_recently_;
+    }
+  }
+
+  void finish() {
+    for (bool w : waiting_) h_.units_waiting += w ? 1 : 0;
+    // Over the last 7 days, or since the journal began when it is younger.
+    const double span_days = std::min<double>(7.0, static_cast<double>(now_.utc_seconds - earliest_) / 86400.0);
+    if (computed_recently_ > 0 && span_days > 0) {
+      h_.rate_per_day = static_cast<double>(computed_recently_) / span_days;
+      h_.lasts_seconds = h_.units_waiting / h_.rate_per_day * 86400.0;
+    }
+  }
+
+ private:
+  HistorySummary& h_;
+  const LocalTime& now_;
+  std::int64_t earliest_;
+  bool waiting_[kMaxUnits] = {};
+  long long computed_recently_ = 0;
+};
+
+// Every whole line of the first `size` bytes, in order. A line without its
+// line end is one being written: it is not fed.
+bool stream_lines(JournalBytes& bytes, std::uint64_t size, std::size_t block, Tally& tally) {
+  std::vector<char> buf(block);
+  std::string carry;  // the start of a line that goes on in the next block
+  bool overlong = false, first = true;
+  for (std::uint64_t at = 0; at < size;) {
+    const long n = bytes.read_at(at, buf.data(), static_cast<std::size_t>(std::min<std::uint64_t>(block, size - at)));
+    if (n <= 0) return false;
+    at += static_cast<std::uint64_t>(n);
+    std::string_view rest(buf.data(), static_cast<std::size_t>(n));
+    for (std::size_t end; (end = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(end + 1)) {
+      if (overlong) {
+        tally.unreadable();
+      } else if (carry.empty()) {
+        tally.line(rest.substr(0, end), first);
+      } else {
+        carry.append(rest.substr(0, end));
+        tally.line(carry, first);
+      }
+      carry.clear();
+      overlong = false;
+      first = false;
+    }
+    if (!overlong) carry.append(rest);
+    if (carry.size() > kMaxLine) {
+      carry.clear();
+      overlong = true;
+    }
+  }
+  return true;
+}
+
+// The last `count` well-formed events of the first `size` bytes, read from
+// the end, oldest first.
+bool last_events(JournalBytes& bytes, std::uint64_t size, std::size_t block, std::size_t count,
+                 std::vector<JournalEvent>* events) {
+  std::vector<char> buf(block);
+  std::string pending;     // the part of a line read so far (its end), when it spans blocks
+  bool overlong = false;   // that line is too long to be an event
+  bool past_tail = false;  // a line end has been seen: what follows it was a line being written
+  auto take = [&](std::string_view line, bool first) {
+    if (overlong || line.empty() || line.size() > kMaxLine || (first && line.starts_with("time\t"))) return;
+    Fields f;
+    if (split_line(line, &f)) events->push_back(event_of(f));
+  };
+  std::uint64_t at = size;
+  while (at > 0 && events->size() < count) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block, at));
+    at -= n;
+    if (bytes.read_at(at, buf.data(), n) != static_cast<long>(n)) return false;
+    std::string_view data(buf.data(), n);
+    for (std::size_t nl; events->size() < count && (nl = data.rfind('\n')) != std::string_view::npos;
+         data.remove_suffix(data.size() - nl)) {
+      if (past_tail) {
+        if (pending.empty())
+          take(data.substr(nl + 1), false);
+        else
+          take(std::string(data.substr(nl + 1)) + pending, false);
+      }
+      past_tail = true;
+      pending.clear();
+      overlong = false;
+    }
+    if (events->size() >= count || !past_tail) continue;
+    if (!overlong && pending.size() + data.size() <= kMaxLine)
+      pending.insert(0, data);
+    else
+      overlong = true, pending.clear();
+  }
+  if (at == 0 && past_tail && events->size() < count) take(pending, true);
+  std::reverse(events->begin(), events->end());
+  return true;
+}
+
+// The journal file, read through a stream that can seek; only a regular file
+// (a FIFO would block, a device never end).
+class JournalFile final : public JournalBytes {
+ public:
+  explicit JournalFile(const std::string& path) {
+    if (is_regular_file(native_path(path.c_str()))) in_.open(native_path(path.c_str()), std::ios::binary);
+  }
+  bool is_open() const { return in_.is_open(); }
+  std::uint64_t size() override {
+    in_.seekg(0, std::ios::end);
+    const std::streamoff end = in_.tellg();
+    return end < 0 ? 0 : static_cast<std::uint64_t>(end);
+  }
+  long read_at(std::uint64_t offset, char* buf, std::size_t n) override {
+    in_.clear();
+    if (!in_.seekg(static_cast<std::streamoff>(offset))) return -1;
+    in_.read(buf, static_cast<std::streamsize>(n));
+    if (in_.bad()) return -1;
+    return static_cast<long>(in_.gcount());
+  }
+
+ private:
+  std::ifstream in_;
+};
 
 // The HISTORY file of vorcnt.cfg, read as the controller reads it.
 std::string configured_history() {
@@ -112,87 +292,42 @@ int usage(std::string& errors, const std::string& message) {
 
 }  // namespace
 
-bool parse_iso8601(const std::string& text, std::int64_t* utc) {
-  int y, mo, d, h, mi, s, oh, om;
-  char sign;
-  int used = 0;
-  if (text.size() != 25 ||
-      std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &sign, &oh, &om,
-                  &used) != 9 ||
-      used != 25 || (sign != '+' && sign != '-') || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
-      s > 60)
+bool parse_iso8601(std::string_view text, std::int64_t* utc) {
+  // YYYY-MM-DDTHH:MM:SS+HH:MM, every digit where it belongs.
+  if (text.size() != 25 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':' || (text[19] != '+' && text[19] != '-') || text[22] != ':')
     return false;
-  const std::int64_t offset = (sign == '-' ? -1 : 1) * (oh * 3600 + om * 60);
-  *utc = days_from_civil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s - offset;
+  const int y1 = two_digits(text, 0), y2 = two_digits(text, 2), mo = two_digits(text, 5), d = two_digits(text, 8);
+  const int h = two_digits(text, 11), mi = two_digits(text, 14), s = two_digits(text, 17);
+  const int oh = two_digits(text, 20), om = two_digits(text, 23);
+  if (y1 < 0 || y2 < 0 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 ||
+      s > 60 || oh < 0 || om < 0)
+    return false;
+  const std::int64_t offset = (text[19] == '-' ? -1 : 1) * (oh * 3600 + om * 60);
+  *utc = days_from_civil(y1 * 100 + y2, mo, d) * 86400 + h * 3600 + mi * 60 + s - offset;
   return true;
 }
 
-HistorySummary summarize_journal(const std::string& text, const LocalTime& now) {
+bool summarize_journal(JournalBytes& bytes, std::size_t last_n, const LocalTime& now, HistorySummary* out,
+                       std::size_t block) {
   HistorySummary h;
-  std::size_t start = 0;
-  bool first = true;
-  // A line without its line end is one being written: it is not counted.
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    const std::string line = text.substr(start, end - start);
-    if (first && line.rfind("time\t", 0) == 0) {
-      first = false;
-      continue;
-    }
-    first = false;
-    if (line.empty()) continue;
-    const std::vector<std::string> f = split_tabs(line);
-    JournalEvent e;
-    if (f.size() != 5 || !parse_iso8601(f[0], &e.utc)) {
-      ++h.skipped;
-      continue;
-    }
-    e.time = f[0];
-    e.unit = f[1] == "-" ? -1 : std::atoi(f[1].c_str());
-    e.event = f[2];
-    e.identity = f[3];
-    e.detail = f[4];
-    h.events.push_back(std::move(e));
-  }
-
-  for (int k = 6; k >= 0; --k) h.per_day.emplace_back(date_of(civil_time(now.utc_seconds - k * 86400LL, now.offset_seconds)), 0);
-  bool waiting[kMaxUnits] = {};
-  int computed_recently = 0;
-  std::int64_t earliest = now.utc_seconds;
-  for (std::size_t i = 0; i < h.events.size(); ++i) {
-    const JournalEvent& e = h.events[i];
-    earliest = std::min(earliest, e.utc);
-    const bool unit_ok = e.unit >= 0 && e.unit < kMaxUnits;
-    if (e.event == "connected") {
-      h.last_connection = static_cast<int>(i);
-      if (unit_ok && e.detail.find("new_work=yes") != std::string::npos) waiting[e.unit] = true;
-    } else if (e.event == "pop_compute" && unit_ok) {
-      waiting[e.unit] = true;  // computed later, whatever the journal saw before
-    } else if (e.event == "computed") {
-      if (unit_ok) waiting[e.unit] = false;
-      for (auto& [date, count] : h.per_day)
-        if (e.time.compare(0, 10, date) == 0) ++count;
-      if (now.utc_seconds - e.utc < 7 * 86400LL) ++computed_recently;
-    }
-  }
-  for (bool w : waiting) h.units_waiting += w ? 1 : 0;
-  // Over the last 7 days, or since the journal began when it is younger.
-  const double span_days = std::min<double>(7.0, static_cast<double>(now.utc_seconds - earliest) / 86400.0);
-  if (computed_recently > 0 && span_days > 0) {
-    h.rate_per_day = computed_recently / span_days;
-    h.lasts_seconds = h.units_waiting / h.rate_per_day * 86400.0;
-  }
-  return h;
+  const std::uint64_t size = bytes.size();
+  Tally tally(h, now);
+  if (!stream_lines(bytes, size, block, tally)) return false;
+  tally.finish();
+  if (last_n > 0 && !last_events(bytes, size, block, last_n, &h.events)) return false;
+  *out = std::move(h);
+  return true;
 }
 
-std::string format_history_table(const HistorySummary& h, const std::string& file, std::size_t last_n) {
-  std::string out = "History: " + file + " (" + std::to_string(h.events.size()) + " events";
+std::string format_history_table(const HistorySummary& h, const std::string& file) {
+  std::string out = "History: " + file + " (" + std::to_string(h.total_events) + " events";
   if (h.skipped > 0) out += ", " + std::to_string(h.skipped) + " unreadable lines skipped";
   out += ")\n";
   char row[512];
   std::snprintf(row, sizeof row, "%-25s %-4s %-13s %-12s %s\n", "time", "unit", "event", "identity", "detail");
   out += row;
-  for (std::size_t i = first_shown(h, last_n); i < h.events.size(); ++i) {
-    const JournalEvent& e = h.events[i];
+  for (const JournalEvent& e : h.events) {
     const std::string unit = e.unit < 0 ? "-" : std::to_string(e.unit);
     out += e.time + " " + unit + std::string(unit.size() < 4 ? 4 - unit.size() : 0, ' ') + " " + e.event +
            std::string(e.event.size() < 13 ? 13 - e.event.size() : 0, ' ') + " " + e.identity +
@@ -200,7 +335,7 @@ std::string format_history_table(const HistorySummary& h, const std::string& fil
   }
   out += "\nComputed per day:\n";
   for (const auto& [date, count] : h.per_day) out += "  " + date + "  " + std::to_string(count) + "\n";
-  out += "Last connection: " + (h.last_connection >= 0 ? h.events[static_cast<std::size_t>(h.last_connection)].time : std::string("none recorded")) + "\n";
+  out += "Last connection: " + (h.last_connection.empty() ? std::string("none recorded") : h.last_connection) + "\n";
   out += "Units waiting to compute: " + std::to_string(h.units_waiting) + "\n";
   if (h.lasts_seconds < 0) {
     out += "Buffer lasts: unknown (nothing computed in the last 7 days)\n";
@@ -212,22 +347,21 @@ std::string format_history_table(const HistorySummary& h, const std::string& fil
   return out;
 }
 
-std::string format_history_json(const HistorySummary& h, const std::string& file, std::size_t last_n) {
+std::string format_history_json(const HistorySummary& h, const std::string& file) {
   std::string out = "{\n  \"file\": " + json_text(file) + ",\n  \"events\": [";
-  const std::size_t from = first_shown(h, last_n);
-  for (std::size_t i = from; i < h.events.size(); ++i) {
+  for (std::size_t i = 0; i < h.events.size(); ++i) {
     const JournalEvent& e = h.events[i];
-    out += i == from ? "\n    " : ",\n    ";
+    out += i == 0 ? "\n    " : ",\n    ";
     out += "{\"time\": " + json_text(e.time) + ", \"unit\": " + (e.unit < 0 ? "null" : std::to_string(e.unit)) +
            ", \"event\": " + json_text(e.event) + ", \"identity\": " + json_text(e.identity) +
            ", \"detail\": " + json_text(e.detail) + "}";
   }
-  out += from < h.events.size() ? "\n  ],\n" : "],\n";
+  out += h.events.empty() ? "],\n" : "\n  ],\n";
   out += "  \"skipped_lines\": " + std::to_string(h.skipped) + ",\n  \"computed_per_day\": [";
   for (std::size_t i = 0; i < h.per_day.size(); ++i)
     out += std::string(i == 0 ? "" : ", ") + "{\"date\": " + json_text(h.per_day[i].first) +
            ", \"units\": " + std::to_string(h.per_day[i].second) + "}";
-  out += "],\n  \"last_connection\": " + (h.last_connection >= 0 ? json_text(h.events[static_cast<std::size_t>(h.last_connection)].time) : "null");
+  out += "],\n  \"last_connection\": " + (h.last_connection.empty() ? std::string("null") : json_text(h.last_connection));
   out += ",\n  \"units_waiting\": " + std::to_string(h.units_waiting);
   out += ",\n  \"rate_per_day\": " + (h.lasts_seconds < 0 ? std::string("null") : json_real(h.rate_per_day));
   out += ",\n  \"buffer_lasts_s\": " + (h.lasts_seconds < 0 ? std::string("null") : json_real(h.lasts_seconds));
@@ -275,13 +409,13 @@ int run_history(int argc, const char* const* argv, Console& out, std::string& er
     errors += "vorstat: no journal given, and vorcnt.cfg in the current folder names no HISTORY file\n";
     return 1;
   }
-  std::string text;
-  if (!read_whole(file, &text)) {
+  JournalFile journal(file);
+  HistorySummary h;
+  if (!journal.is_open() || !summarize_journal(journal, count, now, &h)) {
     errors += "vorstat: cannot read the journal '" + file + "'\n";
     return 1;
   }
-  const HistorySummary h = summarize_journal(text, now);
-  out.write(json ? format_history_json(h, file, count) : format_history_table(h, file, count));
+  out.write(json ? format_history_json(h, file) : format_history_table(h, file));
   return 0;
 }
 

@@ -138,7 +138,11 @@ void table_row(std::string& out, const FolderStatus& f) {
   else
     std::snprintf(progress, sizeof progress, "?");
   const std::string cpu = f.snap.state_status == 1 ? "-" : duration(f.snap.cpu);
-  const std::string age = f.work_unit_dated ? duration(static_cast<double>(f.work_unit_age)) : "-";
+  // A file time ahead of the clock (a clock set back, a copy from another
+  // machine) has no age to show.
+  const std::string age = !f.work_unit_dated       ? "-"
+                          : f.work_unit_age < 0     ? "in the future"
+                                                    : duration(static_cast<double>(f.work_unit_age));
   appendf(out, "%-7s %d %-27s %9s %10s %10s  %s\n", label_of(f).c_str(), state, data_state_name(state), progress,
           cpu.c_str(), age.c_str(), f.snap.result_present == 1 ? "yes" : "no");
 }

@@ -1,0 +1,90 @@
+// The session lock on Linux: an abstract-namespace socket, seen from every
+// mount namespace (a service's private /tmp included) and gone with the
+// process. Abstract names carry no permissions, so anyone may bind one first;
+// the holder is asked for its user id before it counts as another controller.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/session_lock.h"
+
+namespace vorcnt {
+
+namespace {
+
+struct AbstractName {
+  sockaddr_un addr = {};
+  socklen_t size = 0;
+  std::string shown;  // as ss(8) shows it
+};
+
+AbstractName session_name() {
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string name =
+      "vorcnt-" + std::to_string(::getuid()) + "-" + session_key(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp");
+  AbstractName a;
+  a.addr.sun_family = AF_UNIX;
+  std::memcpy(a.addr.sun_path + 1, name.data(), name.size());  // sun_path[0] stays 0: abstract
+  a.size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  a.shown = "@" + name;
+  return a;
+}
+
+std::string said(const char* what, int error) { return std::string(what) + ": " + std::strerror(error); }
+
+}  // namespace
+
+SessionLock::~SessionLock() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+SessionLock::Outcome SessionLock::take() {
+  const AbstractName name = session_name();
+  const auto* addr = reinterpret_cast<const sockaddr*>(&name.addr);
+  // Close-on-exec: the client started later must not keep the lock alive.
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return unavailable(said("no local socket", errno));
+  if (::bind(fd, addr, name.size) == 0) {
+    // Listening lets a second controller ask who holds the name.
+    if (::listen(fd, SOMAXCONN) != 0) {
+      const int error = errno;
+      ::close(fd);
+      return unavailable(said("the socket cannot listen", error));
+    }
+    handle_ = fd;
+    return Outcome::taken;
+  }
+  const int bind_error = errno;
+  ::close(fd);
+  if (bind_error != EADDRINUSE) return unavailable(said("the socket cannot be named", bind_error));
+
+  const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (probe < 0) return unavailable(said("no local socket", errno));
+  Outcome outcome = Outcome::held;
+  if (::connect(probe, addr, name.size) == 0) {
+    struct ucred peer = {};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+      outcome = unavailable(said("its holder cannot be asked", errno));
+    } else if (peer.uid != ::getuid()) {
+      outcome = unavailable(name.shown + " is taken by user id " + std::to_string(peer.uid));
+    }
+  } else if (errno == ECONNREFUSED) {
+    // Every controller listens; a name that is only bound is someone else's.
+    outcome = unavailable(name.shown + " is taken by a program that is not vorcnt");
+  } else if (errno != EAGAIN) {
+    // EAGAIN: a controller that has been asked so often that its queue is
+    // full. Anything else is no answer at all.
+    outcome = unavailable(said("its holder cannot be asked", errno));
+  }
+  ::close(probe);
+  return outcome;
+}
+
+}  // namespace vorcnt
