@@ -31,6 +31,13 @@ case_zip() {
     { echo "    the example cfg: $changed lines changed, $crlf of $lines end in CR LF"; bad=1; }
   grep -q $'^<?xml .*\r$' "$dir/zip/vorcnt-task.xml" && grep -q '<WorkingDirectory>' "$dir/zip/vorcnt-task.xml" ||
     { echo "    the task definition is not a CR LF XML file with a start-in folder"; bad=1; }
+  # The README's command registers it (Wine's task scheduler reads the same XML).
+  if (cd "$dir/zip" && timeout 60 wine schtasks /create /tn vorcnt-zip-case /xml vorcnt-task.xml >/dev/null 2>&1); then
+    (cd "$dir/zip" && timeout 60 wine schtasks /delete /tn vorcnt-zip-case /f >/dev/null 2>&1)
+  else
+    echo "    schtasks /create /xml refused vorcnt-task.xml"
+    bad=1
+  fi
   i686-w64-mingw32-objdump -h "$dir/vorcnt.exe" | grep -q '\.debug' && { echo "    vorcnt.exe keeps its debug sections"; bad=1; }
 
   # The closer's start-up order, then "-close" once the client computes unit0.
