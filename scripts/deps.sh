@@ -23,9 +23,10 @@ need_build_packages() {
   need_packages cmake make g++ libgtest-dev pkg-config libxxhash-dev
 }
 
-# What the packaging check uses (cpack's .deb, the roff linters, man, an
-# outside parser of the metrics format). Missing ones make their checks say
-# SKIPPED, so a failure here does not stop the tests.
+# What the packaging check uses (cpack's .deb, lintian, the roff linters,
+# man, systemd-analyze, logrotate, an outside parser of the metrics format).
+# Missing ones make their checks say SKIPPED, so a failure here does not stop
+# the tests.
 need_check_packages() {
-  need_packages dpkg-dev mandoc man-db python3-prometheus-client
+  need_packages dpkg-dev file lintian mandoc man-db systemd logrotate python3-prometheus-client
 }

@@ -276,6 +276,10 @@ int controller_main(Os& os, int argc, char** argv) {
   dump_context(os, ctx);
   os.clock.sleep_seconds(5);
   main_loop(os, ctx);
+  // A fresh client folder without -fill stops at once with nothing to do;
+  // say what would have given it work.
+  if (ctx.mode == Mode_calc && ctx.vorcnt_state == Vorcnt_error && ctx.units_local == 0)
+    print(os, "%s", msg::kFreshFolderNeedsFill);
   return 0;
 }
 

@@ -51,6 +51,8 @@ inline constexpr char kDumpTime[] = "time:%d\n";
 inline constexpr char kDumpFill[] = "fill:%d\n";
 inline constexpr char kNoCurrentUnitStop[] =
     "No unit is current (%d): nothing can be computed or sent; stopping\n";
+inline constexpr char kFreshFolderNeedsFill[] =
+    "No unit folders yet: start once with -fill (or a FILL line) to make them and fetch work\n";
 inline constexpr char kAnotherController[] =
     "Another vorcnt is working on the client folder %s: this one ends\n";
 inline constexpr char kAnotherControllerInSession[] =

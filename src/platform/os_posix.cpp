@@ -47,9 +47,28 @@ bool locale_is_utf8() {
   return ::strcasecmp(codeset.c_str(), "UTF-8") == 0 || ::strcasecmp(codeset.c_str(), "UTF8") == 0;
 }
 
-// A terminal gets each text at once (converted to UTF-8 when its locale
-// reads UTF-8); a file or pipe gets the raw bytes in 512-byte blocks, with
-// the rest written before every command and at exit.
+enum class Encoding { automatic, utf8, cp932 };
+
+// The operator's choice of output encoding, VORCNT_ENCODING: "UTF-8" converts
+// wherever the output goes (a service's journal wants UTF-8, and there
+// standard output is a socket), "CP932" keeps the raw bytes even on a UTF-8
+// terminal. Unset, a terminal's locale decides and a file or pipe gets the
+// raw bytes, which scripts may rely on.
+Encoding chosen_encoding() {
+  const char* value = std::getenv("VORCNT_ENCODING");
+  if (value == nullptr || *value == '\0') return Encoding::automatic;
+  if (::strcasecmp(value, "UTF-8") == 0 || ::strcasecmp(value, "UTF8") == 0) return Encoding::utf8;
+  if (::strcasecmp(value, "CP932") == 0) return Encoding::cp932;
+  std::string line = "VORCNT_ENCODING: '";
+  line.append(value, ::strnlen(value, 40));
+  line += "' is neither UTF-8 nor CP932; the output keeps its usual encoding\n";
+  write_all(STDERR_FILENO, line.data(), line.size());
+  return Encoding::automatic;
+}
+
+// A terminal gets each text at once, a file or pipe gets 512-byte blocks,
+// with the rest written before every command and at exit. The bytes are
+// converted to UTF-8 as chosen_encoding() says.
 //
 // Output is advice. A reader that went away (`vorcnt | head -1`, a dead log
 // reader) or a full log disk must never end the run, least of all between a
@@ -62,36 +81,38 @@ class RealConsole final : public Console {
     ignore.sa_handler = SIG_IGN;
     ::sigemptyset(&ignore.sa_mask);
     ::sigaction(SIGPIPE, &ignore, nullptr);
-    if (terminal_ && locale_is_utf8()) {
-      auto converter = std::make_unique<Cp932ToUtf8>(Cp932ToUtf8::Bad::pass_raw);
+    Encoding chosen = chosen_encoding();
+    bool utf8 = chosen == Encoding::utf8 || (chosen == Encoding::automatic && terminal_ && locale_is_utf8());
+    if (utf8) {
+      // Asked for explicitly, the output goes where only valid UTF-8 reads
+      // well (the journal shows anything else as a blob), so a stray byte
+      // becomes U+FFFD there; a terminal shows what it was given.
+      auto converter = std::make_unique<Cp932ToUtf8>(chosen == Encoding::utf8 ? Cp932ToUtf8::Bad::replace
+                                                                               : Cp932ToUtf8::Bad::pass_raw);
       if (converter->usable()) converter_ = std::move(converter);
     }
   }
   ~RealConsole() override { flush(); }
 
   void write(std::string_view bytes) override {
-    if (terminal_) {
-      if (converter_ == nullptr) {
-        emit(bytes);
-        return;
-      }
-      std::string out;
-      converter_->convert(bytes, &out);
-      emit(out);
+    if (converter_ == nullptr) {
+      put(bytes);
       return;
     }
-    blocks_.append(bytes);
+    std::string out;
+    converter_->convert(bytes, &out);
+    put(out);
   }
 
   void write_verbatim(std::string_view bytes) override {
     if (converter_ == nullptr) {
-      write(bytes);
+      put(bytes);
       return;
     }
     std::string out;
     converter_->release(&out);  // a lead byte held from before cannot be completed now
     out.append(bytes);
-    emit(out);
+    put(out);
   }
 
   void flush() override {
@@ -104,6 +125,13 @@ class RealConsole final : public Console {
   }
 
  private:
+  void put(std::string_view bytes) {
+    if (terminal_)
+      emit(bytes);
+    else
+      blocks_.append(bytes);
+  }
+
   void emit(std::string_view bytes) {
     if (write_all(STDOUT_FILENO, bytes.data(), bytes.size()) || failure_said_) return;
     failure_said_ = true;

@@ -112,9 +112,21 @@ TEST_F(ControllerRun, SettingsInErrorWithNoWorkStartNothing) {
   EXPECT_EQ(out.find("options:"), std::string::npos);
   EXPECT_NE(out.find("bad arg: -path N\n[unit0] Dir find : 5\nThe settings are in error"), std::string::npos) << out;
   EXPECT_NE(out.find("mode:vorcnt_state:Vorcnt_error\npath:\n"), std::string::npos);
+  EXPECT_EQ(out.find("No unit folders yet"), std::string::npos);  // it has one: -fill is not the answer
   EXPECT_EQ(fake_.shell.commands_ran, std::vector<std::string>{"vorclose.exe -exit -echo off"});
   EXPECT_EQ(fake_.clock.pauses, (std::vector<int>{5, 0}));
   EXPECT_EQ(dir_.read("unit0/work_unit.vwu"), "w");
+}
+
+// A fresh client folder run without -fill has nothing to do and stops; its
+// last line says how to get work.
+TEST_F(ControllerRun, AFreshFolderWithoutFillEndsSayingToFill) {
+  const std::string hint = "No unit folders yet: start once with -fill (or a FILL line) to make them and fetch work\n";
+  dir_.write("Vorelith.exe", "");
+  EXPECT_EQ(run({}), 0);
+  const std::string& out = fake_.console.output;
+  ASSERT_GT(out.size(), hint.size() + 8);
+  EXPECT_EQ(out.substr(out.size() - hint.size() - 8), "fill:0\n\n" + hint);
 }
 
 // Start-up checks: each failure gives one line after the banners and the

@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # The install and the package, checked without touching this machine: cpack
 # builds the .deb into a scratch folder, which is unpacked (dpkg-deb -x) and
-# run from there. Then: "vorcnt -version" and "vorstat --version" from the
-# package, the manual pages through man -l and the roff linters, the systemd
-# unit through systemd-analyze verify, a stop of the service's command lines
-# against the simulated client, "cmake --install" into a scratch prefix, and
-# vorstat's metrics file through an outside exposition-format parser.
+# run from there. Then: the package's files (no simulated program among
+# them), lintian, "vorcnt -version" and "vorstat --version" from the package,
+# the manual pages through man -l and the roff linters, the systemd units
+# through systemd-analyze verify and security, a stop of the service's
+# command lines against the simulated client with the unit's encoding
+# through a pipe, the logrotate entry, "cmake --install" into a scratch
+# prefix, and vorstat's metrics file through an outside exposition-format
+# parser. With VORCNT_CHECK_INSTALL=1, as root, the package is also
+# installed on this machine (dpkg -i), the service's command run as its
+# user, and the package purged.
 # A check whose tool is missing prints "SKIPPED: <check> (<reason>)"; the
 # test fails on any failed check.
 # Usage: check.sh BUILD_DIR
@@ -38,20 +43,41 @@ pass "cpack built $(basename "$deb")"
 
 root=$work/root
 dpkg-deb -x "$deb" "$root" || { fail "dpkg-deb -x"; exit 1; }
-for f in usr/bin/vorcnt usr/bin/vorstat usr/bin/vorclose usr/share/man/man1/vorcnt.1 usr/share/man/man1/vorstat.1 \
-  etc/vorcnt/vorcnt.cfg usr/lib/systemd/system/vorcnt.service; do
+for f in usr/bin/vorcnt usr/bin/vorstat usr/share/man/man1/vorcnt.1.gz usr/share/man/man1/vorstat.1.gz \
+  usr/share/doc/vorcnt/copyright usr/share/doc/vorcnt/changelog.gz etc/vorcnt/vorcnt.cfg etc/logrotate.d/vorcnt \
+  usr/lib/systemd/system/vorcnt.service usr/lib/systemd/system/vorstat-prometheus.service \
+  usr/lib/systemd/system/vorstat-prometheus.timer usr/lib/sysusers.d/vorcnt.conf usr/lib/tmpfiles.d/vorcnt.conf; do
   [ -e "$root/$f" ] || fail "the package lacks /$f"
 done
-for f in Vorelith.exe vorserver; do
-  [ -z "$(find "$root" -name "$f")" ] || fail "the package holds the simulated $f"
-done
+# A closer of ours on PATH would shadow the real one, which comes with the
+# client, and silently fail to stop a real client.
+sim=$(find "$root" -iname 'vorclose*' -o -iname 'vorelith*' -o -iname 'vorserver*')
+[ -z "$sim" ] || fail "the package holds a simulated program: $sim"
 dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "the package declares no dependency on libc6"
-grep -qx '/etc/vorcnt/vorcnt.cfg' <(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles) ||
-  fail "vorcnt.cfg is not a conffile"
+for f in /etc/vorcnt/vorcnt.cfg /etc/logrotate.d/vorcnt; do
+  grep -qx "$f" <(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles) || fail "$f is not a conffile"
+done
+file "$root/usr/bin/vorcnt" | grep -q ', stripped' || fail "vorcnt is not stripped: $(file "$root/usr/bin/vorcnt")"
+ls "$work"/pkg/vorcnt-dbgsym_*.ddeb >/dev/null 2>&1 || fail "no debug symbols package beside the .deb"
+
+if command -v lintian >/dev/null; then
+  # Every tag at warning level or above fails; informational ones are shown.
+  lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1
+  lintian_status=$?
+  tags=$(grep -E '^[EW]: ' "$work/lintian.log")
+  if [ $lintian_status -eq 0 ] && [ -z "$tags" ]; then
+    pass "lintian: 0 errors, 0 warnings"
+  else
+    fail "lintian: $(grep -c '^E: ' "$work/lintian.log") errors, $(grep -c '^W: ' "$work/lintian.log") warnings:
+$(cat "$work/lintian.log")"
+  fi
+else
+  skip lintian "lintian not installed"
+fi
 
 # The programs run from the unpacked package, the closer found along PATH.
 mkdir "$work/run"
-out=$(cd "$work/run" && PATH="$root/usr/bin:$PATH" TMPDIR="$work/run" "$root/usr/bin/vorcnt" -version)
+out=$(cd "$work/run" && PATH="$root/usr/bin:$bin:$PATH" TMPDIR="$work/run" "$root/usr/bin/vorcnt" -version)
 grep -q '^Vorelith Client Controler Version 0.2' <<<"$out" || fail "vorcnt -version said: $out"
 out=$("$root/usr/bin/vorstat" --version)
 [ "$out" = "vorstat 0.2" ] || fail "vorstat --version said: $out"
@@ -64,7 +90,8 @@ done
 
 # --- manual pages -------------------------------------------------------------
 for page in vorcnt vorstat; do
-  src=$root/usr/share/man/man1/$page.1
+  src=$work/$page.1
+  zcat "$root/usr/share/man/man1/$page.1.gz" >"$src" || fail "$page.1.gz is not gzip"
   if command -v man >/dev/null; then
     text=$(MANWIDTH=80 man -l "$src" 2>"$work/man.err" | col -b 2>/dev/null)
     grep -q 'EXIT STATUS' <<<"$text" && [ ! -s "$work/man.err" ] ||
@@ -87,41 +114,69 @@ for page in vorcnt vorstat; do
 done
 # Each setting the controller knows is in its page.
 for opt in '\\-exec' '\\-fill' '\\-units' '\\-prog' '\\-time' '\\-execfinish' '\\-connect' '\\-execempty' HISTORY AUTOFILL; do
-  grep -q "$opt" "$root/usr/share/man/man1/vorcnt.1" || fail "vorcnt.1 does not mention $opt"
+  grep -q "$opt" "$work/vorcnt.1" || fail "vorcnt.1 does not mention $opt"
 done
 pass "manual pages"
 
-# --- the systemd unit ---------------------------------------------------------
-unit=$root/usr/lib/systemd/system/vorcnt.service
-grep -Eq '^KillMode=control-group$' "$unit" && grep -Eq '^ExecStop=/usr/bin/vorclose -exit' "$unit" ||
+# --- the systemd units ----------------------------------------------------------
+units=$root/usr/lib/systemd/system
+unit=$units/vorcnt.service
+grep -Eq '^KillMode=control-group$' "$unit" && grep -Eq '^ExecStop=-?/var/lib/vorelith/vorclose -exit' "$unit" ||
   fail "the unit no longer closes the client on stop"
+grep -Eq '^User=vorcnt$' "$unit" && grep -Eq '^ReadWritePaths=/var/lib/vorelith$' "$unit" ||
+  fail "the unit does not run as vorcnt with the client folder writable"
+# The client is the controller's child and must reach its project; the
+# one-controller guard may use a unix socket.
+! grep -Eq '^(PrivateNetwork=yes|IPAddressDeny=)' "$unit" ||
+  fail "the unit cuts the client off the network"
 if command -v systemd-analyze >/dev/null; then
-  # verify wants the programs where the unit names them: point it into the
-  # unpacked package rather than installing anything.
-  mkdir "$work/unit"
-  sed -e "s|=/usr/bin/|=$root/usr/bin/|g" -e "s|^WorkingDirectory=/|WorkingDirectory=$root/|" "$unit" >"$work/unit/vorcnt.service"
-  if MANPATH=$root/usr/share/man systemd-analyze verify "$work/unit/vorcnt.service" >"$work/verify.log" 2>&1 &&
+  # verify wants the programs where the units name them: point it into the
+  # unpacked package, and the client folder into a scratch one holding the
+  # closer, rather than installing anything.
+  mkdir -p "$work/unit" "$work/client"
+  cp "$bin/vorclose" "$work/client/" 2>/dev/null || : >"$work/client/vorclose"
+  chmod +x "$work/client/vorclose"
+  for u in vorcnt.service vorstat-prometheus.service vorstat-prometheus.timer; do
+    sed -e "s|=/usr/bin/|=$root/usr/bin/|g" -e "s|^WorkingDirectory=/|WorkingDirectory=$root/|" \
+      -e "s|^ExecStop=-/var/lib/vorelith/|ExecStop=-$work/client/|" "$units/$u" >"$work/unit/$u"
+  done
+  if MANPATH=$root/usr/share/man systemd-analyze verify "$work"/unit/* >"$work/verify.log" 2>&1 &&
     [ ! -s "$work/verify.log" ]; then
     pass "systemd-analyze verify"
   else
     fail "systemd-analyze verify: $(cat "$work/verify.log")"
   fi
+  for u in vorcnt.service vorstat-prometheus.service; do
+    level=$(systemd-analyze security --offline=true "$units/$u" 2>&1 | sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+    if [ -z "$level" ]; then
+      skip "systemd-analyze security $u" "this systemd cannot rate a unit offline"
+    elif awk -v l="$level" 'BEGIN { exit !(l < 4) }'; then
+      pass "systemd-analyze security $u: $level"
+    else
+      fail "systemd-analyze security $u: $level, not under 4"
+    fi
+  done
 else
-  skip "systemd-analyze verify" "systemd not installed"
+  skip "systemd-analyze verify and security" "systemd not installed"
 fi
 
 # A service stop, as systemd carries it out with this unit: ExecStop first,
 # then SIGTERM to the control group. The detached client must end through the
 # closer, before any signal, so it is never cut off mid-write; with
-# KillMode=process it would have gone on running after the stop.
-if [ -x "$bin/Vorelith.exe" ] && [ -x "$bin/vorserver" ]; then
+# KillMode=process it would have gone on running after the stop. The
+# controller runs with the unit's environment, its output through a pipe as
+# to the journal: the Japanese lines must arrive as UTF-8.
+if [ -x "$bin/Vorelith.exe" ] && [ -x "$bin/vorserver" ] && [ -x "$bin/vorclose" ]; then
   export VORCNT_TIME_SCALE=0.001 VORSIM_RUNDIR=$work/rundir VORSIM_COMPUTE_SECONDS=200000
   BIN=$bin W=$work/run C=$work/client SRV=$work/srv
   new_world 1
   add_unit 0
   write_cfg "UNITS = 1"
-  stop_cmd=$(sed -n 's|^ExecStop=/usr/bin/||p' "$unit")
-  (cd "$W" && exec env PATH="$root/usr/bin:$PATH" "$root/usr/bin/vorcnt" >"$work/vorcnt.log" 2>&1) &
+  cp "$bin/vorclose" "$C/"  # the real closer comes with the client
+  unit_env=$(sed -n 's/^Environment=VORCNT_ENCODING=/VORCNT_ENCODING=/p' "$unit")
+  stop_cmd=$(sed -n "s|^ExecStop=-/var/lib/vorelith/|$C/|p" "$unit")
+  # Through a pipe, as to the journal.
+  (cd "$W" && exec env PATH="$C:$root/usr/bin:$PATH" $unit_env "$root/usr/bin/vorcnt" > >(cat >"$work/vorcnt.log") 2>&1) &
   controller=$!
   for _ in $(seq 200); do
     client_pid=$(sed -n 's/^pid=//p' "$VORSIM_RUNDIR/client.reg" 2>/dev/null)
@@ -132,7 +187,7 @@ if [ -x "$bin/Vorelith.exe" ] && [ -x "$bin/vorserver" ]; then
   if [ -z "$client_pid" ]; then
     fail "service stop: the simulated client did not start: $(cat "$work/vorcnt.log")"
   else
-    (cd "$work/run" && PATH="$root/usr/bin:$PATH" $stop_cmd)
+    (cd "$work/run" && $stop_cmd)
     # An ended client may linger as a zombie until its new parent reaps it.
     if ps -o stat= -p "$client_pid" 2>/dev/null | grep -qv '^Z'; then
       fail "the client is still running after ExecStop ($stop_cmd)"
@@ -143,18 +198,43 @@ if [ -x "$bin/Vorelith.exe" ] && [ -x "$bin/vorserver" ]; then
   fi
   kill -TERM "$controller" 2>/dev/null
   wait "$controller" 2>/dev/null
+  sleep 0.2  # the pipe's reader writes out what is left
   stop_world
+  # 計算 (computing) of the controller's lines, in UTF-8.
+  if iconv -f UTF-8 -t UTF-8 "$work/vorcnt.log" >/dev/null 2>&1 && grep -q $'\xe8\xa8\x88\xe7\xae\x97' "$work/vorcnt.log"; then
+    pass "the unit's $unit_env gives UTF-8 through a pipe"
+  else
+    fail "the controller's piped output under the unit is not UTF-8: $(od -c "$work/vorcnt.log" | head -n 5)"
+  fi
 else
   skip "service stop" "the simulated client is not built"
+fi
+
+# --- the journal's rotation ------------------------------------------------------
+if command -v logrotate >/dev/null; then
+  # Debug mode reads the entry and rotates nothing; the user it names need
+  # not exist here.
+  sed -e "s|^/var/log/vorcnt/|$work/log/|" -e 's/^\tsu .*/\tsu root root/' "$root/etc/logrotate.d/vorcnt" >"$work/logrotate.conf"
+  mkdir -p "$work/log" && printf 'time\tunit\tevent\tidentity\tdetail\n' >"$work/log/units.tsv"
+  if logrotate -d -s "$work/logrotate.state" "$work/logrotate.conf" >"$work/logrotate.log" 2>&1 &&
+    ! grep -qi 'error' "$work/logrotate.log"; then
+    pass "logrotate reads the entry"
+  else
+    fail "logrotate: $(cat "$work/logrotate.log")"
+  fi
+else
+  skip logrotate "logrotate not installed"
 fi
 
 # --- cmake --install ----------------------------------------------------------
 if cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1; then
   grep -qx "ExecStart=$work/prefix/bin/vorcnt" "$work/prefix/lib/systemd/system/vorcnt.service" &&
     grep -qx "WorkingDirectory=$work/prefix/etc/vorcnt" "$work/prefix/lib/systemd/system/vorcnt.service" &&
-    [ -f "$work/prefix/etc/vorcnt/vorcnt.cfg" ] && [ -x "$work/prefix/bin/vorclose" ] ||
-    fail "cmake --install --prefix: the unit or the files do not follow the prefix"
-  [ ! -e "$work/prefix/bin/Vorelith.exe" ] || fail "cmake --install put the simulated client in bin"
+    grep -q "^ExecStart=$work/prefix/bin/vorstat " "$work/prefix/lib/systemd/system/vorstat-prometheus.service" &&
+    [ -f "$work/prefix/etc/vorcnt/vorcnt.cfg" ] && [ -x "$work/prefix/bin/vorstat" ] ||
+    fail "cmake --install --prefix: the units or the files do not follow the prefix"
+  [ -z "$(find "$work/prefix" -iname 'vorclose*' -o -iname 'vorelith*' -o -iname 'vorserver*')" ] ||
+    fail "cmake --install put a simulated program in the prefix"
   pass "cmake --install"
 else
   fail "cmake --install: $(cat "$work/install.log")"
@@ -168,6 +248,7 @@ printf 'prog=0.25\n' >"$work/buffer/state.vwu"
 : >"$work/buffer/unit0/version.vwu"
 echo wu0 >"$work/buffer/unit0/work_unit.vwu"
 echo r >"$work/buffer/unit1/result.txt"  # a result alone: sending
+mkdir -p "$work/buffer/damaged/unit0" && echo torn >"$work/buffer/damaged/unit0/result.vwu"
 "$root/usr/bin/vorstat" --prometheus "$work/vorcnt.prom" "$work/buffer" || fail "vorstat --prometheus exited $?"
 if command -v promtool >/dev/null; then
   promtool check metrics <"$work/vorcnt.prom" && pass "promtool check metrics" ||
@@ -183,9 +264,84 @@ for f in families.values():
 units = {s.labels["state"]: s.value for s in families["vorcnt_units"].samples}
 assert units["Data_Calculation_wait"] == 1 and units["Data_Sending"] == 1, units
 assert families["vorcnt_client_progress_ratio"].samples[0].value == 0.25
+assert families["vorcnt_damaged_files"].samples[0].value == 1
 PY
 else
   skip "exposition format" "neither promtool nor python3-prometheus-client is installed"
+fi
+
+# --- installed on this machine ----------------------------------------------------
+# dpkg -i, then the README's first run by hand and the unit's ExecStart, each
+# as the unit's User= with its Environment= (systemd need not be PID 1): the
+# controller runs as vorcnt, the unit folders belong to it, and its lines
+# are UTF-8. Then the package is purged and the machine left as it was.
+# Becomes COMMAND in the unit's folder, as its user, with its environment:
+# call it in a subshell, or in the background (its id is then COMMAND's).
+as_service_user() {  # command...
+  cd "$(sed -n 's/^WorkingDirectory=//p' "$unit")" &&
+    exec setpriv --reuid=vorcnt --regid=vorcnt --init-groups env -i \
+      $(sed -n 's/^Environment=//p' "$unit") VORSIM_SERVER="$isrv" VORSIM_RUNDIR="$work/irundir" \
+      VORSIM_COMPUTE_SECONDS=200000 VORCNT_TIME_SCALE=0.002 "$@"
+}
+installed_client_pid() { sed -n 's/^pid=//p' "$work/irundir/client.reg" 2>/dev/null; }
+stop_installed() {  # controller id; as systemctl stop: the closer, then the signal
+  (as_service_user /var/lib/vorelith/vorclose -exit -echo off)
+  kill -TERM "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
+if [ "${VORCNT_CHECK_INSTALL:-0}" != 1 ]; then
+  skip "dpkg -i and the service as its user" "set VORCNT_CHECK_INSTALL=1 to install the package on this machine"
+elif [ "$(id -u)" -ne 0 ] || ! command -v setpriv >/dev/null; then
+  skip "dpkg -i and the service as its user" "needs root and setpriv"
+elif dpkg-query -W -f='${Status}' vorcnt 2>/dev/null | grep -q installed || [ -e /var/lib/vorelith ]; then
+  skip "dpkg -i and the service as its user" "vorcnt or /var/lib/vorelith is here already; left alone"
+else
+  user_was_there=$(getent passwd vorcnt)
+  if ! dpkg -i "$deb" >"$work/dpkg.log" 2>&1; then
+    fail "dpkg -i: $(cat "$work/dpkg.log")"
+  else
+    [ "$(stat -c %U:%G /var/lib/vorelith /var/log/vorcnt | sort -u)" = vorcnt:vorcnt ] ||
+      fail "the package's folders do not belong to vorcnt: $(ls -ld /var/lib/vorelith /var/log/vorcnt)"
+    chmod 755 "$work"
+    isrv=$work/isrv
+    "$bin/vorserver" init "$isrv" 4 24 >/dev/null
+    mkdir -p "$work/irundir"
+    chown -R vorcnt:vorcnt "$isrv" "$work/irundir"
+    install -o vorcnt -g vorcnt "$bin/Vorelith.exe" "$bin/vorclose" /var/lib/vorelith/
+    # The first start by hand, as the README gives it: -fill makes the unit
+    # folders and has each fetch work.
+    as_service_user /usr/bin/vorcnt -fill > >(cat >"$work/fill.log") 2>&1 &
+    filler=$!
+    for _ in $(seq 400); do [ -f /var/lib/vorelith/unit1/work_unit.vwu ] && break; sleep 0.05; done
+    stop_installed $filler
+    # The service's own start: it computes what the fill fetched.
+    as_service_user "$(sed -n 's/^ExecStart=//p' "$unit")" > >(cat >"$work/service.log") 2>&1 &
+    service=$!
+    for _ in $(seq 400); do
+      pid=$(installed_client_pid)
+      [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && break
+      sleep 0.05
+    done
+    owners=$(ps -o user= -p "$service,${pid:-$service}" | sort -u | tr '\n' ' ')
+    stop_installed $service
+    folders=$(stat -c '%n %U:%G' /var/lib/vorelith/unit* 2>/dev/null)
+    if [ -z "$pid" ]; then
+      fail "the service's ExecStart did not start the client: $(cat "$work/fill.log" "$work/service.log")"
+    elif [ "$owners" != "vorcnt " ]; then
+      fail "the controller and client ran as: $owners"
+    elif [ -z "$folders" ] || grep -qv ' vorcnt:vorcnt$' <<<"$folders"; then
+      fail "unit folders not owned by vorcnt: $folders"
+    elif ! iconv -f UTF-8 -t UTF-8 "$work/service.log" >/dev/null 2>&1 ||
+      ! grep -q $'\xe8\xa8\x88\xe7\xae\x97' "$work/service.log"; then
+      fail "the service's lines are not UTF-8: $(od -c "$work/service.log" | head -n 5)"
+    else
+      pass "installed: the fill and the service ran as vorcnt, $(wc -w <<<"$folders" | awk '{print $1 / 2}') unit folders are vorcnt's, UTF-8 lines"
+    fi
+  fi
+  dpkg --purge vorcnt >"$work/purge.log" 2>&1 || fail "dpkg --purge: $(cat "$work/purge.log")"
+  [ ! -e /var/log/vorcnt ] || fail "purge left /var/log/vorcnt"
+  rm -rf /var/lib/vorelith
+  [ -n "$user_was_there" ] || userdel vorcnt 2>/dev/null
 fi
 
 [ $failed -eq 0 ] && echo "packaging: ok"

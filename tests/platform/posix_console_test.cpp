@@ -1,5 +1,6 @@
 // The real console and shell on POSIX: raw CP932 in 512-byte blocks when
-// redirected, UTF-8 on a terminal whose locale reads UTF-8.
+// redirected, UTF-8 on a terminal whose locale reads UTF-8, and either
+// wherever the operator chooses it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -108,14 +109,46 @@ TEST(RealConsoleTest, ClosedPipeCostsOneLineOnStderrAndNeverTheRun) {
   EXPECT_EQ(err.text(), "standard output cannot be written (Broken pipe): what follows is not shown; the work goes on\n");
 }
 
+// A service's standard output is a socket: the operator's choice of encoding
+// holds there, and without one a pipe keeps the raw bytes scripts rely on.
+TEST(RealConsoleTest, RedirectedOutputFollowsTheChosenEncoding) {
+  const std::string folder = "/srv/\xe3\x83\xb4/";  // a UTF-8 folder name, written verbatim
+  const struct {
+    std::optional<std::string> encoding;
+    std::string want;
+  } cases[] = {
+      {std::nullopt, kCp932 + folder + "a\x81 b"},
+      {"UTF-8", kUtf8 + folder + "a\xef\xbf\xbd b"},  // always valid UTF-8: a stray byte is replaced
+      {"utf8", kUtf8 + folder + "a\xef\xbf\xbd b"},
+      {"CP932", kCp932 + folder + "a\x81 b"},
+      {"latin1", kCp932 + folder + "a\x81 b"},  // refused on stderr, the default kept
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.encoding.value_or("unset"));
+    ScopedEnv encoding("VORCNT_ENCODING", c.encoding);
+    ScopedEnv lc_all("LC_ALL", "C.UTF-8");
+    Pipe pipe;
+    {
+      Redirect out(1, pipe.fds[1]);
+      auto console = make_real_console();
+      console->write(kCp932);
+      console->write_verbatim(folder);
+      console->write("a\x81 b");
+    }
+    EXPECT_EQ(drain(pipe.fds[0]), c.want);
+  }
+}
+
 // Writes `pieces` through a console whose stdout is a pseudo-terminal, with
 // the given locale variables, and returns what the terminal received. The
 // piece at `verbatim` (if any) goes through write_verbatim.
 std::string through_terminal(std::optional<std::string> lc_all, std::optional<std::string> lang,
-                             const std::vector<std::string>& pieces, std::size_t verbatim, std::size_t expected_size) {
+                             const std::vector<std::string>& pieces, std::size_t verbatim, std::size_t expected_size,
+                             std::optional<std::string> encoding = std::nullopt) {
   int master = -1, slave = -1;
   if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
   {
+    ScopedEnv e("VORCNT_ENCODING", encoding);
     ScopedEnv a("LC_ALL", lc_all);
     ScopedEnv c("LC_CTYPE", std::nullopt);
     ScopedEnv l("LANG", lang);
@@ -158,6 +191,7 @@ TEST(RealConsoleTest, TerminalGetsUtf8OnlyWhenItsLocaleReadsUtf8) {
     std::vector<std::string> pieces;
     std::size_t verbatim;
     std::string want;
+    std::optional<std::string> encoding = std::nullopt;
   } cases[] = {
       {"C.UTF-8", std::nullopt, split, kNone, kUtf8},
       {std::nullopt, "C.UTF-8", split, kNone, kUtf8},
@@ -170,10 +204,13 @@ TEST(RealConsoleTest, TerminalGetsUtf8OnlyWhenItsLocaleReadsUtf8) {
       // A UTF-8 folder name between the program's texts stays as it is, and a
       // lead byte held before it is handed over first.
       {"C.UTF-8", std::nullopt, {"path:\x8c", folder, kCp932}, 1, "path:\x8c" + folder + kUtf8},
+      // The operator's choice overrides the locale either way.
+      {"C.UTF-8", std::nullopt, split, kNone, kCp932, "CP932"},
+      {"C", std::nullopt, split, kNone, kUtf8, "UTF-8"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.lc_all.value_or("-") + " / " + c.lang.value_or("-") + " / " + c.want);
-    EXPECT_EQ(through_terminal(c.lc_all, c.lang, c.pieces, c.verbatim, c.want.size()), c.want);
+    EXPECT_EQ(through_terminal(c.lc_all, c.lang, c.pieces, c.verbatim, c.want.size(), c.encoding), c.want);
   }
 }
 

@@ -98,7 +98,10 @@ class ScopedCwd {
     old_ = buf;
     if (::chdir(dir.c_str()) != 0) throw std::runtime_error("chdir failed");
   }
-  ~ScopedCwd() { (void)::chdir(old_.c_str()); }
+  ~ScopedCwd() {
+    // A destructor cannot throw; a failed return shows up in the next test.
+    if (::chdir(old_.c_str()) != 0) std::perror("chdir back");
+  }
   ScopedCwd(const ScopedCwd&) = delete;
   ScopedCwd& operator=(const ScopedCwd&) = delete;
 

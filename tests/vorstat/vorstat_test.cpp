@@ -304,6 +304,7 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
   dir.write("unit3/version.vwu", "");  // a second waiting unit, younger than unit0
   dir.write("unit3/work_unit.vwu", "data3");
   dir.set_mtime("unit3/work_unit.vwu", kNow - 60);
+  dir.write("damaged/unit1/result.vwu", "torn");  // counted, never a unit's
   ScratchDir out;
   out.write("vorcnt.prom", "old contents\n");
   const Outcome r = run({"--prometheus", out.path() + "vorcnt.prom", dir.path()});
@@ -318,7 +319,7 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
     if (line.starts_with("# TYPE ")) gauges += line.ends_with(" gauge");
     if (!line.starts_with("#")) samples += line + "\n";
   }
-  EXPECT_EQ(gauges, 8);
+  EXPECT_EQ(gauges, 9);
   EXPECT_EQ(samples,
             "vorcnt_client_folder_present 1\nvorcnt_unit_folders 4\n"
             "vorcnt_units{state=\"Data_nothing\"} 1\nvorcnt_units{state=\"Data_Calculation\"} 0\n"
@@ -328,7 +329,7 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
             "vorcnt_client_state{state=\"Data_nothing\"} 0\nvorcnt_client_state{state=\"Data_Calculation\"} 1\n"
             "vorcnt_client_state{state=\"Data_Calculation_completion\"} 0\nvorcnt_client_state{state=\"Data_Sending\"} 0\n"
             "vorcnt_client_state{state=\"Data_Receiving\"} 0\nvorcnt_client_state{state=\"Data_Calculation_wait\"} 0\n"
-            "vorcnt_client_progress_ratio 0.375\nvorcnt_client_result_present 0\n"
+            "vorcnt_client_progress_ratio 0.375\nvorcnt_client_result_present 0\nvorcnt_damaged_files 1\n"
             "vorcnt_oldest_waiting_work_unit_age_seconds 7200\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), fs::directory_iterator()), 1);  // no temporary left
 
@@ -586,6 +587,7 @@ TEST(VorstatHistory, CountsPerDayLastConnectionAndHowLongTheBufferLasts) {
   EXPECT_NE(table.find("Buffer lasts: about 1d13h at 0.6 units per day\n"), std::string::npos) << table;
   ASSERT_TRUE(vorstat::summarize_journal(journal, 1, now, &h));
   const std::string json = vorstat::format_history_json(h, "h.tsv");
+  EXPECT_EQ(json.rfind("{\n  \"schema\": 1,\n  \"file\": \"h.tsv\",\n", 0), 0u) << json;
   EXPECT_NE(json.find("\"events\": [\n    {\"time\": \"2025-12-07T11:00:00+09:00\", \"unit\": 1"), std::string::npos)
       << json;
   EXPECT_NE(json.find("\"units_waiting\": 1,"), std::string::npos);

@@ -427,9 +427,10 @@ case_crlf() {
 
 . "$here/../golden/golden.sh"
 . "$here/road.sh"
+. "$here/package.sh"
 
 # VORCNT_WINE_CASES picks cases by name (for working on one); crlf always runs.
-for name in ${VORCNT_WINE_CASES:-version help interpreter push pop flush session pipe utf16 road fill}; do
+for name in ${VORCNT_WINE_CASES:-version help interpreter push pop flush session pipe utf16 road fill zip history connect}; do
   "case_$name"
 done
 case_crlf

@@ -348,7 +348,9 @@ std::string format_history_table(const HistorySummary& h, const std::string& fil
 }
 
 std::string format_history_json(const HistorySummary& h, const std::string& file) {
-  std::string out = "{\n  \"file\": " + json_text(file) + ",\n  \"events\": [";
+  // The same schema number as the buffer report: a change to either that a
+  // reader would notice raises both.
+  std::string out = "{\n  \"schema\": 1,\n  \"file\": " + json_text(file) + ",\n  \"events\": [";
   for (std::size_t i = 0; i < h.events.size(); ++i) {
     const JournalEvent& e = h.events[i];
     out += i == 0 ? "\n    " : ",\n    ";

@@ -82,6 +82,10 @@ std::string format_prometheus(const BufferStatus& status) {
   gauge(out, "vorcnt_client_result_present", "1 when the client folder holds a result file.");
   sample(out, "vorcnt_client_result_present", "", status.client.snap.result_present == 1 ? 1 : 0);
 
+  // Anything here wants a look by hand: the controller never uses these files again.
+  gauge(out, "vorcnt_damaged_files", "Files set aside under damaged/ in the client folder.");
+  sample(out, "vorcnt_damaged_files", "", static_cast<double>(status.damaged.size()));
+
   gauge(out, "vorcnt_oldest_waiting_work_unit_age_seconds",
         "Age of the oldest work unit waiting in a unit folder; 0 when none waits.");
   sample(out, "vorcnt_oldest_waiting_work_unit_age_seconds", "", static_cast<double>(oldest));
