@@ -213,7 +213,14 @@ MoveOutcome recover_recorded_move(Os& os, ControllerContext& ctx, const MoveReco
   bool repaired = true;
   const char* detail;
   bool at_destination;  // where the unit's files are once put right
-  if (destination.all(Fit::whole)) {
+  if (source.all(Fit::absent)) {
+    // Sources go only after every copy was checked and on the disk: the
+    // move ended but for its record, and the client may have worked on its
+    // files since.
+    print(os, msg::kRecordAlreadyDone, k, what);
+    detail = push ? "push had completed" : "pop had completed";
+    at_destination = true;
+  } else if (destination.all(Fit::whole)) {
     print(os, msg::kRecordFinishing, k, what);
     repaired = clear_end(os, ctx, source, record);
     detail = push ? "push completed" : "pop completed";
@@ -223,12 +230,6 @@ MoveOutcome recover_recorded_move(Os& os, ControllerContext& ctx, const MoveReco
     repaired = clear_end(os, ctx, destination, record);
     detail = push ? "push undone" : "pop undone";
     at_destination = false;
-  } else if (source.all(Fit::absent)) {
-    // Sources go only after every copy was checked and on the disk: the
-    // move ended, and the client has worked on its files since.
-    print(os, msg::kRecordAlreadyDone, k, what);
-    detail = push ? "push had completed" : "pop had completed";
-    at_destination = true;
   } else {
     print(os, msg::kRecordNeitherEnd, k, what);
     print_verbatim(os, "", move_record_path(ctx.path), msg::kAndRestart);
