@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <sstream>
@@ -514,37 +515,44 @@ TEST(VorstatUsage, HelpPrintsUsageAndExitsWithZero) {
 }
 
 // A journal of two days, a line it cannot read, and a line still being
-// written; "now" is 2025-12-07 12:00 at UTC+9.
+// written; "now" is 2025-12-07 12:00 at UTC+9. Written with LF (POSIX) or
+// CR LF (Windows) line ends, it reads the same.
 TEST(VorstatHistory, CountsPerDayLastConnectionAndHowLongTheBufferLasts) {
-  const std::string text = std::string("time\tunit\tevent\tidentity\tdetail\n") +
-                           "2025-12-05T23:00:00+09:00\t0\tconnected\taaaaaaaaaaaa\tsent=yes new_work=yes\n"
-                           "2025-12-05T23:30:00+09:00\t1\tconnected\tbbbbbbbbbbbb\tsent=yes new_work=yes\n"
-                           "2025-12-06T01:00:00+09:00\t-\tfill_complete\t-\t\n"
-                           "garbage without tabs\n"
-                           "2025-12-06T10:00:00+09:00\t0\tcomputed\tcccccccccccc\tprogress=100.000000 cpu=9.0\n"
-                           "2025-12-07T11:00:00+09:00\t1\tpop_compute\tbbbbbbbbbbbb\t\n"
-                           "2025-12-07T11:30:00+09:00\t1\tcomp";
-  const LocalTime now = civil_time(1765076400, 9 * 3600);  // 2025-12-07T12:00:00+09:00
-  const vorstat::HistorySummary h = vorstat::summarize_journal(text, now);
-  ASSERT_EQ(h.events.size(), 5u);
-  EXPECT_EQ(h.skipped, 1);
-  EXPECT_EQ(h.per_day.front().first, "2025-12-01");
-  EXPECT_EQ(h.per_day.back().first, "2025-12-07");
-  EXPECT_EQ(h.per_day[5], (std::pair<std::string, int>{"2025-12-06", 1}));
-  EXPECT_EQ(h.events[static_cast<std::size_t>(h.last_connection)].time, "2025-12-05T23:30:00+09:00");
-  EXPECT_EQ(h.units_waiting, 1);  // unit0 was computed; unit1 is still to do
-  // One unit in the 37 hours since the journal began.
-  EXPECT_NEAR(h.rate_per_day, 24.0 / 37.0, 1e-9);
-  EXPECT_NEAR(h.lasts_seconds, 37 * 3600.0, 1e-6);
+  for (const char* line_end : {"\n", "\r\n"}) {
+    SCOPED_TRACE(line_end[0] == '\r' ? "CR LF" : "LF");
+    std::string text = std::string("time\tunit\tevent\tidentity\tdetail\n") +
+                             "2025-12-05T23:00:00+09:00\t0\tconnected\taaaaaaaaaaaa\tsent=yes new_work=yes\n"
+                             "2025-12-05T23:30:00+09:00\t1\tconnected\tbbbbbbbbbbbb\tsent=yes new_work=yes\n"
+                             "2025-12-06T01:00:00+09:00\t-\tfill_complete\t-\t\n"
+                             "garbage without tabs\n"
+                             "2025-12-06T10:00:00+09:00\t0\tcomputed\tcccccccccccc\tprogress=100.000000 cpu=9.0\n"
+                             "2025-12-07T11:00:00+09:00\t1\tpop_compute\tbbbbbbbbbbbb\t\n"
+                             "2025-12-07T11:30:00+09:00\t1\tcomp";
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += std::strlen(line_end))
+      text.replace(at, 1, line_end);
+    const LocalTime now = civil_time(1765076400, 9 * 3600);  // 2025-12-07T12:00:00+09:00
+    const vorstat::HistorySummary h = vorstat::summarize_journal(text, now);
+    ASSERT_EQ(h.events.size(), 5u);
+    EXPECT_EQ(h.events.front().detail, "sent=yes new_work=yes");
+    EXPECT_EQ(h.skipped, 1);
+    EXPECT_EQ(h.per_day.front().first, "2025-12-01");
+    EXPECT_EQ(h.per_day.back().first, "2025-12-07");
+    EXPECT_EQ(h.per_day[5], (std::pair<std::string, int>{"2025-12-06", 1}));
+    EXPECT_EQ(h.events[static_cast<std::size_t>(h.last_connection)].time, "2025-12-05T23:30:00+09:00");
+    EXPECT_EQ(h.units_waiting, 1);  // unit0 was computed; unit1 is still to do
+    // One unit in the 37 hours since the journal began.
+    EXPECT_NEAR(h.rate_per_day, 24.0 / 37.0, 1e-9);
+    EXPECT_NEAR(h.lasts_seconds, 37 * 3600.0, 1e-6);
 
-  const std::string table = vorstat::format_history_table(h, "h.tsv", 2);
-  EXPECT_EQ(table.find("fill_complete"), std::string::npos);  // only the last two events
-  EXPECT_NE(table.find("\n2025-12-07T11:00:00+09:00 1    pop_compute   bbbbbbbbbbbb \n"), std::string::npos) << table;
-  EXPECT_NE(table.find("Buffer lasts: about 1d13h at 0.6 units per day\n"), std::string::npos) << table;
-  const std::string json = vorstat::format_history_json(h, "h.tsv", 1);
-  EXPECT_NE(json.find("\"events\": [\n    {\"time\": \"2025-12-07T11:00:00+09:00\", \"unit\": 1"), std::string::npos)
-      << json;
-  EXPECT_NE(json.find("\"units_waiting\": 1,"), std::string::npos);
+    const std::string table = vorstat::format_history_table(h, "h.tsv", 2);
+    EXPECT_EQ(table.find("fill_complete"), std::string::npos);  // only the last two events
+    EXPECT_NE(table.find("\n2025-12-07T11:00:00+09:00 1    pop_compute   bbbbbbbbbbbb \n"), std::string::npos) << table;
+    EXPECT_NE(table.find("Buffer lasts: about 1d13h at 0.6 units per day\n"), std::string::npos) << table;
+    const std::string json = vorstat::format_history_json(h, "h.tsv", 1);
+    EXPECT_NE(json.find("\"events\": [\n    {\"time\": \"2025-12-07T11:00:00+09:00\", \"unit\": 1"), std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"units_waiting\": 1,"), std::string::npos);
+  }
 }
 
 }  // namespace

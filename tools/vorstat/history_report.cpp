@@ -131,9 +131,11 @@ HistorySummary summarize_journal(const std::string& text, const LocalTime& now) 
   HistorySummary h;
   std::size_t start = 0;
   bool first = true;
-  // A line without its line end is one being written: it is not counted.
+  // A line without its line end is one being written: it is not counted. A
+  // journal written on Windows ends its lines in CR LF.
   for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    const std::string line = text.substr(start, end - start);
+    const std::size_t size = end > start && text[end - 1] == '\r' ? end - 1 - start : end - start;
+    const std::string line = text.substr(start, size);
     if (first && line.rfind("time\t", 0) == 0) {
       first = false;
       continue;
