@@ -31,6 +31,8 @@ missing_packages() {
   command -v i686-w64-mingw32-g++ >/dev/null || missing+=(g++-mingw-w64-i686)
   command -v cmake >/dev/null || missing+=(cmake)
   command -v make >/dev/null || missing+=(make)
+  # The Japanese cases build a ja_JP.UTF-8 locale from its source.
+  [ -f /usr/share/i18n/locales/ja_JP ] && command -v localedef >/dev/null || missing+=(locales)
   echo "${missing[*]}"
 }
 

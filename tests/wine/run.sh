@@ -383,9 +383,10 @@ case_crlf() {
 
 . "$here/../golden/golden.sh"
 . "$here/road.sh"
+. "$here/cp932.sh"
 
 # VORCNT_WINE_CASES picks cases by name (for working on one); crlf always runs.
-for name in ${VORCNT_WINE_CASES:-version help interpreter push pop flush session road fill}; do
+for name in ${VORCNT_WINE_CASES:-version help interpreter push pop flush session road fill jp_folders plus_slash kill_move binary_unit}; do
   "case_$name"
 done
 case_crlf
