@@ -136,20 +136,18 @@ $'The client folder setting was refused: nothing is started; correct EXEC or -ex
 command_children() { ps -eo pid=,args= | grep -a 'cmd\.exe.* /c \(copy\|del\|mkdir\) ' | grep -v defunct; }
 
 # --- a controller killed mid-move: its copy ends with it, and a restart
-# computes and sends the unit once, in C:\ソフト\client\ under code page 932 ---
+# computes and sends the unit once, in C:\ソフト\client\ under code page 932.
+# The unit carries 2000 small files besides its own, so that cmd's copy of it
+# takes seconds ---------------------------------------------------------------
 case_kill_move() {
   have_sim kill_move || return
   cp932_ready || { fail kill_move "no code page 932 for Wine"; return; }
-  local dir srv run drive client bad=0 unit pid end children id
+  local dir srv run drive client bad=0 pid end id copied later i
   c_drive_folder ソフト
   client=$drive/client
-  road_world kill_move 2 && mkdir -p "$client" && cp "$bin/Vorelith.exe" "$client/" ||
-    { fail kill_move "cannot lay out the world"; return; }
-  # A work unit large enough that its copy takes seconds: printable lines, as
-  # the server's own.
-  unit=$(ls "$srv/queue"/*.wu | head -n 1)
-  { head -n 1 "$unit"; head -c 450M /dev/urandom | base64 -w 76; } >"$unit.big" && mv "$unit.big" "$unit"
-  park_unit "$client/unit0" 100 || { fail kill_move "cannot park the unit"; return; }
+  road_world kill_move 2 && mkdir -p "$client" && cp "$bin/Vorelith.exe" "$client/" &&
+    park_unit "$client/unit0" 100 || { fail kill_move "cannot lay out the world"; return; }
+  for i in $(seq -w 1 2000); do printf 'pad %s\n' "$i" >"$client/unit0/pad$i.vwu"; done
   id=$(unit_id "$client/unit0/work_unit.vwu")
   { printf 'EXEC = C:\\ソフト\\client\\\n' | iconv -f UTF-8 -t CP932; printf 'UNITS = 1\n'; } >"$dir/vorcnt.cfg"
 
@@ -157,25 +155,29 @@ case_kill_move() {
   pid=$!
   end=$((SECONDS + 120))
   until [ -n "$(command_children)" ] || [ $SECONDS -ge $end ] || ! kill -0 $pid 2>/dev/null; do sleep 0.05; done
-  children=$(command_children)
-  kill -KILL $pid 2>/dev/null
-  wait $pid 2>/dev/null
-  if [ -z "$children" ]; then
+  if [ -z "$(command_children)" ]; then
     echo "    no copy was seen running"
     bad=1
-  else
-    sleep 1
-    [ -z "$(command_children)" ] || { echo "    left running: $(command_children | tr '\n' '|')"; bad=1; }
   fi
+  sleep 0.3
+  kill -KILL $pid 2>/dev/null
+  wait $pid 2>/dev/null
+  # What the copy had done a moment after the kill, and a while later.
+  sleep 0.5
+  copied=$(ls "$client" | grep -c '^pad')
+  sleep 2
+  later=$(ls "$client" | grep -c '^pad')
+  [ -z "$(command_children)" ] || { echo "    left running: $(command_children | tr '\n' '|')"; bad=1; }
+  [ "$copied" -eq "$later" ] && [ "$later" -lt 2000 ] ||
+    { echo "    the copy went on after the kill: $copied files, then $later of 2000"; bad=1; }
   transcripts+=("$dir/out.bin")
   mv "$dir/out.bin" "$dir/killed.bin"
 
   # The restart finishes or undoes the move and goes on: the first "-exit",
-  # then "-close" once computed, "-exit", then "-exit" after the connection.
+  # "-close" as computing starts, "-exit" once computed, "-exit" after the
+  # connection.
   cp932 road_run 4
-  local count
-  count=$(buffer_ids "$client" | grep -cx "$id")
-  [ "$count" -eq 0 ] || { echo "    the sent unit is still in the buffer $count times"; bad=1; }
+  [ "$(buffer_ids "$client" | grep -cx "$id")" -eq 0 ] || { echo "    the sent unit is still in the buffer"; bad=1; }
   server_counts 1 "C:\\ソフト\\client\\" || bad=1
   road_verdict kill_move $bad
   rm -rf "$drive"
@@ -197,6 +199,12 @@ case_binary_unit() {
   # Stopped once the client computes it, then run again to the connection.
   VORSIM_RESULT_BYTES=6000 road_run 2
   mv "$dir/out.txt" "$dir/first.txt"
+  if grep -q 'set aside' "$dir/first.txt"; then
+    echo "    $(grep 'set aside' "$dir/first.txt")"
+    cp "$dir/first.txt" "$dir/out.txt"
+    road_verdict binary_unit 1
+    return
+  fi
   VORSIM_RESULT_BYTES=6000 road_run 4
   grep -q "^compute $id" "$run/client.log" 2>/dev/null || { echo "    the unit was never computed"; bad=1; }
   [ -z "$(ls "$dir/c/damaged" 2>/dev/null)" ] || { echo "    set aside: $(ls -R "$dir/c/damaged" | tr '\n' ' ')"; bad=1; }
