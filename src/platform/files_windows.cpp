@@ -29,9 +29,16 @@ std::wstring wide_path(std::string_view name) {
 std::string ansi_path(std::wstring_view name) {
   if (name.empty()) return std::string();
   const int size = static_cast<int>(name.size());
-  const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), size, nullptr, 0, nullptr, nullptr);
+  // No look-alike letters: a name that cannot be written must not turn into
+  // another file's. A UTF-8 code page takes no such flag, and needs none.
+  DWORD flags = WC_NO_BEST_FIT_CHARS;
+  int n = WideCharToMultiByte(CP_ACP, flags, name.data(), size, nullptr, 0, nullptr, nullptr);
+  if (n == 0 && GetLastError() == ERROR_INVALID_FLAGS) {
+    flags = 0;
+    n = WideCharToMultiByte(CP_ACP, flags, name.data(), size, nullptr, 0, nullptr, nullptr);
+  }
   std::string bytes(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), size, bytes.data(), n, nullptr, nullptr);
+  if (n > 0) WideCharToMultiByte(CP_ACP, flags, name.data(), size, bytes.data(), n, nullptr, nullptr);
   return bytes;
 }
 
@@ -51,8 +58,8 @@ int open_for_reading(const char* path) {
   if (std::strlen(path) > kMaxFileName) return -1;
   // Shared as the client expects; only a file on disk is read (a pipe or a
   // device could block or never end).
-  HANDLE h = CreateFileW(wide_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(wide_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return -1;
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
@@ -100,8 +107,9 @@ std::string with_separator(const std::string& folder) {
 // writes it out and waits for the device. It wants a handle with write
 // access, shared so that nothing else holding the file is disturbed.
 HANDLE open_for_flush(const std::string& name) {
-  return CreateFileW(wide_path(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileW(wide_path(name).c_str(), GENERIC_READ | GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 bool flush_file(const std::string& name) {

@@ -24,8 +24,8 @@ void append_crlf(std::string& out, std::string_view text) {
 
 bool append_journal_line(const char* path, std::string_view header, std::string_view line, std::string* error) {
   // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end.
-  HANDLE h = CreateFileW(wide_path(path).c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(wide_path(path).c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE, FILE_SHARE_READ,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     *error = last_error();
     return false;

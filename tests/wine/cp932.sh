@@ -67,7 +67,8 @@ jp_road() {  # case name, folder name (UTF-8)
     { fail "$1" "cannot lay out the world"; return; }
   id0=$(unit_id "$client/unit0/work_unit.vwu")
   id1=$(unit_id "$client/unit1/work_unit.vwu")
-  { printf 'EXEC = C:\\%s\\client\\\n' "$2" | iconv -f UTF-8 -t CP932; printf 'UNITS = 2\n'; } >"$dir/vorcnt.cfg"
+  { printf 'EXEC = C:\\%s\\client\\\n' "$2" | iconv -f UTF-8 -t CP932; printf 'UNITS = 2\nHISTORY = units.tsv\n'; } \
+    >"$dir/vorcnt.cfg"
 
   cp932 road_run 8
 
@@ -83,6 +84,13 @@ jp_road() {  # case name, folder name (UTF-8)
     ! printf '%s\n' "$ids" | grep -qx -e "$id0" -e "$id1" ||
     { echo "    work units in the buffer after the refill: $(printf '%s' "$ids" | tr '\n' ' ')"; bad=1; }
   server_counts 2 "C:\\$2\\client\\" || bad=1
+  # The journal's lines end in CR LF (checked with the transcripts), and
+  # vorstat reads both connections from it whole.
+  transcripts+=("$dir/units.tsv")
+  local sent
+  sent=$(cd "$dir" && cp932 wine "$bin/vorstat.exe" --history units.tsv -n 100 --json 2>/dev/null |
+    grep -o '"event": "connected", "identity": "[0-9a-f-]*", "detail": "sent=yes new_work=yes"}' | grep -c .)
+  [ "$sent" -eq 2 ] || { echo "    vorstat read $sent connections from the journal, expected 2"; bad=1; }
   road_verdict "$1" $bad
   rm -rf "$drive"
 }
