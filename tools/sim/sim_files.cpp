@@ -16,7 +16,7 @@ namespace vorcnt::sim {
 namespace fs = std::filesystem;
 
 std::string join(const std::string& folder, const std::string& name) {
-  if (folder.empty() || folder.back() == '/' || folder.back() == '\\') return folder + name;
+  if (folder.empty() || ends_in_separator(folder)) return folder + name;
   return folder + "/" + name;
 }
 

@@ -14,6 +14,10 @@ namespace vorcnt::sim {
 std::filesystem::path fs_path(const std::string& name);
 std::string fs_name(const std::filesystem::path& path);
 
+// True when `path` ends in a separator of its own, not in the second byte of
+// a double-byte character (ソ is 0x83 0x5C in code page 932).
+bool ends_in_separator(const std::string& path);
+
 // Folder of the running executable, ending in '/' (or '\' on Windows); empty
 // when it cannot be found.
 std::string own_folder();

@@ -54,6 +54,10 @@ std::string fs_name(const std::filesystem::path& path) {
   return bytes;
 }
 
+bool ends_in_separator(const std::string& path) {
+  return !path.empty() && last_separator(path) == path.size() - 1;
+}
+
 std::string own_folder() {
   std::string path = module_path();
   std::size_t sep = last_separator(path);
@@ -66,7 +70,7 @@ std::string temp_folder() {
   DWORD n = GetTempPathA(MAX_PATH, buf);
   if (n == 0 || n > MAX_PATH) return ".";
   std::string text(buf, n);
-  while (text.size() > 3 && (text.back() == '\\' || text.back() == '/')) text.pop_back();
+  while (text.size() > 3 && ends_in_separator(text)) text.pop_back();
   return text;
 }
 
