@@ -32,6 +32,8 @@ missing_packages() {
   command -v cmake >/dev/null || missing+=(cmake)
   command -v make >/dev/null || missing+=(make)
   command -v unzip >/dev/null || missing+=(unzip)
+  # The Japanese cases build a ja_JP.UTF-8 locale from its source.
+  [ -f /usr/share/i18n/locales/ja_JP ] && command -v localedef >/dev/null || missing+=(locales)
   echo "${missing[*]}"
 }
 

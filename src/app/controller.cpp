@@ -14,6 +14,7 @@
 #include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/path_text.h"
 #include "platform/null_os.h"
 #include "platform/session_lock.h"
 
@@ -105,7 +106,7 @@ bool ready_to_start(Os& os, const ControllerContext& ctx, int closer_status) {
   }
   const std::string path(ctx.path);
   const std::string shown = path.empty() ? std::string(".") : path;
-  if (!path.empty() && path.back() != '\\' && path.back() != '/') {
+  if (!path.empty() && !ends_in_separator(path)) {
     // The commands append names directly: "clientunit0" beside the folder.
     print(os, msg::kClientFolderNoSeparator, shown.c_str());
     return false;

@@ -10,6 +10,7 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/local_text.h"
+#include "platform/path_text.h"
 
 namespace vorcnt {
 
@@ -36,9 +37,14 @@ void copy_field(char (&field)[kTextField], const char* value) {
 // True when the command interpreter reads `value` as one plain folder name;
 // otherwise says why in one line. The command texts carry the path unquoted:
 // a blank splits it, and a special character runs something else.
+// The second byte of a double-byte character is part of its letter, never a
+// character of its own.
 bool path_is_plain(Os& os, const char* value) {
-  for (const char* p = value; *p != '\0'; ++p) {
-    const auto c = static_cast<unsigned char>(*p);
+  const std::string_view text(value);
+  for (std::size_t i = 0, size; i < text.size(); i += size) {
+    size = path_char_size(text, i);
+    if (size != 1) continue;
+    const auto c = static_cast<unsigned char>(text[i]);
     if (c == ' ') {
       print(os, msg::kBadArgPathHoldsABlank);
       return false;
@@ -74,6 +80,7 @@ void set_path(Os& os, ControllerContext& ctx, const char* value) {
     return;
   }
   copy_field(ctx.path, value);
+  to_native_separators(ctx.path);
   ctx.path_refused = false;
 }
 
@@ -100,17 +107,15 @@ void config_exec(Os& os, ControllerContext& ctx, char* rest) {
   skip_blanks(rest);
   // Keep up to and including the last separator: drops the line end, trailing
   // blanks, and a last name that has no separator after it.
-  char* cut = nullptr;
-  for (char* p = rest; *p != '\0'; ++p)
-    if (*p == '\\' || *p == '/') cut = p;
-  if (cut == nullptr) {
+  const std::size_t cut = last_separator(rest);
+  if (cut == std::string_view::npos) {
     // No folder at all ("EXEC = vorelith", or an empty value): say so, rather
     // than refuse the line end that would be left, which nobody typed.
     print(os, msg::kBadArgExecNamesNoFolder);
     refuse_path(ctx);
     return;
   }
-  cut[1] = '\0';
+  rest[cut + 1] = '\0';
   set_path(os, ctx, rest);
 }
 

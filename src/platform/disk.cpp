@@ -36,12 +36,12 @@ class RealDisk final : public Disk {
   Status sync_folder(const std::string& folder) override { return sync_one_folder(folder); }
   Status rename(const std::string& from_path, const std::string& to_path) override {
     std::error_code ec;
-    std::filesystem::rename(from_path, to_path, ec);
+    std::filesystem::rename(fs_path(from_path), fs_path(to_path), ec);
     return from(ec, from_path);
   }
   Status remove(const std::string& path) override {
     std::error_code ec;
-    std::filesystem::remove(path, ec);
+    std::filesystem::remove(fs_path(path), ec);
     return from(ec, path);
   }
 };

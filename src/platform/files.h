@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <cstddef>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +21,14 @@ constexpr std::size_t kMaxFileName = 255;
 
 // The name as the OS wants it (backslashes become slashes on POSIX).
 std::string native_path(const char* path);
+
+// The controller's names are bytes as the system's narrow calls take them:
+// on Windows in the ANSI code page (932 on a Japanese system), which
+// std::filesystem would read as UTF-8 there. Every name goes to the library
+// through fs_path and comes back through fs_name; open_file is fopen for them.
+std::filesystem::path fs_path(const std::string& name);
+std::string fs_name(const std::filesystem::path& path);
+std::FILE* open_file(const char* name, const char* mode);
 
 // Raw reads for the text reader, one backend per platform. open_for_reading
 // gives -1 when the file cannot be opened or is not a regular file (a FIFO or

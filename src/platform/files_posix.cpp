@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/path_text.h"
 
 namespace vorcnt {
 
@@ -19,6 +20,17 @@ std::string native_path(const char* path) {
     if (c == '\\') c = '/';
   return out;
 }
+
+bool path_lead_byte(unsigned char) { return false; }
+
+// '/' is this system's own separator and '\' is read as one too.
+void to_native_separators(char*) {}
+
+std::filesystem::path fs_path(const std::string& name) { return std::filesystem::path(name); }
+
+std::string fs_name(const std::filesystem::path& path) { return path.string(); }
+
+std::FILE* open_file(const char* name, const char* mode) { return std::fopen(native_path(name).c_str(), mode); }
 
 namespace {
 

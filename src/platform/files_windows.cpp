@@ -1,5 +1,6 @@
 // Windows file probes: the names the controller forms are already native,
-// backslashes and all, so they go to the C runtime unchanged.
+// backslashes and all. They are bytes in the ANSI code page and go to the wide
+// calls through wide_path, std::filesystem included.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -10,18 +11,57 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/ansi_path_windows.h"
 #include "platform/files.h"
+#include "platform/path_text.h"
 
 namespace vorcnt {
 
 std::string native_path(const char* path) { return std::string(path); }
 
+std::wstring wide_path(std::string_view name) {
+  if (name.empty()) return std::wstring();
+  const int size = static_cast<int>(name.size());
+  const int n = MultiByteToWideChar(CP_ACP, 0, name.data(), size, nullptr, 0);
+  std::wstring wide(n > 0 ? static_cast<std::size_t>(n) : 0, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_ACP, 0, name.data(), size, wide.data(), n);
+  return wide;
+}
+
+std::string ansi_path(std::wstring_view name) {
+  if (name.empty()) return std::string();
+  const int size = static_cast<int>(name.size());
+  // No look-alike letters: a name that cannot be written must not turn into
+  // another file's. A UTF-8 code page takes no such flag, and needs none.
+  DWORD flags = WC_NO_BEST_FIT_CHARS;
+  int n = WideCharToMultiByte(CP_ACP, flags, name.data(), size, nullptr, 0, nullptr, nullptr);
+  if (n == 0 && GetLastError() == ERROR_INVALID_FLAGS) {
+    flags = 0;
+    n = WideCharToMultiByte(CP_ACP, flags, name.data(), size, nullptr, 0, nullptr, nullptr);
+  }
+  std::string bytes(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+  if (n > 0) WideCharToMultiByte(CP_ACP, flags, name.data(), size, bytes.data(), n, nullptr, nullptr);
+  return bytes;
+}
+
+std::filesystem::path fs_path(const std::string& name) { return std::filesystem::path(wide_path(name)); }
+
+std::string fs_name(const std::filesystem::path& path) { return ansi_path(path.native()); }
+
+std::FILE* open_file(const char* name, const char* mode) {
+  return _wfopen(wide_path(name).c_str(), wide_path(mode).c_str());
+}
+
+bool path_lead_byte(unsigned char c) { return IsDBCSLeadByteEx(CP_ACP, c) != 0; }
+
+void to_native_separators(char* path) { slashes_to_backslashes(path); }
+
 int open_for_reading(const char* path) {
   if (std::strlen(path) > kMaxFileName) return -1;
   // Shared as the client expects; only a file on disk is read (a pipe or a
   // device could block or never end).
-  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(wide_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return -1;
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
@@ -40,18 +80,18 @@ void close_handle(int handle) { _close(handle); }
 
 bool path_exists(const char* path) {
   if (std::strlen(path) > kMaxFileName) return false;
-  return _access(path, 0) == 0;
+  return _waccess(wide_path(path).c_str(), 0) == 0;
 }
 
 bool is_directory(const char* path) {
-  DWORD attrs = GetFileAttributesA(path);
+  DWORD attrs = GetFileAttributesW(wide_path(path).c_str());
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool file_mtime(const char* path, std::int64_t* mtime) {
   if (std::strlen(path) > kMaxFileName) return false;
   struct _stat64 st;
-  if (_stat64(path, &st) != 0) return false;
+  if (_wstat64(wide_path(path).c_str(), &st) != 0) return false;
   *mtime = static_cast<std::int64_t>(st.st_mtime);
   return true;
 }
@@ -62,16 +102,16 @@ bool g_durable = true;
 
 std::string with_separator(const std::string& folder) {
   if (folder.empty()) return std::string();
-  const char last = folder.back();
-  return last == '\\' || last == '/' || last == ':' ? folder : folder + "\\";
+  return ends_in_separator(folder) || folder.back() == ':' ? folder : folder + "\\";
 }
 
 // The interpreter's copy leaves its data in the cache; FlushFileBuffers
 // writes it out and waits for the device. It wants a handle with write
 // access, shared so that nothing else holding the file is disturbed.
 HANDLE open_for_flush(const std::string& name) {
-  return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileW(wide_path(name).c_str(), GENERIC_READ | GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 bool flush_file(const std::string& name) {
@@ -80,9 +120,9 @@ bool flush_file(const std::string& name) {
   if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
     // The copy keeps a read-only attribute, which refuses the write access a
     // flush needs: lifted for the flush, then put back.
-    attrs = GetFileAttributesA(name.c_str());
+    attrs = GetFileAttributesW(wide_path(name).c_str());
     if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) != 0 &&
-        SetFileAttributesA(name.c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) != 0) {
+        SetFileAttributesW(wide_path(name).c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) != 0) {
       h = open_for_flush(name);
     } else {
       attrs = INVALID_FILE_ATTRIBUTES;
@@ -93,7 +133,7 @@ bool flush_file(const std::string& name) {
     ok = FlushFileBuffers(h) != 0;
     ok = CloseHandle(h) != 0 && ok;
   }
-  if (attrs != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(name.c_str(), attrs);
+  if (attrs != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(wide_path(name).c_str(), attrs);
   return ok;
 }
 
@@ -101,7 +141,7 @@ bool flush_file(const std::string& name) {
 // the file system allows it, and a refusal is not a failure.
 void flush_folder(const std::string& folder) {
   const std::string name = folder.empty() ? std::string(".") : folder;
-  HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+  HANDLE h = CreateFileW(wide_path(name).c_str(), GENERIC_READ | GENERIC_WRITE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;
@@ -153,7 +193,7 @@ int errno_of(DWORD error) {
 }  // namespace
 
 Status write_whole_file(const std::string& path, std::string_view bytes) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+  HANDLE h = CreateFileW(wide_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                          nullptr);
   if (h == INVALID_HANDLE_VALUE) return Status::failed(errno_of(GetLastError()), path);
   DWORD error = 0;
@@ -182,7 +222,7 @@ Status sync_one_folder(const std::string& folder) {
 
 bool file_identity(const std::string& path, FileIdentity* identity) {
   const std::string name = path.empty() ? std::string(".") : path;
-  HANDLE h = CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  HANDLE h = CreateFileW(wide_path(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
@@ -195,7 +235,7 @@ bool file_identity(const std::string& path, FileIdentity* identity) {
 }
 
 bool create_empty_file(const char* path) {
-  std::FILE* f = std::fopen(path, "wt");
+  std::FILE* f = open_file(path, "wt");
   if (f == nullptr) return false;
   return std::fclose(f) == 0;
 }
@@ -208,19 +248,21 @@ std::string write_problem(const char*) {
 
 std::string space_problem(const char* folder, std::uintmax_t bytes) {
   ULARGE_INTEGER free_to_caller;
-  if (GetDiskFreeSpaceExA(folder[0] == '\0' ? nullptr : folder, &free_to_caller, nullptr, nullptr) == 0)
+  if (GetDiskFreeSpaceExW(folder[0] == '\0' ? nullptr : wide_path(folder).c_str(), &free_to_caller, nullptr, nullptr) == 0)
     return std::string();
   return free_to_caller.QuadPart < bytes ? std::strerror(ENOSPC) : std::string();
 }
 
 std::string read_problem(const char* file) {
-  if (_access(file, 4) == 0) return std::string();
+  if (_waccess(wide_path(file).c_str(), 4) == 0) return std::string();
   return std::strerror(errno);
 }
 
 // What cmd reads specially, and its argument separators (, ; =), which would
 // split a path in "copy" and "del"; '*' and '?' are no part of a folder name.
-const char kInterpreterSpecials[] = "&|<>^%\"!,;=*?";
+// cmd's copy reads '+' as "join these files into one", so a pop from a folder
+// holding it would never succeed.
+const char kInterpreterSpecials[] = "&|<>^%\"!,;=*?+";
 
 ControllerLock::~ControllerLock() {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle_)));
@@ -230,8 +272,8 @@ namespace {
 
 // An unshared handle on a lock file; the file goes with the handle, which
 // goes with the process.
-ControllerLock::Outcome lock_file(const std::string& name, long long& handle) {
-  HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+ControllerLock::Outcome lock_file(const std::wstring& name, long long& handle) {
+  HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
@@ -247,7 +289,7 @@ ControllerLock::Outcome lock_file(const std::string& name, long long& handle) {
 bool controller_at_work(const char* path) {
   // The lock file goes with its controller: one that exists and cannot be
   // opened is held.
-  HANDLE h = CreateFileA((std::string(path) + "vorcnt.lock").c_str(), 0,
+  HANDLE h = CreateFileW(wide_path(std::string(path) + "vorcnt.lock").c_str(), 0,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     CloseHandle(h);
@@ -257,7 +299,7 @@ bool controller_at_work(const char* path) {
 }
 
 ControllerLock::Outcome ControllerLock::take(const char* path) {
-  return lock_file(std::string(path) + "vorcnt.lock", handle_);
+  return lock_file(wide_path(std::string(path) + "vorcnt.lock"), handle_);
 }
 
 }  // namespace vorcnt

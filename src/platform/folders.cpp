@@ -1,6 +1,6 @@
 // Folder listings, file comparison and the few file moves the engine makes
 // itself. std::filesystem does the same on every platform, so this one file
-// serves both backends.
+// serves both backends; names pass through fs_path and fs_name.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,7 +17,7 @@ namespace {
 
 fs::path folder_of(const std::string& folder) {
   if (folder.empty()) return fs::path(".");
-  return fs::path(native_path(folder.c_str()));
+  return fs_path(native_path(folder.c_str()));
 }
 
 struct FileCloser {
@@ -27,9 +27,11 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
-std::string folder_native(const std::string& folder) { return folder_of(folder).string(); }
+std::string folder_native(const std::string& folder) { return fs_name(folder_of(folder)); }
 
-std::string path_in(const std::string& folder, const std::string& name) { return (folder_of(folder) / name).string(); }
+std::string path_in(const std::string& folder, const std::string& name) {
+  return fs_name(folder_of(folder) / fs_path(name));
+}
 
 FolderListing list_folder(const std::string& folder) {
   FolderListing listing;
@@ -40,7 +42,7 @@ FolderListing list_folder(const std::string& folder) {
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     std::error_code type_ec;
     const bool regular = it->is_regular_file(type_ec) && !type_ec;
-    listing.entries.push_back({it->path().filename().string(), regular});
+    listing.entries.push_back({fs_name(it->path().filename()), regular});
   }
   listing.complete = !ec;
   return listing;
@@ -55,7 +57,7 @@ bool exists_but_not_folder(const std::string& folder) {
 
 bool file_size_of(const std::string& path, std::uintmax_t* size) {
   std::error_code ec;
-  const std::uintmax_t n = fs::file_size(path, ec);
+  const std::uintmax_t n = fs::file_size(fs_path(path), ec);
   if (ec) return false;
   *size = n;
   return true;
@@ -63,43 +65,43 @@ bool file_size_of(const std::string& path, std::uintmax_t* size) {
 
 bool is_regular_file(const std::string& path) {
   std::error_code ec;
-  return fs::is_regular_file(path, ec) && !ec;
+  return fs::is_regular_file(fs_path(path), ec) && !ec;
 }
 
 Presence presence(const std::string& path) {
   std::error_code ec;
-  const bool there = fs::exists(path, ec);
+  const bool there = fs::exists(fs_path(path), ec);
   if (ec) return Presence::unknown;
   return there ? Presence::present : Presence::absent;
 }
 
 bool remove_file(const std::string& path, bool* removed) {
   std::error_code ec;
-  const bool gone = fs::remove(path, ec);
+  const bool gone = fs::remove(fs_path(path), ec);
   if (removed != nullptr) *removed = gone && !ec;
   return !ec;
 }
 
 bool copy_new_file(const std::string& from, const std::string& to) {
   std::error_code ec;
-  fs::copy_file(from, to, ec);
+  fs::copy_file(fs_path(from), fs_path(to), ec);
   return !ec;
 }
 
 bool rename_file(const std::string& from, const std::string& to) {
   std::error_code ec;
-  fs::rename(from, to, ec);
+  fs::rename(fs_path(from), fs_path(to), ec);
   return !ec;
 }
 
 void create_folders(const std::string& path) {
   std::error_code ec;
-  fs::create_directories(path, ec);
+  fs::create_directories(fs_path(path), ec);
 }
 
 bool same_contents(const std::string& a, const std::string& b) {
-  File fa(std::fopen(a.c_str(), "rb"));
-  File fb(std::fopen(b.c_str(), "rb"));
+  File fa(open_file(a.c_str(), "rb"));
+  File fb(open_file(b.c_str(), "rb"));
   if (!fa || !fb) return false;
   // Work units run to hundreds of kilobytes: large reads straight into our
   // buffers, without the stream's own buffer in between.

@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/ansi_path_windows.h"
 #include "platform/block_buffer.h"
 #include "platform/os.h"
+#include "platform/path_text.h"
 #include "platform/time_scale.h"
 
 namespace vorcnt {
@@ -127,7 +129,7 @@ class RealClock final : public Clock {
 };
 
 bool is_file(const std::string& path) {
-  DWORD attrs = GetFileAttributesA(path.c_str());
+  DWORD attrs = GetFileAttributesW(wide_path(path).c_str());
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -161,7 +163,7 @@ bool find_comspec(std::string* value) {
 }
 
 std::string join_folder(std::string folder, const char* name) {
-  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/' && folder.back() != ':') folder.push_back('\\');
+  if (!folder.empty() && !ends_in_separator(folder) && folder.back() != ':') folder.push_back('\\');
   return folder + name;
 }
 
@@ -198,8 +200,44 @@ std::string find_interpreter() {
   return std::string();
 }
 
+// The job every command runs in. Its processes end when the controller's last
+// handle on it closes, so a controller that is killed mid-move never leaves a
+// copy or a delete running that would act on the files a restart has moved.
+// The interpreter's own commands (copy, del, mkdir) run inside it; a program
+// it starts (the client, the closer, a hook) leaves the job on its own and
+// lives on as before: stopping the controller must not stop the client.
+// Null when the system gives none; the commands then run as they always did.
+HANDLE command_job() {
+  static const HANDLE job = [] {
+    HANDLE h = CreateJobObjectW(nullptr, nullptr);  // not inherited by the commands
+    if (h == nullptr) return h;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    std::memset(&limits, 0, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+    if (!SetInformationJobObject(h, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+      CloseHandle(h);
+      return static_cast<HANDLE>(nullptr);
+    }
+    return h;
+  }();
+  return job;
+}
+
 class RealShell final : public Shell {
  public:
+  ~RealShell() override {
+    if (null_ != INVALID_HANDLE_VALUE) CloseHandle(null_);
+  }
+
+  // Quiet: the interpreter writes its messages to NUL, its input and the
+  // rest unchanged.
+  void set_quiet(bool on) override {
+    if (on && null_ == INVALID_HANDLE_VALUE) {
+      SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+      null_ = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+    }
+    quiet_ = on && null_ != INVALID_HANDLE_VALUE;
+  }
 
   int run(const std::string& command_line) override {
     std::string interpreter = find_interpreter();
@@ -218,12 +256,26 @@ class RealShell final : public Shell {
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
+    if (quiet_) {
+      startup.dwFlags = STARTF_USESTDHANDLES;
+      startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+      startup.hStdOutput = null_;
+      startup.hStdError = null_;
+    }
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof process);
     // Same console, environment, current folder and inheritable handles.
-    if (!CreateProcessA(interpreter.c_str(), writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    // Started held, so that it is in the job before it does anything.
+    const HANDLE job = command_job();
+    if (!CreateProcessA(interpreter.c_str(), writable.data(), nullptr, nullptr, TRUE,
+                        job != nullptr ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup, &process)) {
       return -1;
+    }
+    if (job != nullptr) {
+      // A controller that is itself in a job that allows no other may not
+      // place it: the command still runs.
+      AssignProcessToJobObject(job, process.hProcess);
+      ResumeThread(process.hThread);
     }
     CloseHandle(process.hThread);
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -232,6 +284,10 @@ class RealShell final : public Shell {
     CloseHandle(process.hProcess);
     return status;
   }
+
+ private:
+  HANDLE null_ = INVALID_HANDLE_VALUE;
+  bool quiet_ = false;
 };
 
 }  // namespace

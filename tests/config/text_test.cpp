@@ -1,4 +1,5 @@
 #include "ground/text.h"
+#include "platform/path_text.h"
 
 #include <gtest/gtest.h>
 
@@ -114,6 +115,39 @@ INSTANTIATE_TEST_SUITE_P(
         HelperRow{"rest_without_line_end", Helper::TakeRest, " no line end", 32, "no line end", ""},
         HelperRow{"rest_cut", Helper::TakeRest, "abcdefgh\nX", 5, "abcd", "\nX"}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// Folder names in code page 932, where a second byte may be '\' (ソ 83 5C,
+// 表 95 5C), '^' (タ 83 5E) or '|' (ポ 83 7C), and plain names with no lead
+// bytes at all (POSIX, or an ASCII name anywhere).
+TEST(PathScans, StepOverTheSecondByteOfADoubleByteCharacter) {
+  const LeadByteTest none = [](unsigned char) { return false; };
+  const struct {
+    const char* path;
+    LeadByteTest lead;
+    std::size_t last;  // where the last separator stands
+    bool ends;
+    const char* slashed;  // after slashes_to_backslashes
+  } rows[] = {
+      {"C:\\x\\", none, 4, true, "C:\\x\\"},
+      {"c/", none, 1, true, "c\\"},
+      {"vorelith", none, std::string::npos, false, "vorelith"},
+      {"", cp932_lead_byte, std::string::npos, false, ""},
+      // C:\ソ, C:\ソフト\, C:/データ/c/, 表/ポ
+      {"C:\\\x83\x5c", cp932_lead_byte, 2, false, "C:\\\x83\x5c"},
+      {"C:\\\x83\x5c\x83\x74\x83\x67\\", cp932_lead_byte, 9, true, "C:\\\x83\x5c\x83\x74\x83\x67\\"},
+      {"C:/\x83\x66\x81\x5b\x83\x5e/c/", cp932_lead_byte, 11, true, "C:\\\x83\x66\x81\x5b\x83\x5e\\c\\"},
+      {"\x95\x5c/\x83\x7c", cp932_lead_byte, 2, false, "\x95\x5c\\\x83\x7c"},
+      {"a/\x83", cp932_lead_byte, 1, false, "a\\\x83"},  // a lead byte with nothing after it stands alone
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.path);
+    EXPECT_EQ(last_separator(row.path, row.lead), row.last);
+    EXPECT_EQ(ends_in_separator(row.path, row.lead), row.ends);
+    std::string text = row.path;
+    slashes_to_backslashes(text.data(), row.lead);
+    EXPECT_EQ(text, row.slashed);
+  }
+}
 
 TEST(TextCopyUpper, BytewiseInPlaceAndBounded) {
   char buf[32] = "-Exec";

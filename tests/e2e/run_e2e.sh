@@ -390,6 +390,7 @@ case_slow_download() {
 # computed once and sent once, and nothing is ever set aside.
 case_binary_units() {
   WORLD_UNIT_KIND=binary new_world 6
+  export VORSIM_RESULT_BYTES=3000  # results carry raw bytes too
   add_unit 0 600
   add_unit 1 60
   write_cfg "UNITS = 2"

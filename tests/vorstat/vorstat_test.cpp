@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <sstream>
@@ -554,9 +555,12 @@ class TextJournal final : public vorstat::JournalBytes {
 };
 
 // A journal of two days, a line it cannot read, and a line still being
-// written; "now" is 2025-12-07 12:00 at UTC+9.
+// written; "now" is 2025-12-07 12:00 at UTC+9. Written with LF (POSIX) or
+// CR LF (Windows) line ends, it reads the same.
 TEST(VorstatHistory, CountsPerDayLastConnectionAndHowLongTheBufferLasts) {
-  const std::string text = std::string("time\tunit\tevent\tidentity\tdetail\n") +
+  for (const char* line_end : {"\n", "\r\n"}) {
+  SCOPED_TRACE(line_end[0] == '\r' ? "CR LF" : "LF");
+  std::string text = std::string("time\tunit\tevent\tidentity\tdetail\n") +
                            "2025-12-05T23:00:00+09:00\t0\tconnected\taaaaaaaaaaaa\tsent=yes new_work=yes\n"
                            "2025-12-05T23:30:00+09:00\t1\tconnected\tbbbbbbbbbbbb\tsent=yes new_work=yes\n"
                            "2025-12-06T01:00:00+09:00\t-\tfill_complete\t-\t\n"
@@ -564,11 +568,14 @@ TEST(VorstatHistory, CountsPerDayLastConnectionAndHowLongTheBufferLasts) {
                            "2025-12-06T10:00:00+09:00\t0\tcomputed\tcccccccccccc\tprogress=100.000000 cpu=9.0\n"
                            "2025-12-07T11:00:00+09:00\t1\tpop_compute\tbbbbbbbbbbbb\t\n"
                            "2025-12-07T11:30:00+09:00\t1\tcomp";
+  for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += std::strlen(line_end))
+    text.replace(at, 1, line_end);
   const LocalTime now = civil_time(1765076400, 9 * 3600);  // 2025-12-07T12:00:00+09:00
   TextJournal journal(text);
   vorstat::HistorySummary h;
   ASSERT_TRUE(vorstat::summarize_journal(journal, 2, now, &h));
   ASSERT_EQ(h.events.size(), 2u);
+  EXPECT_EQ(h.events.back().detail, "");  // no CR left over
   EXPECT_EQ(h.total_events, 5);
   EXPECT_EQ(h.skipped, 1);
   EXPECT_EQ(h.per_day.front().first, "2025-12-01");
@@ -591,6 +598,7 @@ TEST(VorstatHistory, CountsPerDayLastConnectionAndHowLongTheBufferLasts) {
   EXPECT_NE(json.find("\"events\": [\n    {\"time\": \"2025-12-07T11:00:00+09:00\", \"unit\": 1"), std::string::npos)
       << json;
   EXPECT_NE(json.find("\"units_waiting\": 1,"), std::string::npos);
+  }
 }
 
 // Read in blocks, forwards and from the end, the journal gives the same

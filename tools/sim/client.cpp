@@ -178,7 +178,6 @@ void SimClient::begin_compute(long long now_ms) {
   if (!read_file(file(kWorkUnit), unit)) return;
   unit_id_ = work_unit_id(unit);
   unit_digest_ = work_unit_digest(unit);
-  binary_ = unit.find('\0') != std::string::npos;
   start_prog_ = 0.0;
   std::string state;
   if (read_file(file(kState), state)) {
@@ -217,15 +216,29 @@ void SimClient::advance_compute(long long now_ms) {
   }
 }
 
+// A real client's result is binary: VORSIM_RESULT_BYTES adds that many raw
+// bytes, the same for the same unit, on a line of their own under a key the
+// server does not read. They hold zero runs and every other byte but a line end.
+namespace {
+
+void append_raw_bytes(std::string& text, const std::string& digest) {
+  const auto count = static_cast<std::size_t>(env_seconds("VORSIM_RESULT_BYTES", 0));
+  if (count == 0) return;
+  Mixer mix{fnv1a64(digest) | 1};
+  text += "raw=";
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto byte = static_cast<char>(i % 512 < 64 ? 0 : static_cast<int>(mix.next() * 256));
+    text += byte == '\n' ? '\0' : byte;
+  }
+  text += '\n';
+}
+
+}  // namespace
+
 void SimClient::complete_compute() {
   ResultRecord result{unit_id_, unit_digest_, setup_.timings.compute};
   std::string text = format_result(result);
-  // Binary work gives a binary result: its text, then raw bytes (a zero
-  // run among them) that only a byte-exact move keeps.
-  if (binary_) {
-    text += std::string(32, '\0');
-    for (const char c : unit_digest_) text += static_cast<char>(c ^ 0x80);
-  }
+  append_raw_bytes(text, unit_digest_);
   if (!write_file_atomic(file(kResult), text)) {
     log("cannot write result " + unit_id_);
     return;  // try again on the next poll

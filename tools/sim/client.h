@@ -63,7 +63,6 @@ class SimClient {
   // Computing.
   std::string unit_id_;
   std::string unit_digest_;
-  bool binary_ = false;  // the work unit holds raw bytes
   double start_prog_ = 0.0;
   int last_percent_ = -1;
   int state_writes_ = 0;

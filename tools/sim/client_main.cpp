@@ -26,6 +26,8 @@
 //   VORSIM_SERVER            project server folder (none: cannot connect)
 //   VORSIM_LIFETIME          ends the client after this many real seconds,
 //                            a safety net for test runs (default: no limit)
+//   VORSIM_RESULT_BYTES      the result also carries this many raw bytes,
+//                            zero runs included (default 0)
 //   VORSIM_FAULT             crash         ends without cleanup a quarter of the way
 //                                          through a unit
 //                            never         stops progressing at a quarter, never finishes

@@ -16,17 +16,17 @@ namespace vorcnt::sim {
 namespace fs = std::filesystem;
 
 std::string join(const std::string& folder, const std::string& name) {
-  if (folder.empty() || folder.back() == '/' || folder.back() == '\\') return folder + name;
+  if (folder.empty() || ends_in_separator(folder)) return folder + name;
   return folder + "/" + name;
 }
 
 bool file_exists(const std::string& path) {
   std::error_code ec;
-  return fs::exists(fs::path(path), ec);
+  return fs::exists(fs_path(path), ec);
 }
 
 bool read_file(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(fs_path(path), std::ios::binary);
   if (!in) return false;
   std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return false;
@@ -35,7 +35,7 @@ bool read_file(const std::string& path, std::string& out) {
 }
 
 static bool write_mode(const std::string& path, const std::string& data, std::ios::openmode mode) {
-  std::ofstream out(path, std::ios::binary | mode);
+  std::ofstream out(fs_path(path), std::ios::binary | mode);
   if (!out) return false;
   out.write(data.data(), static_cast<std::streamsize>(data.size()));
   out.close();
@@ -74,23 +74,23 @@ bool write_file_new(const std::string& path, const std::string& data) { return w
 
 bool remove_file(const std::string& path) {
   std::error_code ec;
-  fs::remove(fs::path(path), ec);
+  fs::remove(fs_path(path), ec);
   return !file_exists(path);
 }
 
 bool make_folders(const std::string& path) {
   std::error_code ec;
-  fs::create_directories(fs::path(path), ec);
-  return fs::is_directory(fs::path(path), ec);
+  fs::create_directories(fs_path(path), ec);
+  return fs::is_directory(fs_path(path), ec);
 }
 
 std::vector<std::string> list_files(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (fs::directory_iterator it(fs::path(folder), ec), end; !ec && it != end; it.increment(ec)) {
+  for (fs::directory_iterator it(fs_path(folder), ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code type_ec;
     if (!it->is_regular_file(type_ec)) continue;
-    std::string name = it->path().filename().string();
+    std::string name = fs_name(it->path().filename());
     if (name.empty() || name[0] == '.') continue;
     names.push_back(name);
   }

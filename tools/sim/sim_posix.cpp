@@ -18,6 +18,12 @@
 
 namespace vorcnt::sim {
 
+std::filesystem::path fs_path(const std::string& name) { return std::filesystem::path(name); }
+
+std::string fs_name(const std::filesystem::path& path) { return path.string(); }
+
+bool ends_in_separator(const std::string& path) { return !path.empty() && (path.back() == '/' || path.back() == '\\'); }
+
 std::string own_folder() {
   char buf[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);

@@ -21,11 +21,46 @@ std::string module_path() {
   return std::string(buf, n);
 }
 
+// Steps over a double-byte character, whose second byte may be a '\\' (ソ is
+// 0x83 0x5C): the folder ends at the last separator of its own.
+std::size_t last_separator(const std::string& path) {
+  std::size_t found = std::string::npos;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(path[i])) && i + 1 < path.size()) {
+      ++i;
+    } else if (path[i] == '\\' || path[i] == '/') {
+      found = i;
+    }
+  }
+  return found;
+}
+
 }  // namespace
+
+std::filesystem::path fs_path(const std::string& name) {
+  const int size = static_cast<int>(name.size());
+  const int n = size > 0 ? MultiByteToWideChar(CP_ACP, 0, name.data(), size, nullptr, 0) : 0;
+  std::wstring wide(n > 0 ? static_cast<std::size_t>(n) : 0, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_ACP, 0, name.data(), size, wide.data(), n);
+  return std::filesystem::path(wide);
+}
+
+std::string fs_name(const std::filesystem::path& path) {
+  const std::wstring& wide = path.native();
+  const int size = static_cast<int>(wide.size());
+  const int n = size > 0 ? WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr) : 0;
+  std::string bytes(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+  if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), size, bytes.data(), n, nullptr, nullptr);
+  return bytes;
+}
+
+bool ends_in_separator(const std::string& path) {
+  return !path.empty() && last_separator(path) == path.size() - 1;
+}
 
 std::string own_folder() {
   std::string path = module_path();
-  std::size_t sep = path.find_last_of("\\/");
+  std::size_t sep = last_separator(path);
   if (sep == std::string::npos) return {};
   return path.substr(0, sep + 1);
 }
@@ -35,7 +70,7 @@ std::string temp_folder() {
   DWORD n = GetTempPathA(MAX_PATH, buf);
   if (n == 0 || n > MAX_PATH) return ".";
   std::string text(buf, n);
-  while (text.size() > 3 && (text.back() == '\\' || text.back() == '/')) text.pop_back();
+  while (text.size() > 3 && ends_in_separator(text)) text.pop_back();
   return text;
 }
 

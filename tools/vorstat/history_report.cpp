@@ -102,6 +102,8 @@ struct Fields {
   std::int64_t utc = 0;
 };
 bool split_line(std::string_view line, Fields* out) {
+  // A journal written on Windows ends its lines in CR LF.
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   std::size_t at = 0;
   for (int i = 0; i < 5; ++i) {
     const std::size_t tab = line.find('\t', at);

@@ -19,6 +19,7 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/null_os.h"
+#include "platform/path_text.h"
 
 namespace vorcnt::vorstat {
 
@@ -344,13 +345,12 @@ BufferStatus read_once(const std::string& path, std::int64_t now) {
   const int units = count_unit_folders(path.c_str());
   for (int n = 0; n < units; ++n) status.units.push_back(read_folder(n, unit_folder(path.c_str(), n) + "\\", now));
   std::error_code ec;
-  const std::filesystem::path damaged = std::filesystem::path(native_path(path.c_str())) / "damaged";
+  const std::filesystem::path damaged = fs_path(native_path(path.c_str())) / "damaged";
   for (std::filesystem::recursive_directory_iterator it(damaged, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code type_ec;
     if (!it->is_regular_file(type_ec)) continue;
-    std::string name = it->path().lexically_relative(damaged).generic_string();
-    for (char& c : name)
-      if (c == '/') c = '\\';
+    std::string name = fs_name(it->path().lexically_relative(damaged).make_preferred());
+    slashes_to_backslashes(name.data());
     status.damaged.push_back(name);
   }
   std::sort(status.damaged.begin(), status.damaged.end());
@@ -382,7 +382,7 @@ std::vector<std::vector<FileMark>> list_buffer(const std::string& path) {
 
 // The whole file, or nullopt when it cannot be read.
 std::optional<std::string> file_bytes(const std::string& name) {
-  std::FILE* f = std::fopen(native_path(name.c_str()).c_str(), "rb");
+  std::FILE* f = open_file(name.c_str(), "rb");
   if (f == nullptr) return std::nullopt;
   std::string bytes;
   char block[4096];
@@ -607,7 +607,7 @@ int run_vorstat(int argc, const char* const* argv, Console& out, std::string& er
 
   if (req.have_path) {
     // Names are formed by appending to the folder, as the controller does.
-    if (path.back() != '/' && path.back() != '\\') path += '/';
+    if (!ends_in_separator(path)) path += '/';
   } else {
     path = configured_path(errors);
     if (path.empty()) return 1;  // the reason is in `errors` already

@@ -1,0 +1,221 @@
+# Cases for Windows as its Japanese users have it, sourced by run.sh after
+# road.sh: code page 932, client folders with Japanese names, cmd's own
+# characters in the folder name, a controller killed mid-move, and a work unit
+# of raw bytes. Outcomes are counted by files and by the simulated server.
+
+# Wine takes each program's ANSI code page from its locale: a ja_JP.UTF-8
+# locale built into a private folder gives 932 without touching the system.
+# Every Windows program of these cases runs through a wrapper that sets it;
+# the shell itself stays in the C locale, so its byte checks are unchanged.
+cp932_locale=$work/locale
+cp932_bin=$work/cp932-bin
+
+cp932_ready() {
+  if [ ! -f "$cp932_bin/wine" ]; then
+    mkdir -p "$cp932_locale" "$cp932_bin"
+    localedef -i ja_JP -f UTF-8 "$cp932_locale/ja_JP.UTF-8" >"$work/localedef.log" 2>&1 ||
+      [ -f "$cp932_locale/ja_JP.UTF-8/LC_CTYPE" ] || return 1
+    printf '#!/bin/sh\nLC_ALL=ja_JP.UTF-8 LANG=ja_JP.UTF-8 LOCPATH=%s exec %s "$@"\n' \
+      "$cp932_locale" "$(command -v wine)" >"$cp932_bin/wine"
+    chmod +x "$cp932_bin/wine"
+  fi
+  # ソ reaches cmd and comes back as its code page 932 bytes.
+  [ "$(PATH=$cp932_bin:$PATH wine cmd /c echo ソ 2>/dev/null | od -An -tx1 | tr -d ' \n')" = 835c0d0a ]
+}
+
+# Runs a command (a function of these scripts included) with every "wine"
+# found first on PATH being the code page 932 one.
+cp932() { PATH=$cp932_bin:$PATH "$@"; }
+
+# C:\NAME\ of the Wine prefix, made empty; the Unix path in `drive`.
+c_drive_folder() {  # name (UTF-8)
+  drive=$WINEPREFIX/drive_c/$1
+  rm -rf "$drive"
+  mkdir -p "$drive"
+}
+
+# The work-unit ids of a folder and its unit folders, one per line.
+buffer_ids() {  # client folder
+  local f
+  for f in "$1"/work_unit.vwu "$1"/unit*/work_unit.vwu; do [ -f "$f" ] && unit_id "$f"; done
+}
+
+# The server verified RESULTS results, none twice and none wrong, and no
+# result the client computed (by its log) is missing from it. CLIENT is the
+# client folder's Windows name, ending in a separator.
+server_counts() {  # results, client
+  local report
+  report=$(cp932 sim_tool vorserver.exe verify "$VORSIM_SERVER" | tr '\n' ' ')
+  case " $report" in
+    *" results $1 verified $1 mismatched 0 duplicates 0 "*) ;;
+    *) echo "    server: $report"; return 1 ;;
+  esac
+  report=$(cp932 sim_tool vorserver.exe lost "$VORSIM_SERVER" "$2" "$VORSIM_RUNDIR\\client.log")
+  printf '%s\n' "$report" | grep -qx 'lost 0' || { echo "    $(printf '%s' "$report" | tr '\n' ' ')"; return 1; }
+}
+
+# --- a Japanese client folder: the computing road of case_road in C:\NAME\client\,
+# named in vorcnt.cfg in code page 932. Both units are computed and sent once,
+# and after the refill the buffer holds new work only, each unit once --------
+jp_road() {  # case name, folder name (UTF-8)
+  have_sim "$1" || return
+  local dir srv run drive bad=0 client id0 id1 ids
+  c_drive_folder "$2"
+  client=$drive/client
+  road_world "$1" 8 && mkdir -p "$client" && cp "$bin/Vorelith.exe" "$client/" &&
+    park_unit "$client/unit0" 100 && park_unit "$client/unit1" 3600 ||
+    { fail "$1" "cannot lay out the world"; return; }
+  id0=$(unit_id "$client/unit0/work_unit.vwu")
+  id1=$(unit_id "$client/unit1/work_unit.vwu")
+  { printf 'EXEC = C:\\%s\\client\\\n' "$2" | iconv -f UTF-8 -t CP932; printf 'UNITS = 2\nHISTORY = units.tsv\n'; } \
+    >"$dir/vorcnt.cfg"
+
+  cp932 road_run 8
+
+  local lines
+  mapfile -t lines < <(golden_lines "$here/../golden/calc_road.txt" 1 "1 0" "0 1")
+  road_lines "${lines[@]}" || bad=1
+  road_line_count 1 "計算可能ユニットがありません" || bad=1
+  local computed
+  computed=$(grep '^compute ' "$run/client.log" 2>/dev/null | awk '{ print $2 }' | awk '!seen[$0]++' | head -n 2 | tr '\n' ' ')
+  [ "$computed" = "$id1 $id0 " ] || { echo "    computed '$computed', expected '$id1 $id0 '"; bad=1; }
+  ids=$(buffer_ids "$client")
+  [ "$(printf '%s\n' "$ids" | grep -c .)" -ge 2 ] && [ -z "$(printf '%s\n' "$ids" | sort | uniq -d)" ] &&
+    ! printf '%s\n' "$ids" | grep -qx -e "$id0" -e "$id1" ||
+    { echo "    work units in the buffer after the refill: $(printf '%s' "$ids" | tr '\n' ' ')"; bad=1; }
+  server_counts 2 "C:\\$2\\client\\" || bad=1
+  # The journal's lines end in CR LF (checked with the transcripts), and
+  # vorstat reads both connections from it whole.
+  transcripts+=("$dir/units.tsv")
+  local sent
+  sent=$(cd "$dir" && cp932 wine "$bin/vorstat.exe" --history units.tsv -n 100 --json 2>/dev/null |
+    grep -o '"event": "connected", "identity": "[0-9a-f-]*", "detail": "sent=yes new_work=yes"}' | grep -c .)
+  [ "$sent" -eq 2 ] || { echo "    vorstat read $sent connections from the journal, expected 2"; bad=1; }
+  road_verdict "$1" $bad
+  rm -rf "$drive"
+}
+
+case_jp_folders() {
+  cp932_ready || { fail jp_folders "no code page 932 for Wine (localedef: $(head -c 200 "$work/localedef.log"))"; return; }
+  # ボ and ン are plain; タ ends in 0x5E ('^'), ソ in 0x5C ('\').
+  jp_road jp_volunteer ボランティア
+  jp_road jp_data データ
+  jp_road jp_soft ソフト
+}
+
+# --- cmd's own characters: a folder holding '+' is refused at start with the
+# line that says why and the stop line, and nothing runs; a folder written
+# with '/' works as with '\' ----------------------------------------------------
+case_plus_slash() {
+  local dir drive ok=0
+  c_drive_folder a+b
+  dir=$(new_case plus)
+  : >"$drive/Vorelith.exe"
+  waiting "$drive/unit0" unit0
+  printf 'EXEC = C:\\a+b\\\n' >"$dir/vorcnt.cfg"
+  run_vorcnt "$dir"
+  transcripts+=("$dir/out.bin")
+  same_bytes plus "$dir/out.bin" "$banners"$'bad arg: path holds the character +, which the command interpreter reads specially\r\n'\
+$'The client folder setting was refused: nothing is started; correct EXEC or -exec\r\n' || ok=1
+  [ -f "$drive/unit0/work_unit.vwu" ] && [ ! -e "$drive/work_unit.vwu" ] || { echo "    files moved"; ok=1; }
+  rm -rf "$drive"
+  [ $ok -eq 0 ] && pass plus || fail plus "a folder holding + was not refused with one line"
+
+  ok=0
+  c_drive_folder cl5s
+  dir=$(new_case slash)
+  : >"$drive/Vorelith.exe"
+  waiting "$drive/unit0" unit0
+  local before
+  before=$(vwu_digest "$drive/unit0")
+  printf 'EXEC = C:/cl5s/\n' >"$dir/vorcnt.cfg"
+  if ! run_until "$dir" $'[Unit0] Data\x8c\x76\x8e\x5a\x8f\x80\x94\xf5' 90; then
+    fail slash "the run never started the client (output: $(tr -d '\r' <"$dir/out.bin" | tail -n 5 | tr '\n' '|'))"
+  else
+    grep -qaFx $'path:C:\\cl5s\\\r' "$dir/out.bin" || { echo "    the dump does not show C:\\cl5s\\"; ok=1; }
+    [ "$(vwu_digest "$drive" | grep -v '^outfile.vwu ')" = "$before" ] || { echo "    client folder does not hold unit0's files"; ok=1; }
+    [ -z "$(vwu_digest "$drive/unit0")" ] || { echo "    unit0 still holds files"; ok=1; }
+    [ $ok -eq 0 ] && pass slash || fail slash "a folder written with / did not work"
+  fi
+  rm -rf "$drive"
+}
+
+# The Wine processes still running a command of the controller's.
+command_children() { ps -eo pid=,args= | grep -a 'cmd\.exe.* /c \(copy\|del\|mkdir\) ' | grep -v defunct; }
+
+# --- a controller killed mid-move: its copy ends with it, and a restart
+# computes and sends the unit once, in C:\ソフト\client\ under code page 932.
+# The unit carries 2000 small files besides its own, so that cmd's copy of it
+# takes seconds ---------------------------------------------------------------
+case_kill_move() {
+  have_sim kill_move || return
+  cp932_ready || { fail kill_move "no code page 932 for Wine"; return; }
+  local dir srv run drive client bad=0 pid end id copied later i
+  c_drive_folder ソフト
+  client=$drive/client
+  road_world kill_move 2 && mkdir -p "$client" && cp "$bin/Vorelith.exe" "$client/" &&
+    park_unit "$client/unit0" 100 || { fail kill_move "cannot lay out the world"; return; }
+  for i in $(seq -w 1 2000); do printf 'pad %s\n' "$i" >"$client/unit0/pad$i.vwu"; done
+  id=$(unit_id "$client/unit0/work_unit.vwu")
+  { printf 'EXEC = C:\\ソフト\\client\\\n' | iconv -f UTF-8 -t CP932; printf 'UNITS = 1\n'; } >"$dir/vorcnt.cfg"
+
+  (cd "$dir" && VORCNT_TIME_SCALE=$road_scale PATH=$cp932_bin:$PATH exec wine vorcnt.exe >out.bin 2>err.txt) &
+  pid=$!
+  end=$((SECONDS + 120))
+  until [ -n "$(command_children)" ] || [ $SECONDS -ge $end ] || ! kill -0 $pid 2>/dev/null; do sleep 0.05; done
+  if [ -z "$(command_children)" ]; then
+    echo "    no copy was seen running"
+    bad=1
+  fi
+  sleep 0.3
+  kill -KILL $pid 2>/dev/null
+  wait $pid 2>/dev/null
+  # What the copy had done a moment after the kill, and a while later.
+  sleep 0.5
+  copied=$(ls "$client" | grep -c '^pad')
+  sleep 2
+  later=$(ls "$client" | grep -c '^pad')
+  [ -z "$(command_children)" ] || { echo "    left running: $(command_children | tr '\n' '|')"; bad=1; }
+  [ "$copied" -eq "$later" ] && [ "$later" -lt 2000 ] ||
+    { echo "    the copy went on after the kill: $copied files, then $later of 2000"; bad=1; }
+  transcripts+=("$dir/out.bin")
+  mv "$dir/out.bin" "$dir/killed.bin"
+
+  # The restart finishes or undoes the move and goes on: the first "-exit",
+  # "-close" as computing starts, "-exit" once computed, "-exit" after the
+  # connection.
+  cp932 road_run 4
+  [ "$(buffer_ids "$client" | grep -cx "$id")" -eq 0 ] || { echo "    the sent unit is still in the buffer"; bad=1; }
+  server_counts 1 "C:\\ソフト\\client\\" || bad=1
+  road_verdict kill_move $bad
+  rm -rf "$drive"
+}
+
+# --- a work unit of raw bytes, zero runs included, parked before the start:
+# it is data like any other, computed once and sent once across a restart ------
+case_binary_unit() {
+  have_sim binary_unit || return
+  local dir srv run bad=0 unit id
+  road_world binary_unit 2 || { fail binary_unit "cannot lay out the world"; return; }
+  unit=$(ls "$srv/queue"/*.wu | head -n 1)
+  { head -n 1 "$unit"; head -c 20000 /dev/urandom; head -c 8192 /dev/zero; printf '\0\r\n\x1a'; head -c 4096 /dev/urandom; } \
+    >"$unit.bin" && mv "$unit.bin" "$unit"
+  park_unit "$dir/c/unit0" 100 || { fail binary_unit "cannot park the unit"; return; }
+  id=$(unit_id "$dir/c/unit0/work_unit.vwu")
+  printf 'EXEC = c\\\nUNITS = 1\n' >"$dir/vorcnt.cfg"
+
+  # Stopped once the client computes it, then run again to the connection.
+  VORSIM_RESULT_BYTES=6000 road_run 2
+  mv "$dir/out.txt" "$dir/first.txt"
+  if grep -q 'set aside' "$dir/first.txt"; then
+    echo "    $(grep 'set aside' "$dir/first.txt")"
+    cp "$dir/first.txt" "$dir/out.txt"
+    road_verdict binary_unit 1
+    return
+  fi
+  VORSIM_RESULT_BYTES=6000 road_run 4
+  grep -q "^compute $id" "$run/client.log" 2>/dev/null || { echo "    the unit was never computed"; bad=1; }
+  [ -z "$(ls "$dir/c/damaged" 2>/dev/null)" ] || { echo "    set aside: $(ls -R "$dir/c/damaged" | tr '\n' ' ')"; bad=1; }
+  server_counts 1 "$(winpath "$dir/c")\\" || bad=1
+  road_verdict binary_unit $bad
+}
