@@ -41,8 +41,9 @@ case_zip() {
   i686-w64-mingw32-objdump -h "$dir/vorcnt.exe" | grep -q '\.debug' && { echo "    vorcnt.exe keeps its debug sections"; bad=1; }
 
   # The closer's start-up order, then "-close" once the client computes unit0.
+  # (Stopped as the second order arrives: the line after it may not be out.)
   road_run 2
-  road_lines "[Unit0] pop" "[Unit0] Data計算準備" "[Unit0] Data計算開始" || bad=1
+  road_lines "[Unit0] pop" "[Unit0] Data計算準備" || bad=1
   road_orders "-exit -echo off" "-close -echo off" || bad=1
   road_verdict zip $bad
 }
@@ -55,16 +56,17 @@ case_history() {
   cp "$bin/vorstat.exe" "$dir/"
   printf 'EXEC = c\\\r\nUNITS = 1\r\nHISTORY = units.tsv\r\n' >"$dir/vorcnt.cfg"
   local id
-  id=$(sha256sum "$dir/c/unit0/work_unit.vwu" | cut -c1-12)
+  id=$(xxh128sum "$dir/c/unit0/work_unit.vwu" | cut -c1-12)
   # Until the client has been started on unit0: both events are written by then.
   run_until "$dir" $'[Unit0] Data\x8c\x76\x8e\x5a\x8a\x4a\x8e\x6e' 90 || { echo "    the client was never started"; bad=1; }
   (cd "$dir" && wine vorclose.exe -exit -echo off >/dev/null 2>&1)
   transcripts+=("$dir/out.bin")
   iconv -c -f CP932 -t UTF-8 <"$dir/out.bin" | tr -d '\r' >"$dir/out.txt"
-  head -n 1 "$dir/units.tsv" | grep -qx $'time\tunit\tevent\tidentity\tdetail' ||
+  # Lines end in CR LF on Windows.
+  head -n 1 "$dir/units.tsv" | grep -qx $'time\tunit\tevent\tidentity\tdetail\r' ||
     { echo "    no header line: $(head -c 200 "$dir/units.tsv")"; bad=1; }
   local events
-  events=$(tail -n +2 "$dir/units.tsv" | head -n 2 | awk -F '\t' '{ print $2, $3, $4 }' | tr '\n' '|')
+  events=$(tail -n +2 "$dir/units.tsv" | head -n 2 | tr -d '\r' | awk -F '\t' '{ print $2, $3, $4 }' | tr '\n' '|')
   [ "$events" = "0 pop_compute $id|0 calc_start $id|" ] || { echo "    journal events: $events (work unit $id)"; bad=1; }
   grep -Eq $'^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{2}:[0-9]{2}\t' "$dir/units.tsv" ||
     { echo "    the times are not local times with their offset"; bad=1; }
