@@ -1,6 +1,8 @@
 #include "clientdata/snapshot.h"
 
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "clientdata/client_files.h"
 #include "platform/files.h"
@@ -70,6 +72,28 @@ int probe_outfile(const char* folder, int ext_index) {
 void clear_progress(ClientSnapshot& snap) {
   snap.cpu = 0.0;
   snap.prog = 0.0;
+}
+
+ClientFilesLook look_at_client_files(const char* folder) {
+  ClientFilesLook look;
+  const char* ext = extension_of(file_present(folder, "version", kExtensions[1]) ? 1 : 0);
+  static const char* const kBases[] = {"work_unit", "wtemp", "result", "outfile", "state", "user_info"};
+  auto mark = [&](const char* base, const char* file_ext) {
+    char name[kNameBuffer];
+    std::int64_t mtime = 0;
+    std::uintmax_t size = 0;
+    if (!build_name(name, folder, base, file_ext) || !file_mtime(name, &mtime)) {
+      look.marks += "-;";
+      return;
+    }
+    if (!file_size_of(native_path(name), &size)) size = UINTMAX_MAX;
+    look.marks += std::to_string(size) + "@" + std::to_string(mtime) + ";";
+    if (!look.dated || mtime > look.newest) look.newest = mtime;
+    look.dated = true;
+  };
+  mark("version", kExtensions[1]);
+  for (const char* base : kBases) mark(base, ext);
+  return look;
 }
 
 void read_snapshot(const char* folder, ClientSnapshot& snap) {
