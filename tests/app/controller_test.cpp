@@ -223,7 +223,11 @@ TEST(DumpContext, ElevenLinesWithTheUsersTextsVerbatim) {
        },
        "mode:Mode_fill\nvorcnt_state:Vorcon_CalcWait\npath:c:\\vorelith\\\nexecfinish:shutdown -s\n\nUnits:2\n"
        "Units_local:2\ncalculation_unit:0\nprog:0\ntime:120\nfill:2\n\n",
-       "c:\\vorelith\\|shutdown -s\n|"}};
+       "c:\\vorelith\\|shutdown -s\n|"},
+      {"StallOnlyWhenSet", [](ControllerContext& ctx) { ctx.stall = 90; },
+       "mode:Mode_calc\nvorcnt_state:Vorcon_CalcWait\npath:\nexecfinish:\nUnits:2\nUnits_local:2\n"
+       "calculation_unit:0\nprog:0\ntime:120\nfill:0\nstall:90\n\n",
+       "||"}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     FakeOs fake;
