@@ -82,6 +82,12 @@ std::string format_prometheus(const BufferStatus& status) {
   gauge(out, "vorcnt_client_result_present", "1 when the client folder holds a result file.");
   sample(out, "vorcnt_client_result_present", "", status.client.snap.result_present == 1 ? 1 : 0);
 
+  // No sample without a file to date: an alert must not fire on an empty folder.
+  gauge(out, "vorcnt_client_unchanged_seconds",
+        "Seconds since any of the client's files last changed, by their newest modification time.");
+  if (status.client.files_dated)
+    sample(out, "vorcnt_client_unchanged_seconds", "", static_cast<double>(status.client.files_unchanged));
+
   gauge(out, "vorcnt_oldest_waiting_work_unit_age_seconds",
         "Age of the oldest work unit waiting in a unit folder; 0 when none waits.");
   sample(out, "vorcnt_oldest_waiting_work_unit_age_seconds", "", static_cast<double>(oldest));
