@@ -4,8 +4,9 @@
 # run from there. Then: "vorcnt -version" and "vorstat --version" from the
 # package, the manual pages through man -l and the roff linters, the systemd
 # unit through systemd-analyze verify, a stop of the service's command lines
-# against the simulated client, "cmake --install" into a scratch prefix, and
-# vorstat's metrics file through an outside exposition-format parser.
+# against the simulated client, "cmake --install" into a scratch prefix,
+# vorstat's metrics file through an outside exposition-format parser, and the
+# example alert rules through promtool.
 # A check whose tool is missing prints "SKIPPED: <check> (<reason>)"; the
 # test fails on any failed check.
 # Usage: check.sh BUILD_DIR
@@ -186,6 +187,19 @@ assert families["vorcnt_client_progress_ratio"].samples[0].value == 0.25
 PY
 else
   skip "exposition format" "neither promtool nor python3-prometheus-client is installed"
+fi
+
+# --- the example alert rules -----------------------------------------------------
+# Parsed, and run against made-up series, by Prometheus's own rule checker.
+rules=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/packaging/vorcnt.rules.yml
+[ -e "$root/usr/share/doc/vorcnt/examples/vorcnt.rules.yml" ] || fail "the package lacks the example alert rules"
+if command -v promtool >/dev/null; then
+  promtool check rules "$rules" >"$work/rules.log" 2>&1 && pass "promtool check rules" ||
+    fail "promtool check rules: $(cat "$work/rules.log")"
+  promtool test rules "$(dirname "${BASH_SOURCE[0]}")/alert_rules_test.yml" >"$work/rules.log" 2>&1 &&
+    pass "promtool test rules" || fail "promtool test rules: $(cat "$work/rules.log")"
+else
+  skip "alert rules" "promtool is not installed (Debian package prometheus)"
 fi
 
 [ $failed -eq 0 ] && echo "packaging: ok"
