@@ -76,23 +76,23 @@ void clear_progress(ClientSnapshot& snap) {
 
 ClientFilesLook look_at_client_files(const char* folder) {
   ClientFilesLook look;
-  const char* ext = extension_of(file_present(folder, "version", kExtensions[1]) ? 1 : 0);
-  static const char* const kBases[] = {"work_unit", "wtemp", "result", "outfile", "state", "user_info"};
+  // One stat per file; its outcome for the version file also chooses the
+  // file set, as the snapshot's probe does.
   auto mark = [&](const char* base, const char* file_ext) {
     char name[kNameBuffer];
     std::int64_t mtime = 0;
     std::uintmax_t size = 0;
-    if (!build_name(name, folder, base, file_ext) || !file_mtime(name, &mtime)) {
+    if (!build_name(name, folder, base, file_ext) || !file_mtime(name, &mtime, &size)) {
       look.marks += "-;";
-      return;
+      return false;
     }
-    if (!file_size_of(native_path(name), &size)) size = UINTMAX_MAX;
     look.marks += std::to_string(size) + "@" + std::to_string(mtime) + ";";
     if (!look.dated || mtime > look.newest) look.newest = mtime;
     look.dated = true;
+    return true;
   };
-  mark("version", kExtensions[1]);
-  for (const char* base : kBases) mark(base, ext);
+  const char* ext = extension_of(mark("version", kExtensions[1]) ? 1 : 0);
+  for (const char* base : {"work_unit", "wtemp", "result", "outfile", "state", "user_info"}) mark(base, ext);
   return look;
 }
 
