@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "clientdata/snapshot.h"
+#include "engine/connect_window.h"
 #include "engine/engine.h"
 #include "engine/history.h"
 #include "ground/messages.h"
@@ -72,6 +73,11 @@ void watch_client(Os& os, ControllerContext& ctx) {
     return;
   }
   if (ctx.stall <= 0 || w.restarts > kStallRestarts || now - w.quiet_since < ctx.stall * 60.0) return;
+  // A restart starts a connection again, and outside the window none may
+  // start: the still client waits for the window like any connection.
+  if (ctx.vorcnt_state == Vorcon_Connection && window_set(window_of(ctx)) &&
+      seconds_until_open(window_of(ctx), os.clock.local_now()) > 0)
+    return;
 
   const long long unchanged = static_cast<long long>(now - w.changed_at + 0.5);
   const std::string shown = short_duration(unchanged);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -382,6 +383,8 @@ TEST_F(LoopPass, StallWatchRestartsAStillClientThreeTimesThenOnlyWatches) {
       {"a_change_resets_the_count", Vorcon_Calc, 10, {7}, "..1..2...1..2..3..S...."},
       {"a_change_after_the_end_restarts_again", Vorcon_Calc, 10, {13}, "..1..2..3..S...1..2."},
       {"connecting_hung", Vorcon_Connection, 1, {}, "......1......2......3......S..."},
+      // The window (10:00-11:00) is closed all along: no connection restarts.
+      {"connecting_hung_outside_the_window", Vorcon_Connection, 1, {}, "................"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -395,6 +398,10 @@ TEST_F(LoopPass, StallWatchRestartsAStillClientThreeTimesThenOnlyWatches) {
     ctx.fill = 2;
     ctx.stall = row.stall;
     ctx.vorcnt_state = row.state;
+    if (std::string_view(row.name).ends_with("window")) {
+      ctx.connect_start = 10 * 60;
+      ctx.connect_end = 11 * 60;
+    }
     dir.write("version.vwu", "");
     dir.write(row.state == Vorcon_Calc ? "work_unit.vwu" : "wtemp.vwu", "data");
     dir.write("state.vwu", "prog=0.25\n");
