@@ -1,7 +1,7 @@
 // One pass's look at the client folder, against the bare system calls that
 // look has to make: the four existence probes of a ".vwu" folder whose work
 // unit is present, and an open, read-to-the-end and close of the state and
-// user-info files.
+// user-info files. Beside them, the stall watch's look on the same folder.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,7 +12,9 @@
 #include "bench_support.h"
 #include "clientdata/report.h"
 #include "engine/engine.h"
+#include "engine/stall_watch.h"
 #include "ground/context.h"
+#include "platform/null_os.h"
 
 namespace vorcnt::bench {
 namespace {
@@ -42,6 +44,25 @@ void BM_evaluate(benchmark::State& state) {
     state.SkipWithError(("client folder read as state " + std::to_string(ctx.data_state)).c_str());
 }
 BENCHMARK(BM_evaluate)->Unit(benchmark::kMicrosecond);
+
+// The stall watch's look that follows it on each pass while a unit
+// computes: the client's files dated and sized, with STALL set but never
+// reached, so it is the cost paid on every pass.
+void BM_stall_watch(benchmark::State& state) {
+  ComputingClientFolder folder;
+  ControllerContext ctx;
+  std::strcpy(ctx.path, folder.path.c_str());
+  ctx.vorcnt_state = Vorcon_Calc;
+  ctx.stall = 100000;
+  NullOs null;
+  update_data_state(ctx);
+  for (auto _ : state) {
+    watch_client(null.os, ctx);
+    benchmark::DoNotOptimize(ctx.stall_watch.files.data());
+  }
+  if (ctx.stall_watch.files.empty()) state.SkipWithError("the watch kept nothing");
+}
+BENCHMARK(BM_stall_watch)->Unit(benchmark::kMicrosecond);
 
 void read_whole(const char* name) {
   int fd = ::open(name, O_RDONLY | O_CLOEXEC);

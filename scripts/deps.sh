@@ -24,9 +24,9 @@ need_build_packages() {
 }
 
 # What the packaging check uses (cpack's .deb, lintian, the roff linters,
-# man, systemd-analyze, logrotate, an outside parser of the metrics format).
-# Missing ones make their checks say SKIPPED, so a failure here does not stop
-# the tests.
+# man, systemd-analyze, logrotate, an outside parser of the metrics format,
+# promtool for the alert rules). Missing ones make their checks say SKIPPED,
+# so a failure here does not stop the tests.
 need_check_packages() {
-  need_packages dpkg-dev file lintian mandoc man-db systemd logrotate python3-prometheus-client
+  need_packages dpkg-dev file lintian mandoc man-db systemd logrotate python3-prometheus-client prometheus
 }

@@ -11,6 +11,7 @@
 #include "engine/connect_window.h"
 #include "engine/engine.h"
 #include "engine/history.h"
+#include "engine/stall_watch.h"
 #include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
@@ -183,7 +184,12 @@ bool loop_pass(Os& os, ControllerContext& ctx) {
       break;
     case Vorcon_Calc:
       if (ctx.prog != 0) print(os, msg::kCalcProgress, ctx.calculation_unit, ctx.progress);
-      pause = calc_check(os, ctx) != 0 ? 5 : ctx.time;
+      if (calc_check(os, ctx) != 0) {
+        pause = 5;
+        break;
+      }
+      watch_client(os, ctx);
+      pause = ctx.time;
       break;
     case Vorcon_CalcCompletion:
       retry_quietly(os, ctx, [&](Os& step_os) {
@@ -203,6 +209,7 @@ bool loop_pass(Os& os, ControllerContext& ctx) {
     case Vorcon_Connection:
       print(os, msg::kConnectGoingOn, ctx.calculation_unit);
       connect_check(os, ctx);
+      if (ctx.vorcnt_state == Vorcon_Connection) watch_client(os, ctx);
       pause = 10;
       break;
     case Vorcon_ConnectCompletion:

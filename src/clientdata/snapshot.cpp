@@ -1,6 +1,8 @@
 #include "clientdata/snapshot.h"
 
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "clientdata/client_files.h"
 #include "platform/files.h"
@@ -70,6 +72,28 @@ int probe_outfile(const char* folder, int ext_index) {
 void clear_progress(ClientSnapshot& snap) {
   snap.cpu = 0.0;
   snap.prog = 0.0;
+}
+
+ClientFilesLook look_at_client_files(const char* folder) {
+  ClientFilesLook look;
+  // One stat per file; its outcome for the version file also chooses the
+  // file set, as the snapshot's probe does.
+  auto mark = [&](const char* base, const char* file_ext) {
+    char name[kNameBuffer];
+    std::int64_t mtime = 0;
+    std::uintmax_t size = 0;
+    if (!build_name(name, folder, base, file_ext) || !file_mtime(name, &mtime, &size)) {
+      look.marks += "-;";
+      return false;
+    }
+    look.marks += std::to_string(size) + "@" + std::to_string(mtime) + ";";
+    if (!look.dated || mtime > look.newest) look.newest = mtime;
+    look.dated = true;
+    return true;
+  };
+  const char* ext = extension_of(mark("version", kExtensions[1]) ? 1 : 0);
+  for (const char* base : {"work_unit", "wtemp", "result", "outfile", "state", "user_info"}) mark(base, ext);
+  return look;
 }
 
 void read_snapshot(const char* folder, ClientSnapshot& snap) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace vorcnt {
 
@@ -53,6 +54,16 @@ int probe_outfile(const char* folder, int ext_index);
 void clear_progress(ClientSnapshot& snap);
 // Fills `snap` in place; fields whose keys the files lack keep their values.
 void read_snapshot(const char* folder, ClientSnapshot& snap);
+
+// The files a snapshot reads in `folder`, as they stand now: whether each is
+// there, its size and its modification time. Nothing is opened, so a look
+// costs a few probes.
+struct ClientFilesLook {
+  std::string marks;         // equal marks: nothing seen changed in between
+  bool dated = false;        // at least one of the files is there, with a time
+  std::int64_t newest = 0;   // the newest modification time, seconds since 1970
+};
+ClientFilesLook look_at_client_files(const char* folder);
 
 // Returns 1 when the file could not be opened or held an `id` line, else 0.
 std::int32_t read_user_info(ClientSnapshot& snap, const char* folder);

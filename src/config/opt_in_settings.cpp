@@ -13,8 +13,9 @@ namespace vorcnt {
 
 namespace {
 
-enum OptInKeyword : int { oi_CONNECT = 0, oi_HISTORY = 1, oi_EXECEMPTY = 2 };
-const KeywordSlot kOptInKeywords[4] = {"CONNECT", "HISTORY", "EXECEMPTY"};
+enum OptInKeyword : int { oi_CONNECT = 0, oi_HISTORY = 1, oi_EXECEMPTY = 2, oi_STALL = 3 };
+const KeywordSlot kOptInKeywords[5] = {"CONNECT", "HISTORY", "EXECEMPTY", "STALL"};
+constexpr std::int32_t kMaxStallMinutes = 100000;
 
 // A value without its line end and the blanks around it. Commas are kept:
 // they may belong to a file name or a command.
@@ -41,6 +42,23 @@ void set_connect(Os& os, ControllerContext& ctx, std::string_view value) {
   ctx.connect_end = w.end;
 }
 
+// As with the window, a typo must not stop the buffer: the run goes on and
+// the client is never restarted.
+void set_stall(Os& os, ControllerContext& ctx, std::string_view value) {
+  std::int32_t minutes = 0;
+  bool ok = !value.empty() && value.size() <= 6;
+  for (const char c : value) {
+    ok = ok && c >= '0' && c <= '9';
+    if (ok) minutes = minutes * 10 + (c - '0');
+  }
+  if (!ok || minutes < 1 || minutes > kMaxStallMinutes) {
+    print(os, msg::kStallIgnoredSIsNot, static_cast<int>(value.size()), value.data());
+    ctx.stall = 0;
+    return;
+  }
+  ctx.stall = minutes;
+}
+
 // A cut file name or command would be another one: refused whole.
 void set_text(Os& os, ControllerContext& ctx, char (&field)[kTextField], const char* name, std::string_view value) {
   if (value.size() > static_cast<std::size_t>(kTextField - 1)) {
@@ -62,6 +80,9 @@ void apply(Os& os, ControllerContext& ctx, int keyword, std::string_view value) 
     case oi_EXECEMPTY:
       set_text(os, ctx, ctx.execempty, msg::kNameExecempty, value);
       break;
+    case oi_STALL:
+      set_stall(os, ctx, value);
+      break;
   }
 }
 
@@ -69,7 +90,7 @@ void apply(Os& os, ControllerContext& ctx, int keyword, std::string_view value) 
 
 bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* rest, bool cut) {
   const int keyword = find_keyword(kOptInKeywords, word);
-  if (keyword > oi_EXECEMPTY) return false;
+  if (keyword > oi_STALL) return false;
   skip_blanks(rest);
   if (take_char(rest) != '=') {
     static const char* const kForms[] = {msg::kFormConnect, msg::kFormHistory, msg::kFormExecempty};
@@ -77,6 +98,11 @@ bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* re
       print(os, msg::kConnectWindowIgnoredWriteItAs, kForms[keyword]);
       ctx.connect_start = -1;
       ctx.connect_end = -1;
+      return true;
+    }
+    if (keyword == oi_STALL) {
+      print(os, msg::kStallIgnoredWriteItAs);
+      ctx.stall = 0;
       return true;
     }
     refuse(os, ctx, msg::kBadArgForm, kForms[keyword]);
@@ -88,6 +114,8 @@ bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* re
     static const char* const kNames[] = {msg::kNameConnect, msg::kNameHistory, msg::kNameExecempty};
     if (keyword == oi_CONNECT) {
       set_connect(os, ctx, msg::kLineTooLong);
+    } else if (keyword == oi_STALL) {
+      set_stall(os, ctx, msg::kLineTooLong);
     } else {
       refuse(os, ctx, msg::kBadArgLongerThan254Characters, kNames[keyword]);
     }
@@ -99,18 +127,21 @@ bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* re
 
 int parse_opt_in_option(Os& os, ControllerContext& ctx, const char* option, const char* next) {
   const int keyword = find_keyword(kOptInKeywords, option);
-  if (keyword != oi_CONNECT && keyword != oi_EXECEMPTY) return 0;
+  if (keyword != oi_CONNECT && keyword != oi_EXECEMPTY && keyword != oi_STALL) return 0;
   if (next == nullptr) {
     if (keyword == oi_CONNECT) {
       print(os, msg::kConnectWindowIgnoredConnectNeedsHH);
       ctx.connect_start = -1;
       ctx.connect_end = -1;
+    } else if (keyword == oi_STALL) {
+      print(os, msg::kStallIgnoredStallNeedsMinutes);
+      ctx.stall = 0;
     } else {
       refuse(os, ctx, msg::kBadArgExecemptyCOMMAND);
     }
     return 1;
   }
-  apply(os, ctx, keyword, keyword == oi_CONNECT ? trimmed(next) : std::string_view(next));
+  apply(os, ctx, keyword, keyword == oi_EXECEMPTY ? std::string_view(next) : trimmed(next));
   return 2;
 }
 
@@ -119,6 +150,7 @@ void dump_opt_in(Os& os, const ControllerContext& ctx) {
     print(os, msg::kDumpConnect, format_hhmm(ctx.connect_start).c_str(), format_hhmm(ctx.connect_end).c_str());
   if (ctx.history[0] != '\0') print_verbatim(os, msg::kDumpHistory, ctx.history, "\n");
   if (ctx.execempty[0] != '\0') print_verbatim(os, msg::kDumpExecempty, ctx.execempty, "\n");
+  if (ctx.stall > 0) print(os, msg::kDumpStall, ctx.stall);
 }
 
 }  // namespace vorcnt

@@ -1,4 +1,4 @@
-// The opt-in settings CONNECT, HISTORY and EXECEMPTY. They are looked up only
+// The opt-in settings CONNECT, HISTORY, EXECEMPTY and STALL. They are looked up only
 // when a word is none of the nine settings keywords, so the settings table
 // and everything read through it stay as they are.
 #pragma once

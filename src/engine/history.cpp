@@ -28,6 +28,8 @@ const char* event_name(UnitEvent event) {
     case UnitEvent::move_finished: return "move_finished";
     case UnitEvent::move_failed: return "move_failed";
     case UnitEvent::move_cleared: return "move_cleared";
+    case UnitEvent::restarted: return "restarted";
+    case UnitEvent::restart_stop: return "restart_stop";
   }
   return "?";
 }

@@ -25,6 +25,8 @@ enum class UnitEvent {
   move_finished,  // a move stopped by an earlier run was finished at start-up
   move_failed,    // detail: which move; recorded once until it clears
   move_cleared,   // a move succeeded again after a failure
+  restarted,      // the client's files stood still too long: it was restarted
+  restart_stop,   // they still stood still after the last restart: no more
 };
 
 // The journal's first line and the event names in it.

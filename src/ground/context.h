@@ -30,6 +30,21 @@ constexpr std::int32_t NO_UNIT = 255;
 constexpr int kMaxUnits = 16;
 constexpr int kTextField = 255;  // path and execfinish: 254 characters at most
 
+// Restarts of a client whose files stay unchanged, before they stop.
+constexpr int kStallRestarts = 3;
+
+// What the stall watch keeps between passes. Times are on the pause clock,
+// so the time scale shrinks them as it shrinks the pauses.
+struct StallWatch {
+  std::int32_t state = -1;  // the vorcnt_state and unit watched; -1: none yet
+  std::int32_t unit = -1;
+  std::string files;        // the client's files and progress as last seen
+  double changed_at = 0;    // when they last changed
+  double quiet_since = 0;   // that, or the first look after a restart if later
+  std::int32_t restarts = 0;  // in a row without a change; past kStallRestarts once stopped
+  bool after_restart = false; // the next look is the first after a restart
+};
+
 // Version texts, CP932 ("0.2β+6", "0.6α6").
 extern const char kControllerVersion[];
 extern const char kMonitorVersion[];
@@ -57,11 +72,14 @@ struct ControllerContext {
   std::int32_t connect_end = -1;    // midnight; -1: connect at any time
   char history[kTextField] = {};    // journal file; empty: none
   char execempty[kTextField] = {};  // run when nothing is left to compute
+  std::int32_t stall = 0;           // minutes the client's files may stay unchanged
+                                    // before it is restarted; 0: never restarted
 
   // Their run state.
   std::int32_t connect_waiting = 0;  // the wait for the window has been announced
   std::int32_t history_fault = 0;    // the journal could not be written
   std::int32_t move_fault = 0;       // a failed move was journalled, not yet cleared
+  StallWatch stall_watch;            // the client's files while it computes or connects
 
   // Run state of our own beside the settings above (the dump never shows it).
   // The one failure line now showing: a retry that fails the same way prints

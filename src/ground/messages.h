@@ -81,6 +81,13 @@ inline constexpr char kBadArgExecemptyCOMMAND[] = "bad arg: -execempty COMMAND\n
 inline constexpr char kDumpConnect[] = "connect:%s-%s\n";
 inline constexpr char kDumpHistory[] = "history:";
 inline constexpr char kDumpExecempty[] = "execempty:";
+inline constexpr char kStallIgnoredSIsNot[] =
+    "stall watch ignored: '%.*s' is not a number of minutes from 1 to 100000; the client is never restarted\n";
+inline constexpr char kStallIgnoredWriteItAs[] =
+    "stall watch ignored: write it as STALL = MINUTES; the client is never restarted\n";
+inline constexpr char kStallIgnoredStallNeedsMinutes[] =
+    "stall watch ignored: -stall needs MINUTES; the client is never restarted\n";
+inline constexpr char kDumpStall[] = "stall:%d\n";
 
 // Settings: vorcnt.cfg and the command line.
 // Our own refusals of values that cannot be held or used safely.
@@ -123,6 +130,13 @@ inline constexpr char kExecemptyQuoted[] = "execempty: '";
 // Engine: connect window.
 inline constexpr char kUnitConnectionWaitsForTheWindow[] =
     "[Unit%d] connection waits for the window %s-%s: it opens at %s, in %dh%02dm\n";
+
+// Engine: stall watch.
+inline constexpr char kStallRestarting[] =
+    "[Unit%d] the client's files have not changed for %s while %s: restarting the client (%d of %d)\n";
+inline constexpr char kStallRestartsStopped[] =
+    "[Unit%d] the client's files have not changed for %s while %s, after %d restarts: no more restarts; "
+    "check the client, this unit stays where it is and is still watched\n";
 
 // Engine: history.
 inline constexpr char kHistoryCannotWrite[] = "history: cannot write ";

@@ -85,12 +85,13 @@ bool is_directory(const char* path) {
   return S_ISDIR(st.st_mode);
 }
 
-bool file_mtime(const char* path, std::int64_t* mtime) {
+bool file_mtime(const char* path, std::int64_t* mtime, std::uintmax_t* size) {
   char name[kMaxFileName + 1];
   if (!to_native(path, name)) return false;
   struct stat st;
   if (::stat(name, &st) != 0) return false;
   *mtime = static_cast<std::int64_t>(st.st_mtime);
+  if (size != nullptr) *size = static_cast<std::uintmax_t>(st.st_size);
   return true;
 }
 

@@ -88,11 +88,12 @@ bool is_directory(const char* path) {
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool file_mtime(const char* path, std::int64_t* mtime) {
+bool file_mtime(const char* path, std::int64_t* mtime, std::uintmax_t* size) {
   if (std::strlen(path) > kMaxFileName) return false;
   struct _stat64 st;
   if (_wstat64(wide_path(path).c_str(), &st) != 0) return false;
   *mtime = static_cast<std::int64_t>(st.st_mtime);
+  if (size != nullptr) *size = static_cast<std::uintmax_t>(st.st_size);
   return true;
 }
 

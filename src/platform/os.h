@@ -47,6 +47,10 @@ class Clock {
   virtual void sleep_seconds(int seconds) = 0;
   // The wall clock in seconds since 1970. VORCNT_TIME_SCALE never moves it.
   virtual std::int64_t now_utc();
+  // Seconds on the clock the pauses run on: monotonic, from an arbitrary
+  // start, and divided by VORCNT_TIME_SCALE, so that a wait measured in it
+  // shrinks exactly as the pauses do.
+  virtual double pause_clock_seconds();
   // `utc` in the machine's local time zone. This base reads UTC; the real
   // clocks apply the zone's rules, daylight saving included.
   virtual LocalTime local_time(std::int64_t utc);

@@ -1,8 +1,10 @@
 // The wall-clock half of the seam that needs no operating system: civil
-// dates from seconds, and the base clock's UTC reading.
+// dates from seconds, and the base clock's UTC and pause-clock readings.
+#include <chrono>
 #include <ctime>
 
 #include "platform/os.h"
+#include "platform/time_scale.h"
 
 namespace vorcnt {
 
@@ -36,5 +38,10 @@ LocalTime civil_time(std::int64_t utc, std::int32_t offset_seconds) {
 std::int64_t Clock::now_utc() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 LocalTime Clock::local_time(std::int64_t utc) { return civil_time(utc, 0); }
+
+double Clock::pause_clock_seconds() {
+  const auto since = std::chrono::steady_clock::now().time_since_epoch();
+  return std::chrono::duration<double>(since).count() / time_scale();
+}
 
 }  // namespace vorcnt

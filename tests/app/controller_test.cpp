@@ -2,6 +2,7 @@
 // pass of the loop per state.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -261,7 +263,11 @@ TEST(DumpContext, ElevenLinesWithTheUsersTextsVerbatim) {
        },
        "mode:Mode_fill\nvorcnt_state:Vorcon_CalcWait\npath:c:\\vorelith\\\nexecfinish:shutdown -s\n\nUnits:2\n"
        "Units_local:2\ncalculation_unit:0\nprog:0\ntime:120\nfill:2\n\n",
-       "c:\\vorelith\\|shutdown -s\n|"}};
+       "c:\\vorelith\\|shutdown -s\n|"},
+      {"StallOnlyWhenSet", [](ControllerContext& ctx) { ctx.stall = 90; },
+       "mode:Mode_calc\nvorcnt_state:Vorcon_CalcWait\npath:\nexecfinish:\nUnits:2\nUnits_local:2\n"
+       "calculation_unit:0\nprog:0\ntime:120\nfill:0\nstall:90\n\n",
+       "||"}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     FakeOs fake;
@@ -396,6 +402,99 @@ TEST_F(LoopPass, ConnectWindowGatesOnlyTheStartOfAConnection) {
   EXPECT_TRUE(loop_pass(fake_.os, ctx_));
   EXPECT_EQ(ctx_.vorcnt_state, Vorcon_Calc);
   EXPECT_GT(fake_.shell.commands_ran.size(), ran);
+}
+
+// The stall watch, pass by pass. Each outcome letter is one pass: '.' quiet,
+// '1'-'3' a restart, 'S' the line that ends the restarts. A restarted client
+// rewrites its state file as it starts, which must not count as work.
+TEST_F(LoopPass, StallWatchRestartsAStillClientThreeTimesThenOnlyWatches) {
+  struct Row {
+    const char* name;
+    int state;
+    int stall;
+    std::vector<int> changes;  // passes before which the client's progress moves
+    const char* outcomes;
+  };
+  const Row rows[] = {
+      {"unset_never_restarts", Vorcon_Calc, 0, {}, "................"},
+      {"computing_hung", Vorcon_Calc, 10, {}, "..1..2..3..S......"},
+      {"slow_but_moving", Vorcon_Calc, 15, {2, 4, 6, 8, 10, 12, 14}, "................"},
+      {"a_change_resets_the_count", Vorcon_Calc, 10, {7}, "..1..2...1..2..3..S...."},
+      {"a_change_after_the_end_restarts_again", Vorcon_Calc, 10, {13}, "..1..2..3..S...1..2."},
+      {"connecting_hung", Vorcon_Connection, 1, {}, "......1......2......3......S..."},
+      // The window (10:00-11:00) is closed all along: no connection restarts.
+      {"connecting_hung_outside_the_window", Vorcon_Connection, 1, {}, "................"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScratchDir dir;
+    FakeOs fake;
+    ControllerContext ctx;
+    std::snprintf(ctx.path, sizeof ctx.path, "%s", dir.path().c_str());
+    std::snprintf(ctx.history, sizeof ctx.history, "%sunits.tsv", dir.path().c_str());
+    ctx.calculation_unit = 1;
+    ctx.time = 300;
+    ctx.fill = 2;
+    ctx.stall = row.stall;
+    ctx.vorcnt_state = row.state;
+    if (std::string_view(row.name).ends_with("window")) {
+      ctx.connect_start = 10 * 60;
+      ctx.connect_end = 11 * 60;
+    }
+    dir.write("version.vwu", "");
+    dir.write(row.state == Vorcon_Calc ? "work_unit.vwu" : "wtemp.vwu", "data");
+    dir.write("state.vwu", "prog=0.25\n");
+    fake.shell.effect = [&dir](const std::string& command) {
+      if (command.ends_with("Vorelith.exe")) dir.write("state.vwu", "prog=0.25\ncpu=0\n");
+      return 0;
+    };
+    std::string outcomes;
+    for (std::size_t pass = 0; pass < std::strlen(row.outcomes); ++pass) {
+      if (std::count(row.changes.begin(), row.changes.end(), static_cast<int>(pass)) != 0)
+        dir.write("state.vwu", "prog=0." + std::to_string(30 + pass) + "\n");
+      const std::size_t ran = fake.shell.commands_ran.size();
+      fake.console.output.clear();
+      ASSERT_TRUE(loop_pass(fake.os, ctx));
+      const bool stop_line = fake.console.output.find("no more restarts") != std::string::npos;
+      outcomes += stop_line ? 'S' : fake.shell.commands_ran.size() == ran ? '.' : static_cast<char>('0' + ctx.stall_watch.restarts);
+      EXPECT_EQ(ctx.vorcnt_state, row.state);
+    }
+    EXPECT_EQ(outcomes, row.outcomes);
+    EXPECT_TRUE(dir.exists(row.state == Vorcon_Calc ? "work_unit.vwu" : "wtemp.vwu"));
+    const std::string journal = dir.exists("units.tsv") ? dir.read("units.tsv") : "";
+    EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), 'S'), journal.find("\trestart_stop\t") != std::string::npos);
+  }
+}
+
+// What one restart runs and prints: the closer's exit order, a 5 s pause,
+// then the state's own start with its own commands and lines.
+TEST_F(LoopPass, StallRestartUsesTheStatesOwnStart) {
+  dir_.write("version.vwu", "");
+  dir_.write("work_unit.vwu", "data");
+  ctx_.stall = 5;
+  ctx_.vorcnt_state = Vorcon_Calc;
+  ASSERT_TRUE(loop_pass(fake_.os, ctx_));
+  fake_.log.clear();
+  ASSERT_TRUE(loop_pass(fake_.os, ctx_));
+  EXPECT_EQ(fake_.console.output,
+            "[Unit1] the client's files have not changed for 5m00s while computing: restarting the client (1 of 3)\n");
+  EXPECT_EQ(fake_.log, (testing::EventLog{"run: vorclose -exit -echo off", "sleep 5", "run: " + dir_.path() + "Vorelith.exe",
+                                          "sleep 5", "run: vorclose -close -echo off", "sleep 300"}));
+
+  dir_.write("wtemp.vwu", "part");
+  std::remove((dir_.path() + "work_unit.vwu").c_str());
+  ctx_.vorcnt_state = Vorcon_Connection;
+  ctx_.fill = 2;
+  ctx_.stall = 1;
+  for (int pass = 0; pass < 6; ++pass) ASSERT_TRUE(loop_pass(fake_.os, ctx_));
+  fake_.log.clear();
+  fake_.console.output.clear();
+  ASSERT_TRUE(loop_pass(fake_.os, ctx_));
+  EXPECT_EQ(fake_.log, (testing::EventLog{"run: vorclose -exit -echo off", "sleep 5", "run: " + dir_.path() + "Vorelith.exe",
+                                          "sleep 20", "run: vorclose.exe -connect", "sleep 10"}));
+  EXPECT_EQ(fake_.console.output, "[Unit1] Data\x8c\xf0\x90" "M\x8c" "p\x91\xb1\n"
+                                  "[Unit1] the client's files have not changed for 1m00s while connecting: restarting the "
+                                  "client (1 of 3)\n[Unit1] Data Conection Start.\n");
 }
 
 TEST_F(LoopPass, NoCurrentUnitEndsTheLoopWithOneLine) {

@@ -158,6 +158,16 @@ std::vector<ConfigRow> config_rows() {
        "connect window ignored: '24:00-08:00' is not HH:MM-HH:MM; connecting at any time\n", {.prog = 1}},
       {"connect_without_equals", "CONNECT 23:00-08:00\n",
        "connect window ignored: write it as CONNECT = HH:MM-HH:MM; connecting at any time\n", {}},
+      {"stall_set_and_bounds", "STALL = 100000\nstall=1 \r\n", "", {.stall = 1}},
+      {"stall_bad_values_go_on", "STALL = 120\nSTALL = 100001\nPROG\nSTALL = -5\n",
+       "stall watch ignored: '100001' is not a number of minutes from 1 to 100000; the client is never restarted\n"
+       "stall watch ignored: '-5' is not a number of minutes from 1 to 100000; the client is never restarted\n",
+       {.prog = 1}},
+      {"stall_without_equals", "STALL 30\n",
+       "stall watch ignored: write it as STALL = MINUTES; the client is never restarted\n", {}},
+      {"stall_long_line_goes_on", "STALL = 30" + std::string(300, '0') + "\n",
+       "stall watch ignored: '(a line longer than 254 characters)' is not a number of minutes from 1 to 100000; the "
+       "client is never restarted\nbad arg: \n\n", {.mode = Mode_error}},
       // A cut command would be another one; the line's tail is read as a line.
       {"execempty_long_line_refused", "EXECEMPTY = a\nEXECEMPTY = " + std::string(300, 'x') + "\n",
        "bad arg: execempty longer than 254 characters\nbad arg: \n\n", {.mode = Mode_error, .execempty = "a"}},

@@ -346,6 +346,109 @@ stuck_client() {  # FAULT
 case_never_finishes() { stuck_client never; }
 case_crash_midway() { stuck_client crash; }
 
+# COUNT TAIL: lines "[Unit0] the client's files have not changed for <time>
+# while TAIL" (an extended regular expression): the time depends on when the
+# polls fell.
+expect_stall_lines() {
+  local n
+  n=$(grep -cE "^\[Unit0\] the client's files have not changed for ([0-9]+h)?[0-9]+m[0-9]{2}s while $2\$" "$W/out.txt")
+  [ "$n" -eq "$1" ] || fail "output has $n stall lines ending '$2', expected $1"
+}
+
+# The same clients with STALL set. Killed mid-computation (as the
+# out-of-memory killer would): restarted once, the unit computed once and its
+# result sent once.
+case_stall_killed() {
+  new_world 4
+  add_unit 0 60
+  write_cfg "UNITS = 1" "STALL = 1" "HISTORY = units.tsv"
+  export VORSIM_COMPUTE_SECONDS=600
+  start_controller
+  wait_until "the client to compute" grep -qs '^prog=0.1' "$C/state.vwu"
+  kill -KILL "$(sed -n 's/^pid=//p' "$VORSIM_RUNDIR/client.reg")"
+  wait_until "the result to be sent" output_has "FILL Completion"
+  stop_controller
+  expect_stall_lines 1 "computing: restarting the client \(1 of 3\)"
+  expect_lines "[Unit0] Data計算開始" "[Unit0] Data計算完了" "[Unit0] Data Conection Compleate."
+  expect_orders "-exit -echo off" "-close -echo off" "-exit -echo off" "-close -echo off" "-exit -echo off"
+  [ "$(grep -c '^result ' "$VORSIM_RUNDIR/client.log")" -eq 1 ] || fail "computed more than once"
+  [ "$(cut -f3 "$W/units.tsv" | grep -cx restarted)" -eq 1 ] || fail "the restart was not journalled once"
+  expect_server results 1 verified 1 mismatched 0 duplicates 0
+  expect_nothing_lost
+}
+
+# Hung for ever (alive, files frozen): three restarts, then one line, then
+# only polling. Nothing moves. vorstat then reports the client's files
+# unchanged, here two hours.
+case_stall_hung() {
+  new_world 4
+  add_unit 0 60
+  write_cfg "UNITS = 1" "STALL = 1" "HISTORY = units.tsv"
+  export VORSIM_COMPUTE_SECONDS=600 VORSIM_FAULT=never
+  start_controller
+  wait_until "the restarts to stop" grep -qF "after 3 restarts: no more restarts" "$W/out.raw"
+  sleep 3  # several polls at this time scale
+  kill -0 "$CPID" 2>/dev/null || fail "the controller ended instead of polling"
+  stop_controller
+  local n
+  for n in 1 2 3; do expect_stall_lines 1 "computing: restarting the client \($n of 3\)"; done
+  expect_stall_lines 1 "computing, after 3 restarts: no more restarts; check the client, this unit stays where it is and is still watched"
+  expect_orders "-exit -echo off" "-close -echo off" "-exit -echo off" "-close -echo off" "-exit -echo off" \
+    "-close -echo off" "-exit -echo off" "-close -echo off"
+  [ "$(grep -c . "$W/orders.txt")" -eq 8 ] || fail "orders after the restarts stopped: $(cat "$W/orders.txt")"
+  [ "$(cut -f3 "$W/units.tsv" | grep -E '^restart' | tr '\n' ' ')" = "restarted restarted restarted restart_stop " ] ||
+    fail "journal: $(cut -f3 "$W/units.tsv" | tr '\n' ' ')"
+  [ -f "$C/work_unit.vwu" ] || fail "the work unit left the client folder"
+  [ -z "$(ls "$C/unit0")" ] || fail "unit0 should be empty while its unit is in the client folder"
+  expect_nothing_lost
+
+  # The client is gone now; date its files two hours back.
+  touch -d "@$(($(date +%s) - 7200))" "$C"/*.vwu
+  local json metrics
+  json=$(vorstat --json "$C/") || fail "vorstat --json failed"
+  echo "$json" | grep -q '"client": {.*"state": 1,.*"files_unchanged_s": 720[0-9],' || fail "vorstat --json: $json"
+  vorstat --prometheus "$W/vorcnt.prom" "$C/" || fail "vorstat --prometheus failed"
+  grep -qx 'vorcnt_client_unchanged_seconds 720[0-9]' "$W/vorcnt.prom" || fail "metrics: $(cat "$W/vorcnt.prom")"
+}
+
+# A slow client, its progress moving every 4 minutes: with STALL = 10 it is
+# never restarted.
+case_stall_slow() {
+  new_world 4
+  add_unit 0 60
+  write_cfg "UNITS = 1" "STALL = 10"
+  export VORSIM_COMPUTE_SECONDS=24000
+  start_controller
+  wait_until "the client to compute" grep -qs '^prog=0.01' "$C/state.vwu"
+  sleep 15  # 3000 s at this time scale: five times STALL
+  stop_controller
+  grep -q "restarting" "$W/out.txt" && fail "a slow client was restarted"
+  [ "$(grep -c . "$W/orders.txt")" -eq 2 ] || fail "orders beyond the start: $(cat "$W/orders.txt")"
+  awk -F= '/^prog=/ { exit !($2 >= 0.05) }' "$C/state.vwu" || fail "the client did not go on computing: $(grep prog "$C/state.vwu")"
+}
+
+# Dead halfway through a download: restarted with the connection's own
+# start; the result went out once and the new unit arrives whole.
+case_stall_connection() {
+  new_world 4
+  finished_unit 0
+  write_cfg "UNITS = 1" "STALL = 1"
+  export VORSIM_FAULT=connectcrash VORSIM_DOWNLOAD_SECONDS=40
+  start_controller -fill
+  wait_until "computing to start again" orders_at_least 4
+  stop_controller
+  grep -q '^crash during download' "$VORSIM_RUNDIR/client.log" || fail "the client did not die mid-connection"
+  expect_stall_lines 1 "connecting: restarting the client \(1 of 3\)"
+  expect_lines "[Unit0] Data Conection Start." "[Unit0] Data Conection Start." "[Unit0] Data Conection Compleate." \
+    "FILL Completion"
+  expect_orders "-exit -echo off" "-exit -echo off" "-exit -echo off" "-close -echo off"
+  local unit
+  unit=$(grep '^download .* done$' "$VORSIM_RUNDIR/client.log" | awk '{ print $2 }')
+  cmp -s "$C/work_unit.vwu" "$SRV/issued/$unit.wu" || fail "the downloaded unit differs from the server's $unit"
+  expect_server results 1 verified 1 mismatched 0 duplicates 0
+  expect_nothing_lost
+}
+
 # A state file caught half-written now and then changes nothing for good.
 case_torn_state() {
   new_world 3

@@ -8,7 +8,7 @@
 # command lines against the simulated client with the unit's encoding
 # through a pipe, the logrotate entry, "cmake --install" into a scratch
 # prefix, and vorstat's metrics file through an outside exposition-format
-# parser. With VORCNT_CHECK_INSTALL=1, as root, the package is also
+# parser, the example alert rules through promtool. With VORCNT_CHECK_INSTALL=1, as root, the package is also
 # installed on this machine (dpkg -i), the service's command run as its
 # user, and the package purged.
 # A check whose tool is missing prints "SKIPPED: <check> (<reason>)"; the
@@ -342,6 +342,19 @@ else
   [ ! -e /var/log/vorcnt ] || fail "purge left /var/log/vorcnt"
   rm -rf /var/lib/vorelith
   [ -n "$user_was_there" ] || userdel vorcnt 2>/dev/null
+fi
+
+# --- the example alert rules -----------------------------------------------------
+# Parsed, and run against made-up series, by Prometheus's own rule checker.
+rules=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/packaging/vorcnt.rules.yml
+[ -e "$root/usr/share/doc/vorcnt/examples/vorcnt.rules.yml" ] || fail "the package lacks the example alert rules"
+if command -v promtool >/dev/null; then
+  promtool check rules "$rules" >"$work/rules.log" 2>&1 && pass "promtool check rules" ||
+    fail "promtool check rules: $(cat "$work/rules.log")"
+  promtool test rules "$(dirname "${BASH_SOURCE[0]}")/alert_rules_test.yml" >"$work/rules.log" 2>&1 &&
+    pass "promtool test rules" || fail "promtool test rules: $(cat "$work/rules.log")"
+else
+  skip "alert rules" "promtool is not installed (Debian package prometheus)"
 fi
 
 [ $failed -eq 0 ] && echo "packaging: ok"

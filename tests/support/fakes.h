@@ -55,6 +55,7 @@ class FakeClock final : public Clock {
   // The wall clock: `wall_start` plus the virtual time slept so far, read in
   // a zone whose offset at each instant `offset_at` gives (UTC when unset).
   std::int64_t now_utc() override { return wall_start + now_seconds; }
+  double pause_clock_seconds() override { return static_cast<double>(now_seconds); }
   LocalTime local_time(std::int64_t utc) override { return civil_time(utc, offset_at ? offset_at(utc) : 0); }
   std::int64_t wall_start = 0;
   std::function<std::int32_t(std::int64_t)> offset_at;

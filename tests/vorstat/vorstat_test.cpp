@@ -129,6 +129,7 @@ TEST_P(EachState, JsonNamesTheStateAndItsFacts) {
       "    {\"unit\": 0, \"folder\": \"" + dir.path() + "unit0\", " + GetParam().facts;
   EXPECT_EQ(j.unit(0), expected);
   EXPECT_TRUE(has_field(j.client(), "state", "0"));
+  EXPECT_TRUE(has_field(j.client(), "files_unchanged_s", "null"));  // nothing there to date
   EXPECT_FALSE(has_key(j.client(), "unit"));
 }
 
@@ -179,6 +180,10 @@ void lay_out_running_buffer(const ScratchDir& dir) {
                 {"unit2/", ""}});
   dir.set_mtime("work_unit.vwu", kNow - 90);
   dir.set_mtime("unit0/work_unit.vwu", kNow - 7200);
+  // The client last wrote its state file 75 s ago.
+  dir.set_mtime("version.vwu", kNow - 86400);
+  dir.set_mtime("outfile.vwu", kNow - 3000);
+  dir.set_mtime("state.vwu", kNow - 75);
 }
 
 TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
@@ -189,7 +194,8 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
   EXPECT_EQ(j.text.rfind("{\n  \"schema\": 1,\n", 0), 0u) << j.text;
   EXPECT_TRUE(has_field(j.text, "path", "\"" + dir.path() + "\""));
   for (const auto& [name, value] : std::vector<std::pair<const char*, const char*>>{
-           {"state", "1"}, {"progress", "37.5"}, {"cpu", "5400.5"}, {"work_unit_age_s", "90"}})
+           {"state", "1"}, {"progress", "37.5"}, {"cpu", "5400.5"}, {"work_unit_age_s", "90"},
+           {"files_unchanged_s", "75"}})
     EXPECT_TRUE(has_field(j.client(), name, value));
 
   ASSERT_EQ(j.unit_count(), 3);
@@ -210,7 +216,8 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
                        "client  1 Data_Calculation               37.50%      1h30m      1m30s  no\n"
                        "unit0   5 Data_Calculation_wait           0.00%          -      2h00m  no\n"
                        "unit1   2 Data_Calculation_completion   100.00%     10h00m          -  yes\n"
-                       "unit2   0 Data_nothing                    0.00%          -          -  no\n");
+                       "unit2   0 Data_nothing                    0.00%          -          -  no\n"
+                       "client files unchanged for 1m15s\n");
   // A work unit dated ahead of the clock has no age.
   dir.set_mtime("unit0/work_unit.vwu", kNow + 86400 * 30);
   EXPECT_NE(run({dir.path()}).out.find("\nunit0   5 Data_Calculation_wait           0.00%          - in the future  no\n"),
@@ -320,7 +327,7 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
     if (line.starts_with("# TYPE ")) gauges += line.ends_with(" gauge");
     if (!line.starts_with("#")) samples += line + "\n";
   }
-  EXPECT_EQ(gauges, 9);
+  EXPECT_EQ(gauges, 10);
   EXPECT_EQ(samples,
             "vorcnt_client_folder_present 1\nvorcnt_unit_folders 4\n"
             "vorcnt_units{state=\"Data_nothing\"} 1\nvorcnt_units{state=\"Data_Calculation\"} 0\n"
@@ -330,7 +337,7 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
             "vorcnt_client_state{state=\"Data_nothing\"} 0\nvorcnt_client_state{state=\"Data_Calculation\"} 1\n"
             "vorcnt_client_state{state=\"Data_Calculation_completion\"} 0\nvorcnt_client_state{state=\"Data_Sending\"} 0\n"
             "vorcnt_client_state{state=\"Data_Receiving\"} 0\nvorcnt_client_state{state=\"Data_Calculation_wait\"} 0\n"
-            "vorcnt_client_progress_ratio 0.375\nvorcnt_client_result_present 0\nvorcnt_damaged_files 1\n"
+            "vorcnt_client_progress_ratio 0.375\nvorcnt_client_result_present 0\nvorcnt_damaged_files 1\nvorcnt_client_unchanged_seconds 75\n"
             "vorcnt_oldest_waiting_work_unit_age_seconds 7200\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), fs::directory_iterator()), 1);  // no temporary left
 

@@ -351,6 +351,13 @@ void SimClient::advance_download(long long now_ms) {
   double part = total > 0 ? static_cast<double>(now_ms - phase_start_ms_) / static_cast<double>(total) : 1.0;
   std::size_t target = part >= 1.0 ? download_data_.size()
                                    : static_cast<std::size_t>(part * static_cast<double>(download_data_.size()));
+  if (setup_.fault == Fault::connectcrash && part >= kFaultPoint * 2 && !file_exists(setup_.run.fault_mark())) {
+    // Halfway through the download, once per run folder: a client started
+    // again afterwards connects as if nothing had happened.
+    write_file(setup_.run.fault_mark(), "connectcrash\n");
+    log("crash during download " + download_id_);
+    std::_Exit(3);
+  }
   if (target > downloaded_) {
     if (!append_file(file(kTempUnit), download_data_.substr(downloaded_, target - downloaded_))) {
       give_up_connection(now_ms, "download failed: " + download_id_);

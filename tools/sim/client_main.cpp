@@ -34,6 +34,8 @@
 //                            slowdownload  downloads ten times slower
 //                            tornstate     every third state.vwu write is left
 //                                          cut off inside prog for 0.1 s
+//                            connectcrash  ends without cleanup halfway through a
+//                                          download, once per run folder
 #include "client.h"
 #include "platform/time_scale.h"
 #include "sim_files.h"

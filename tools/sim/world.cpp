@@ -16,6 +16,7 @@ std::string RunFolder::registration() const { return join(dir, "client.reg"); }
 std::string RunFolder::order() const { return join(dir, "order"); }
 std::string RunFolder::orders_log() const { return join(dir, "orders.log"); }
 std::string RunFolder::client_log() const { return join(dir, "client.log"); }
+std::string RunFolder::fault_mark() const { return join(dir, "fault.struck"); }
 
 std::optional<Registration> read_registration(const RunFolder& run) {
   std::string text;
@@ -82,6 +83,7 @@ Fault fault_from_env() {
   if (word == "never") return Fault::never;
   if (word == "slowdownload") return Fault::slowdownload;
   if (word == "tornstate") return Fault::tornstate;
+  if (word == "connectcrash") return Fault::connectcrash;
   return Fault::none;
 }
 

@@ -8,6 +8,7 @@
 //   orders.log   every order the closer was given, one line each
 //   client.log   what the client did; "result <id> <digest>" lines record
 //                every result it computed
+//   fault.struck left by a fault that strikes once per run folder
 // Server folder (VORSIM_SERVER):
 //   queue/<id>.wu      work units waiting to be handed out
 //   issued/<id>.wu     work units handed out
@@ -29,6 +30,7 @@ struct RunFolder {
   std::string order() const;
   std::string orders_log() const;
   std::string client_log() const;
+  std::string fault_mark() const;
 };
 
 struct Registration {
@@ -72,7 +74,7 @@ struct Timings {
   static Timings from_env();
 };
 
-enum class Fault { none, crash, never, slowdownload, tornstate };
+enum class Fault { none, crash, never, slowdownload, tornstate, connectcrash };
 // VORSIM_FAULT; an unknown word counts as none.
 Fault fault_from_env();
 

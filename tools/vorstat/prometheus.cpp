@@ -85,6 +85,11 @@ std::string format_prometheus(const BufferStatus& status) {
   // Anything here wants a look by hand: the controller never uses these files again.
   gauge(out, "vorcnt_damaged_files", "Files set aside under damaged/ in the client folder.");
   sample(out, "vorcnt_damaged_files", "", static_cast<double>(status.damaged.size()));
+  // No sample without a file to date: an alert must not fire on an empty folder.
+  gauge(out, "vorcnt_client_unchanged_seconds",
+        "Seconds since any of the client's files last changed, by their newest modification time.");
+  if (status.client.files_dated)
+    sample(out, "vorcnt_client_unchanged_seconds", "", static_cast<double>(status.client.files_unchanged));
 
   gauge(out, "vorcnt_oldest_waiting_work_unit_age_seconds",
         "Age of the oldest work unit waiting in a unit folder; 0 when none waits.");

@@ -79,6 +79,9 @@ FolderStatus read_folder(int unit, const std::string& folder, std::int64_t now) 
     f.work_unit_age = now - mtime;
   }
   f.user_info_file = path_exists((folder + "user_info" + ext).c_str());
+  const ClientFilesLook look = look_at_client_files(folder.c_str());
+  f.files_dated = look.dated;
+  f.files_unchanged = now - look.newest;
   return f;
 }
 
@@ -250,6 +253,7 @@ std::string folder_json(const FolderStatus& f) {
   o.field("cpu", s.state_status == 1 ? "null" : json_number(s.cpu));
   o.integer("work_unit_status", s.work_unit_status);
   o.field("work_unit_age_s", f.work_unit_dated ? std::to_string(f.work_unit_age) : "null");
+  if (f.unit < 0) o.field("files_unchanged_s", f.files_dated ? std::to_string(f.files_unchanged) : "null");
   o.boolean("result", s.result_present == 1);
   o.boolean("outfile", s.outfile_present == 1);
   o.boolean("in_transition", f.in_transition);
@@ -467,6 +471,8 @@ std::vector<std::string> table_pieces(const BufferStatus& status) {
   appendf(out, "%-7s %-29s %9s %10s %10s  %s\n", "folder", "state", "progress", "cpu", "wu age", "result");
   table_row(out, status.client);
   for (const FolderStatus& f : status.units) table_row(out, f);
+  if (status.client.files_dated)
+    appendf(out, "client files unchanged for %s\n", duration(static_cast<double>(status.client.files_unchanged)).c_str());
 
   std::string moving;
   if (status.client.in_transition) moving += " client";

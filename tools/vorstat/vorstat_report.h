@@ -22,6 +22,10 @@ struct FolderStatus {
   bool work_unit_dated = false;    // the work-unit file exists and has a time
   std::int64_t work_unit_age = 0;  // seconds, now - its modification time
   bool user_info_file = false;     // the user-info file exists
+  // How long none of the client's files has changed: now - the newest of
+  // their modification times. A client that died or hangs leaves it growing.
+  bool files_dated = false;        // at least one of them is there
+  std::int64_t files_unchanged = 0;
   // Its files kept changing while they were read (a move under way), or it
   // holds a byte-identical copy of another folder's work (a move between its
   // copy and its delete). The state shown is the last one read.
