@@ -196,7 +196,8 @@ Files unit_files(const EngineWorld& w, const std::string& folder) {
 // byte of the unit is lost, and the next start on a healthy disk leaves it
 // whole in exactly one place, with no record behind.
 TEST(DiskFaultTest, EveryFailingCallLosesNothingAndTheRestartPutsItRight) {
-  const Files set = {{"result.vwu", std::string("id=1\0\0\x01\xff binary", 19)},
+  static const char kBinary[] = "id=1\0\0\x01\xff binary";
+  const Files set = {{"result.vwu", std::string(kBinary, sizeof kBinary - 1)},
                      {"state.vwu", "prog=1.000000\n"},
                      {"version.vwu", "v"}};
   const auto lay_move = [&](EngineWorld& w, bool push) {
