@@ -10,6 +10,7 @@
 #include "config/settings.h"
 #include "engine/connect_window.h"
 #include "engine/engine.h"
+#include "engine/unit_folders.h"
 #include "engine/history.h"
 #include "engine/stall_watch.h"
 #include "ground/messages.h"
@@ -286,7 +287,7 @@ int controller_main(Os& os, int argc, char** argv) {
   main_loop(os, ctx);
   // A fresh client folder without -fill stops at once with nothing to do;
   // say what would have given it work.
-  if (ctx.mode == Mode_calc && ctx.vorcnt_state == Vorcnt_error && ctx.units_local == 0)
+  if (ctx.mode == Mode_calc && ctx.vorcnt_state == Vorcnt_error && count_unit_folders(ctx.path) == 0)
     print(os, "%s", msg::kFreshFolderNeedsFill);
   return 0;
 }

@@ -238,7 +238,7 @@ MoveOutcome recover_recorded_move(Os& os, ControllerContext& ctx, const MoveReco
     return MoveOutcome::stopped;
   }
   if (repaired) {
-    const Status s = remove_move_record(os.disk, ctx.path);
+    const Status s = clear_move_record(os.disk, ctx.path);
     if (!s.ok()) {
       repaired = false;
       print(os, msg::kRecordCouldNotRepair, k, what, (std::string(kMoveRecordName) + " stays: " + s.reason()).c_str());
@@ -315,7 +315,10 @@ MoveOutcome finish_leftover(Os& os, ControllerContext& ctx) {
 }  // namespace
 
 bool move_left_halfway(const char* path, int units) {
-  return presence(move_record_path(path)) != Presence::absent || find_interrupted_move(path, units).kind != Leftover::none;
+  MoveRecord record;
+  std::string why;
+  return read_move_record(path, &record, &why) != RecordRead::none ||
+         find_interrupted_move(path, units).kind != Leftover::none;
 }
 
 MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
@@ -327,6 +330,12 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
       return finish_leftover(os, ctx);
     case RecordRead::read:
       return recover_recorded_move(os, ctx, record);
+    case RecordRead::cut_short:
+      // A move copies nothing until its record is whole on the disk: the
+      // move this one was to describe never began.
+      print_verbatim(os, msg::kTheMoveRecordFile, move_record_path(ctx.path), msg::kRecordNeverBegan);
+      if (!clear_move_record(os.disk, ctx.path).ok()) break;
+      return finish_leftover(os, ctx);
     case RecordRead::unreadable:
       break;
   }

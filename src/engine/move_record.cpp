@@ -15,8 +15,6 @@ constexpr char kFirstLine[] = "vorcnt move record 1";
 // A unit holds a handful of files; a record past this size is not ours.
 constexpr std::size_t kMostRecordBytes = std::size_t{1} << 20;
 
-std::string temporary_path(const char* path) { return move_record_path(path) + ".new"; }
-
 // The next line of `text` from `at`, without its '\n'; false at the end or
 // when the last line has no '\n' (a record is whole only up to "end\n").
 bool next_line(std::string_view text, std::size_t* at, std::string_view* line) {
@@ -98,11 +96,31 @@ std::string format_move_record(const MoveRecord& record) {
   out += std::to_string(record.unit) + "\n";
   for (const RecordedFile& f : record.files)
     out += "file " + std::to_string(f.size) + " " + f.digest.hex() + " " + f.name + "\n";
+  // The record is rewritten in place, so a cut while it is written can leave
+  // any mixture of old and new bytes: the sum tells a whole one.
+  out += "sum " + digest_of(out).hex() + "\n";
   out += "end\n";
   return out;
 }
 
+bool move_record_is_whole(std::string_view text) {
+  constexpr std::string_view kEnd = "end\n";
+  if (text.size() < kEnd.size() || text.substr(text.size() - kEnd.size()) != kEnd) return false;
+  const std::string_view body = text.substr(0, text.size() - kEnd.size());
+  const std::size_t sum_at = body.rfind("sum ");
+  if (sum_at == std::string_view::npos || (sum_at != 0 && body[sum_at - 1] != '\n')) return false;
+  Digest sum;
+  return body.size() == sum_at + 4 + 32 + 1 && body.back() == '\n' &&
+         Digest::from_hex(body.substr(sum_at + 4, 32), &sum) && sum == digest_of(body.substr(0, sum_at));
+}
+
 bool parse_move_record(std::string_view text, MoveRecord* record, std::string* why) {
+  if (!move_record_is_whole(text)) {
+    *why = "it is cut short";
+    return false;
+  }
+  // The sum line was checked above; the lines before it are read here.
+  text = text.substr(0, text.rfind("sum "));
   std::size_t at = 0;
   std::string_view line;
   if (!next_line(text, &at, &line) || line != kFirstLine) {
@@ -122,12 +140,7 @@ bool parse_move_record(std::string_view text, MoveRecord* record, std::string* w
   }
   parsed.direction = direction == "push" ? MoveDirection::push : MoveDirection::pop;
   parsed.unit = static_cast<int>(unit);
-  for (;;) {
-    if (!next_line(text, &at, &line)) {
-      *why = "it is cut short";
-      return false;
-    }
-    if (line == "end") break;
+  while (next_line(text, &at, &line)) {
     RecordedFile file;
     if (line.substr(0, 5) != "file " || !parse_file_line(line.substr(5), &file)) {
       *why = "a file line is malformed";
@@ -141,7 +154,7 @@ bool parse_move_record(std::string_view text, MoveRecord* record, std::string* w
     parsed.files.push_back(std::move(file));
   }
   if (at != text.size()) {
-    *why = "something follows its end";
+    *why = "a line is not whole";
     return false;
   }
   *record = std::move(parsed);
@@ -149,22 +162,21 @@ bool parse_move_record(std::string_view text, MoveRecord* record, std::string* w
 }
 
 Status write_move_record(Disk& disk, const char* path, const MoveRecord& record) {
-  const std::string temporary = temporary_path(path);
-  Status s = disk.write_file(temporary, format_move_record(record));
-  if (s.ok()) s = disk.sync_file(temporary);
-  if (s.ok()) s = disk.rename(temporary, move_record_path(path));
-  if (!s.ok()) {
-    // Only our own half-written file goes; the reason reported is the first.
-    (void)disk.remove(temporary);
-    return s;
-  }
-  return disk.sync_folder(path);
+  // Rewritten in place: the name stays between moves (empty), so a move
+  // costs one sync of its record, not three.
+  const std::string name = move_record_path(path);
+  const bool named = presence(name) == Presence::present;
+  Status s = disk.write_file(name, format_move_record(record));
+  if (s.ok()) s = disk.sync_file(name);
+  if (s.ok() && !named) s = disk.sync_folder(path);
+  if (!s.ok()) (void)disk.write_file(name, "");  // the reason reported is the first
+  return s;
 }
 
-Status remove_move_record(Disk& disk, const char* path) {
-  Status s = disk.remove(move_record_path(path));
-  if (!s.ok()) return s;
-  return disk.sync_folder(path);
+Status clear_move_record(Disk& disk, const char* path) {
+  // Not synced: should the emptying be lost, the record comes back naming a
+  // move whose sources are gone, and the next start says it had finished.
+  return disk.write_file(move_record_path(path), "");
 }
 
 RecordRead read_move_record(const char* path, MoveRecord* record, std::string* why) {
@@ -185,9 +197,14 @@ RecordRead read_move_record(const char* path, MoveRecord* record, std::string* w
     *why = "it cannot be read through";
     return RecordRead::unreadable;
   }
+  if (text.empty()) return RecordRead::none;
   if (text.size() > kMostRecordBytes) {
     *why = "it is far larger than any record";
     return RecordRead::unreadable;
+  }
+  if (!move_record_is_whole(text)) {
+    *why = "it is cut short";
+    return RecordRead::cut_short;
   }
   return parse_move_record(text, record, why) ? RecordRead::read : RecordRead::unreadable;
 }

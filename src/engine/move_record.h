@@ -32,29 +32,34 @@ struct MoveRecord {
   std::vector<RecordedFile> files;  // the sources, sorted by name
 };
 
-// The record's file, and the name it is written under first. `path` is the
-// client folder as in the settings.
+// The record's file. `path` is the client folder as in the settings. It is
+// empty, or absent, while no move is under way.
 std::string move_record_path(const char* path);
 
 // Reads every "*.vwu" regular file of `folder` once for its size and digest.
 // On failure `why` names the file and the system's reason.
 bool describe_sources(const std::string& folder, std::vector<RecordedFile>* files, std::string* why);
 
+// A record ends in a sum of its other lines and "end".
 std::string format_move_record(const MoveRecord& record);
+// True when `text` ends in "end" after a sum that matches the lines before it.
+bool move_record_is_whole(std::string_view text);
 // Strict: anything but a whole record as format_move_record writes it is
 // refused, with `why` saying where it stopped making sense.
 bool parse_move_record(std::string_view text, MoveRecord* record, std::string* why);
 
-// Writes the record whole and durably: under a temporary name, synced,
-// renamed into place, and the folder synced, so a cut leaves either no
-// record or a whole one.
+// Writes the record over the last one and syncs it (and the folder, the
+// first time). A move copies nothing until this succeeded, so a record that
+// is not whole belongs to a move that never began.
 Status write_move_record(Disk& disk, const char* path, const MoveRecord& record);
-// Removes it and syncs the folder; the last step of a move.
-Status remove_move_record(Disk& disk, const char* path);
+// Empties it; the last step of a move, once the sources are gone and their
+// folder is synced.
+Status clear_move_record(Disk& disk, const char* path);
 
-enum class RecordRead { none, read, unreadable };
-// The record at rest in the client folder, if any. `why` says what is wrong
-// with an unreadable one.
+enum class RecordRead { none, read, cut_short, unreadable };
+// The record at rest in the client folder, if any: none when it is absent or
+// empty; cut_short when a cut fell while it was written; unreadable when it
+// is whole but makes no sense. `why` says what is wrong.
 RecordRead read_move_record(const char* path, MoveRecord* record, std::string* why);
 
 }  // namespace vorcnt

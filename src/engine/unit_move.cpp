@@ -107,7 +107,7 @@ class RecordedMove {
     for (std::size_t i = 0; i < record_.files.size(); ++i)
       if (!there_before_[i] && !os_.disk.remove(path_in(to_, record_.files[i].name)).ok()) clean = false;
     // A record left behind is resolved by the next start, from the files.
-    if (clean && recorded_ && remove_move_record(os_.disk, path_).ok()) recorded_ = false;
+    if (clean && recorded_ && clear_move_record(os_.disk, path_).ok()) recorded_ = false;
   }
 
   // After the delete: true when no "*.vwu" is left in the source folder and
@@ -139,7 +139,7 @@ class RecordedMove {
       if (!os_.disk.remove(copy).ok()) undone = false;
     }
     *why += undone ? msg::kTheCopiesWereRemoved : msg::kTheCopiesCouldNotAllBeRemoved;
-    if (undone && recorded_ && os_.disk.sync_folder(from_).ok() && remove_move_record(os_.disk, path_).ok())
+    if (undone && recorded_ && os_.disk.sync_folder(from_).ok() && clear_move_record(os_.disk, path_).ok())
       recorded_ = false;
     return false;
   }
@@ -147,8 +147,8 @@ class RecordedMove {
   // The last step: the record goes once the sources are gone for good.
   std::string end() {
     if (!recorded_) return std::string();
-    const Status s = remove_move_record(os_.disk, path_);
-    if (!s.ok()) return msg::kTheMoveRecord + std::string("could not be removed") + with_reason(s);
+    const Status s = clear_move_record(os_.disk, path_);
+    if (!s.ok()) return msg::kTheMoveRecord + std::string("could not be emptied") + with_reason(s);
     recorded_ = false;
     return std::string();
   }

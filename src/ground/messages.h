@@ -162,6 +162,8 @@ inline constexpr char kRecordNeitherEnd[] =
     "with vorstat, put the unit right by hand, delete ";
 inline constexpr char kAndRestart[] = " and restart\n";
 inline constexpr char kTheMoveRecordFile[] = "The move record ";
+inline constexpr char kRecordNeverBegan[] =
+    " was cut short while it was written; its move never began, so it is emptied\n";
 inline constexpr char kRecordCannotBeUsed[] =
     " cannot be used (%s); nothing is repaired: check the folders with vorstat, then delete it and restart\n";
 inline constexpr char kRecordCouldNotRepair[] =

@@ -515,7 +515,7 @@ case_binary_units() {
   local zeros=0 f
   for f in "$SRV"/results/*.res; do zeros=$((zeros + $(tr -dc '\000' <"$f" | wc -c))); done
   [ "$zeros" -gt 0 ] || fail "no result held a zero byte"
-  [ -e "$C/vorcnt.move" ] && fail "a move record was left behind"
+  [ -s "$C/vorcnt.move" ] && fail "a move record was left behind"
   local ids
   ids=$(grep '^result ' "$VORSIM_RUNDIR/client.log" | awk '{ print $2 }' | sort | uniq -d)
   [ -z "$ids" ] || fail "computed twice: $ids"

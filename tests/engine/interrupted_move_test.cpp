@@ -161,7 +161,8 @@ class StoppedMove : public EngineWorld {
     Files out;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(dir.path() + folder, ec))
-      if (entry.is_regular_file()) out[entry.path().filename().string()] = dir.read(folder + entry.path().filename().string());
+      if (entry.is_regular_file() && entry.path().filename() != kMoveRecordName)
+        out[entry.path().filename().string()] = dir.read(folder + entry.path().filename().string());
     return out;
   }
 
@@ -242,7 +243,7 @@ TEST(InterruptedMoveTest, EveryStopPointLeavesEachUnitWholeInOnePlace) {
           EXPECT_NE(out.find("an interrupted " + std::string(what) + ":"), std::string::npos) << out;
         else
           EXPECT_EQ(out.find(kFinishing) != std::string::npos, point.leftover) << out;
-        EXPECT_FALSE(move.dir.exists(kMoveRecordName));
+        EXPECT_TRUE(!move.dir.exists(kMoveRecordName) || move.dir.read(kMoveRecordName).empty());
         EXPECT_EQ(move.dir.exists("unit3"), false) << "a new folder was made for copies";
         EXPECT_EQ(move.dir.exists("damaged"), recorded && odd_at_destination(point)) << out;
       }
@@ -417,7 +418,8 @@ TEST(SameFolderTest, AUnitFolderThatIsAnotherFolderIsRefusedAndNothingMoves) {
   }
 }
 
-// A record is acted on only when it is whole and exactly as a move writes it.
+// A record is acted on only when it is whole (its sum matches) and exactly as
+// a move writes it.
 TEST(MoveRecordTest, OnlyAWholeRecordIsUsed) {
   MoveRecord record;
   record.direction = MoveDirection::pop;
@@ -428,30 +430,49 @@ TEST(MoveRecordTest, OnlyAWholeRecordIsUsed) {
   std::string why;
   ASSERT_TRUE(parse_move_record(good, &back, &why)) << why;
   EXPECT_EQ(format_move_record(back), good);
+  // Whole (summed) records that make no sense, and records that are not whole.
+  const auto sealed = [](const std::string& body) { return body + "sum " + digest_of(body).hex() + "\nend\n"; };
   const std::string line = "file 3 " + digest_of("abc").hex() + " ";
   const std::string head = "vorcnt move record 1\npop 3\n";
   for (const std::string& bad :
-       {good.substr(0, good.size() - 1), good + "x", std::string("vorcnt move record 2\npop 3\nend\n"),
-        head.substr(0, head.size() - 2) + "16\nend\n", std::string("vorcnt move record 1\nmove 3\nend\n"),
-        head + line + "a.txt\nend\n", head + line + "../a.vwu\nend\n", head + line + "a\\b.vwu\nend\n",
-        head + line + "a.vwu\n" + line + "a.vwu\nend\n", head + "file 3 " + std::string(32, 'g') + " a.vwu\nend\n",
-        head + "file -3 " + digest_of("abc").hex() + " a.vwu\nend\n", head + line + "\nend\n",
-        std::string("vorcnt move record 1\npop 3\nend\n\0", 32), std::string()}) {
+       {good.substr(0, good.size() - 1), good + "x", head + "sum " + digest_of("x").hex() + "\nend\n",
+        sealed("vorcnt move record 2\npop 3\n"), sealed("vorcnt move record 1\npop 16\n"),
+        sealed("vorcnt move record 1\nmove 3\n"), sealed(head + line + "a.txt\n"), sealed(head + line + "../a.vwu\n"),
+        sealed(head + line + "a\\b.vwu\n"), sealed(head + line + "a.vwu\n" + line + "a.vwu\n"),
+        sealed(head + "file 3 " + std::string(32, 'g') + " a.vwu\n"),
+        sealed(head + "file -3 " + digest_of("abc").hex() + " a.vwu\n"), sealed(head + line + "\n"),
+        sealed(head + std::string("\0", 1)), std::string()}) {
     EXPECT_FALSE(parse_move_record(bad, &back, &why)) << bad;
     EXPECT_FALSE(why.empty());
   }
 
-  // One that is not whole stops the start: nothing is repaired on a guess.
+  // One cut short while it was written belongs to a move that never began:
+  // it is emptied with one line, and the start goes on.
+  {
+    EngineWorld w;
+    w.put("unit0/", fresh_set("wu1"));
+    w.dir.write(kMoveRecordName, good.substr(0, good.size() / 2));
+    w.ctx.mode = Mode_calc;
+    unitscan(w.fake.os, w.ctx);
+    EXPECT_NE(w.ctx.vorcnt_state, Vorcnt_error);
+    EXPECT_EQ(lines_of(w.fake.console.output)[1], "The move record " + w.P +
+                                                    "vorcnt.move was cut short while it was written; its move "
+                                                    "never began, so it is emptied")
+        << w.fake.console.output;
+    EXPECT_EQ(w.dir.read(kMoveRecordName), "");
+    EXPECT_EQ(w.dir.read("work_unit.vwu"), "id=wu1\ndata of wu1");  // popped as on any start
+  }
+  // One that is whole but makes no sense stops the start: nothing is
+  // repaired on a guess.
   EngineWorld w;
   w.put("", fresh_set("wu1"));
   w.put("unit0/", fresh_set("wu1"));
-  w.dir.write(kMoveRecordName, good.substr(0, good.size() / 2));
+  w.dir.write(kMoveRecordName, sealed("vorcnt move record 1\npop 16\n"));
   w.ctx.mode = Mode_calc;
   unitscan(w.fake.os, w.ctx);
   EXPECT_EQ(w.ctx.vorcnt_state, Vorcnt_error);
   EXPECT_TRUE(w.fake.log.empty());
-  EXPECT_NE(w.fake.console.output.find("vorcnt.move cannot be used (it is cut short); nothing is repaired"),
-            std::string::npos)
+  EXPECT_NE(w.fake.console.output.find("vorcnt.move cannot be used (its move line"), std::string::npos)
       << w.fake.console.output;
   EXPECT_EQ(w.dir.read("work_unit.vwu"), "id=wu1\ndata of wu1");
   EXPECT_EQ(w.dir.read("unit0/work_unit.vwu"), "id=wu1\ndata of wu1");

@@ -362,6 +362,7 @@ BufferStatus read_once(const std::string& path, std::int64_t now) {
   switch (read_move_record(path.c_str(), &record, &status.move.problem)) {
     case RecordRead::none:
       break;
+    case RecordRead::cut_short:
     case RecordRead::unreadable:
       status.move.state = MoveStatus::State::unreadable;
       break;
