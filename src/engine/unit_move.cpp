@@ -73,17 +73,30 @@ class RecordedMove {
     if (record_.files.empty()) return std::string();
     // The record must describe what the disk holds: the client writes its
     // files without syncing them, and a cut would leave sources that match
-    // no digest, so that the move could be neither finished nor undone.
-    for (const RecordedFile& f : record_.files) {
-      const Status s = os_.disk.sync_file(path_in(from_, f.name));
-      if (!s.ok()) return f.name + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
-    }
-    if (const Status s = os_.disk.sync_folder(from_); !s.ok())
-      return (from_.empty() ? std::string(".") : from_) + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
+    // no digest, so that the move could be neither finished nor undone. A
+    // unit folder's files came there by a push, which synced them.
+    if (record_.direction == MoveDirection::push && !sync_sources()) return sources_unsynced_;
     const Status s = write_move_record(os_.disk, path_, record_);
     if (!s.ok()) return msg::kTheMoveRecord + std::string("could not be written") + with_reason(s);
     recorded_ = true;
     return std::string();
+  }
+
+  // The sources' data and names on the disk; false with sources_unsynced_
+  // saying which could not be flushed.
+  bool sync_sources() {
+    for (const RecordedFile& f : record_.files) {
+      const Status s = os_.disk.sync_file(path_in(from_, f.name));
+      if (!s.ok()) {
+        sources_unsynced_ = f.name + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
+        return false;
+      }
+    }
+    if (const Status s = os_.disk.sync_folder(from_); !s.ok()) {
+      sources_unsynced_ = (from_.empty() ? std::string(".") : from_) + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
+      return false;
+    }
+    return true;
   }
 
   const std::vector<RecordedFile>& files() const { return record_.files; }
@@ -162,6 +175,7 @@ class RecordedMove {
   std::vector<bool> there_before_;
   bool recorded_ = false;
   bool source_is_folder_ = true;
+  std::string sources_unsynced_;
 };
 
 std::string unit_label(int unit, const char* what) { return msg::kUnitLabelOpen + std::to_string(unit) + msg::kUnitLabelClose + what; }
