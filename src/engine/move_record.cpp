@@ -203,8 +203,14 @@ RecordRead read_move_record(const char* path, MoveRecord* record, std::string* w
     return RecordRead::unreadable;
   }
   if (!move_record_is_whole(text)) {
-    *why = "it is cut short";
-    return RecordRead::cut_short;
+    // Emptied at start-up only when it is ours: it begins as a record does,
+    // or holds nothing but the zero bytes of a write that never reached the
+    // disk. Anything else under this name is left as it is.
+    const std::string head = std::string(kFirstLine) + "\n";
+    const bool ours = text.compare(0, head.size(), head, 0, std::min(text.size(), head.size())) == 0 ||
+                      text.find_first_not_of('\0') == std::string::npos;
+    *why = ours ? "it is cut short" : "it is not a move record";
+    return ours ? RecordRead::cut_short : RecordRead::unreadable;
   }
   return parse_move_record(text, record, why) ? RecordRead::read : RecordRead::unreadable;
 }

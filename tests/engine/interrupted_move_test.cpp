@@ -462,20 +462,23 @@ TEST(MoveRecordTest, OnlyAWholeRecordIsUsed) {
     EXPECT_EQ(w.dir.read(kMoveRecordName), "");
     EXPECT_EQ(w.dir.read("work_unit.vwu"), "id=wu1\ndata of wu1");  // popped as on any start
   }
-  // One that is whole but makes no sense stops the start: nothing is
-  // repaired on a guess.
-  EngineWorld w;
-  w.put("", fresh_set("wu1"));
-  w.put("unit0/", fresh_set("wu1"));
-  w.dir.write(kMoveRecordName, sealed("vorcnt move record 1\npop 16\n"));
-  w.ctx.mode = Mode_calc;
-  unitscan(w.fake.os, w.ctx);
-  EXPECT_EQ(w.ctx.vorcnt_state, Vorcnt_error);
-  EXPECT_TRUE(w.fake.log.empty());
-  EXPECT_NE(w.fake.console.output.find("vorcnt.move cannot be used (its move line"), std::string::npos)
-      << w.fake.console.output;
-  EXPECT_EQ(w.dir.read("work_unit.vwu"), "id=wu1\ndata of wu1");
-  EXPECT_EQ(w.dir.read("unit0/work_unit.vwu"), "id=wu1\ndata of wu1");
+  // One that is whole but makes no sense, or a file of that name that is no
+  // record of ours, stops the start: nothing is repaired on a guess, and
+  // the file is left as it is.
+  for (const std::string& text : {sealed("vorcnt move record 1\npop 16\n"), std::string("my notes\n")}) {
+    EngineWorld w;
+    w.put("", fresh_set("wu1"));
+    w.put("unit0/", fresh_set("wu1"));
+    w.dir.write(kMoveRecordName, text);
+    w.ctx.mode = Mode_calc;
+    unitscan(w.fake.os, w.ctx);
+    EXPECT_EQ(w.ctx.vorcnt_state, Vorcnt_error);
+    EXPECT_TRUE(w.fake.log.empty());
+    EXPECT_NE(w.fake.console.output.find("vorcnt.move cannot be used ("), std::string::npos) << w.fake.console.output;
+    EXPECT_EQ(w.dir.read(kMoveRecordName), text);
+    EXPECT_EQ(w.dir.read("work_unit.vwu"), "id=wu1\ndata of wu1");
+    EXPECT_EQ(w.dir.read("unit0/work_unit.vwu"), "id=wu1\ndata of wu1");
+  }
 }
 
 TEST_F(FinishMoveTest, ARunInErrorMovesNothing) {
