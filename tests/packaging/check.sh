@@ -283,6 +283,23 @@ as_service_user() {  # command...
       $(sed -n 's/^Environment=//p' "$unit") VORSIM_SERVER="$isrv" VORSIM_RUNDIR="$work/irundir" \
       VORSIM_COMPUTE_SECONDS=200000 VORCNT_TIME_SCALE=0.002 "$@"
 }
+# COMMAND as the service user in the background, its output through a pipe
+# (as the journal's socket is) into LOG. Sets bg (the command) and bg_reader.
+start_logged() {  # log command...
+  rm -f "$work/fifo" && mkfifo "$work/fifo" || return 1
+  cat "$work/fifo" >"$1" &
+  bg_reader=$!
+  shift
+  as_service_user "$@" >"$work/fifo" 2>&1 &
+  bg=$!
+}
+# The reader ends once every writer is gone; the detached client may hold the
+# pipe a little longer than the controller.
+wait_reader() {
+  for _ in $(seq 100); do kill -0 "$bg_reader" 2>/dev/null || break; sleep 0.05; done
+  kill "$bg_reader" 2>/dev/null
+  wait "$bg_reader" 2>/dev/null
+}
 installed_client_pid() { sed -n 's/^pid=//p' "$work/irundir/client.reg" 2>/dev/null; }
 stop_installed() {  # controller id; as systemctl stop: the closer, then the signal
   (as_service_user /var/lib/vorelith/vorclose -exit -echo off)
@@ -310,20 +327,26 @@ else
     install -o vorcnt -g vorcnt "$bin/Vorelith.exe" "$bin/vorclose" /var/lib/vorelith/
     # The first start by hand, as the README gives it: -fill makes the unit
     # folders and has each fetch work.
-    as_service_user /usr/bin/vorcnt -fill > >(cat >"$work/fill.log") 2>&1 &
-    filler=$!
+    start_logged "$work/fill.log" /usr/bin/vorcnt -fill
     for _ in $(seq 400); do [ -f /var/lib/vorelith/unit1/work_unit.vwu ] && break; sleep 0.05; done
-    stop_installed $filler
+    stop_installed $bg
+    wait_reader
     # The service's own start: it computes what the fill fetched.
-    as_service_user "$(sed -n 's/^ExecStart=//p' "$unit")" > >(cat >"$work/service.log") 2>&1 &
-    service=$!
+    start_logged "$work/service.log" "$(sed -n 's/^ExecStart=//p' "$unit")"
+    service=$bg
     for _ in $(seq 400); do
       pid=$(installed_client_pid)
       [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && break
       sleep 0.05
     done
     owners=$(ps -o user= -p "$service,${pid:-$service}" | sort -u | tr '\n' ' ')
+    # The computing line comes at the first poll after the client's start.
+    for _ in $(seq 200); do
+      grep -q $'\xe8\xa8\x88\xe7\xae\x97' "$work/service.log" 2>/dev/null && break
+      sleep 0.05
+    done
     stop_installed $service
+    wait_reader
     folders=$(stat -c '%n %U:%G' /var/lib/vorelith/unit* 2>/dev/null)
     if [ -z "$pid" ]; then
       fail "the service's ExecStart did not start the client: $(cat "$work/fill.log" "$work/service.log")"
