@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/null_os.h"
 #include "platform/os.h"
 #include "support/scratch.h"
@@ -37,6 +38,7 @@ std::vector<ClientFile> computing_unit_files(std::size_t work_unit_bytes);
 class CommandLayerShell final : public Shell {
  public:
   int run(const std::string& command_line) override;
+  bool copies_reach_disk() const override { return durable_writes(); }
 };
 
 }  // namespace vorcnt::bench

@@ -26,6 +26,11 @@ class Shell {
   // While on, what the interpreter and its programs print is dropped: a
   // retry that fails as the one before it did says nothing at all.
   virtual void set_quiet(bool on) { (void)on; }
+  // True when the interpreter's copy has each copy's data, and the names it
+  // gave them, on the disk by the time it returns: a move need not flush
+  // them again. False for an interpreter whose copy leaves that to the
+  // system (cmd's).
+  virtual bool copies_reach_disk() const { return false; }
 };
 
 // A wall-clock instant read as local civil time.

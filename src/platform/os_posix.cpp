@@ -14,6 +14,7 @@
 
 #include "platform/block_buffer.h"
 #include "platform/cp932.h"
+#include "platform/files.h"
 #include "platform/os.h"
 #include "platform/posix_commands.h"
 #include "platform/time_scale.h"
@@ -178,6 +179,8 @@ class RealShell final : public Shell {
     return run_posix_command(command_line);
   }
   void set_quiet(bool on) override { set_commands_quiet(on); }
+  // The built-in copy flushes each copy and its folder (durable writes).
+  bool copies_reach_disk() const override { return durable_writes(); }
 };
 
 }  // namespace
