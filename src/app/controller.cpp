@@ -117,7 +117,7 @@ bool ready_to_start(Os& os, const ControllerContext& ctx, int closer_status) {
     print(os, msg::kClientFolderNotFound, shown.c_str());
     return false;
   }
-  if (!path_exists((path + "Vorelith.exe").c_str())) {
+  if (!path_exists(client_program(path.c_str()).c_str())) {
     print(os, msg::kClientFolderNoClient, shown.c_str());
     return false;
   }

@@ -15,7 +15,7 @@ namespace vorcnt {
 
 namespace {
 
-std::string client_command(const ControllerContext& ctx) { return std::string(ctx.path) + "Vorelith.exe"; }
+std::string client_command(const ControllerContext& ctx) { return client_program(ctx.path); }
 
 // With no current unit (a run in Mode_error selects none) there is no entry
 // to write; the table is never indexed with NO_UNIT.
@@ -32,8 +32,8 @@ void record_unit_state(Os& os, ControllerContext& ctx, std::int32_t state) {
 void record_connected(Os& os, ControllerContext& ctx) {
   if (ctx.history[0] == '\0') return;
   const std::string client(ctx.path);
-  const bool sent = !path_exists((client + "result.vwu").c_str());
-  const bool new_work = path_exists((client + "work_unit.vwu").c_str());
+  const bool sent = !path_exists(client_file(ctx.path, "result.vwu").c_str());
+  const bool new_work = path_exists(client_file(ctx.path, "work_unit.vwu").c_str());
   record_event(os, ctx, UnitEvent::connected, ctx.calculation_unit, client,
                std::string("sent=") + (sent ? "yes" : "no") + " new_work=" + (new_work ? "yes" : "no"));
 }

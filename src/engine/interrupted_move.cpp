@@ -177,13 +177,14 @@ bool clear_end(Os& os, const ControllerContext& ctx, const End& end, const MoveR
     if (end.fits[i] == Fit::unknown) ok = false;  // never judged, never touched
   }
   if (!odd.empty()) {
-    const std::string damaged = path_in(ctx.path, "damaged");
+    const std::string damaged = damaged_folder(ctx.path);
     const std::string slot = damaged_slot(damaged, end.label, odd);
     const std::string dir = path_in(damaged, slot);
-    create_folders(dir);
     std::vector<std::string> moved;
+    // A folder that cannot be made shows as files that could not be set aside.
+    const bool made = os.disk.make_folders(dir).ok();
     for (const std::string& name : odd)
-      if (presence(path_in(dir, name)) == Presence::absent && os.disk.rename(path_in(end.folder, name), path_in(dir, name)).ok())
+      if (made && presence(path_in(dir, name)) == Presence::absent && os.disk.rename(path_in(end.folder, name), path_in(dir, name)).ok())
         moved.push_back(name);
     if (!moved.empty() && (!os.disk.sync_folder(dir).ok() || !os.disk.sync_folder(damaged).ok())) ok = false;
     const std::string shown = "damaged\\" + slot;
@@ -278,9 +279,9 @@ MoveOutcome finish_leftover(Os& os, ControllerContext& ctx) {
     case Leftover::client_copies:
       print(os, msg::kFinishMoveRemoveCopies,
             k, k);
-      run_command(os, "del " + std::string(ctx.path) + "*.vwu");
+      run_command(os, "del " + vwu_pattern(ctx.path));
       if (vwu_files(ctx.path).empty()) {
-        record_event(os, ctx, UnitEvent::move_finished, k, unit_folder(ctx.path, k) + "\\", "copies removed");
+        record_event(os, ctx, UnitEvent::move_finished, k, unit_folder_text(ctx.path, k), "copies removed");
         return MoveOutcome::finished;
       }
       // Computing the copies here while unit k keeps the originals would do
@@ -305,7 +306,7 @@ MoveOutcome finish_leftover(Os& os, ControllerContext& ctx) {
         return MoveOutcome::unit_is_home;
       }
       ctx.unit_state[k] = classify_as_folder(unit_folder(ctx.path, k));
-      record_event(os, ctx, UnitEvent::move_finished, k, unit_folder(ctx.path, k) + "\\", "push completed");
+      record_event(os, ctx, UnitEvent::move_finished, k, unit_folder_text(ctx.path, k), "push completed");
       return MoveOutcome::finished;
     }
   }

@@ -8,8 +8,6 @@
 
 namespace vorcnt {
 
-std::string unit_folder(const char* path, int unit) { return std::string(path) + "unit" + std::to_string(unit); }
-
 bool is_unit_index(int unit) { return unit >= 0 && unit < kMaxUnits; }
 
 int count_unit_folders(const char* path) {

@@ -1,17 +1,16 @@
-// The unit folders beside the client: their names, how many there are, and
-// what they hold. One home for the words every part of the buffer uses.
+// The unit folders beside the client: how many there are, what they are and
+// what they hold. Their names come from file_names.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "engine/file_names.h"
 #include "ground/context.h"
 
 namespace vorcnt {
 
-// "<path>unit<N>", as the command lines name it (no trailing separator).
-std::string unit_folder(const char* path, int unit);
 // True for an index into unit_state; NO_UNIT and the rest are not.
 bool is_unit_index(int unit);
 // Unit folders in use: unit0 upward to the first one missing, 16 at most.

@@ -146,7 +146,7 @@ class RecordedMove {
     for (const RecordedFile& f : record_.files) {
       const std::string original = path_in(from_, f.name);
       const std::string copy = path_in(to_, f.name);
-      if (presence(original) != Presence::present && !copy_new_file(copy, original)) {
+      if (presence(original) != Presence::present && !os_.disk.copy_new(copy, original).ok()) {
         undone = false;
         continue;
       }
@@ -218,7 +218,7 @@ bool unitpush(Os& os, int unit, const char* path, std::string* shown) {
     report_failure(os, shown, failed, why, kept);
     return false;
   }
-  const int status = run_command(os, "copy " + client + "*.vwu " + folder);
+  const int status = run_command(os, "copy " + vwu_pattern(client) + " " + folder);
   const CopyCheck check = check_copy(client, folder, status, move.files());
   // Deleting now could lose the only copy of the work unit.
   std::string why = check.ok ? move.copies_on_disk() : check.reason;
@@ -228,7 +228,7 @@ bool unitpush(Os& os, int unit, const char* path, std::string* shown) {
     return false;
   }
   os.clock.sleep_seconds(1);
-  run_command(os, "del " + client + "*.vwu");
+  run_command(os, "del " + vwu_pattern(client));
   if (!move.source_gone(&why)) {
     report_failure(os, shown, failed, why, kept);
     return false;
@@ -245,7 +245,7 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   }
   print(os, msg::kUnitPop, unit);
   const std::string client(path);
-  const std::string folder = unit_folder(path, unit);
+  const std::string unit_text = unit_folder_text(path, unit);
   const std::string failed = unit_label(unit, msg::kPopFailed);
   const std::string kept = msg::kFilesKeptInUnit + std::to_string(unit);
   // The client folder itself under a unit's name: the delete would take
@@ -254,29 +254,30 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
     report_failure(os, shown, failed + msg::kUnitFolderPrefix + std::to_string(unit) + msg::kIsTheSameFolderAs + other + kept);
     return false;
   }
-  RecordedMove move(os, path, MoveDirection::pop, unit, folder + "\\", client);
+  RecordedMove move(os, path, MoveDirection::pop, unit, unit_text, client);
   // The destination is the client folder without its trailing separator
   // (with an empty path, the copy loses its trailing blank instead).
-  std::string copy = "copy " + folder + "\\*.vwu " + client;
+  std::string copy = "copy " + vwu_pattern(unit_text) + " " + client;
   copy.pop_back();
   if (const std::string why = move.begin(); !why.empty()) {
     report_failure(os, shown, failed, why, kept);
     return false;
   }
   const int status = run_command(os, copy);
-  const CopyCheck check = check_copy(folder + "\\", client, status, move.files());
+  const CopyCheck check = check_copy(unit_text, client, status, move.files());
 
-  const std::string outfile = client + "outfile.vwu";
+  const std::string outfile = client_file(path, "outfile.vwu");
   bool made_outfile = false;
   if (!path_exists(outfile.c_str())) {
-    made_outfile = create_empty_file(outfile.c_str());
+    made_outfile = os.disk.write_file(outfile, "").ok();
     if (!made_outfile) print(os, msg::kOutfileVwuNotFound);
   }
 
   // On failure the unit stays whole in its folder, and an output file made
   // for it goes again: the client folder shows no sign of a unit.
   const auto fail = [&](const std::string& why) {
-    if (made_outfile) (void)os.disk.remove(path_in(client, "outfile.vwu"));
+    // One left behind is empty, which every start reads as no output.
+    if (made_outfile) (void)os.disk.remove(outfile);
     report_failure(os, shown, failed, why, kept);
     return false;
   };
@@ -286,7 +287,7 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
     return fail(why);
   }
   os.clock.sleep_seconds(1);
-  run_command(os, "del " + folder + "\\*.vwu");
+  run_command(os, "del " + vwu_pattern(unit_text));
   if (!move.source_gone(&why)) return fail(why);
   if (const std::string left = move.end(); !left.empty()) report_failure(os, shown, unit_label(unit, msg::kPop) + ": ", left, "");
   else report_cleared(os, shown, unit_label(unit, msg::kPop));
@@ -301,7 +302,7 @@ void unitswap(Os& os, ControllerContext& ctx) {
   const bool push_ok = unitpush(os, pushed, ctx.path, &ctx.failure_shown);
   record_move_outcome(os, ctx, push_ok, "push", pushed);
   if (!push_ok) return;
-  record_event(os, ctx, UnitEvent::push, pushed, unit_folder(ctx.path, pushed) + "\\");
+  record_event(os, ctx, UnitEvent::push, pushed, unit_folder_text(ctx.path, pushed));
   if (ctx.mode != Mode_calc && ctx.mode != Mode_fill) {
     // With settings in error no unit is chosen: going on would push and pop
     // the same unit, or start the client with none, for ever.

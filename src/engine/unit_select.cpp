@@ -34,7 +34,7 @@ bool select_to_compute(Os& os, ControllerContext& ctx) {
   int candidate = NO_UNIT;
   std::int64_t oldest = 0;
   for (int i = 0; i < units; ++i) {
-    const std::string work_unit = unit_folder(ctx.path, i) + "\\work_unit.vwu";
+    const std::string work_unit = unit_file(ctx.path, i, "work_unit.vwu");
     std::int64_t mtime = 0;
     if (!file_mtime(work_unit.c_str(), &mtime)) continue;
     if (candidate == NO_UNIT || mtime < oldest) {

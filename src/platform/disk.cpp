@@ -44,6 +44,16 @@ class RealDisk final : public Disk {
     std::filesystem::remove(fs_path(path), ec);
     return from(ec, path);
   }
+  Status copy_new(const std::string& from_path, const std::string& to_path) override {
+    std::error_code ec;
+    std::filesystem::copy_file(fs_path(from_path), fs_path(to_path), ec);
+    return from(ec, to_path);
+  }
+  Status make_folders(const std::string& folder) override {
+    std::error_code ec;
+    std::filesystem::create_directories(fs_path(folder), ec);
+    return from(ec, folder);
+  }
 };
 
 }  // namespace

@@ -26,6 +26,10 @@ class Disk {
   virtual Status rename(const std::string& from, const std::string& to) = 0;
   // A file already gone is no error.
   virtual Status remove(const std::string& path) = 0;
+  // Copies to a name not yet taken (a taken name is a failure); not synced.
+  virtual Status copy_new(const std::string& from, const std::string& to) = 0;
+  // Makes the folder and those above it; an existing folder is no error.
+  virtual Status make_folders(const std::string& folder) = 0;
 };
 
 // The disk as it is; one for the whole program.

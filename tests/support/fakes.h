@@ -84,7 +84,7 @@ class FakeConsole final : public Console {
 // a disk that fills up does.
 class FaultyDisk final : public Disk {
  public:
-  enum Op { kWrite, kSyncFile, kSyncFolder, kRename, kRemove, kOps };
+  enum Op { kWrite, kSyncFile, kSyncFolder, kRename, kRemove, kCopy, kMakeFolders, kOps };
   void fail(Op op, int nth, int error) {
     op_ = op;
     nth_ = nth;
@@ -111,6 +111,12 @@ class FaultyDisk final : public Disk {
   }
   Status remove(const std::string& path) override {
     return hit(kRemove) ? Status::failed(error_, path) : real_disk().remove(path);
+  }
+  Status copy_new(const std::string& from, const std::string& to) override {
+    return hit(kCopy) ? Status::failed(error_, to) : real_disk().copy_new(from, to);
+  }
+  Status make_folders(const std::string& folder) override {
+    return hit(kMakeFolders) ? Status::failed(error_, folder) : real_disk().make_folders(folder);
   }
 
  private:
