@@ -75,14 +75,6 @@ bool file_size_of(const std::string& path, std::uintmax_t* size);
 bool is_regular_file(const std::string& path);
 enum class Presence { absent, present, unknown };
 Presence presence(const std::string& path);
-// False on an error; a missing file is no error. `removed` says whether a
-// file went.
-bool remove_file(const std::string& path, bool* removed = nullptr);
-// Copies to a name not yet taken; false on failure (a taken name included).
-bool copy_new_file(const std::string& from, const std::string& to);
-bool rename_file(const std::string& from, const std::string& to);
-// Makes the folder and those above it; a failure shows in what follows.
-void create_folders(const std::string& path);
 // True when both files can be read and hold the same bytes.
 bool same_contents(const std::string& a, const std::string& b);
 
@@ -108,6 +100,10 @@ bool durable_writes();
 Status write_whole_file(const std::string& path, std::string_view bytes);
 Status sync_one_file(const std::string& path);
 Status sync_one_folder(const std::string& folder);
+Status rename_path(const std::string& from, const std::string& to);
+Status remove_path(const std::string& path);
+Status copy_to_new(const std::string& from, const std::string& to);
+Status make_folder_path(const std::string& folder);
 
 // What a file or folder is, whatever name reaches it: two names with the
 // same identity (a link, a bind mount, a junction) are one file.

@@ -1,24 +1,13 @@
-// Folder listings, file comparison and the few file moves the engine makes
-// itself. std::filesystem does the same on every platform, so this one file
-// serves both backends; names pass through fs_path and fs_name.
+// Comparing two files byte for byte, the same on every platform.
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
 #include "platform/files.h"
-
-namespace fs = std::filesystem;
 
 namespace vorcnt {
 
 namespace {
-
-fs::path folder_of(const std::string& folder) {
-  if (folder.empty()) return fs::path(".");
-  return fs_path(native_path(folder.c_str()));
-}
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -26,78 +15,6 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
-
-std::string folder_native(const std::string& folder) { return fs_name(folder_of(folder)); }
-
-std::string path_in(const std::string& folder, const std::string& name) {
-  return fs_name(folder_of(folder) / fs_path(name));
-}
-
-FolderListing list_folder(const std::string& folder) {
-  FolderListing listing;
-  std::error_code ec;
-  fs::directory_iterator it(folder_of(folder), ec);
-  if (ec) return listing;
-  listing.opened = true;
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    std::error_code type_ec;
-    const bool regular = it->is_regular_file(type_ec) && !type_ec;
-    listing.entries.push_back({fs_name(it->path().filename()), regular});
-  }
-  listing.complete = !ec;
-  return listing;
-}
-
-bool exists_but_not_folder(const std::string& folder) {
-  const fs::path source = folder_of(folder);
-  const fs::path named = source.has_filename() ? source : source.parent_path();  // "unit0/" names no file
-  std::error_code ec;
-  return fs::exists(named, ec) && !fs::is_directory(named, ec) && !ec;
-}
-
-bool file_size_of(const std::string& path, std::uintmax_t* size) {
-  std::error_code ec;
-  const std::uintmax_t n = fs::file_size(fs_path(path), ec);
-  if (ec) return false;
-  *size = n;
-  return true;
-}
-
-bool is_regular_file(const std::string& path) {
-  std::error_code ec;
-  return fs::is_regular_file(fs_path(path), ec) && !ec;
-}
-
-Presence presence(const std::string& path) {
-  std::error_code ec;
-  const bool there = fs::exists(fs_path(path), ec);
-  if (ec) return Presence::unknown;
-  return there ? Presence::present : Presence::absent;
-}
-
-bool remove_file(const std::string& path, bool* removed) {
-  std::error_code ec;
-  const bool gone = fs::remove(fs_path(path), ec);
-  if (removed != nullptr) *removed = gone && !ec;
-  return !ec;
-}
-
-bool copy_new_file(const std::string& from, const std::string& to) {
-  std::error_code ec;
-  fs::copy_file(fs_path(from), fs_path(to), ec);
-  return !ec;
-}
-
-bool rename_file(const std::string& from, const std::string& to) {
-  std::error_code ec;
-  fs::rename(fs_path(from), fs_path(to), ec);
-  return !ec;
-}
-
-void create_folders(const std::string& path) {
-  std::error_code ec;
-  fs::create_directories(fs_path(path), ec);
-}
 
 bool same_contents(const std::string& a, const std::string& b) {
   File fa(open_file(a.c_str(), "rb"));

@@ -491,6 +491,9 @@ case_slow_download() {
 # Work units and results of raw bytes, zero runs included, are data: across
 # three restarts, one of them with a finished binary result waiting, each is
 # computed once and sent once, and nothing is ever set aside.
+started_after_fill() {
+  iconv -c -f CP932 -t UTF-8 <"$W/out.raw" | tr -d '\r' | sed -n '/^FILL Completion$/,$p' | grep -q 'Data計算準備$'
+}
 case_binary_units() {
   WORLD_UNIT_KIND=binary new_world 6
   export VORSIM_RESULT_BYTES=3000  # results carry raw bytes too
@@ -506,7 +509,9 @@ case_binary_units() {
       1) wait_until "the first result to be pushed home" orders_at_least 3 ;;
       2) wait_until "the second result" orders_at_least 3 ;;
       3) wait_until "both results to be sent" server_verified 2
-         wait_until "computing to start again" output_has "FILL Completion" ;;
+         # Past the pop that follows the fill: a stop during a move leaves
+         # its record for the next start, as it should.
+         wait_until "computing to start again" started_after_fill ;;
     esac
     stop_controller
     cat "$W/out.txt" >>"$W/all_out.txt"

@@ -1,0 +1,103 @@
+// Folder listings and the file moves a move makes itself, through
+// std::filesystem and its wide names; names pass through fs_path and fs_name.
+#include <cerrno>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "platform/files.h"
+
+namespace fs = std::filesystem;
+
+namespace vorcnt {
+
+namespace {
+
+fs::path folder_of(const std::string& folder) {
+  if (folder.empty()) return fs::path(".");
+  return fs_path(native_path(folder.c_str()));
+}
+
+// The library reports the system's own number; on Windows it is mapped to the
+// nearest errno value where there is one.
+Status from(const std::error_code& ec, const std::string& subject) {
+  if (!ec) return Status();
+  const std::error_condition c = ec.default_error_condition();
+  return Status::failed(c.category() == std::generic_category() ? c.value() : EIO, subject);
+}
+
+}  // namespace
+
+std::string folder_native(const std::string& folder) { return fs_name(folder_of(folder)); }
+
+std::string path_in(const std::string& folder, const std::string& name) {
+  return fs_name(folder_of(folder) / fs_path(name));
+}
+
+FolderListing list_folder(const std::string& folder) {
+  FolderListing listing;
+  std::error_code ec;
+  fs::directory_iterator it(folder_of(folder), ec);
+  if (ec) return listing;
+  listing.opened = true;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    std::error_code type_ec;
+    const bool regular = it->is_regular_file(type_ec) && !type_ec;
+    listing.entries.push_back({fs_name(it->path().filename()), regular});
+  }
+  listing.complete = !ec;
+  return listing;
+}
+
+bool exists_but_not_folder(const std::string& folder) {
+  const fs::path source = folder_of(folder);
+  const fs::path named = source.has_filename() ? source : source.parent_path();  // "unit0/" names no file
+  std::error_code ec;
+  return fs::exists(named, ec) && !fs::is_directory(named, ec) && !ec;
+}
+
+bool file_size_of(const std::string& path, std::uintmax_t* size) {
+  std::error_code ec;
+  const std::uintmax_t n = fs::file_size(fs_path(path), ec);
+  if (ec) return false;
+  *size = n;
+  return true;
+}
+
+bool is_regular_file(const std::string& path) {
+  std::error_code ec;
+  return fs::is_regular_file(fs_path(path), ec) && !ec;
+}
+
+Presence presence(const std::string& path) {
+  std::error_code ec;
+  const bool there = fs::exists(fs_path(path), ec);
+  if (ec) return Presence::unknown;
+  return there ? Presence::present : Presence::absent;
+}
+
+Status rename_path(const std::string& from_path, const std::string& to_path) {
+  std::error_code ec;
+  fs::rename(fs_path(from_path), fs_path(to_path), ec);
+  return from(ec, from_path);
+}
+
+Status remove_path(const std::string& path) {
+  std::error_code ec;
+  fs::remove(fs_path(path), ec);
+  return from(ec, path);
+}
+
+Status copy_to_new(const std::string& from_path, const std::string& to_path) {
+  std::error_code ec;
+  fs::copy_file(fs_path(from_path), fs_path(to_path), ec);
+  return from(ec, to_path);
+}
+
+Status make_folder_path(const std::string& folder) {
+  std::error_code ec;
+  fs::create_directories(fs_path(folder), ec);
+  return from(ec, folder);
+}
+
+}  // namespace vorcnt
