@@ -126,14 +126,7 @@ bool ready_to_start(Os& os, const ControllerContext& ctx, int closer_status) {
 
 void print_help(Os& os) {
   print(os, msg::kHelpOptions);
-  print(os, msg::kHelpVersion);
-  print(os, msg::kHelpHelp);
-  print(os, msg::kHelpExec);
-  print(os, msg::kHelpFill);
-  print(os, msg::kHelpUnits);
-  print(os, msg::kHelpProg);
-  print(os, msg::kHelpTime);
-  print(os, msg::kHelpExecfinish);
+  print_option_help(os);
 }
 
 void dump_context(Os& os, ControllerContext ctx) {

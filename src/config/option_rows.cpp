@@ -320,24 +320,25 @@ bool arg_fill(SettingsNotes& notes, ControllerContext& ctx, const char* value, c
   return true;
 }
 
-// The opt-in rows (CONNECT and after) change nothing, print nothing and
-// dump nothing until they are set.
+// In the order of the help. The opt-in rows (CONNECT and after) change
+// nothing, print nothing and dump nothing until they are set.
 const OptionRow kOptionRows[] = {
-    {.name = "HELP", .mark = mark_help, .bare = mark_help},
-    {.name = "VERSION", .mark = mark_version, .bare = mark_version},
-    {.name = "AUTOFILL", .mark = mark_autofill, .bare = mark_autofill},
-    {.name = "PROG", .mark = mark_prog, .bare = mark_prog},
+    {.name = "VERSION", .mark = mark_version, .bare = mark_version, .help = msg::kHelpVersion},
+    {.name = "HELP", .mark = mark_help, .bare = mark_help, .help = msg::kHelpHelp},
     {.name = "EXEC", .arg = arg_exec, .line = line_exec, .arg_missing = msg::kBadArgPathN,
-     .line_missing = msg::kBadArgPathCProgra1},
-    {.name = "EXECFINISH", .arg = arg_execfinish, .line = line_execfinish, .arg_missing = msg::kBadArgExecfinishN,
-     .line_missing = msg::kBadArgExecfinishN},
-    {.name = "UNITS", .arg = arg_units, .line = line_units, .arg_missing = msg::kBadArgUnitsN,
-     .line_missing = msg::kVorcntCfgBadArgUnitsN, .reset = reset_units,
-     .quirks = kValueLengthFirst | kLeftoverReread},
-    {.name = "FILL", .mark = mark_fill_mode, .bare = bare_fill, .arg = arg_fill,
+     .line_missing = msg::kBadArgPathCProgra1, .help = msg::kHelpExec},
+    {.name = "FILL", .mark = mark_fill_mode, .bare = bare_fill, .arg = arg_fill, .help = msg::kHelpFill,
      .quirks = kValueOptional | kValueLengthFirst | kRefusedNotConsumed},
+    {.name = "UNITS", .arg = arg_units, .line = line_units, .arg_missing = msg::kBadArgUnitsN,
+     .line_missing = msg::kVorcntCfgBadArgUnitsN, .reset = reset_units, .help = msg::kHelpUnits,
+     .quirks = kValueLengthFirst | kLeftoverReread},
+    {.name = "PROG", .mark = mark_prog, .bare = mark_prog, .help = msg::kHelpProg},
     {.name = "TIME", .arg = arg_time, .line = line_time, .arg_missing = msg::kBadArgTimeN,
-     .line_missing = msg::kBadArgTimeN, .reset = reset_time, .quirks = kValueLengthFirst},
+     .line_missing = msg::kBadArgTimeN, .reset = reset_time, .help = msg::kHelpTime, .quirks = kValueLengthFirst},
+    {.name = "EXECFINISH", .arg = arg_execfinish, .line = line_execfinish, .arg_missing = msg::kBadArgExecfinishN,
+     .line_missing = msg::kBadArgExecfinishN, .help = msg::kHelpExecfinish},
+    // Accepted for old settings files; it has no effect.
+    {.name = "AUTOFILL", .mark = mark_autofill, .bare = mark_autofill},
     {.name = "CONNECT", .arg = arg_connect, .line = line_connect,
      .arg_missing = msg::kConnectWindowIgnoredConnectNeedsHH, .line_missing = msg::kConnectWindowIgnoredWriteItAs,
      .form = msg::kFormConnect, .reset = reset_connect, .dump = dump_connect, .quirks = kTypoTolerated},
@@ -376,6 +377,11 @@ void refuse_verbatim(SettingsNotes& notes, ControllerContext& ctx, const char* b
                      const char* after) {
   notes.say_verbatim(before, text, after);
   ctx.mode = Mode_error;
+}
+
+void print_option_help(Os& os) {
+  for (const OptionRow& row : kOptionRows)
+    if (row.help != nullptr) print(os, "%s", row.help);
 }
 
 void dump_settings(Os& os, const ControllerContext& ctx) {

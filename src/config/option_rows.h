@@ -49,6 +49,7 @@ struct OptionRow {
   void (*reset)(ControllerContext&) = nullptr;  // also done when the value is missing or refused
   // The start-up dump's line, for the settings that keep it here.
   void (*dump)(Os&, const ControllerContext&) = nullptr;
+  const char* help = nullptr;  // its line in -help; none for an option the help leaves out
   unsigned quirks = 0;
 };
 
@@ -63,6 +64,9 @@ void refuse(SettingsNotes& notes, ControllerContext& ctx, const char* format, ..
 // The same with a value shown as given (see print_verbatim).
 void refuse_verbatim(SettingsNotes& notes, ControllerContext& ctx, const char* before, const char* text,
                      const char* after);
+
+// The options' lines of -help, in table order.
+void print_option_help(Os& os);
 
 // The dump lines of the settings whose rows hold them (the opt-in ones, each
 // only when set), in table order.
