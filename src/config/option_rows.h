@@ -56,7 +56,8 @@ struct OptionRow {
 // The row of the upper-case keyword `word`, or null when it names none.
 const OptionRow* option_row(const char* word);
 
-// A value that is missing: its row's line said, and the setting reset.
+// A value the row cannot take (missing, or too long to hold): `text` said,
+// Mode_error left unless the row tolerates typos, and the row's reset done.
 void refuse_row(SettingsNotes& notes, ControllerContext& ctx, const OptionRow& row, const char* text);
 
 // One refusal: its line said, then Mode_error, in which nothing moves.
