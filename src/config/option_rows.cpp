@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "ground/connect_hours.h"
@@ -360,7 +361,10 @@ const OptionRow* option_row(const char* word) {
 }
 
 void refuse_row(SettingsNotes& notes, ControllerContext& ctx, const OptionRow& row, const char* text) {
-  notes.say_table_text(text, row.form);
+  std::string line(text);
+  if (const std::size_t at = line.find("%s"); row.form != nullptr && at != std::string::npos)
+    line.replace(at, 2, row.form);
+  notes.say("%s", line.c_str());
   if (!(row.quirks & kTypoTolerated)) ctx.mode = Mode_error;
   if (row.reset != nullptr) row.reset(ctx);
 }

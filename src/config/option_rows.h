@@ -44,8 +44,8 @@ struct OptionRow {
   // piece.
   void (*line)(SettingsNotes&, ControllerContext&, char* rest, bool cut) = nullptr;
   const char* arg_missing = nullptr;   // said when the option is last on the command line
-  const char* line_missing = nullptr;  // said when the file's line has no "="; its %s is `form`
-  const char* form = nullptr;
+  const char* line_missing = nullptr;  // said when the file's line has no "="
+  const char* form = nullptr;          // how the line is written: the "%s" of line_missing
   void (*reset)(ControllerContext&) = nullptr;  // also done when the value is missing or refused
   // The start-up dump's line, for the settings that keep it here.
   void (*dump)(Os&, const ControllerContext&) = nullptr;

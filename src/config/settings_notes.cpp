@@ -21,17 +21,6 @@ void SettingsNotes::say(const char* format, ...) {
   va_end(args);
 }
 
-// Not checked by the compiler, as the texts are not literals here: the table
-// holds ours only.
-void SettingsNotes::say_unchecked(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  vsay(format, args);
-  va_end(args);
-}
-
-void SettingsNotes::say_table_text(const char* text, const char* form) { say_unchecked(text, form); }
-
 void SettingsNotes::say_verbatim(std::string_view before, std::string_view text, std::string_view after) {
   NullShell shell;
   NullClock clock;

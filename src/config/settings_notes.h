@@ -21,9 +21,6 @@ class SettingsNotes : private Console {
   void vsay(const char* format, va_list args) VORCNT_PRINTF(2, 0);
   // As print_verbatim: `text` is a path or what the user gave, never CP932.
   void say_verbatim(std::string_view before, std::string_view text, std::string_view after);
-  // One of the option table's own texts: its one "%s", if it has one, is
-  // `form`.
-  void say_table_text(const char* text, const char* form);
 
   // Writes everything said, in order, exactly as printing it there and then
   // would have.
@@ -37,7 +34,6 @@ class SettingsNotes : private Console {
   void write(std::string_view bytes) override;
   void write_verbatim(std::string_view bytes) override;
   void flush() override {}
-  void say_unchecked(const char* format, ...);
 
   struct Piece {
     std::string bytes;
