@@ -7,7 +7,6 @@
 
 #include "config/settings.h"
 #include "ground/context.h"
-#include "platform/null_os.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Each argument gets its own exact-size allocation, so the sanitizer sees
@@ -30,10 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (auto& t : texts) argv.push_back(t.data());
   argv.push_back(nullptr);
 
-  vorcnt::NullOs null;
-  vorcnt::Os& os = null.os;
   vorcnt::ControllerContext ctx;
-  vorcnt::parse_command_line(os, static_cast<int>(texts.size()), argv.data(), ctx);
+  vorcnt::SettingsNotes notes;
+  vorcnt::parse_command_line(static_cast<int>(texts.size()), argv.data(), ctx, notes);
 
   if (ctx.time < 120 || ctx.time > 36000) std::abort();
   if (ctx.units < 0 || ctx.units > 16) std::abort();

@@ -9,15 +9,13 @@
 #include "config/settings.h"
 #include "ground/context.h"
 #include "platform/files.h"
-#include "platform/null_os.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  vorcnt::NullOs null;
-  vorcnt::Os& os = null.os;
   vorcnt::ControllerContext ctx;
   vorcnt::TextReader reader;
   reader.open_memory(reinterpret_cast<const char*>(data), size);
-  vorcnt::read_config_lines(os, ctx, reader);
+  vorcnt::SettingsNotes notes;
+  vorcnt::read_config_lines(ctx, reader, notes);
 
   if (ctx.time < 120 || ctx.time > 36000) std::abort();
   if (ctx.units < 0 || ctx.units > 16) std::abort();

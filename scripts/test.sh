@@ -12,6 +12,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 need_build_packages || { echo "tests: 0 passed, 1 failed (cannot install the build tools)"; exit 1; }
+need_packages python3 || echo "tests: python3 missing; the include-graph check and the start-up model will be skipped"
 # The power-cut test mounts ext4 images and freezes the controller with
 # strace; without them it reports SKIPPED.
 need_packages xxhash || echo "tests: xxhash missing; the journal case cannot check identities"

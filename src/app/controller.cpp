@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "config/opt_in_settings.h"
 #include "config/settings.h"
 #include "engine/connect_window.h"
 #include "engine/engine.h"
@@ -17,7 +16,6 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/path_text.h"
-#include "platform/null_os.h"
 #include "platform/session_lock.h"
 
 namespace vorcnt {
@@ -128,14 +126,7 @@ bool ready_to_start(Os& os, const ControllerContext& ctx, int closer_status) {
 
 void print_help(Os& os) {
   print(os, msg::kHelpOptions);
-  print(os, msg::kHelpVersion);
-  print(os, msg::kHelpHelp);
-  print(os, msg::kHelpExec);
-  print(os, msg::kHelpFill);
-  print(os, msg::kHelpUnits);
-  print(os, msg::kHelpProg);
-  print(os, msg::kHelpTime);
-  print(os, msg::kHelpExecfinish);
+  print_option_help(os);
 }
 
 void dump_context(Os& os, ControllerContext ctx) {
@@ -149,7 +140,7 @@ void dump_context(Os& os, ControllerContext ctx) {
   print(os, msg::kDumpProg, ctx.prog);
   print(os, msg::kDumpTime, ctx.time);
   print(os, msg::kDumpFill, ctx.fill);
-  dump_opt_in(os, ctx);
+  dump_settings(os, ctx);
   print(os, "\n");
 }
 
@@ -234,18 +225,19 @@ void main_loop(Os& os, ControllerContext& ctx) {
 }
 
 int controller_main(Os& os, int argc, char** argv) {
-  // One controller per client folder. The folder is known only from the
-  // settings, and the closer order must come before anything is printed, so
-  // they are read once quietly to find it.
-  ControllerContext first_look;
-  NullConsole quiet;
-  Os quiet_os{os.shell, os.clock, quiet};
-  read_config_file(quiet_os, first_look);
-  parse_command_line(quiet_os, argc, argv, first_look);
+  // The settings are read once, first: the client folder they name is what
+  // the lock below guards. What they have to say waits until the closer has
+  // had its order and the banner is out.
+  ControllerContext ctx;
+  SettingsNotes settings_notes;
+  read_config_file(ctx, settings_notes);
+  parse_command_line(argc, argv, ctx, settings_notes);
+
+  // One controller per client folder.
   ControllerLock lock;
-  if (lock.take(first_look.path) == ControllerLock::Outcome::held) {
+  if (lock.take(ctx.path) == ControllerLock::Outcome::held) {
     print(os, msg::kAnotherController,
-          first_look.path[0] == '\0' ? "." : first_look.path);
+          ctx.path[0] == '\0' ? "." : ctx.path);
     return 0;
   }
   // Without the session lock, the closer order might stop another
@@ -265,14 +257,11 @@ int controller_main(Os& os, int argc, char** argv) {
   // No client may be running while the folders are scanned and moved.
   const int closer_status = run_command(os, "vorclose.exe -exit -echo off");
 
-  ControllerContext ctx;
   std::memcpy(ctx.controller_version, kControllerVersion, sizeof kControllerVersion);
   std::memcpy(ctx.monitor_version, kMonitorVersion, sizeof kMonitorVersion);
   print(os, msg::kControllerBanner, ctx.controller_version);
   print(os, msg::kMonitorBanner, ctx.monitor_version);
-
-  read_config_file(os, ctx);
-  parse_command_line(os, argc, argv, ctx);
+  settings_notes.print(os);
 
   if (ctx.mode == Mode_verinfo) return 0;
   if (ctx.mode == Mode_help) {

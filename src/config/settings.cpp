@@ -3,153 +3,65 @@
 #include <cstring>
 #include <string>
 
-#include "config/opt_in_settings.h"
 #include "config/settings_utf16.h"
 #include "ground/messages.h"
 #include "ground/text.h"
-#include "platform/console.h"
 #include "platform/files.h"
 #include "platform/local_text.h"
-#include "platform/path_text.h"
 
 namespace vorcnt {
 
 namespace {
 
 constexpr const char kConfigName[] = "vorcnt.cfg";
-// Lines and arguments are worked on in buffers of this size; a file read
-// gives at most kLineBuffer - 2 bytes per piece.
-constexpr int kLineBuffer = 256;
-constexpr std::size_t kMaxArgument = kLineBuffer - 1;
-constexpr std::size_t kMaxTextField = kTextField - 1;
 
-// The refusals of over-long values name these limits.
-static_assert(kMaxUsablePath == 118 && kTextField - 1 == 254 && kMaxArgument == 255,
-              "the refusal messages name these limits");
-
-void copy_field(char (&field)[kTextField], const char* value) {
-  std::size_t n = std::strlen(value);
-  if (n > kMaxTextField) n = kMaxTextField;  // callers have refused longer values already
-  std::memcpy(field, value, n);
-  field[n] = '\0';
-}
-
-// True when the command interpreter reads `value` as one plain folder name;
-// otherwise says why in one line. The command texts carry the path unquoted:
-// a blank splits it, and a special character runs something else.
-// The second byte of a double-byte character is part of its letter, never a
-// character of its own.
-bool path_is_plain(Os& os, const char* value) {
-  const std::string_view text(value);
-  for (std::size_t i = 0, size; i < text.size(); i += size) {
-    size = path_char_size(text, i);
-    if (size != 1) continue;
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c == ' ') {
-      print(os, msg::kBadArgPathHoldsABlank);
-      return false;
-    }
-    if (c < 0x20 || c == 0x7F) {
-      print(os, msg::kBadArgPathHoldsAControl);
-      return false;
-    }
-    if (std::strchr(kInterpreterSpecials, c) != nullptr) {
-      print(os, msg::kBadArgPathHoldsTheCharacter, c);
-      return false;
-    }
-  }
-  return true;
-}
-
-void refuse_path(ControllerContext& ctx) {
-  ctx.mode = Mode_error;
-  ctx.path_refused = true;
-}
-
-// Sets `path`, unless the later copy command lines could not hold it: those
-// hold the path twice in a 256-byte buffer, and a path that only works for
-// some of the commands would strand work units halfway through a move.
-void set_path(Os& os, ControllerContext& ctx, const char* value) {
-  bool usable = std::strlen(value) <= static_cast<std::size_t>(kMaxUsablePath);
-  if (!usable)
-    print(os, "%s", msg::kPathTooLong);
-  else
-    usable = path_is_plain(os, value);
-  if (!usable) {
-    refuse_path(ctx);
+// One vorcnt.cfg line whose keyword is the row's; `rest` follows the keyword.
+void apply_line(SettingsNotes& notes, ControllerContext& ctx, const OptionRow& row, char* rest, bool cut) {
+  if (row.bare != nullptr) {
+    row.bare(ctx);
     return;
   }
-  copy_field(ctx.path, value);
-  to_native_separators(ctx.path);
-  ctx.path_refused = false;
-}
-
-// A cut command would run something other than what was asked, so a command
-// that does not fit the field is refused whole.
-void set_execfinish(Os& os, ControllerContext& ctx, const char* value) {
-  if (std::strlen(value) > kMaxTextField) {
-    refuse(os, ctx, "%s", msg::kExecFinishTooLong);
-    return;
-  }
-  copy_field(ctx.execfinish, value);
-}
-
-bool time_in_range(std::int32_t seconds) { return seconds >= 120 && seconds <= 36000; }
-
-void mark_fill_mode(ControllerContext& ctx) {
-  ctx.mode = Mode_fill;
-  ctx.vorcnt_state = Vorcon_CalcCompletion;
-}
-void reset_units(ControllerContext& ctx) { ctx.units = 0; }
-void reset_time(ControllerContext& ctx) { ctx.time = 120; }
-
-void config_exec(Os& os, ControllerContext& ctx, char* rest) {
+  // The value keywords share their start: blanks, then "=".
   skip_blanks(rest);
-  // Keep up to and including the last separator: drops the line end, trailing
-  // blanks, and a last name that has no separator after it.
-  const std::size_t cut = last_separator(rest);
-  if (cut == std::string_view::npos) {
-    // No folder at all ("EXEC = vorelith", or an empty value): say so, rather
-    // than refuse the line end that would be left, which nobody typed.
-    print(os, msg::kBadArgExecNamesNoFolder);
-    refuse_path(ctx);
+  if (take_char(rest) != '=') {
+    refuse_row(notes, ctx, row, row.line_missing);
     return;
   }
-  rest[cut + 1] = '\0';
-  set_path(os, ctx, rest);
+  row.line(notes, ctx, rest, cut);
 }
 
-void config_units(Os& os, ControllerContext& ctx, char* rest) {
-  char digits[kLineBuffer];
-  take_digits(rest, digits, sizeof digits);
-  std::int32_t units = to_int32(digits);
-  if (units >= 1 && units <= kMaxUnits) {
-    ctx.units = units;
-    return;
+// How many arguments one option of the table took: 1 or 2. A refused UNITS
+// value leaves what is left of it in `held` for the next round.
+int apply_option(SettingsNotes& notes, ControllerContext& ctx, const OptionRow& row, const char* next, char* held) {
+  if (row.mark != nullptr) row.mark(ctx);
+  if (row.arg == nullptr) return 1;
+  if (next == nullptr) {
+    if (row.quirks & kValueOptional) {
+      row.arg(notes, ctx, nullptr, nullptr);
+    } else {
+      refuse_row(notes, ctx, row, row.arg_missing);
+    }
+    return 1;
   }
-  refuse(os, ctx, msg::kVorcntCfgBadArgUnits, digits);
-  ctx.units = 0;
-}
-
-void config_time(Os&, ControllerContext& ctx, char* rest) {
-  char digits[kLineBuffer];
-  take_digits(rest, digits, sizeof digits);
-  std::int32_t seconds = to_int32(digits);
-  ctx.time = time_in_range(seconds) ? seconds : 120;
+  // A value that cannot be held is refused and consumed with its option,
+  // so it is reported once and never read as an option of its own.
+  if ((row.quirks & kValueLengthFirst) && std::strlen(next) > kMaxArgument) {
+    refuse_row(notes, ctx, row, msg::kArgumentTooLong);
+    return 2;
+  }
+  char leftover[kLineBuffer];
+  if (row.arg(notes, ctx, next, leftover)) return 2;
+  if (row.reset != nullptr) row.reset(ctx);
+  if (row.quirks & kLeftoverReread) {
+    std::strcpy(held, leftover);
+    return 1;
+  }
+  return (row.quirks & kRefusedNotConsumed) ? 1 : 2;
 }
 
 }  // namespace
 
-void keyword_help(ControllerContext& ctx) { ctx.mode = Mode_help; }
-void keyword_version(ControllerContext& ctx) { ctx.mode = Mode_verinfo; }
-void keyword_fill(ControllerContext& ctx) {
-  ctx.fill = 1;
-  mark_fill_mode(ctx);
-}
-void keyword_autofill(ControllerContext& ctx) { ctx.autofill = 1; }
-void keyword_prog(ControllerContext& ctx) { ctx.prog = 1; }
-
-void read_config_file(Os& os, ControllerContext& ctx) {
+void read_config_file(ControllerContext& ctx, SettingsNotes& notes) {
   ctx.vorcnt_state = Vorcon_CalcWait;
   ctx.mode = Mode_calc;
   ctx.fill = 0;
@@ -165,198 +77,23 @@ void read_config_file(Os& os, ControllerContext& ctx) {
     // Half a file would be worse than none: refused whole, with how to save it.
     const std::string local = local_text_name();
     if (utf16.too_big) {
-      refuse(os, ctx, msg::kVorcntCfgUtf16TooBig, utf16.byte_order, local.c_str());
+      refuse(notes, ctx, msg::kVorcntCfgUtf16TooBig, utf16.byte_order, local.c_str());
       return;
     }
     if (utf16.bad_line > 0) {
-      refuse(os, ctx, msg::kVorcntCfgUtf16NoLocalForm, utf16.byte_order, utf16.bad_line, local.c_str(),
+      refuse(notes, ctx, msg::kVorcntCfgUtf16NoLocalForm, utf16.byte_order, utf16.bad_line, local.c_str(),
              local.c_str());
       return;
     }
     file.open_memory(utf16.text.data(), utf16.text.size());
   } else if (!file.open(kConfigName)) {
-    print(os, msg::kVorcntCfgOpenError);
+    notes.say(msg::kVorcntCfgOpenError);
     return;
   }
-  read_config_lines(os, ctx, file);
+  read_config_lines(ctx, file, notes);
 }
 
-namespace {
-
-void config_execfinish(Os& os, ControllerContext& ctx, char* rest) {
-  skip_blanks(rest);
-  set_execfinish(os, ctx, rest);  // keeps its line end
-}
-
-// Command-line values. Each returns false when it refused the value itself
-// (its message printed, Mode_error left); `leftover` then holds what is left
-// of the value for a row that examines it again.
-bool arg_exec(Os& os, ControllerContext& ctx, const char* value, char*) {
-  set_path(os, ctx, value);  // unchanged: no case change, no trimming
-  return true;
-}
-
-bool arg_execfinish(Os& os, ControllerContext& ctx, const char* value, char*) {
-  set_execfinish(os, ctx, value);
-  return true;
-}
-
-bool arg_units(Os& os, ControllerContext& ctx, const char* value, char* leftover) {
-  char digits[kLineBuffer];
-  std::strcpy(leftover, value);  // fits: the value's length was checked
-  take_digits(leftover, digits, kLineBuffer);
-  const std::int32_t units = to_int32(digits);
-  if (units >= 1 && units <= kMaxUnits) {
-    ctx.units = units;
-    return true;
-  }
-  refuse_verbatim(os, ctx, msg::kBadArgUnits, leftover, "\n");
-  return false;
-}
-
-bool arg_fill(Os& os, ControllerContext& ctx, const char* value, char*) {
-  if (value == nullptr) {
-    ctx.fill = 1;
-    return true;
-  }
-  char upper[kLineBuffer];
-  copy_upper(value, upper, sizeof upper);
-  print_verbatim(os, msg::kFillEcho, upper, "\n");
-  if (std::strcmp(upper, "ON") == 0) {
-    ctx.fill = 1;
-  } else if (std::strcmp(upper, "OFF") == 0) {
-    ctx.fill = 0;
-  } else if (std::strcmp(upper, "AUTO") == 0) {
-    ctx.fill = 2;
-  } else {
-    refuse_verbatim(os, ctx, msg::kBadArgFill, value, "\n");
-    return false;
-  }
-  return true;
-}
-
-bool arg_time(Os&, ControllerContext& ctx, const char* value, char*) {
-  char rest[kLineBuffer];
-  char digits[kLineBuffer];
-  std::strcpy(rest, value);  // fits: the value's length was checked
-  take_digits(rest, digits, sizeof digits);
-  const std::int32_t seconds = to_int32(digits);
-  ctx.time = time_in_range(seconds) ? seconds : 120;
-  return true;
-}
-
-// Inherited ways of the command line that scripts may rely on.
-enum OptionQuirk : unsigned {
-  kValueOptional = 1,      // FILL alone means ON
-  kValueLengthFirst = 2,   // an over-long value is refused before it is read
-  kLeftoverReread = 4,     // what is left of a refused value is examined next as an option
-  kRefusedNotConsumed = 8, // a refused value is examined next as an option
-};
-
-// One setting as both readers know it. A row with no `arg` takes no value.
-struct OptionRow {
-  int keyword;
-  void (*mark)(ControllerContext&);  // applied as soon as the option is seen
-  bool (*arg)(Os&, ControllerContext&, const char* value, char* leftover);
-  void (*line)(Os&, ControllerContext&, char* rest);  // vorcnt.cfg: what follows "="
-  const char* arg_missing;   // the option is last on the command line
-  const char* line_missing;  // the file's line has no "="
-  void (*reset)(ControllerContext&);  // also done when the value is missing or refused
-  unsigned quirks;
-};
-
-const OptionRow kOptionRows[] = {
-    {kw_HELP, keyword_help, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
-    {kw_VERSION, keyword_version, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
-    {kw_AUTOFILL, keyword_autofill, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
-    {kw_PROG, keyword_prog, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
-    {kw_EXEC, nullptr, arg_exec, config_exec, msg::kBadArgPathN, msg::kBadArgPathCProgra1,
-     nullptr, 0},
-    {kw_EXECFINISH, nullptr, arg_execfinish, config_execfinish, msg::kBadArgExecfinishN,
-     msg::kBadArgExecfinishN, nullptr, 0},
-    {kw_UNITS, nullptr, arg_units, config_units, msg::kBadArgUnitsN, msg::kVorcntCfgBadArgUnitsN,
-     reset_units, kValueLengthFirst | kLeftoverReread},
-    // In vorcnt.cfg FILL is a bare keyword that turns filling on.
-    {kw_FILL, mark_fill_mode, arg_fill, nullptr, nullptr, nullptr, nullptr,
-     kValueOptional | kValueLengthFirst | kRefusedNotConsumed},
-    {kw_TIME, nullptr, arg_time, config_time, msg::kBadArgTimeN, msg::kBadArgTimeN, reset_time,
-     kValueLengthFirst},
-};
-
-const OptionRow* option_row(int keyword) {
-  for (const OptionRow& row : kOptionRows)
-    if (row.keyword == keyword) return &row;
-  return nullptr;
-}
-
-void refuse_row(Os& os, ControllerContext& ctx, const OptionRow& row, const char* text) {
-  refuse(os, ctx, "%s", text);
-  if (row.reset != nullptr) row.reset(ctx);
-}
-
-// One vorcnt.cfg line that starts with a keyword of the table.
-void apply_line(Os& os, ControllerContext& ctx, const OptionRow& row, char* rest) {
-  if (row.line == nullptr) {
-    if (row.keyword == kw_FILL)
-      keyword_fill(ctx);
-    else
-      row.mark(ctx);
-    return;
-  }
-  // The value keywords share their start: blanks, then "=".
-  skip_blanks(rest);
-  if (take_char(rest) != '=') {
-    refuse_row(os, ctx, row, row.line_missing);
-    return;
-  }
-  row.line(os, ctx, rest);
-}
-
-// How many arguments one option of the table took: 1 or 2. A refused UNITS
-// value leaves what is left of it in `held` for the next round.
-int apply_option(Os& os, ControllerContext& ctx, const OptionRow& row, const char* next, char* held) {
-  if (row.mark != nullptr) row.mark(ctx);
-  if (row.arg == nullptr) return 1;
-  if (next == nullptr) {
-    if (row.quirks & kValueOptional) {
-      row.arg(os, ctx, nullptr, nullptr);
-    } else {
-      refuse_row(os, ctx, row, row.arg_missing);
-    }
-    return 1;
-  }
-  // A value that cannot be held is refused and consumed with its option,
-  // so it is reported once and never read as an option of its own.
-  if ((row.quirks & kValueLengthFirst) && std::strlen(next) > kMaxArgument) {
-    refuse_row(os, ctx, row, msg::kArgumentTooLong);
-    return 2;
-  }
-  char leftover[kLineBuffer];
-  if (row.arg(os, ctx, next, leftover)) return 2;
-  if (row.reset != nullptr) row.reset(ctx);
-  if (row.quirks & kLeftoverReread) {
-    std::strcpy(held, leftover);
-    return 1;
-  }
-  return (row.quirks & kRefusedNotConsumed) ? 1 : 2;
-}
-
-}  // namespace
-
-void refuse(Os& os, ControllerContext& ctx, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  vprint(os, format, args);
-  va_end(args);
-  ctx.mode = Mode_error;
-}
-
-void refuse_verbatim(Os& os, ControllerContext& ctx, const char* before, const char* text, const char* after) {
-  print_verbatim(os, before, text, after);
-  ctx.mode = Mode_error;
-}
-
-void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
+void read_config_lines(ControllerContext& ctx, TextReader& file, SettingsNotes& notes) {
   // A read takes at most 254 bytes, line end included; the rest of a longer
   // line comes as lines of its own. A folder or command cut there leaves its
   // tail to be judged as a line, which is almost never a setting: it is
@@ -382,15 +119,15 @@ void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
     char word[kLineBuffer];
     take_word(line, word, sizeof word);
     copy_upper(word, word, sizeof word);
-    const OptionRow* row = holds_nul ? nullptr : option_row(find_keyword(kSettingsKeywords, word));
+    const OptionRow* row = holds_nul ? nullptr : option_row(word);
     if (row != nullptr)
-      apply_line(os, ctx, *row, line);
-    else if (holds_nul || !read_opt_in_line(os, ctx, word, line, piece_is_cut))
-      refuse_verbatim(os, ctx, msg::kBadArgPrefix, line, "\n");
+      apply_line(notes, ctx, *row, line, piece_is_cut);
+    else
+      refuse_verbatim(notes, ctx, msg::kBadArgPrefix, line, "\n");
   }
 }
 
-void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx) {
+void parse_command_line(int argc, char** argv, ControllerContext& ctx, SettingsNotes& notes) {
   if (argc < 2) return;
 
   // What is left of a rejected UNITS value stays in the argument list and is
@@ -406,7 +143,7 @@ void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx) {
     const char* next = i + 1 < argc ? arg_at(i + 1) : nullptr;
     if (std::strlen(arg) > kMaxArgument) {
       // Cannot be held in the work buffer; not echoed, it may be huge.
-      refuse(os, ctx, "%s", msg::kArgumentTooLong);
+      refuse(notes, ctx, "%s", msg::kArgumentTooLong);
       ++i;
       continue;
     }
@@ -414,14 +151,14 @@ void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx) {
     char option[kLineBuffer];
     copy_upper(arg, work, sizeof work);
     take_letters(work, option, sizeof option);
-    int step = 0;
-    if (const OptionRow* row = option_row(find_keyword(kSettingsKeywords, option))) {
-      step = apply_option(os, ctx, *row, next, held);
-      if (step == 1 && (row->quirks & kLeftoverReread) && next != nullptr) held_index = i + 1;
-    } else if ((step = parse_opt_in_option(os, ctx, option, next)) == 0) {
-      refuse_verbatim(os, ctx, msg::kBadArgPrefix, arg, "\n");
-      step = 1;
+    const OptionRow* row = option_row(option);
+    if (row == nullptr || (row->quirks & kFileOnly)) {
+      refuse_verbatim(notes, ctx, msg::kBadArgPrefix, arg, "\n");
+      ++i;
+      continue;
     }
+    const int step = apply_option(notes, ctx, *row, next, held);
+    if (step == 1 && (row->quirks & kLeftoverReread) && next != nullptr) held_index = i + 1;
     i += step;
   }
 }

@@ -7,11 +7,6 @@
 
 namespace vorcnt {
 
-const KeywordSlot kSettingsKeywords[20] = {
-    "HELP", "VERSION", "EXEC", "UNITS", "FILL", "AUTOFILL", "EXECFINISH", "PROG", "TIME",
-    // Slots 9-19 stay empty; the first of them ends the table.
-};
-
 int find_keyword(const KeywordSlot* table, const char* word) {
   // Every client file line goes through here; the first byte settles most
   // slots without a call.

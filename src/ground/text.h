@@ -19,21 +19,6 @@ constexpr int kKeywordSlot = 20;
 // A table of 20-byte slots; the first empty slot ends it.
 using KeywordSlot = char[kKeywordSlot];
 
-// The settings table: 20 slots, HELP..TIME in slots 0-8.
-enum SettingsKeyword : int {
-  kw_HELP = 0,
-  kw_VERSION = 1,
-  kw_EXEC = 2,
-  kw_UNITS = 3,
-  kw_FILL = 4,
-  kw_AUTOFILL = 5,
-  kw_EXECFINISH = 6,
-  kw_PROG = 7,
-  kw_TIME = 8,
-  kw_none = 9,
-};
-extern const KeywordSlot kSettingsKeywords[20];
-
 // Number of the first slot equal to `word`, else of the first empty slot.
 int find_keyword(const KeywordSlot* table, const char* word);
 

@@ -1,7 +1,7 @@
 // A seam that does nothing: commands succeed without running, pauses
 // return at once, output is dropped. For the fuzz targets and benchmarks,
-// where the outside world is not what is being exercised; the controller's
-// quiet first reading of its settings uses the console alone.
+// where the outside world is not what is being exercised; the settings'
+// notes format through its shell and clock.
 #pragma once
 
 #include <string>

@@ -11,7 +11,6 @@
 namespace vorcnt {
 namespace {
 
-using testing::FakeOs;
 using testing::Settings;
 
 struct ArgsRow {
@@ -33,9 +32,9 @@ TEST_P(CommandLineArgs, Apply) {
 
   ControllerContext ctx;
   std::strcpy(ctx.path, "keep/");
-  FakeOs fake;
-  parse_command_line(fake.os, static_cast<int>(texts.size()), argv.data(), ctx);
-  EXPECT_EQ(fake.console.output, row.output);
+  SettingsNotes notes;
+  parse_command_line(static_cast<int>(texts.size()), argv.data(), ctx, notes);
+  EXPECT_EQ(notes.text(), row.output);
   EXPECT_EQ(testing::settings_of(ctx), row.expect);
 }
 
@@ -109,6 +108,8 @@ std::vector<ArgsRow> args_rows() {
       {"execempty_set", {"-execempty", "beep -f 2"}, "", {.execempty = "beep -f 2"}},
       {"execempty_last", {"-execempty"}, "bad arg: -execempty COMMAND\n", {.mode = Mode_error}},
       {"execempty_255", {"-execempty", x255}, "bad arg: execempty longer than 254 characters\n", {.mode = Mode_error}},
+      {"history_is_no_option", {"-history", "h.tsv"}, "bad arg: -history\nbad arg: h.tsv\n",
+       {.mode = Mode_error}},
       {"help_then_version", {"-help", "-version"}, "", {.mode = Mode_verinfo}},
       {"unknown_short", {"-h"}, "bad arg: -h\n", {.mode = Mode_error}},
       {"bare_number", {"42"}, "bad arg: 42\n", {.mode = Mode_error}},
@@ -122,6 +123,20 @@ std::vector<ArgsRow> args_rows() {
       {"time_100k_value", {"-time", std::string(100 * 1024, '9')}, kArgRefused, {.mode = Mode_error}},
       {"exec_100k_value", {"-exec", huge}, kPathRefused, {.mode = Mode_error}},
   };
+}
+
+// What the user typed reaches the console as written (a UTF-8 terminal
+// converts only our own CP932 texts), though the notes are printed later.
+TEST(CommandLineNotes, KeepTheUsersTextsApart) {
+  std::string program = "vorcnt", option = "-fill", value = "\xe3\x83\xb4";  // a UTF-8 letter
+  char* argv[] = {program.data(), option.data(), value.data(), nullptr};
+  ControllerContext ctx;
+  SettingsNotes notes;
+  parse_command_line(3, argv, ctx, notes);
+  testing::FakeOs fake;
+  notes.print(fake.os);
+  EXPECT_EQ(fake.console.output, "fill:" + value + "\nbad arg: -fill " + value + "\nbad arg: " + value + "\n");
+  EXPECT_EQ(fake.console.verbatim, value + "|" + value + "|" + value + "|");
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLine, CommandLineArgs, ::testing::ValuesIn(args_rows()),

@@ -9,13 +9,11 @@
 
 #include "config/settings.h"
 #include "config/settings_view.h"
-#include "support/fakes.h"
 #include "support/scratch.h"
 
 namespace vorcnt {
 namespace {
 
-using testing::FakeOs;
 using testing::ScratchDir;
 using testing::Settings;
 
@@ -51,9 +49,9 @@ TEST_P(ConfigFileLines, Apply) {
   std::strcpy(ctx.execfinish, "old\n");
   ctx.mode = Mode_error, ctx.fill = 2, ctx.units = 9, ctx.time = 500, ctx.prog = 1, ctx.autofill = 1;
   ctx.vorcnt_state = Vorcon_ConnectCompletion;
-  FakeOs fake;
-  read_config_file(fake.os, ctx);
-  EXPECT_EQ(fake.console.output, row.output);
+  SettingsNotes notes;
+  read_config_file(ctx, notes);
+  EXPECT_EQ(notes.text(), row.output);
   EXPECT_EQ(testing::settings_of(ctx), row.expect);
 }
 

@@ -83,8 +83,10 @@ out=$("$root/usr/bin/vorstat" --version)
 [ "$out" = "vorstat 0.2" ] || fail "vorstat --version said: $out"
 pass "vorcnt -version and vorstat --version from the package"
 
-# Every keyword is in the example settings, explained.
-for kw in EXEC UNITS TIME PROG FILL EXECFINISH CONNECT HISTORY EXECEMPTY AUTOFILL HELP VERSION; do
+# Every keyword of the option table is in the example settings, explained.
+keywords=$(grep -o '\.name = "[A-Z]*"' "$(dirname "${BASH_SOURCE[0]}")/../../src/config/option_rows.cpp" | cut -d'"' -f2)
+[ "$(wc -w <<<"$keywords")" -ge 13 ] || fail "the option table's keywords were not found: $keywords"
+for kw in $keywords; do
   grep -Eq "^#?$kw( |$)" "$root/etc/vorcnt/vorcnt.cfg" || fail "vorcnt.cfg lacks $kw"
 done
 

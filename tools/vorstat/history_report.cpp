@@ -8,7 +8,6 @@
 #include "config/settings.h"
 #include "ground/context.h"
 #include "platform/files.h"
-#include "platform/null_os.h"
 
 namespace vorcnt::vorstat {
 
@@ -281,9 +280,9 @@ class JournalFile final : public JournalBytes {
 
 // The HISTORY file of vorcnt.cfg, read as the controller reads it.
 std::string configured_history() {
-  NullOs quiet;  // the settings are read without a word, and run nothing
   ControllerContext ctx;
-  read_config_file(quiet.os, ctx);
+  SettingsNotes unsaid;  // the settings are read without a word
+  read_config_file(ctx, unsaid);
   return ctx.history;
 }
 

@@ -282,39 +282,20 @@ std::string folder_json(const FolderStatus& f) {
 
 // --- finding the folder -----------------------------------------------------
 
-// Lets read_config_file run without touching anything: it never runs a
-// command or pauses, and what it prints is kept for a note on stderr.
-class NoShell final : public Shell {
- public:
-  int run(const std::string&) override { return -1; }
-};
-class NoClock final : public Clock {
- public:
-  void sleep_seconds(int) override {}
-};
-class KeptConsole final : public Console {
- public:
-  void write(std::string_view bytes) override { text.append(bytes); }
-  void flush() override {}
-  std::string text;
-};
-
 // The EXEC folder of vorcnt.cfg, read exactly as the controller reads it, or
 // the current folder when there is none. Empty when the folder was refused:
 // the controller would not work in the current folder then either.
 std::string configured_path(std::string& errors) {
-  NoShell shell;
-  NoClock clock;
-  KeptConsole console;
-  Os os{shell, clock, console};
   ControllerContext ctx;
-  read_config_file(os, ctx);
+  SettingsNotes notes;
+  read_config_file(ctx, notes);
   if (ctx.mode == Mode_error) {
+    const std::string said = notes.text();
     std::size_t start = 0;
-    while (start < console.text.size()) {
-      std::size_t end = console.text.find('\n', start);
-      if (end == std::string::npos) end = console.text.size();
-      if (end > start) errors += "vorstat: vorcnt.cfg: " + console.text.substr(start, end - start) + "\n";
+    while (start < said.size()) {
+      std::size_t end = said.find('\n', start);
+      if (end == std::string::npos) end = said.size();
+      if (end > start) errors += "vorstat: vorcnt.cfg: " + said.substr(start, end - start) + "\n";
       start = end + 1;
     }
   }
