@@ -350,6 +350,13 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
   EXPECT_EQ(nowhere.status, 1);
   EXPECT_EQ(nowhere.errors.rfind("vorstat: cannot create " + out.path() + "no-such-folder/vorcnt.prom.", 0), 0u)
       << nowhere.errors;
+  // A name a folder holds: written and synced, the rename fails; one line,
+  // status 1, and the side file does not stay behind.
+  out.mkdir("taken.prom");
+  const Outcome taken = run({"--prometheus", out.path() + "taken.prom", dir.path()});
+  EXPECT_EQ(taken.status, 1);
+  EXPECT_EQ(taken.errors.rfind("vorstat: cannot rename " + out.path() + "taken.prom.", 0), 0u) << taken.errors;
+  EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), fs::directory_iterator()), 2);
 }
 
 // --- read-only ---------------------------------------------------------------

@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <thread>
 
+#include "platform/files.h"
+#include "platform/path_text.h"
 #include "sim_os.h"
 
 namespace vorcnt::sim {
@@ -20,10 +24,7 @@ std::string join(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
-bool file_exists(const std::string& path) {
-  std::error_code ec;
-  return fs::exists(fs_path(path), ec);
-}
+bool file_exists(const std::string& path) { return presence(path) == Presence::present; }
 
 bool read_file(const std::string& path, std::string& out) {
   std::ifstream in(fs_path(path), std::ios::binary);
@@ -86,14 +87,8 @@ bool make_folders(const std::string& path) {
 
 std::vector<std::string> list_files(const std::string& folder) {
   std::vector<std::string> names;
-  std::error_code ec;
-  for (fs::directory_iterator it(fs_path(folder), ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code type_ec;
-    if (!it->is_regular_file(type_ec)) continue;
-    std::string name = fs_name(it->path().filename());
-    if (name.empty() || name[0] == '.') continue;
-    names.push_back(name);
-  }
+  for (const FolderEntry& entry : list_folder(folder).entries)
+    if (entry.regular && !entry.name.empty() && entry.name[0] != '.') names.push_back(entry.name);
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -131,6 +126,15 @@ KeyValues parse_key_values(const std::string& text) {
 std::string value_of(const KeyValues& values, const std::string& key) {
   auto it = values.find(key);
   return it == values.end() ? std::string() : it->second;
+}
+
+void sleep_ms(long long milliseconds) {
+  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+long long monotonic_ms() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 std::string env_text(const char* name, const std::string& fallback) {

@@ -1,6 +1,6 @@
 // Small portable helpers shared by the simulated client, closer and server:
-// whole-file reads and writes, the digest, key=value texts and settings from
-// the environment.
+// whole-file reads and writes, the digest, key=value texts, settings from the
+// environment, and the clock they poll by.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +42,11 @@ std::string hex64(std::uint64_t value);
 using KeyValues = std::map<std::string, std::string>;
 KeyValues parse_key_values(const std::string& text);
 std::string value_of(const KeyValues& values, const std::string& key);
+
+// Pauses `milliseconds` (none when not positive).
+void sleep_ms(long long milliseconds);
+// Milliseconds from an arbitrary fixed point, never going back.
+long long monotonic_ms();
 
 // Environment settings. A missing, empty or malformed value gives `fallback`.
 std::string env_text(const char* name, const std::string& fallback);

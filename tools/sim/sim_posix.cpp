@@ -6,23 +6,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "sim_os.h"
 
 namespace vorcnt::sim {
-
-std::filesystem::path fs_path(const std::string& name) { return std::filesystem::path(name); }
-
-std::string fs_name(const std::filesystem::path& path) { return path.string(); }
-
-bool ends_in_separator(const std::string& path) { return !path.empty() && (path.back() == '/' || path.back() == '\\'); }
 
 std::string own_folder() {
   char buf[PATH_MAX];
@@ -59,15 +51,6 @@ bool process_alive(int pid) {
     if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z') return false;
   }
   return true;
-}
-
-void sleep_ms(long long milliseconds) {
-  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-long long monotonic_ms() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 Detached detach_self(int, char**) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/path_text.h"
 #include "sim_os.h"
 
 namespace vorcnt::sim {
@@ -21,45 +22,12 @@ std::string module_path() {
   return std::string(buf, n);
 }
 
-// Steps over a double-byte character, whose second byte may be a '\\' (ソ is
-// 0x83 0x5C): the folder ends at the last separator of its own.
-std::size_t last_separator(const std::string& path) {
-  std::size_t found = std::string::npos;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    if (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(path[i])) && i + 1 < path.size()) {
-      ++i;
-    } else if (path[i] == '\\' || path[i] == '/') {
-      found = i;
-    }
-  }
-  return found;
-}
-
 }  // namespace
-
-std::filesystem::path fs_path(const std::string& name) {
-  const int size = static_cast<int>(name.size());
-  const int n = size > 0 ? MultiByteToWideChar(CP_ACP, 0, name.data(), size, nullptr, 0) : 0;
-  std::wstring wide(n > 0 ? static_cast<std::size_t>(n) : 0, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, name.data(), size, wide.data(), n);
-  return std::filesystem::path(wide);
-}
-
-std::string fs_name(const std::filesystem::path& path) {
-  const std::wstring& wide = path.native();
-  const int size = static_cast<int>(wide.size());
-  const int n = size > 0 ? WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr) : 0;
-  std::string bytes(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), size, bytes.data(), n, nullptr, nullptr);
-  return bytes;
-}
-
-bool ends_in_separator(const std::string& path) {
-  return !path.empty() && last_separator(path) == path.size() - 1;
-}
 
 std::string own_folder() {
   std::string path = module_path();
+  // The folder ends at the last separator of its own, not at the second byte
+  // of a double-byte character (ソ is 0x83 0x5C).
   std::size_t sep = last_separator(path);
   if (sep == std::string::npos) return {};
   return path.substr(0, sep + 1);
@@ -83,25 +51,6 @@ bool process_alive(int pid) {
   bool alive = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
   CloseHandle(h);
   return alive;
-}
-
-void sleep_ms(long long milliseconds) {
-  while (milliseconds > 0) {
-    DWORD part = milliseconds > 0x7fffffffLL ? 0x7fffffffUL : static_cast<DWORD>(milliseconds);
-    Sleep(part);
-    milliseconds -= part;
-  }
-}
-
-long long monotonic_ms() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return static_cast<long long>(now.QuadPart * 1000 / frequency.QuadPart);
 }
 
 Detached detach_self(int argc, char** argv) {

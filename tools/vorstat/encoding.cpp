@@ -1,12 +1,13 @@
 #include "encoding.h"
 
+#include "platform/path_text.h"
+
 namespace vorcnt::vorstat {
 
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 
-bool is_cp932_lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 bool is_cp932_trail(unsigned char c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
 
 }  // namespace
@@ -19,7 +20,7 @@ std::string cp932_to_utf8_replacing(std::string_view text) {
       out += static_cast<char>(c);
       continue;
     }
-    if (is_cp932_lead(c) && i + 1 < text.size() && is_cp932_trail(static_cast<unsigned char>(text[i + 1]))) ++i;
+    if (cp932_lead_byte(c) && i + 1 < text.size() && is_cp932_trail(static_cast<unsigned char>(text[i + 1]))) ++i;
     out += kReplacement;
   }
   return out;

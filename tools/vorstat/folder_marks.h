@@ -1,6 +1,7 @@
-// What vorstat needs of the file system beyond the controller's readers: a
-// folder's listing to notice a move under way, short pauses between reads, and
-// an atomic file replacement for the metrics file. One backend per platform.
+// What vorstat needs of the system beyond the controller's platform layer: a
+// folder's listing with sizes and fine file times, to notice a move under way,
+// and the process id that names the metrics file's side file. One backend per
+// platform.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +22,7 @@ struct FileMark {
 // empty when the folder cannot be read.
 std::vector<FileMark> list_files(const std::string& folder);
 
-// Pauses `ms` milliseconds.
-void pause_ms(int ms);
+// This process's id.
+int process_id();
 
 }  // namespace vorcnt::vorstat

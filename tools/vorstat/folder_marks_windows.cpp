@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "folder_marks.h"
-#include "vorstat_report.h"
 
 namespace vorcnt::vorstat {
 
@@ -27,26 +26,6 @@ std::vector<FileMark> list_files(const std::string& folder) {
   return marks;
 }
 
-void pause_ms(int ms) { ::Sleep(static_cast<DWORD>(ms)); }
-
-bool replace_file_atomically(const std::string& path, const std::string& bytes, std::string& error) {
-  const std::string temp = path + "." + std::to_string(::GetCurrentProcessId()) + ".tmp";
-  HANDLE file = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    error = "cannot create " + temp + " (error " + std::to_string(::GetLastError()) + ")";
-    return false;
-  }
-  DWORD written = 0;
-  bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0 &&
-            written == bytes.size() && ::FlushFileBuffers(file) != 0;
-  if (!ok) error = "cannot write " + temp + " (error " + std::to_string(::GetLastError()) + ")";
-  ::CloseHandle(file);
-  if (ok && ::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-    error = "cannot rename " + temp + " to " + path + " (error " + std::to_string(::GetLastError()) + ")";
-    ok = false;
-  }
-  if (!ok) ::DeleteFileA(temp.c_str());
-  return ok;
-}
+int process_id() { return static_cast<int>(::GetCurrentProcessId()); }
 
 }  // namespace vorcnt::vorstat

@@ -1,6 +1,5 @@
 // vorstat: prints what the client folder and its unit folders hold.
 #include <cstdio>
-#include <ctime>
 #include <string>
 
 #include "platform/os.h"
@@ -8,11 +7,11 @@
 
 int main(int argc, char** argv) {
   // The controller's own console, so the terminal rule for its code page 932
-  // text is the same here.
+  // text is the same here, and its wall clock.
   auto console = vorcnt::make_real_console();
+  const std::int64_t now = vorcnt::make_real_clock(*console)->now_utc();
   std::string errors;
-  const int status =
-      vorcnt::vorstat::run_vorstat(argc, argv, *console, errors, static_cast<std::int64_t>(std::time(nullptr)));
+  const int status = vorcnt::vorstat::run_vorstat(argc, argv, *console, errors, now);
   console->flush();
   std::fputs(errors.c_str(), stderr);
   return status;

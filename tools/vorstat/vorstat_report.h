@@ -76,15 +76,15 @@ std::vector<std::string> table_pieces(const BufferStatus& status);
 std::string format_table(const BufferStatus& status);
 std::string format_json(const BufferStatus& status);
 
+// Writes `bytes` to `path` through a temporary file beside it, synced, and a
+// rename, so a reader sees the old file or the new one, never a part. False,
+// with `error` set, when it could not.
+bool replace_file_atomically(const std::string& path, const std::string& bytes, std::string& error);
+
 // The whole program: parses argv, finds the folder, writes the report to
 // `out` and any complaint to `errors`. Returns the exit status: 0 done,
 // 1 the client folder does not exist or the metrics file cannot be written,
 // 2 bad usage.
-// Writes `bytes` to `path` through a temporary file beside it and a rename,
-// so a reader sees the old file or the new one, never a part. One backend
-// per platform. False, with `error` set, when it could not.
-bool replace_file_atomically(const std::string& path, const std::string& bytes, std::string& error);
-
 int run_vorstat(int argc, const char* const* argv, Console& out, std::string& errors, std::int64_t now);
 
 }  // namespace vorcnt::vorstat

@@ -1,0 +1,163 @@
+// Reading the buffer: every folder as the controller classifies it, read
+// again while a move beside it changes the files.
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string_view>
+#include <thread>
+
+#include "engine/move_record.h"
+#include "engine/unit_folders.h"
+#include "folder_marks.h"
+#include "platform/files.h"
+#include "platform/path_text.h"
+#include "report_text.h"
+#include "vorstat_report.h"
+
+namespace vorcnt::vorstat {
+
+namespace {
+
+FolderStatus read_folder(int unit, const std::string& folder, std::int64_t now) {
+  FolderStatus f;
+  f.unit = unit;
+  f.folder = folder;
+  read_snapshot(folder.c_str(), f.snap);
+  init_report(f.report);
+  classify_snapshot(f.snap, f.report);
+  const std::string ext = ext_of(f.snap);
+  std::int64_t mtime = 0;
+  if (file_mtime((folder + "work_unit" + ext).c_str(), &mtime)) {
+    f.work_unit_dated = true;
+    f.work_unit_age = now - mtime;
+  }
+  f.user_info_file = path_exists((folder + "user_info" + ext).c_str());
+  const ClientFilesLook look = look_at_client_files(folder.c_str());
+  f.files_dated = look.dated;
+  f.files_unchanged = now - look.newest;
+  return f;
+}
+
+// The files set aside below "damaged", as "<folder>\<name>", sorted.
+std::vector<std::string> damaged_files(const std::string& path) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  const std::filesystem::path damaged = fs_path(native_path(path.c_str())) / "damaged";
+  for (std::filesystem::recursive_directory_iterator it(damaged, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code type_ec;
+    if (!it->is_regular_file(type_ec)) continue;
+    std::string name = fs_name(it->path().lexically_relative(damaged).make_preferred());
+    slashes_to_backslashes(name.data());
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+MoveStatus move_status(const std::string& path) {
+  MoveStatus move;
+  MoveRecord record;
+  switch (read_move_record(path.c_str(), &record, &move.problem)) {
+    case RecordRead::none:
+      break;
+    case RecordRead::cut_short:
+    case RecordRead::unreadable:
+      move.state = MoveStatus::State::unreadable;
+      break;
+    case RecordRead::read:
+      move.state = controller_at_work(path.c_str()) ? MoveStatus::State::under_way : MoveStatus::State::interrupted;
+      move.push = record.direction == MoveDirection::push;
+      move.unit = record.unit;
+      move.files = static_cast<int>(record.files.size());
+      break;
+  }
+  return move;
+}
+
+// One read of every folder, without looking at moves.
+BufferStatus read_once(const std::string& path, std::int64_t now) {
+  BufferStatus status;
+  status.path = path;
+  // The controller hands the readers "%s\" of its path; a doubled separator
+  // names the same folder.
+  status.client = read_folder(-1, path + "\\", now);
+  const int units = count_unit_folders(path.c_str());
+  for (int n = 0; n < units; ++n) status.units.push_back(read_folder(n, unit_folder(path.c_str(), n) + "\\", now));
+  status.damaged = damaged_files(path);
+  status.move = move_status(path);
+  return status;
+}
+
+// Every folder's listing: the client folder first, then unit0 upward.
+std::vector<std::vector<FileMark>> list_buffer(const std::string& path) {
+  std::vector<std::vector<FileMark>> lists{list_files(native_path(path.c_str()))};
+  const int units = count_unit_folders(path.c_str());
+  for (int n = 0; n < units; ++n) lists.push_back(list_files(native_path(unit_folder(path.c_str(), n).c_str())));
+  return lists;
+}
+
+// True when the client folder and `unit` hold one work unit between a move's
+// copy and its delete. The evidence is a work unit's own files (every unit
+// shares the version and user-info files): an identical work unit or result
+// in both, or identical files where one side holds only part of the other's
+// set, as a copy stopped or still running between two files leaves it.
+bool move_between(const std::string& path, const FolderStatus& unit, const std::string& ext) {
+  int shared = 0;
+  bool only_client = false;
+  bool only_unit = false;
+  bool named_twin = false;
+  for (const char* stem : {"work_unit", "result", "wtemp", "state"}) {
+    const std::string name = stem + ext;
+    const bool in_client = path_exists((path + name).c_str());
+    const bool in_unit = path_exists((unit.folder + name).c_str());
+    only_client |= in_client && !in_unit;
+    only_unit |= in_unit && !in_client;
+    if (!in_client || !in_unit) continue;
+    if (!same_contents(path + name, unit.folder + name)) return false;
+    ++shared;
+    const std::string_view s(stem);
+    named_twin |= s == "work_unit" || s == "result";
+  }
+  return shared > 0 && (named_twin || only_client != only_unit);
+}
+
+// Not the controller's clock: these pauses are vorstat's own and do not
+// follow VORCNT_TIME_SCALE.
+void default_pause(int attempt) { std::this_thread::sleep_for(std::chrono::milliseconds(50 << attempt)); }
+
+}  // namespace
+
+BufferStatus read_buffer_status(const std::string& path, std::int64_t now) {
+  return read_buffer_status(path, now, default_pause);
+}
+
+BufferStatus read_buffer_status(const std::string& path, std::int64_t now, void (*pause)(int attempt)) {
+  // The controller copies a unit's files, pauses a second and then deletes the
+  // originals; six reads spaced 50 ms to 800 ms apart (1.55 s) see such a
+  // move finish at the controller's normal pace.
+  constexpr int kReads = 6;
+  BufferStatus status;
+  std::vector<bool> moving;
+  for (int attempt = 0; attempt < kReads; ++attempt) {
+    if (attempt > 0) pause(attempt - 1);
+    const auto before = list_buffer(path);
+    status = read_once(path, now);
+    const std::size_t folders = 1 + status.units.size();
+    moving.assign(folders, false);
+    // Before the second listing: a delete that lands after this look still
+    // shows as a change in the listings.
+    const std::string ext = ext_of(status.client.snap);
+    for (std::size_t u = 0; u < status.units.size(); ++u)
+      if (move_between(path, status.units[u], ext)) moving[0] = moving[u + 1] = true;
+    const auto after = list_buffer(path);
+    if (before.size() != folders || after.size() != folders) moving.assign(folders, true);
+    for (std::size_t i = 0; i < folders && i < before.size() && i < after.size(); ++i)
+      if (before[i] != after[i]) moving[i] = true;
+    if (std::find(moving.begin(), moving.end(), true) == moving.end()) return status;
+  }
+  status.client.in_transition = moving[0];
+  for (std::size_t u = 0; u < status.units.size(); ++u) status.units[u].in_transition = moving[u + 1];
+  return status;
+}
+
+}  // namespace vorcnt::vorstat

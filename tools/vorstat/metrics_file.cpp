@@ -1,0 +1,37 @@
+// The metrics file, replaced whole through the controller's disk layer: the
+// textfile collector reads it every scrape, and must see the old file or the
+// new one, never a part.
+#include "folder_marks.h"
+#include "platform/disk.h"
+#include "vorstat_report.h"
+
+namespace vorcnt::vorstat {
+
+bool replace_file_atomically(const std::string& path, const std::string& bytes, std::string& error) {
+  Disk& disk = real_disk();
+  // Beside the target, so the rename stays on one file system; a name the
+  // textfile collector skips (it reads only "*.prom").
+  const std::string temp = path + "." + std::to_string(process_id()) + ".tmp";
+  // Made empty first, so that a folder refusing the file is told apart from
+  // a disk refusing its bytes.
+  Status done = disk.write_file(temp, {});
+  if (!done.ok()) {
+    error = "cannot create " + temp + ": " + done.reason();
+    return false;
+  }
+  done = disk.write_file(temp, bytes);
+  if (!done.ok()) {
+    error = "cannot write " + temp + ": " + done.reason();
+  } else if (done = disk.sync_file(temp); !done.ok()) {
+    error = "cannot sync " + temp + ": " + done.reason();
+  } else if (done = disk.rename(temp, path); !done.ok()) {
+    error = "cannot rename " + temp + " to " + path + ": " + done.reason();
+  }
+  if (done.ok()) return true;
+  // What went wrong is said above; a side file left behind is named *.tmp,
+  // which the collector never reads.
+  (void)disk.remove(temp);
+  return false;
+}
+
+}  // namespace vorcnt::vorstat
