@@ -32,7 +32,7 @@ std::string_view trimmed(const char* value) {
 void set_connect(Os& os, ControllerContext& ctx, std::string_view value) {
   ConnectWindow w;
   if (!parse_connect_window(value, &w)) {
-    print(os, msg::kConnectWindowIgnoredSIsNot,
+    print(os, msg::kConnectValueMalformed,
           static_cast<int>(value.size()), value.data());
     ctx.connect_start = -1;
     ctx.connect_end = -1;
@@ -52,7 +52,7 @@ void set_stall(Os& os, ControllerContext& ctx, std::string_view value) {
     if (ok) minutes = minutes * 10 + (c - '0');
   }
   if (!ok || minutes < 1 || minutes > kMaxStallMinutes) {
-    print(os, msg::kStallIgnoredSIsNot, static_cast<int>(value.size()), value.data());
+    print(os, msg::kStallValueMalformed, static_cast<int>(value.size()), value.data());
     ctx.stall = 0;
     return;
   }
@@ -62,7 +62,7 @@ void set_stall(Os& os, ControllerContext& ctx, std::string_view value) {
 // A cut file name or command would be another one: refused whole.
 void set_text(Os& os, ControllerContext& ctx, char (&field)[kTextField], const char* name, std::string_view value) {
   if (value.size() > static_cast<std::size_t>(kTextField - 1)) {
-    refuse(os, ctx, msg::kBadArgLongerThan254Characters, name);
+    refuse(os, ctx, msg::kOptInValueTooLong, name);
     return;
   }
   std::memcpy(field, value.data(), value.size());
@@ -95,17 +95,17 @@ bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* re
   if (take_char(rest) != '=') {
     static const char* const kForms[] = {msg::kFormConnect, msg::kFormHistory, msg::kFormExecempty};
     if (keyword == oi_CONNECT) {
-      print(os, msg::kConnectWindowIgnoredWriteItAs, kForms[keyword]);
+      print(os, msg::kConnectLineMalformed, kForms[keyword]);
       ctx.connect_start = -1;
       ctx.connect_end = -1;
       return true;
     }
     if (keyword == oi_STALL) {
-      print(os, msg::kStallIgnoredWriteItAs);
+      print(os, msg::kStallLineMalformed);
       ctx.stall = 0;
       return true;
     }
-    refuse(os, ctx, msg::kBadArgForm, kForms[keyword]);
+    refuse(os, ctx, msg::kOptInLineMalformed, kForms[keyword]);
     return true;
   }
   if (cut) {
@@ -113,11 +113,11 @@ bool read_opt_in_line(Os& os, ControllerContext& ctx, const char* word, char* re
     // its own, and reported there.
     static const char* const kNames[] = {msg::kNameConnect, msg::kNameHistory, msg::kNameExecempty};
     if (keyword == oi_CONNECT) {
-      set_connect(os, ctx, msg::kLineTooLong);
+      set_connect(os, ctx, msg::kOverlongValueShownAs);
     } else if (keyword == oi_STALL) {
-      set_stall(os, ctx, msg::kLineTooLong);
+      set_stall(os, ctx, msg::kOverlongValueShownAs);
     } else {
-      refuse(os, ctx, msg::kBadArgLongerThan254Characters, kNames[keyword]);
+      refuse(os, ctx, msg::kOptInValueTooLong, kNames[keyword]);
     }
     return true;
   }
@@ -130,14 +130,14 @@ int parse_opt_in_option(Os& os, ControllerContext& ctx, const char* option, cons
   if (keyword != oi_CONNECT && keyword != oi_EXECEMPTY && keyword != oi_STALL) return 0;
   if (next == nullptr) {
     if (keyword == oi_CONNECT) {
-      print(os, msg::kConnectWindowIgnoredConnectNeedsHH);
+      print(os, msg::kConnectOptionWithoutValue);
       ctx.connect_start = -1;
       ctx.connect_end = -1;
     } else if (keyword == oi_STALL) {
-      print(os, msg::kStallIgnoredStallNeedsMinutes);
+      print(os, msg::kStallOptionWithoutValue);
       ctx.stall = 0;
     } else {
-      refuse(os, ctx, msg::kBadArgExecemptyCOMMAND);
+      refuse(os, ctx, msg::kExecemptyOptionWithoutValue);
     }
     return 1;
   }

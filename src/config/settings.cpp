@@ -46,15 +46,15 @@ bool path_is_plain(Os& os, const char* value) {
     if (size != 1) continue;
     const auto c = static_cast<unsigned char>(text[i]);
     if (c == ' ') {
-      print(os, msg::kBadArgPathHoldsABlank);
+      print(os, msg::kPathHasBlank);
       return false;
     }
     if (c < 0x20 || c == 0x7F) {
-      print(os, msg::kBadArgPathHoldsAControl);
+      print(os, msg::kPathHasControlCharacter);
       return false;
     }
     if (std::strchr(kInterpreterSpecials, c) != nullptr) {
-      print(os, msg::kBadArgPathHoldsTheCharacter, c);
+      print(os, msg::kPathHasShellCharacter, c);
       return false;
     }
   }
@@ -111,7 +111,7 @@ void config_exec(Os& os, ControllerContext& ctx, char* rest) {
   if (cut == std::string_view::npos) {
     // No folder at all ("EXEC = vorelith", or an empty value): say so, rather
     // than refuse the line end that would be left, which nobody typed.
-    print(os, msg::kBadArgExecNamesNoFolder);
+    print(os, msg::kExecNamesNoFolder);
     refuse_path(ctx);
     return;
   }
@@ -127,7 +127,7 @@ void config_units(Os& os, ControllerContext& ctx, char* rest) {
     ctx.units = units;
     return;
   }
-  refuse(os, ctx, msg::kVorcntCfgBadArgUnits, digits);
+  refuse(os, ctx, msg::kUnitsLineMalformed, digits);
   ctx.units = 0;
 }
 
@@ -165,17 +165,17 @@ void read_config_file(Os& os, ControllerContext& ctx) {
     // Half a file would be worse than none: refused whole, with how to save it.
     const std::string local = local_text_name();
     if (utf16.too_big) {
-      refuse(os, ctx, msg::kVorcntCfgUtf16TooBig, utf16.byte_order, local.c_str());
+      refuse(os, ctx, msg::kSettingsUtf16TooBig, utf16.byte_order, local.c_str());
       return;
     }
     if (utf16.bad_line > 0) {
-      refuse(os, ctx, msg::kVorcntCfgUtf16NoLocalForm, utf16.byte_order, utf16.bad_line, local.c_str(),
+      refuse(os, ctx, msg::kSettingsUtf16Unconvertible, utf16.byte_order, utf16.bad_line, local.c_str(),
              local.c_str());
       return;
     }
     file.open_memory(utf16.text.data(), utf16.text.size());
   } else if (!file.open(kConfigName)) {
-    print(os, msg::kVorcntCfgOpenError);
+    print(os, msg::kSettingsFileUnreadable);
     return;
   }
   read_config_lines(os, ctx, file);
@@ -210,7 +210,7 @@ bool arg_units(Os& os, ControllerContext& ctx, const char* value, char* leftover
     ctx.units = units;
     return true;
   }
-  refuse_verbatim(os, ctx, msg::kBadArgUnits, leftover, "\n");
+  refuse_verbatim(os, ctx, msg::kUnitsOptionLeftover, leftover, "\n");
   return false;
 }
 
@@ -221,7 +221,7 @@ bool arg_fill(Os& os, ControllerContext& ctx, const char* value, char*) {
   }
   char upper[kLineBuffer];
   copy_upper(value, upper, sizeof upper);
-  print_verbatim(os, msg::kFillEcho, upper, "\n");
+  print_verbatim(os, msg::kFillOptionShown, upper, "\n");
   if (std::strcmp(upper, "ON") == 0) {
     ctx.fill = 1;
   } else if (std::strcmp(upper, "OFF") == 0) {
@@ -229,7 +229,7 @@ bool arg_fill(Os& os, ControllerContext& ctx, const char* value, char*) {
   } else if (std::strcmp(upper, "AUTO") == 0) {
     ctx.fill = 2;
   } else {
-    refuse_verbatim(os, ctx, msg::kBadArgFill, value, "\n");
+    refuse_verbatim(os, ctx, msg::kFillOptionMalformed, value, "\n");
     return false;
   }
   return true;
@@ -270,16 +270,16 @@ const OptionRow kOptionRows[] = {
     {kw_VERSION, keyword_version, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
     {kw_AUTOFILL, keyword_autofill, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
     {kw_PROG, keyword_prog, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
-    {kw_EXEC, nullptr, arg_exec, config_exec, msg::kBadArgPathN, msg::kBadArgPathCProgra1,
+    {kw_EXEC, nullptr, arg_exec, config_exec, msg::kExecOptionWithoutValue, msg::kExecLineWithoutValue,
      nullptr, 0},
-    {kw_EXECFINISH, nullptr, arg_execfinish, config_execfinish, msg::kBadArgExecfinishN,
-     msg::kBadArgExecfinishN, nullptr, 0},
-    {kw_UNITS, nullptr, arg_units, config_units, msg::kBadArgUnitsN, msg::kVorcntCfgBadArgUnitsN,
+    {kw_EXECFINISH, nullptr, arg_execfinish, config_execfinish, msg::kExecfinishWithoutValue,
+     msg::kExecfinishWithoutValue, nullptr, 0},
+    {kw_UNITS, nullptr, arg_units, config_units, msg::kUnitsOptionWithoutValue, msg::kUnitsLineWithoutValue,
      reset_units, kValueLengthFirst | kLeftoverReread},
     // In vorcnt.cfg FILL is a bare keyword that turns filling on.
     {kw_FILL, mark_fill_mode, arg_fill, nullptr, nullptr, nullptr, nullptr,
      kValueOptional | kValueLengthFirst | kRefusedNotConsumed},
-    {kw_TIME, nullptr, arg_time, config_time, msg::kBadArgTimeN, msg::kBadArgTimeN, reset_time,
+    {kw_TIME, nullptr, arg_time, config_time, msg::kTimeWithoutValue, msg::kTimeWithoutValue, reset_time,
      kValueLengthFirst},
 };
 
@@ -386,7 +386,7 @@ void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
     if (row != nullptr)
       apply_line(os, ctx, *row, line);
     else if (holds_nul || !read_opt_in_line(os, ctx, word, line, piece_is_cut))
-      refuse_verbatim(os, ctx, msg::kBadArgPrefix, line, "\n");
+      refuse_verbatim(os, ctx, msg::kUnknownSetting, line, "\n");
   }
 }
 
@@ -419,7 +419,7 @@ void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx) {
       step = apply_option(os, ctx, *row, next, held);
       if (step == 1 && (row->quirks & kLeftoverReread) && next != nullptr) held_index = i + 1;
     } else if ((step = parse_opt_in_option(os, ctx, option, next)) == 0) {
-      refuse_verbatim(os, ctx, msg::kBadArgPrefix, arg, "\n");
+      refuse_verbatim(os, ctx, msg::kUnknownSetting, arg, "\n");
       step = 1;
     }
     i += step;

@@ -187,9 +187,9 @@ bool clear_end(Os& os, const ControllerContext& ctx, const End& end, const MoveR
         moved.push_back(name);
     if (!moved.empty() && (!os.disk.sync_folder(dir).ok() || !os.disk.sync_folder(damaged).ok())) ok = false;
     const std::string shown = "damaged\\" + slot;
-    if (!moved.empty()) print(os, msg::kNotAsRecordedSetAside, end.label.c_str(), shown.c_str(), joined(moved).c_str());
+    if (!moved.empty()) print(os, msg::kStrayFilesSetAside, end.label.c_str(), shown.c_str(), joined(moved).c_str());
     if (moved.size() < odd.size()) {
-      print(os, msg::kCouldNotBeSetAside, end.label.c_str(), shown.c_str());
+      print(os, msg::kStrayFilesNotSetAside, end.label.c_str(), shown.c_str());
       ok = false;
     }
   }
@@ -232,7 +232,7 @@ MoveOutcome recover_recorded_move(Os& os, ControllerContext& ctx, const MoveReco
     at_destination = false;
   } else {
     print(os, msg::kRecordNeitherEnd, k, what);
-    print_verbatim(os, "", move_record_path(ctx.path), msg::kAndRestart);
+    print_verbatim(os, "", move_record_path(ctx.path), msg::kRecordNeitherEndTail);
     ctx.calculation_unit = NO_UNIT;
     ctx.vorcnt_state = Vorcnt_error;
     return MoveOutcome::stopped;
@@ -333,13 +333,13 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
     case RecordRead::cut_short:
       // A move copies nothing until its record is whole on the disk: the
       // move this one was to describe never began.
-      print_verbatim(os, msg::kTheMoveRecordFile, move_record_path(ctx.path), msg::kRecordNeverBegan);
+      print_verbatim(os, msg::kRecordNamed, move_record_path(ctx.path), msg::kRecordNeverBegan);
       if (!clear_move_record(os.disk, ctx.path).ok()) break;
       return finish_leftover(os, ctx);
     case RecordRead::unreadable:
       break;
   }
-  print_verbatim(os, msg::kTheMoveRecordFile, move_record_path(ctx.path), "");
+  print_verbatim(os, msg::kRecordNamed, move_record_path(ctx.path), "");
   print(os, msg::kRecordCannotBeUsed, why.c_str());
   ctx.calculation_unit = NO_UNIT;
   ctx.vorcnt_state = Vorcnt_error;

@@ -38,7 +38,7 @@ void report_failure(Os& os, std::string* shown, const std::string& before, const
 void report_cleared(Os& os, std::string* shown, const std::string& what) {
   if (shown == nullptr || shown->empty()) return;
   shown->clear();
-  print(os, msg::kTheEarlierFailureHasCleared, what.c_str());
+  print(os, msg::kMoveFailureCleared, what.c_str());
 }
 
 namespace {
@@ -77,7 +77,7 @@ class RecordedMove {
     // unit folder's files came there by a push, which synced them.
     if (record_.direction == MoveDirection::push && !sync_sources()) return sources_unsynced_;
     const Status s = write_move_record(os_.disk, path_, record_);
-    if (!s.ok()) return msg::kTheMoveRecord + std::string("could not be written") + with_reason(s);
+    if (!s.ok()) return msg::kRecordInReason + std::string("could not be written") + with_reason(s);
     recorded_ = true;
     return std::string();
   }
@@ -88,12 +88,12 @@ class RecordedMove {
     for (const RecordedFile& f : record_.files) {
       const Status s = os_.disk.sync_file(path_in(from_, f.name));
       if (!s.ok()) {
-        sources_unsynced_ = f.name + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
+        sources_unsynced_ = f.name + msg::kNotSynced + with_reason(s);
         return false;
       }
     }
     if (const Status s = os_.disk.sync_folder(from_); !s.ok()) {
-      sources_unsynced_ = (from_.empty() ? std::string(".") : from_) + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
+      sources_unsynced_ = (from_.empty() ? std::string(".") : from_) + msg::kNotSynced + with_reason(s);
       return false;
     }
     return true;
@@ -106,10 +106,10 @@ class RecordedMove {
   std::string copies_on_disk() {
     for (const RecordedFile& f : record_.files) {
       const Status s = os_.disk.sync_file(path_in(to_, f.name));
-      if (!s.ok()) return f.name + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
+      if (!s.ok()) return f.name + msg::kNotSynced + with_reason(s);
     }
     const Status s = os_.disk.sync_folder(to_);
-    if (!s.ok()) return (to_.empty() ? std::string(".") : to_) + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
+    if (!s.ok()) return (to_.empty() ? std::string(".") : to_) + msg::kNotSynced + with_reason(s);
     return std::string();
   }
 
@@ -136,11 +136,11 @@ class RecordedMove {
       // The files are whole at the destination and the record still says
       // so: a cut now is finished by the next start, and a retry finds
       // nothing left to move.
-      *why = (from_.empty() ? std::string(".") : from_) + msg::kCouldNotBeWrittenToTheDisk + with_reason(swept);
+      *why = (from_.empty() ? std::string(".") : from_) + msg::kNotSynced + with_reason(swept);
       return false;
     }
     const std::string problem = write_problem(from_.c_str());
-    *why = left.front() + msg::kCouldNotBeDeleted + (problem.empty() ? std::string() : " (" + problem + ")");
+    *why = left.front() + msg::kSourceNotDeleted + (problem.empty() ? std::string() : " (" + problem + ")");
     bool undone = true;
     for (const RecordedFile& f : record_.files) {
       const std::string original = path_in(from_, f.name);
@@ -151,7 +151,7 @@ class RecordedMove {
       }
       if (!os_.disk.remove(copy).ok()) undone = false;
     }
-    *why += undone ? msg::kTheCopiesWereRemoved : msg::kTheCopiesCouldNotAllBeRemoved;
+    *why += undone ? msg::kCopiesUndone : msg::kCopiesNotAllUndone;
     if (undone && recorded_ && os_.disk.sync_folder(from_).ok() && clear_move_record(os_.disk, path_).ok())
       recorded_ = false;
     return false;
@@ -161,7 +161,7 @@ class RecordedMove {
   std::string end() {
     if (!recorded_) return std::string();
     const Status s = clear_move_record(os_.disk, path_);
-    if (!s.ok()) return msg::kTheMoveRecord + std::string("could not be emptied") + with_reason(s);
+    if (!s.ok()) return msg::kRecordInReason + std::string("could not be emptied") + with_reason(s);
     recorded_ = false;
     return std::string();
   }
@@ -186,7 +186,7 @@ std::string refused_folder(const char* path, int unit) {
   if (!is_directory(folder.c_str()))
     return msg::kUnitFolderPrefix + std::to_string(unit) + " is not a folder";
   const std::string other = same_folder_as(path, unit);
-  if (!other.empty()) return msg::kUnitFolderPrefix + std::to_string(unit) + msg::kIsTheSameFolderAs + other;
+  if (!other.empty()) return msg::kUnitFolderPrefix + std::to_string(unit) + msg::kUnitSameFolder + other;
   return std::string();
 }
 
@@ -196,13 +196,13 @@ bool unitpush(Os& os, int unit, const char* path, std::string* shown) {
   // With no current unit there is no folder to push into; the client
   // folder's files simply stay where they are.
   if (!is_unit_index(unit)) {
-    print(os, msg::kPushSkippedNoUnitIsCurrent, unit);
+    print(os, msg::kPushWithoutUnit, unit);
     return false;
   }
-  print(os, msg::kUnitPush, unit);
+  print(os, msg::kPushBegins, unit);
   const std::string folder = unit_folder(path, unit);
   const std::string failed = unit_label(unit, msg::kPushFailed);
-  const std::string kept = msg::kFilesKeptInTheClientFolder;
+  const std::string kept = msg::kPushFailedFilesKept;
   // "copy *.vwu X" into a missing folder or onto a plain file would merge
   // every file into one file named X, and a unit folder that is the client
   // folder would have the delete take the only copy: such a push is not
@@ -232,25 +232,25 @@ bool unitpush(Os& os, int unit, const char* path, std::string* shown) {
     report_failure(os, shown, failed, why, kept);
     return false;
   }
-  if (const std::string left = move.end(); !left.empty()) report_failure(os, shown, unit_label(unit, msg::kPush) + ": ", left, "");
-  else report_cleared(os, shown, unit_label(unit, msg::kPush));
+  if (const std::string left = move.end(); !left.empty()) report_failure(os, shown, unit_label(unit, msg::kPushName) + ": ", left, "");
+  else report_cleared(os, shown, unit_label(unit, msg::kPushName));
   return true;
 }
 
 bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   if (!is_unit_index(unit)) {
-    print(os, msg::kPopSkippedNoUnitIsCurrent, unit);
+    print(os, msg::kPopWithoutUnit, unit);
     return false;
   }
-  print(os, msg::kUnitPop, unit);
+  print(os, msg::kPopBegins, unit);
   const std::string client(path);
   const std::string folder = unit_folder(path, unit);
   const std::string failed = unit_label(unit, msg::kPopFailed);
-  const std::string kept = msg::kFilesKeptInUnit + std::to_string(unit);
+  const std::string kept = msg::kPopFailedFilesKept + std::to_string(unit);
   // The client folder itself under a unit's name: the delete would take
   // what the copy had just "moved".
   if (const std::string other = same_folder_as(path, unit); !other.empty()) {
-    report_failure(os, shown, failed + msg::kUnitFolderPrefix + std::to_string(unit) + msg::kIsTheSameFolderAs + other + kept);
+    report_failure(os, shown, failed + msg::kUnitFolderPrefix + std::to_string(unit) + msg::kUnitSameFolder + other + kept);
     return false;
   }
   RecordedMove move(os, path, MoveDirection::pop, unit, folder + "\\", client);
@@ -269,7 +269,7 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   bool made_outfile = false;
   if (!path_exists(outfile.c_str())) {
     made_outfile = create_empty_file(outfile.c_str());
-    if (!made_outfile) print(os, msg::kOutfileVwuNotFound);
+    if (!made_outfile) print(os, msg::kOutputFileMissing);
   }
 
   // On failure the unit stays whole in its folder, and an output file made
@@ -287,8 +287,8 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   os.clock.sleep_seconds(1);
   run_command(os, "del " + folder + "\\*.vwu");
   if (!move.source_gone(&why)) return fail(why);
-  if (const std::string left = move.end(); !left.empty()) report_failure(os, shown, unit_label(unit, msg::kPop) + ": ", left, "");
-  else report_cleared(os, shown, unit_label(unit, msg::kPop));
+  if (const std::string left = move.end(); !left.empty()) report_failure(os, shown, unit_label(unit, msg::kPopName) + ": ", left, "");
+  else report_cleared(os, shown, unit_label(unit, msg::kPopName));
   return true;
 }
 
@@ -304,7 +304,7 @@ void unitswap(Os& os, ControllerContext& ctx) {
   if (ctx.mode != Mode_calc && ctx.mode != Mode_fill) {
     // With settings in error no unit is chosen: going on would push and pop
     // the same unit, or start the client with none, for ever.
-    print(os, msg::kUnitIsHomeTheSettingsAre,
+    print(os, msg::kUnitHomeSettingsInError,
           ctx.calculation_unit);
     ctx.vorcnt_state = Vorcnt_error;
     return;
