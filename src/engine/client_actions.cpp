@@ -84,7 +84,7 @@ void connect_check(Os& os, ControllerContext& ctx) {
 }
 
 void record_pop(Os& os, ControllerContext& ctx, bool ok) {
-  record_move_outcome(os, ctx, ok, "pop", ctx.calculation_unit);
+  record_move_outcome(os, ctx, ok, JournaledMove::pop, ctx.calculation_unit);
   // A unit popped back because nothing was selected is neither.
   if (!ok || (ctx.vorcnt_state != Vorcon_CalcWait && ctx.vorcnt_state != Vorcon_ConnectionWait)) return;
   const UnitEvent event = ctx.vorcnt_state == Vorcon_ConnectionWait ? UnitEvent::pop_send : UnitEvent::pop_compute;

@@ -286,7 +286,7 @@ MoveOutcome finish_leftover(Os& os, ControllerContext& ctx) {
       // Computing the copies here while unit k keeps the originals would do
       // that work unit twice.
       print(os, msg::kFinishMoveCopiesStay, k);
-      record_move_outcome(os, ctx, false, "del", k);
+      record_move_outcome(os, ctx, false, JournaledMove::remove_copies, k);
       ctx.calculation_unit = NO_UNIT;
       ctx.vorcnt_state = Vorcnt_error;
       return MoveOutcome::stopped;
@@ -296,7 +296,7 @@ MoveOutcome finish_leftover(Os& os, ControllerContext& ctx) {
             k, k);
       const std::int32_t client_state = classify_folder(ctx.path);  // "" is the current folder
       const bool pushed = unitpush(os, k, ctx.path);
-      record_move_outcome(os, ctx, pushed, "push", k);
+      record_move_outcome(os, ctx, pushed, JournaledMove::push, k);
       if (!pushed) {
         // Every file stayed where it was; the work is computed in place and
         // its unit is still k, so the next swap retries the push.

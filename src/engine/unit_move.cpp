@@ -298,7 +298,7 @@ void unitswap(Os& os, ControllerContext& ctx) {
   // makes the next pass try the swap again.
   const int pushed = ctx.calculation_unit;
   const bool push_ok = unitpush(os, pushed, ctx.path, &ctx.failure_shown);
-  record_move_outcome(os, ctx, push_ok, "push", pushed);
+  record_move_outcome(os, ctx, push_ok, JournaledMove::push, pushed);
   if (!push_ok) return;
   record_event(os, ctx, UnitEvent::push, pushed, unit_folder(ctx.path, pushed) + "\\");
   if (ctx.mode != Mode_calc && ctx.mode != Mode_fill) {
