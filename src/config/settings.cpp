@@ -210,7 +210,7 @@ bool arg_units(Os& os, ControllerContext& ctx, const char* value, char* leftover
     ctx.units = units;
     return true;
   }
-  refuse_verbatim(os, ctx, msg::kUnitsOptionLeftover, leftover, "\n");
+  refuse_showing(os, ctx, leftover, msg::kUnitsOptionLeftover, kVerbatim);
   return false;
 }
 
@@ -221,7 +221,7 @@ bool arg_fill(Os& os, ControllerContext& ctx, const char* value, char*) {
   }
   char upper[kLineBuffer];
   copy_upper(value, upper, sizeof upper);
-  print_verbatim(os, msg::kFillOptionShown, upper, "\n");
+  print_showing(os, upper, msg::kFillOptionShown, kVerbatim);
   if (std::strcmp(upper, "ON") == 0) {
     ctx.fill = 1;
   } else if (std::strcmp(upper, "OFF") == 0) {
@@ -229,7 +229,7 @@ bool arg_fill(Os& os, ControllerContext& ctx, const char* value, char*) {
   } else if (std::strcmp(upper, "AUTO") == 0) {
     ctx.fill = 2;
   } else {
-    refuse_verbatim(os, ctx, msg::kFillOptionMalformed, value, "\n");
+    refuse_showing(os, ctx, value, msg::kFillOptionMalformed, kVerbatim);
     return false;
   }
   return true;
@@ -351,8 +351,11 @@ void refuse(Os& os, ControllerContext& ctx, const char* format, ...) {
   ctx.mode = Mode_error;
 }
 
-void refuse_verbatim(Os& os, ControllerContext& ctx, const char* before, const char* text, const char* after) {
-  print_verbatim(os, before, text, after);
+void refuse_showing(Os& os, ControllerContext& ctx, std::string_view text, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vprint_showing(os, text, format, args);
+  va_end(args);
   ctx.mode = Mode_error;
 }
 
@@ -386,7 +389,7 @@ void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
     if (row != nullptr)
       apply_line(os, ctx, *row, line);
     else if (holds_nul || !read_opt_in_line(os, ctx, word, line, piece_is_cut))
-      refuse_verbatim(os, ctx, msg::kUnknownSetting, line, "\n");
+      refuse_showing(os, ctx, line, msg::kUnknownSetting, kVerbatim);
   }
 }
 
@@ -419,7 +422,7 @@ void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx) {
       step = apply_option(os, ctx, *row, next, held);
       if (step == 1 && (row->quirks & kLeftoverReread) && next != nullptr) held_index = i + 1;
     } else if ((step = parse_opt_in_option(os, ctx, option, next)) == 0) {
-      refuse_verbatim(os, ctx, msg::kUnknownSetting, arg, "\n");
+      refuse_showing(os, ctx, arg, msg::kUnknownSetting, kVerbatim);
       step = 1;
     }
     i += step;

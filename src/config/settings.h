@@ -28,8 +28,10 @@ void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx);
 
 // One refusal: its line printed, then Mode_error, in which nothing moves.
 void refuse(Os& os, ControllerContext& ctx, const char* format, ...) VORCNT_PRINTF(3, 4);
-// The same with a value shown as given (see print_verbatim).
-void refuse_verbatim(Os& os, ControllerContext& ctx, const char* before, const char* text, const char* after);
+// The same with a value shown as given where kVerbatim stands (see
+// print_showing).
+void refuse_showing(Os& os, ControllerContext& ctx, std::string_view text, const char* format, ...)
+    VORCNT_PRINTF(4, 5);
 
 // The actions shared by both readers.
 void keyword_help(ControllerContext& ctx);

@@ -231,8 +231,7 @@ MoveOutcome recover_recorded_move(Os& os, ControllerContext& ctx, const MoveReco
     detail = push ? "push undone" : "pop undone";
     at_destination = false;
   } else {
-    print(os, msg::kRecordNeitherEnd, k, what);
-    print_verbatim(os, "", move_record_path(ctx.path), msg::kRecordNeitherEndTail);
+    print_showing(os, move_record_path(ctx.path), msg::kRecordNeitherEnd, k, what, kVerbatim);
     ctx.calculation_unit = NO_UNIT;
     ctx.vorcnt_state = Vorcnt_error;
     return MoveOutcome::stopped;
@@ -333,14 +332,13 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
     case RecordRead::cut_short:
       // A move copies nothing until its record is whole on the disk: the
       // move this one was to describe never began.
-      print_verbatim(os, msg::kRecordNamed, move_record_path(ctx.path), msg::kRecordNeverBegan);
+      print_showing(os, move_record_path(ctx.path), msg::kRecordNeverBegan, kVerbatim);
       if (!clear_move_record(os.disk, ctx.path).ok()) break;
       return finish_leftover(os, ctx);
     case RecordRead::unreadable:
       break;
   }
-  print_verbatim(os, msg::kRecordNamed, move_record_path(ctx.path), "");
-  print(os, msg::kRecordCannotBeUsed, why.c_str());
+  print_showing(os, move_record_path(ctx.path), msg::kRecordCannotBeUsed, kVerbatim, why.c_str());
   ctx.calculation_unit = NO_UNIT;
   ctx.vorcnt_state = Vorcnt_error;
   return MoveOutcome::stopped;

@@ -21,29 +21,30 @@ namespace vorcnt {
 using engine_detail::check_copy;
 using engine_detail::CopyCheck;
 
-void report_failure(Os& os, std::string* shown, const std::string& line) {
-  report_failure(os, shown, line, "", "");
-}
-
-void report_failure(Os& os, std::string* shown, const std::string& before, const std::string& text,
-                    const std::string& after) {
+void report_failure(Os& os, std::string* shown, const std::string& line, std::string_view text) {
   if (shown != nullptr) {
-    const std::string line = before + text + after;
-    if (*shown == line) return;
-    *shown = line;
+    std::string whole = line;
+    if (const std::size_t at = whole.find(kVerbatim); at != std::string::npos) whole.replace(at, 1, text);
+    if (*shown == whole) return;
+    *shown = whole;
   }
-  print_verbatim(os, before, text, after + "\n");
+  write_showing(os, text, line);
 }
 
-void report_cleared(Os& os, std::string* shown, const std::string& what) {
+void report_cleared(Os& os, std::string* shown, int unit, const char* name) {
   if (shown == nullptr || shown->empty()) return;
   shown->clear();
-  print(os, msg::kMoveFailureCleared, what.c_str());
+  print(os, msg::kMoveFailureCleared, unit, name);
 }
 
 namespace {
 
-std::string with_reason(const Status& s) { return " (" + s.reason() + ")"; }
+// The folder as a reason names it: the current folder is ".".
+std::string named(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
+
+std::string not_synced(const std::string& name, const Status& s) {
+  return format_text(msg::kNotSynced, name.c_str(), s.reason().c_str());
+}
 
 // One push or pop under way, from its record to its end. It knows which
 // names the destination held before the copy, so a move that fails takes
@@ -77,7 +78,7 @@ class RecordedMove {
     // unit folder's files came there by a push, which synced them.
     if (record_.direction == MoveDirection::push && !sync_sources()) return sources_unsynced_;
     const Status s = write_move_record(os_.disk, path_, record_);
-    if (!s.ok()) return msg::kRecordInReason + std::string("could not be written") + with_reason(s);
+    if (!s.ok()) return format_text(msg::kRecordNotWritten, s.reason().c_str());
     recorded_ = true;
     return std::string();
   }
@@ -88,12 +89,12 @@ class RecordedMove {
     for (const RecordedFile& f : record_.files) {
       const Status s = os_.disk.sync_file(path_in(from_, f.name));
       if (!s.ok()) {
-        sources_unsynced_ = f.name + msg::kNotSynced + with_reason(s);
+        sources_unsynced_ = not_synced(f.name, s);
         return false;
       }
     }
     if (const Status s = os_.disk.sync_folder(from_); !s.ok()) {
-      sources_unsynced_ = (from_.empty() ? std::string(".") : from_) + msg::kNotSynced + with_reason(s);
+      sources_unsynced_ = not_synced(named(from_), s);
       return false;
     }
     return true;
@@ -106,10 +107,10 @@ class RecordedMove {
   std::string copies_on_disk() {
     for (const RecordedFile& f : record_.files) {
       const Status s = os_.disk.sync_file(path_in(to_, f.name));
-      if (!s.ok()) return f.name + msg::kNotSynced + with_reason(s);
+      if (!s.ok()) return not_synced(f.name, s);
     }
     const Status s = os_.disk.sync_folder(to_);
-    if (!s.ok()) return (to_.empty() ? std::string(".") : to_) + msg::kNotSynced + with_reason(s);
+    if (!s.ok()) return not_synced(named(to_), s);
     return std::string();
   }
 
@@ -136,11 +137,12 @@ class RecordedMove {
       // The files are whole at the destination and the record still says
       // so: a cut now is finished by the next start, and a retry finds
       // nothing left to move.
-      *why = (from_.empty() ? std::string(".") : from_) + msg::kNotSynced + with_reason(swept);
+      *why = not_synced(named(from_), swept);
       return false;
     }
     const std::string problem = write_problem(from_.c_str());
-    *why = left.front() + msg::kSourceNotDeleted + (problem.empty() ? std::string() : " (" + problem + ")");
+    *why = problem.empty() ? format_text(msg::kSourceNotDeleted, left.front().c_str())
+                           : format_text(msg::kSourceNotDeletedBecause, left.front().c_str(), problem.c_str());
     bool undone = true;
     for (const RecordedFile& f : record_.files) {
       const std::string original = path_in(from_, f.name);
@@ -158,10 +160,11 @@ class RecordedMove {
   }
 
   // The last step: the record goes once the sources are gone for good.
+  // Empty, or why the record stays.
   std::string end() {
     if (!recorded_) return std::string();
     const Status s = clear_move_record(os_.disk, path_);
-    if (!s.ok()) return msg::kRecordInReason + std::string("could not be emptied") + with_reason(s);
+    if (!s.ok()) return s.reason();
     recorded_ = false;
     return std::string();
   }
@@ -178,16 +181,20 @@ class RecordedMove {
   std::string sources_unsynced_;
 };
 
-std::string unit_label(int unit, const char* what) { return msg::kUnitLabelOpen + std::to_string(unit) + msg::kUnitLabelClose + what; }
-
-// Empty, or why unit folder `unit` cannot take part in a move.
-std::string refused_folder(const char* path, int unit) {
+// Empty, or the line that says why unit folder `unit` cannot take a push.
+std::string refused_push(const char* path, int unit) {
   const std::string folder = unit_folder(path, unit);
-  if (!is_directory(folder.c_str()))
-    return msg::kUnitFolderPrefix + std::to_string(unit) + " is not a folder";
+  if (!is_directory(folder.c_str())) return format_text(msg::kPushNotAFolder, unit, unit);
   const std::string other = same_folder_as(path, unit);
-  if (!other.empty()) return msg::kUnitFolderPrefix + std::to_string(unit) + msg::kUnitSameFolder + other;
+  if (!other.empty()) return format_text(msg::kPushSameFolder, unit, unit, other.c_str());
   return std::string();
+}
+
+// The end of a move whose files all arrived: the record goes, or a line says
+// it stays; an earlier failure has cleared either way.
+void report_end(Os& os, std::string* shown, int unit, const char* name, const std::string& left) {
+  if (left.empty()) report_cleared(os, shown, unit, name);
+  else report_failure(os, shown, format_text(msg::kRecordNotEmptied, unit, name, kVerbatim), left);
 }
 
 }  // namespace
@@ -201,20 +208,19 @@ bool unitpush(Os& os, int unit, const char* path, std::string* shown) {
   }
   print(os, msg::kPushBegins, unit);
   const std::string folder = unit_folder(path, unit);
-  const std::string failed = unit_label(unit, msg::kPushFailed);
-  const std::string kept = msg::kPushFailedFilesKept;
+  const std::string failed = format_text(msg::kPushFailed, unit, kVerbatim);
   // "copy *.vwu X" into a missing folder or onto a plain file would merge
   // every file into one file named X, and a unit folder that is the client
   // folder would have the delete take the only copy: such a push is not
   // even started.
-  if (const std::string refused = refused_folder(path, unit); !refused.empty()) {
-    report_failure(os, shown, failed + refused + ", files kept");
+  if (const std::string refused = refused_push(path, unit); !refused.empty()) {
+    report_failure(os, shown, refused);
     return false;
   }
   const std::string client(path);
   RecordedMove move(os, path, MoveDirection::push, unit, client, folder);
   if (const std::string why = move.begin(); !why.empty()) {
-    report_failure(os, shown, failed, why, kept);
+    report_failure(os, shown, failed, why);
     return false;
   }
   const int status = run_command(os, "copy " + client + "*.vwu " + folder);
@@ -223,17 +229,16 @@ bool unitpush(Os& os, int unit, const char* path, std::string* shown) {
   std::string why = check.ok ? move.copies_on_disk() : check.reason;
   if (!why.empty()) {
     move.abandon();
-    report_failure(os, shown, failed, why, kept);
+    report_failure(os, shown, failed, why);
     return false;
   }
   os.clock.sleep_seconds(1);
   run_command(os, "del " + client + "*.vwu");
   if (!move.source_gone(&why)) {
-    report_failure(os, shown, failed, why, kept);
+    report_failure(os, shown, failed, why);
     return false;
   }
-  if (const std::string left = move.end(); !left.empty()) report_failure(os, shown, unit_label(unit, msg::kPushName) + ": ", left, "");
-  else report_cleared(os, shown, unit_label(unit, msg::kPushName));
+  report_end(os, shown, unit, msg::kPushName, move.end());
   return true;
 }
 
@@ -245,12 +250,11 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   print(os, msg::kPopBegins, unit);
   const std::string client(path);
   const std::string folder = unit_folder(path, unit);
-  const std::string failed = unit_label(unit, msg::kPopFailed);
-  const std::string kept = msg::kPopFailedFilesKept + std::to_string(unit);
+  const std::string failed = format_text(msg::kPopFailed, unit, kVerbatim, unit);
   // The client folder itself under a unit's name: the delete would take
   // what the copy had just "moved".
   if (const std::string other = same_folder_as(path, unit); !other.empty()) {
-    report_failure(os, shown, failed + msg::kUnitFolderPrefix + std::to_string(unit) + msg::kUnitSameFolder + other + kept);
+    report_failure(os, shown, format_text(msg::kPopSameFolder, unit, unit, other.c_str(), unit));
     return false;
   }
   RecordedMove move(os, path, MoveDirection::pop, unit, folder + "\\", client);
@@ -259,7 +263,7 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   std::string copy = "copy " + folder + "\\*.vwu " + client;
   copy.pop_back();
   if (const std::string why = move.begin(); !why.empty()) {
-    report_failure(os, shown, failed, why, kept);
+    report_failure(os, shown, failed, why);
     return false;
   }
   const int status = run_command(os, copy);
@@ -276,7 +280,7 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   // for it goes again: the client folder shows no sign of a unit.
   const auto fail = [&](const std::string& why) {
     if (made_outfile) (void)os.disk.remove(path_in(client, "outfile.vwu"));
-    report_failure(os, shown, failed, why, kept);
+    report_failure(os, shown, failed, why);
     return false;
   };
   std::string why = check.ok ? move.copies_on_disk() : check.reason;
@@ -287,8 +291,7 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   os.clock.sleep_seconds(1);
   run_command(os, "del " + folder + "\\*.vwu");
   if (!move.source_gone(&why)) return fail(why);
-  if (const std::string left = move.end(); !left.empty()) report_failure(os, shown, unit_label(unit, msg::kPopName) + ": ", left, "");
-  else report_cleared(os, shown, unit_label(unit, msg::kPopName));
+  report_end(os, shown, unit, msg::kPopName, move.end());
   return true;
 }
 

@@ -41,8 +41,8 @@ inline constexpr char kHelpExecfinish[] =
     "\t-execfinish COMMAND Execute command if finished run Vorelith.\n";
 inline constexpr char kDumpMode[] = "mode:%s";
 inline constexpr char kDumpState[] = "vorcnt_state:%s";
-inline constexpr char kDumpPath[] = "path:";
-inline constexpr char kDumpExecfinish[] = "execfinish:";
+inline constexpr char kDumpPath[] = "path:%s\n";
+inline constexpr char kDumpExecfinish[] = "execfinish:%s\n";
 inline constexpr char kDumpUnits[] = "Units:%d\n";
 inline constexpr char kDumpUnitsLocal[] = "Units_local:%d\n";
 inline constexpr char kDumpCalculationUnit[] = "calculation_unit:%d\n";
@@ -79,8 +79,8 @@ inline constexpr char kConnectOptionWithoutValue[] =
     "connect window ignored: -connect needs HH:MM-HH:MM; connecting at any time\n";
 inline constexpr char kExecemptyOptionWithoutValue[] = "bad arg: -execempty COMMAND\n";
 inline constexpr char kDumpConnect[] = "connect:%s-%s\n";
-inline constexpr char kDumpHistory[] = "history:";
-inline constexpr char kDumpExecempty[] = "execempty:";
+inline constexpr char kDumpHistory[] = "history:%s\n";
+inline constexpr char kDumpExecempty[] = "execempty:%s\n";
 inline constexpr char kStallValueMalformed[] =
     "stall watch ignored: '%.*s' is not a number of minutes from 1 to 100000; the client is never restarted\n";
 inline constexpr char kStallLineMalformed[] =
@@ -107,10 +107,10 @@ inline constexpr char kSettingsUtf16Unconvertible[] =
     "used\n";
 inline constexpr char kSettingsUtf16TooBig[] =
     "vorcnt.cfg is saved as UTF-16 (%s) and is over 1 MiB: save it as %s; none of its settings are used\n";
-inline constexpr char kUnitsOptionLeftover[] = "bad arg: -units ";
-inline constexpr char kFillOptionShown[] = "fill:";
-inline constexpr char kFillOptionMalformed[] = "bad arg: -fill ";
-inline constexpr char kUnknownSetting[] = "bad arg: ";
+inline constexpr char kUnitsOptionLeftover[] = "bad arg: -units %s\n";
+inline constexpr char kFillOptionShown[] = "fill:%s\n";
+inline constexpr char kFillOptionMalformed[] = "bad arg: -fill %s\n";
+inline constexpr char kUnknownSetting[] = "bad arg: %s\n";
 inline constexpr char kExecOptionWithoutValue[] = "bad arg: -path N\n";
 inline constexpr char kExecLineWithoutValue[] = "bad arg: path = c:\\progra~1\\vorelith\\\n";
 inline constexpr char kExecfinishWithoutValue[] = "bad arg: -execfinish N\n";
@@ -120,12 +120,12 @@ inline constexpr char kTimeWithoutValue[] = "bad arg: -time N\n";
 
 // Engine: client actions.
 inline constexpr char kStateOfNoUnitNotRecorded[] = "No unit is current (%d): its state %d is not recorded\n";
-inline constexpr char kExecfinishShown[] = "strlen:";
+inline constexpr char kExecfinishShown[] = "strlen:%s\n";
 inline constexpr char kExecfinishLength[] = "strlen:%d\n";
 inline constexpr char kClientConnectStarted[] = "[Unit%d] Data Conection Start.\n";
 inline constexpr char kClientConnectEnded[] = "[Unit%d] Data Conection Compleate.\n";
-inline constexpr char kExecemptyNotStarted[] = "execempty: could not start '";
-inline constexpr char kExecemptyFailed[] = "execempty: '";
+inline constexpr char kExecemptyNotStarted[] = "execempty: could not start '%s'\n";
+inline constexpr char kExecemptyFailed[] = "execempty: '%s' ended with status %d\n";
 
 // Engine: connect window.
 inline constexpr char kConnectWaitsForWindow[] =
@@ -139,8 +139,8 @@ inline constexpr char kStallRestartsStopped[] =
     "check the client, this unit stays where it is and is still watched\n";
 
 // Engine: history.
-inline constexpr char kHistoryWriteFailed[] = "history: cannot write ";
-inline constexpr char kHistoryWriteResumed[] = "history: ";
+inline constexpr char kHistoryWriteFailed[] = "history: cannot write %s (%s); the buffer goes on without it\n";
+inline constexpr char kHistoryWriteResumed[] = "history: %s is written again\n";
 
 // Engine: interrupted move.
 inline constexpr char kFinishMoveRemoveCopies[] =
@@ -156,16 +156,14 @@ inline constexpr char kRecordFinishing[] =
 inline constexpr char kRecordUndoing[] =
     "[Unit%d] undoing an interrupted %s: the originals are whole, removing the copies\n";
 inline constexpr char kRecordAlreadyDone[] = "[Unit%d] the interrupted %s had finished; its record is removed\n";
-// These two lines name the record's path, written as it stands between them.
+// These lines name the record's path, written as it stands.
 inline constexpr char kRecordNeitherEnd[] =
     "[Unit%d] interrupted %s: neither end holds every file whole, so nothing is touched; check the files "
-    "with vorstat, put the unit right by hand, delete ";
-inline constexpr char kRecordNeitherEndTail[] = " and restart\n";
-inline constexpr char kRecordNamed[] = "The move record ";
+    "with vorstat, put the unit right by hand, delete %s and restart\n";
 inline constexpr char kRecordNeverBegan[] =
-    " was cut short while it was written; its move never began, so it is emptied\n";
+    "The move record %s was cut short while it was written; its move never began, so it is emptied\n";
 inline constexpr char kRecordCannotBeUsed[] =
-    " cannot be used (%s); nothing is repaired: check the folders with vorstat, then delete it and restart\n";
+    "The move record %s cannot be used (%s); nothing is repaired: check the folders with vorstat, then delete it and restart\n";
 inline constexpr char kRecordCouldNotRepair[] =
     "[Unit%d] the interrupted %s could not be put right (%s); stopping: correct it and restart\n";
 inline constexpr char kStrayFilesSetAside[] = "%s: files that are not what the move record says set aside in %s (%s)\n";
@@ -176,41 +174,41 @@ inline constexpr char kUnitFolderNotOwn[] =
     "make it one and restart\n";
 
 // Engine: unit move.
-inline constexpr char kMoveFailureCleared[] = "%s: the earlier failure has cleared\n";
 inline constexpr char kPushWithoutUnit[] =
     "push skipped: no unit is current (%d), the client folder's files stay in place\n";
 inline constexpr char kPushBegins[] = "[Unit%d] push\n";
 inline constexpr char kPopWithoutUnit[] = "pop skipped: no unit is current (%d), nothing is moved\n";
 inline constexpr char kPopBegins[] = "[Unit%d] pop\n";
 inline constexpr char kOutputFileMissing[] = "outfile.vwu not found!\n";
-// A failed move is one line: "[Unit<N>] " and the move, the reason, and
-// what became of the files.
-inline constexpr char kUnitLabelOpen[] = "[Unit";  // then the unit's number
-inline constexpr char kUnitLabelClose[] = "] ";
+// A failed move is one line: the unit, the move, the reason, and what became
+// of the files. The reason (%s) is one of the texts below; a pop names its
+// unit twice.
+inline constexpr char kPushFailed[] = "[Unit%d] push failed: %s, files kept in the client folder\n";
+inline constexpr char kPopFailed[] = "[Unit%d] pop failed: %s, files kept in unit%d\n";
+inline constexpr char kPushNotAFolder[] = "[Unit%d] push failed: unit%d is not a folder, files kept\n";
+inline constexpr char kPushSameFolder[] = "[Unit%d] push failed: unit%d is the same folder as %s, files kept\n";
+inline constexpr char kPopSameFolder[] =
+    "[Unit%d] pop failed: unit%d is the same folder as %s, files kept in unit%d\n";
+// A move that is done but whose record stays; %s after "[Unit%d]" is the
+// move's name.
+inline constexpr char kRecordNotEmptied[] = "[Unit%d] %s: the move record could not be emptied (%s)\n";
+inline constexpr char kMoveFailureCleared[] = "[Unit%d] %s: the earlier failure has cleared\n";
 inline constexpr char kPushName[] = "push";
 inline constexpr char kPopName[] = "pop";
-inline constexpr char kPushFailed[] = "push failed: ";
-inline constexpr char kPopFailed[] = "pop failed: ";
-inline constexpr char kPushFailedFilesKept[] = ", files kept in the client folder";
-inline constexpr char kPopFailedFilesKept[] = ", files kept in unit";  // then the unit's number
-inline constexpr char kUnitFolderPrefix[] = "unit";              // then the unit's number
-inline constexpr char kUnitNotAFolder[] = " is not a folder, files kept";
-inline constexpr char kNotSynced[] = " could not be written to the disk";
-inline constexpr char kUnitSameFolder[] = " is the same folder as ";
-inline constexpr char kRecordInReason[] = "the move record ";
-inline constexpr char kUnnamedCopy[] = "a copy";  // when the copy that failed to reach the disk is not named
-inline constexpr char kSourceNotDeleted[] = " could not be deleted";
+inline constexpr char kRecordNotWritten[] = "the move record could not be written (%s)";
+inline constexpr char kNotSynced[] = "%s could not be written to the disk (%s)";
+inline constexpr char kSourceNotDeleted[] = "%s could not be deleted";
+inline constexpr char kSourceNotDeletedBecause[] = "%s could not be deleted (%s)";
 inline constexpr char kCopiesUndone[] = ", the copies were removed";
 inline constexpr char kCopiesNotAllUndone[] = ", and the copies could not all be removed";
-// Why a copy was not taken as whole; a file or folder name comes first
-// where the text starts with a blank.
-inline constexpr char kSourceFolderUnreadable[] = "cannot read the folder ";
-inline constexpr char kCopyMissing[] = " did not arrive";
-inline constexpr char kCopyUnexpected[] = " appeared during the move";
-inline constexpr char kCopyUnwritable[] = " cannot be written (";
-inline constexpr char kSourceUnreadable[] = " cannot be read (";
-inline constexpr char kCopyDiffers[] = " arrived with other bytes";
-inline constexpr char kCopyCommandFailed[] = "the copy failed (status ";
+// Why a copy was not taken as whole.
+inline constexpr char kSourceFolderUnreadable[] = "cannot read the folder %s";
+inline constexpr char kCopyMissing[] = "%s did not arrive";
+inline constexpr char kCopyUnexpected[] = "%s appeared during the move";
+inline constexpr char kCopyUnwritable[] = "%s cannot be written (%s)";
+inline constexpr char kSourceUnreadable[] = "%s cannot be read (%s)";
+inline constexpr char kCopyDiffers[] = "%s arrived with other bytes";
+inline constexpr char kCopyCommandFailed[] = "the copy failed (status %d)";
 inline constexpr char kUnitHomeSettingsInError[] =
     "[Unit%d] is home; the settings are in error, so nothing more is done: correct them and restart\n";
 
