@@ -148,8 +148,8 @@ int parse_opt_in_option(Os& os, ControllerContext& ctx, const char* option, cons
 void dump_opt_in(Os& os, const ControllerContext& ctx) {
   if (ctx.connect_start >= 0)
     print(os, msg::kDumpConnect, format_hhmm(ctx.connect_start).c_str(), format_hhmm(ctx.connect_end).c_str());
-  if (ctx.history[0] != '\0') print_showing(os, ctx.history, msg::kDumpHistory, kVerbatim);
-  if (ctx.execempty[0] != '\0') print_showing(os, ctx.execempty, msg::kDumpExecempty, kVerbatim);
+  if (ctx.history[0] != '\0') print_showing(os, ctx.history, msg::kDumpJournal, kVerbatim);
+  if (ctx.execempty[0] != '\0') print_showing(os, ctx.execempty, msg::kDumpEmptyHook, kVerbatim);
   if (ctx.stall > 0) print(os, msg::kDumpStall, ctx.stall);
 }
 

@@ -210,7 +210,7 @@ bool arg_units(Os& os, ControllerContext& ctx, const char* value, char* leftover
     ctx.units = units;
     return true;
   }
-  refuse_showing(os, ctx, leftover, msg::kUnitsOptionLeftover, kVerbatim);
+  refuse_showing(os, ctx, leftover, msg::kUnitsOptionRefused, kVerbatim);
   return false;
 }
 
@@ -221,7 +221,7 @@ bool arg_fill(Os& os, ControllerContext& ctx, const char* value, char*) {
   }
   char upper[kLineBuffer];
   copy_upper(value, upper, sizeof upper);
-  print_showing(os, upper, msg::kFillOptionShown, kVerbatim);
+  print_showing(os, upper, msg::kFillOptionEcho, kVerbatim);
   if (std::strcmp(upper, "ON") == 0) {
     ctx.fill = 1;
   } else if (std::strcmp(upper, "OFF") == 0) {
@@ -229,7 +229,7 @@ bool arg_fill(Os& os, ControllerContext& ctx, const char* value, char*) {
   } else if (std::strcmp(upper, "AUTO") == 0) {
     ctx.fill = 2;
   } else {
-    refuse_showing(os, ctx, value, msg::kFillOptionMalformed, kVerbatim);
+    refuse_showing(os, ctx, value, msg::kFillOptionRefused, kVerbatim);
     return false;
   }
   return true;
@@ -389,7 +389,7 @@ void read_config_lines(Os& os, ControllerContext& ctx, TextReader& file) {
     if (row != nullptr)
       apply_line(os, ctx, *row, line);
     else if (holds_nul || !read_opt_in_line(os, ctx, word, line, piece_is_cut))
-      refuse_showing(os, ctx, line, msg::kUnknownSetting, kVerbatim);
+      refuse_showing(os, ctx, line, msg::kSettingUnknown, kVerbatim);
   }
 }
 
@@ -422,7 +422,7 @@ void parse_command_line(Os& os, int argc, char** argv, ControllerContext& ctx) {
       step = apply_option(os, ctx, *row, next, held);
       if (step == 1 && (row->quirks & kLeftoverReread) && next != nullptr) held_index = i + 1;
     } else if ((step = parse_opt_in_option(os, ctx, option, next)) == 0) {
-      refuse_showing(os, ctx, arg, msg::kUnknownSetting, kVerbatim);
+      refuse_showing(os, ctx, arg, msg::kSettingUnknown, kVerbatim);
       step = 1;
     }
     i += step;

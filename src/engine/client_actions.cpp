@@ -55,7 +55,7 @@ int calc_check(Os& os, ControllerContext& ctx) {
   ctx.vorcnt_state = Vorcon_CalcCompletion;
   record_computed(os, ctx);
   if (ctx.execfinish[0] != '\0') {
-    print_showing(os, ctx.execfinish, msg::kExecfinishShown, kVerbatim);
+    print_showing(os, ctx.execfinish, msg::kFinishCommandShown, kVerbatim);
     print(os, msg::kExecfinishLength, static_cast<int>(std::strlen(ctx.execfinish)));
     run_command(os, ctx.execfinish);
   }
@@ -97,9 +97,9 @@ void run_execempty(Os& os, const ControllerContext& ctx) {
   // The hook is the user's own command: it is waited for, and only a
   // failure is worth a line.
   if (status == -1)
-    print_showing(os, ctx.execempty, msg::kExecemptyNotStarted, kVerbatim);
+    print_showing(os, ctx.execempty, msg::kEmptyHookNotStarted, kVerbatim);
   else if (status != 0)
-    print_showing(os, ctx.execempty, msg::kExecemptyFailed, kVerbatim, status);
+    print_showing(os, ctx.execempty, msg::kEmptyHookFailed, kVerbatim, status);
 }
 
 }  // namespace vorcnt

@@ -77,11 +77,11 @@ void record_event(Os& os, ControllerContext& ctx, UnitEvent event, int unit, con
   std::string error;
   if (!append_journal_line(ctx.history, kJournalHeader, line, &error)) {
     if (ctx.history_fault == 0)
-      print_showing(os, ctx.history, msg::kHistoryWriteFailed, kVerbatim, error.c_str());
+      print_showing(os, ctx.history, msg::kJournalWriteFailed, kVerbatim, error.c_str());
     ctx.history_fault = 1;
     return;
   }
-  if (ctx.history_fault != 0) print_showing(os, ctx.history, msg::kHistoryWriteResumed, kVerbatim);
+  if (ctx.history_fault != 0) print_showing(os, ctx.history, msg::kJournalWriteResumed, kVerbatim);
   ctx.history_fault = 0;
 }
 

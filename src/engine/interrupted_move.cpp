@@ -231,7 +231,7 @@ MoveOutcome recover_recorded_move(Os& os, ControllerContext& ctx, const MoveReco
     detail = push ? "push undone" : "pop undone";
     at_destination = false;
   } else {
-    print_showing(os, move_record_path(ctx.path), msg::kRecordNeitherEnd, k, what, kVerbatim);
+    print_showing(os, move_record_path(ctx.path), msg::kRecordNeitherEndWhole, k, what, kVerbatim);
     ctx.calculation_unit = NO_UNIT;
     ctx.vorcnt_state = Vorcnt_error;
     return MoveOutcome::stopped;
@@ -332,13 +332,13 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
     case RecordRead::cut_short:
       // A move copies nothing until its record is whole on the disk: the
       // move this one was to describe never began.
-      print_showing(os, move_record_path(ctx.path), msg::kRecordNeverBegan, kVerbatim);
+      print_showing(os, move_record_path(ctx.path), msg::kRecordCutShort, kVerbatim);
       if (!clear_move_record(os.disk, ctx.path).ok()) break;
       return finish_leftover(os, ctx);
     case RecordRead::unreadable:
       break;
   }
-  print_showing(os, move_record_path(ctx.path), msg::kRecordCannotBeUsed, kVerbatim, why.c_str());
+  print_showing(os, move_record_path(ctx.path), msg::kRecordUnusable, kVerbatim, why.c_str());
   ctx.calculation_unit = NO_UNIT;
   ctx.vorcnt_state = Vorcnt_error;
   return MoveOutcome::stopped;

@@ -34,7 +34,7 @@ void report_failure(Os& os, std::string* shown, const std::string& line, std::st
 void report_cleared(Os& os, std::string* shown, int unit, const char* name) {
   if (shown == nullptr || shown->empty()) return;
   shown->clear();
-  print(os, msg::kMoveFailureCleared, unit, name);
+  print(os, msg::kMoveRecovered, unit, name);
 }
 
 namespace {
@@ -43,7 +43,7 @@ namespace {
 std::string named(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
 
 std::string not_synced(const std::string& name, const Status& s) {
-  return format_text(msg::kNotSynced, name.c_str(), s.reason().c_str());
+  return format_text(msg::kNotOnDisk, name.c_str(), s.reason().c_str());
 }
 
 // One push or pop under way, from its record to its end. It knows which
@@ -141,8 +141,8 @@ class RecordedMove {
       return false;
     }
     const std::string problem = write_problem(from_.c_str());
-    *why = problem.empty() ? format_text(msg::kSourceNotDeleted, left.front().c_str())
-                           : format_text(msg::kSourceNotDeletedBecause, left.front().c_str(), problem.c_str());
+    *why = problem.empty() ? format_text(msg::kSourceStayed, left.front().c_str())
+                           : format_text(msg::kSourceStayedBecause, left.front().c_str(), problem.c_str());
     bool undone = true;
     for (const RecordedFile& f : record_.files) {
       const std::string original = path_in(from_, f.name);
@@ -208,7 +208,7 @@ bool unitpush(Os& os, int unit, const char* path, std::string* shown) {
   }
   print(os, msg::kPushBegins, unit);
   const std::string folder = unit_folder(path, unit);
-  const std::string failed = format_text(msg::kPushFailed, unit, kVerbatim);
+  const std::string failed = format_text(msg::kPushFailedKeptInClient, unit, kVerbatim);
   // "copy *.vwu X" into a missing folder or onto a plain file would merge
   // every file into one file named X, and a unit folder that is the client
   // folder would have the delete take the only copy: such a push is not
@@ -250,7 +250,7 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   print(os, msg::kPopBegins, unit);
   const std::string client(path);
   const std::string folder = unit_folder(path, unit);
-  const std::string failed = format_text(msg::kPopFailed, unit, kVerbatim, unit);
+  const std::string failed = format_text(msg::kPopFailedKeptInUnit, unit, kVerbatim, unit);
   // The client folder itself under a unit's name: the delete would take
   // what the copy had just "moved".
   if (const std::string other = same_folder_as(path, unit); !other.empty()) {

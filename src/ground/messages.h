@@ -41,8 +41,8 @@ inline constexpr char kHelpExecfinish[] =
     "\t-execfinish COMMAND Execute command if finished run Vorelith.\n";
 inline constexpr char kDumpMode[] = "mode:%s";
 inline constexpr char kDumpState[] = "vorcnt_state:%s";
-inline constexpr char kDumpPath[] = "path:%s\n";
-inline constexpr char kDumpExecfinish[] = "execfinish:%s\n";
+inline constexpr char kDumpClientFolder[] = "path:%s\n";
+inline constexpr char kDumpFinishCommand[] = "execfinish:%s\n";
 inline constexpr char kDumpUnits[] = "Units:%d\n";
 inline constexpr char kDumpUnitsLocal[] = "Units_local:%d\n";
 inline constexpr char kDumpCalculationUnit[] = "calculation_unit:%d\n";
@@ -79,8 +79,8 @@ inline constexpr char kConnectOptionWithoutValue[] =
     "connect window ignored: -connect needs HH:MM-HH:MM; connecting at any time\n";
 inline constexpr char kExecemptyOptionWithoutValue[] = "bad arg: -execempty COMMAND\n";
 inline constexpr char kDumpConnect[] = "connect:%s-%s\n";
-inline constexpr char kDumpHistory[] = "history:%s\n";
-inline constexpr char kDumpExecempty[] = "execempty:%s\n";
+inline constexpr char kDumpJournal[] = "history:%s\n";
+inline constexpr char kDumpEmptyHook[] = "execempty:%s\n";
 inline constexpr char kStallValueMalformed[] =
     "stall watch ignored: '%.*s' is not a number of minutes from 1 to 100000; the client is never restarted\n";
 inline constexpr char kStallLineMalformed[] =
@@ -107,10 +107,10 @@ inline constexpr char kSettingsUtf16Unconvertible[] =
     "used\n";
 inline constexpr char kSettingsUtf16TooBig[] =
     "vorcnt.cfg is saved as UTF-16 (%s) and is over 1 MiB: save it as %s; none of its settings are used\n";
-inline constexpr char kUnitsOptionLeftover[] = "bad arg: -units %s\n";
-inline constexpr char kFillOptionShown[] = "fill:%s\n";
-inline constexpr char kFillOptionMalformed[] = "bad arg: -fill %s\n";
-inline constexpr char kUnknownSetting[] = "bad arg: %s\n";
+inline constexpr char kUnitsOptionRefused[] = "bad arg: -units %s\n";
+inline constexpr char kFillOptionEcho[] = "fill:%s\n";
+inline constexpr char kFillOptionRefused[] = "bad arg: -fill %s\n";
+inline constexpr char kSettingUnknown[] = "bad arg: %s\n";
 inline constexpr char kExecOptionWithoutValue[] = "bad arg: -path N\n";
 inline constexpr char kExecLineWithoutValue[] = "bad arg: path = c:\\progra~1\\vorelith\\\n";
 inline constexpr char kExecfinishWithoutValue[] = "bad arg: -execfinish N\n";
@@ -120,12 +120,12 @@ inline constexpr char kTimeWithoutValue[] = "bad arg: -time N\n";
 
 // Engine: client actions.
 inline constexpr char kStateOfNoUnitNotRecorded[] = "No unit is current (%d): its state %d is not recorded\n";
-inline constexpr char kExecfinishShown[] = "strlen:%s\n";
+inline constexpr char kFinishCommandShown[] = "strlen:%s\n";
 inline constexpr char kExecfinishLength[] = "strlen:%d\n";
 inline constexpr char kClientConnectStarted[] = "[Unit%d] Data Conection Start.\n";
 inline constexpr char kClientConnectEnded[] = "[Unit%d] Data Conection Compleate.\n";
-inline constexpr char kExecemptyNotStarted[] = "execempty: could not start '%s'\n";
-inline constexpr char kExecemptyFailed[] = "execempty: '%s' ended with status %d\n";
+inline constexpr char kEmptyHookNotStarted[] = "execempty: could not start '%s'\n";
+inline constexpr char kEmptyHookFailed[] = "execempty: '%s' ended with status %d\n";
 
 // Engine: connect window.
 inline constexpr char kConnectWaitsForWindow[] =
@@ -139,8 +139,8 @@ inline constexpr char kStallRestartsStopped[] =
     "check the client, this unit stays where it is and is still watched\n";
 
 // Engine: history.
-inline constexpr char kHistoryWriteFailed[] = "history: cannot write %s (%s); the buffer goes on without it\n";
-inline constexpr char kHistoryWriteResumed[] = "history: %s is written again\n";
+inline constexpr char kJournalWriteFailed[] = "history: cannot write %s (%s); the buffer goes on without it\n";
+inline constexpr char kJournalWriteResumed[] = "history: %s is written again\n";
 
 // Engine: interrupted move.
 inline constexpr char kFinishMoveRemoveCopies[] =
@@ -157,12 +157,12 @@ inline constexpr char kRecordUndoing[] =
     "[Unit%d] undoing an interrupted %s: the originals are whole, removing the copies\n";
 inline constexpr char kRecordAlreadyDone[] = "[Unit%d] the interrupted %s had finished; its record is removed\n";
 // These lines name the record's path, written as it stands.
-inline constexpr char kRecordNeitherEnd[] =
+inline constexpr char kRecordNeitherEndWhole[] =
     "[Unit%d] interrupted %s: neither end holds every file whole, so nothing is touched; check the files "
     "with vorstat, put the unit right by hand, delete %s and restart\n";
-inline constexpr char kRecordNeverBegan[] =
+inline constexpr char kRecordCutShort[] =
     "The move record %s was cut short while it was written; its move never began, so it is emptied\n";
-inline constexpr char kRecordCannotBeUsed[] =
+inline constexpr char kRecordUnusable[] =
     "The move record %s cannot be used (%s); nothing is repaired: check the folders with vorstat, then delete it and restart\n";
 inline constexpr char kRecordCouldNotRepair[] =
     "[Unit%d] the interrupted %s could not be put right (%s); stopping: correct it and restart\n";
@@ -183,8 +183,8 @@ inline constexpr char kOutputFileMissing[] = "outfile.vwu not found!\n";
 // A failed move is one line: the unit, the move, the reason, and what became
 // of the files. The reason (%s) is one of the texts below; a pop names its
 // unit twice.
-inline constexpr char kPushFailed[] = "[Unit%d] push failed: %s, files kept in the client folder\n";
-inline constexpr char kPopFailed[] = "[Unit%d] pop failed: %s, files kept in unit%d\n";
+inline constexpr char kPushFailedKeptInClient[] = "[Unit%d] push failed: %s, files kept in the client folder\n";
+inline constexpr char kPopFailedKeptInUnit[] = "[Unit%d] pop failed: %s, files kept in unit%d\n";
 inline constexpr char kPushNotAFolder[] = "[Unit%d] push failed: unit%d is not a folder, files kept\n";
 inline constexpr char kPushSameFolder[] = "[Unit%d] push failed: unit%d is the same folder as %s, files kept\n";
 inline constexpr char kPopSameFolder[] =
@@ -192,23 +192,23 @@ inline constexpr char kPopSameFolder[] =
 // A move that is done but whose record stays; %s after "[Unit%d]" is the
 // move's name.
 inline constexpr char kRecordNotEmptied[] = "[Unit%d] %s: the move record could not be emptied (%s)\n";
-inline constexpr char kMoveFailureCleared[] = "[Unit%d] %s: the earlier failure has cleared\n";
+inline constexpr char kMoveRecovered[] = "[Unit%d] %s: the earlier failure has cleared\n";
 inline constexpr char kPushName[] = "push";
 inline constexpr char kPopName[] = "pop";
 inline constexpr char kRecordNotWritten[] = "the move record could not be written (%s)";
-inline constexpr char kNotSynced[] = "%s could not be written to the disk (%s)";
-inline constexpr char kSourceNotDeleted[] = "%s could not be deleted";
-inline constexpr char kSourceNotDeletedBecause[] = "%s could not be deleted (%s)";
+inline constexpr char kNotOnDisk[] = "%s could not be written to the disk (%s)";
+inline constexpr char kSourceStayed[] = "%s could not be deleted";
+inline constexpr char kSourceStayedBecause[] = "%s could not be deleted (%s)";
 inline constexpr char kCopiesUndone[] = ", the copies were removed";
 inline constexpr char kCopiesNotAllUndone[] = ", and the copies could not all be removed";
 // Why a copy was not taken as whole.
-inline constexpr char kSourceFolderUnreadable[] = "cannot read the folder %s";
-inline constexpr char kCopyMissing[] = "%s did not arrive";
-inline constexpr char kCopyUnexpected[] = "%s appeared during the move";
-inline constexpr char kCopyUnwritable[] = "%s cannot be written (%s)";
-inline constexpr char kSourceUnreadable[] = "%s cannot be read (%s)";
-inline constexpr char kCopyDiffers[] = "%s arrived with other bytes";
-inline constexpr char kCopyCommandFailed[] = "the copy failed (status %d)";
+inline constexpr char kSourceFolderUnlisted[] = "cannot read the folder %s";
+inline constexpr char kCopyAbsent[] = "%s did not arrive";
+inline constexpr char kSourceAppeared[] = "%s appeared during the move";
+inline constexpr char kDestinationUnwritable[] = "%s cannot be written (%s)";
+inline constexpr char kSourceFileUnreadable[] = "%s cannot be read (%s)";
+inline constexpr char kCopyBytesDiffer[] = "%s arrived with other bytes";
+inline constexpr char kCopyStatusFailed[] = "the copy failed (status %d)";
 inline constexpr char kUnitHomeSettingsInError[] =
     "[Unit%d] is home; the settings are in error, so nothing more is done: correct them and restart\n";
 
