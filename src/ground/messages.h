@@ -1,4 +1,7 @@
-// The controller's own texts, as the CP932 bytes the console receives.
+// The controller's own texts, as the CP932 bytes the console receives. Each
+// console line is one whole format, named by what it tells the user, so that
+// a line seen there is found here; a user's text in it (a path, a command)
+// is printed with print_showing, which keeps it as it was given.
 #pragma once
 
 namespace vorcnt::msg {
@@ -189,12 +192,13 @@ inline constexpr char kPushNotAFolder[] = "[Unit%d] push failed: unit%d is not a
 inline constexpr char kPushSameFolder[] = "[Unit%d] push failed: unit%d is the same folder as %s, files kept\n";
 inline constexpr char kPopSameFolder[] =
     "[Unit%d] pop failed: unit%d is the same folder as %s, files kept in unit%d\n";
-// A move that is done but whose record stays; %s after "[Unit%d]" is the
-// move's name.
+// A move whose files all arrived: its record stays, or an earlier failure
+// has cleared. %s after "[Unit%d]" is the move's name.
 inline constexpr char kRecordNotEmptied[] = "[Unit%d] %s: the move record could not be emptied (%s)\n";
 inline constexpr char kMoveRecovered[] = "[Unit%d] %s: the earlier failure has cleared\n";
 inline constexpr char kPushName[] = "push";
 inline constexpr char kPopName[] = "pop";
+// The reasons a move failed; the last two follow another reason.
 inline constexpr char kRecordNotWritten[] = "the move record could not be written (%s)";
 inline constexpr char kNotOnDisk[] = "%s could not be written to the disk (%s)";
 inline constexpr char kSourceStayed[] = "%s could not be deleted";
