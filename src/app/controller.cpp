@@ -132,8 +132,8 @@ void print_help(Os& os) {
 void dump_context(Os& os, ControllerContext ctx) {
   print(os, msg::kDumpMode, mode_name(ctx.mode));
   print(os, msg::kDumpState, state_name(ctx.vorcnt_state));
-  print_verbatim(os, msg::kDumpPath, ctx.path, "\n");
-  print_verbatim(os, msg::kDumpExecfinish, ctx.execfinish, "\n");
+  print_showing(os, ctx.path, msg::kDumpClientFolder, kVerbatim);
+  print_showing(os, ctx.execfinish, msg::kDumpFinishCommand, kVerbatim);
   print(os, msg::kDumpUnits, ctx.units);
   print(os, msg::kDumpUnitsLocal, ctx.units_local);
   print(os, msg::kDumpCalculationUnit, ctx.calculation_unit);

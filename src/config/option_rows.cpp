@@ -53,15 +53,15 @@ bool path_is_plain(SettingsNotes& notes, const char* value) {
     if (size != 1) continue;
     const auto c = static_cast<unsigned char>(text[i]);
     if (c == ' ') {
-      notes.say(msg::kBadArgPathHoldsABlank);
+      notes.say(msg::kPathHasBlank);
       return false;
     }
     if (c < 0x20 || c == 0x7F) {
-      notes.say(msg::kBadArgPathHoldsAControl);
+      notes.say(msg::kPathHasControlCharacter);
       return false;
     }
     if (std::strchr(kInterpreterSpecials, c) != nullptr) {
-      notes.say(msg::kBadArgPathHoldsTheCharacter, c);
+      notes.say(msg::kPathHasShellCharacter, c);
       return false;
     }
   }
@@ -99,7 +99,7 @@ void line_exec(SettingsNotes& notes, ControllerContext& ctx, char* rest, bool) {
   if (cut == std::string_view::npos) {
     // No folder at all ("EXEC = vorelith", or an empty value): say so, rather
     // than refuse the line end that would be left, which nobody typed.
-    notes.say(msg::kBadArgExecNamesNoFolder);
+    notes.say(msg::kExecNamesNoFolder);
     refuse_path(ctx);
     return;
   }
@@ -139,7 +139,7 @@ bool arg_execfinish(SettingsNotes& notes, ControllerContext& ctx, const char* va
 void set_text(SettingsNotes& notes, ControllerContext& ctx, char (&field)[kTextField], const char* name,
               std::string_view value, bool cut) {
   if (cut || value.size() > kMaxTextField) {
-    refuse(notes, ctx, msg::kBadArgLongerThan254Characters, name);
+    refuse(notes, ctx, msg::kOptInValueTooLong, name);
     return;
   }
   copy_field(field, value);
@@ -159,11 +159,11 @@ bool arg_execempty(SettingsNotes& notes, ControllerContext& ctx, const char* val
 }
 
 void dump_history(Os& os, const ControllerContext& ctx) {
-  if (ctx.history[0] != '\0') print_verbatim(os, msg::kDumpHistory, ctx.history, "\n");
+  if (ctx.history[0] != '\0') print_showing(os, ctx.history, msg::kDumpJournal, kVerbatim);
 }
 
 void dump_execempty(Os& os, const ControllerContext& ctx) {
-  if (ctx.execempty[0] != '\0') print_verbatim(os, msg::kDumpExecempty, ctx.execempty, "\n");
+  if (ctx.execempty[0] != '\0') print_showing(os, ctx.execempty, msg::kDumpEmptyHook, kVerbatim);
 }
 
 // --- numbers ----------------------------------------------------------------
@@ -176,7 +176,7 @@ void line_units(SettingsNotes& notes, ControllerContext& ctx, char* rest, bool) 
     ctx.units = units;
     return;
   }
-  refuse(notes, ctx, msg::kVorcntCfgBadArgUnits, digits);
+  refuse(notes, ctx, msg::kUnitsLineMalformed, digits);
   ctx.units = 0;
 }
 
@@ -189,7 +189,7 @@ bool arg_units(SettingsNotes& notes, ControllerContext& ctx, const char* value, 
     ctx.units = units;
     return true;
   }
-  refuse_verbatim(notes, ctx, msg::kBadArgUnits, leftover, "\n");
+  refuse_showing(notes, ctx, leftover, msg::kUnitsOptionRefused, kVerbatim);
   return false;
 }
 
@@ -224,7 +224,7 @@ void set_stall(SettingsNotes& notes, ControllerContext& ctx, std::string_view va
     if (ok) minutes = minutes * 10 + (c - '0');
   }
   if (!ok || minutes < 1 || minutes > kMaxStallMinutes) {
-    notes.say(msg::kStallIgnoredSIsNot, static_cast<int>(value.size()), value.data());
+    notes.say(msg::kStallValueMalformed, static_cast<int>(value.size()), value.data());
     ctx.stall = 0;
     return;
   }
@@ -234,7 +234,7 @@ void set_stall(SettingsNotes& notes, ControllerContext& ctx, std::string_view va
 void line_stall(SettingsNotes& notes, ControllerContext& ctx, char* rest, bool cut) {
   // Longer than any value held; the rest of the line is read as lines of
   // its own, and reported there.
-  set_stall(notes, ctx, cut ? std::string_view(msg::kLineTooLong) : trimmed(rest));
+  set_stall(notes, ctx, cut ? std::string_view(msg::kOverlongValueShownAs) : trimmed(rest));
 }
 
 bool arg_stall(SettingsNotes& notes, ControllerContext& ctx, const char* value, char*) {
@@ -260,7 +260,7 @@ void reset_connect(ControllerContext& ctx) {
 void set_connect(SettingsNotes& notes, ControllerContext& ctx, std::string_view value) {
   ConnectWindow w;
   if (!parse_connect_window(value, &w)) {
-    notes.say(msg::kConnectWindowIgnoredSIsNot, static_cast<int>(value.size()), value.data());
+    notes.say(msg::kConnectValueMalformed, static_cast<int>(value.size()), value.data());
     reset_connect(ctx);
     return;
   }
@@ -269,7 +269,7 @@ void set_connect(SettingsNotes& notes, ControllerContext& ctx, std::string_view 
 }
 
 void line_connect(SettingsNotes& notes, ControllerContext& ctx, char* rest, bool cut) {
-  set_connect(notes, ctx, cut ? std::string_view(msg::kLineTooLong) : trimmed(rest));
+  set_connect(notes, ctx, cut ? std::string_view(msg::kOverlongValueShownAs) : trimmed(rest));
 }
 
 bool arg_connect(SettingsNotes& notes, ControllerContext& ctx, const char* value, char*) {
@@ -307,7 +307,7 @@ bool arg_fill(SettingsNotes& notes, ControllerContext& ctx, const char* value, c
   }
   char upper[kLineBuffer];
   copy_upper(value, upper, sizeof upper);
-  notes.say_verbatim(msg::kFillEcho, upper, "\n");
+  notes.say_showing(upper, msg::kFillOptionEcho, kVerbatim);
   if (std::strcmp(upper, "ON") == 0) {
     ctx.fill = 1;
   } else if (std::strcmp(upper, "OFF") == 0) {
@@ -315,7 +315,7 @@ bool arg_fill(SettingsNotes& notes, ControllerContext& ctx, const char* value, c
   } else if (std::strcmp(upper, "AUTO") == 0) {
     ctx.fill = 2;
   } else {
-    refuse_verbatim(notes, ctx, msg::kBadArgFill, value, "\n");
+    refuse_showing(notes, ctx, value, msg::kFillOptionRefused, kVerbatim);
     return false;
   }
   return true;
@@ -326,29 +326,29 @@ bool arg_fill(SettingsNotes& notes, ControllerContext& ctx, const char* value, c
 const OptionRow kOptionRows[] = {
     {.name = "VERSION", .mark = mark_version, .bare = mark_version, .help = msg::kHelpVersion},
     {.name = "HELP", .mark = mark_help, .bare = mark_help, .help = msg::kHelpHelp},
-    {.name = "EXEC", .arg = arg_exec, .line = line_exec, .arg_missing = msg::kBadArgPathN,
-     .line_missing = msg::kBadArgPathCProgra1, .help = msg::kHelpExec},
+    {.name = "EXEC", .arg = arg_exec, .line = line_exec, .arg_missing = msg::kExecOptionWithoutValue,
+     .line_missing = msg::kExecLineWithoutValue, .help = msg::kHelpExec},
     {.name = "FILL", .mark = mark_fill_mode, .bare = bare_fill, .arg = arg_fill, .help = msg::kHelpFill,
      .quirks = kValueOptional | kValueLengthFirst | kRefusedNotConsumed},
-    {.name = "UNITS", .arg = arg_units, .line = line_units, .arg_missing = msg::kBadArgUnitsN,
-     .line_missing = msg::kVorcntCfgBadArgUnitsN, .reset = reset_units, .help = msg::kHelpUnits,
+    {.name = "UNITS", .arg = arg_units, .line = line_units, .arg_missing = msg::kUnitsOptionWithoutValue,
+     .line_missing = msg::kUnitsLineWithoutValue, .reset = reset_units, .help = msg::kHelpUnits,
      .quirks = kValueLengthFirst | kLeftoverReread},
     {.name = "PROG", .mark = mark_prog, .bare = mark_prog, .help = msg::kHelpProg},
-    {.name = "TIME", .arg = arg_time, .line = line_time, .arg_missing = msg::kBadArgTimeN,
-     .line_missing = msg::kBadArgTimeN, .reset = reset_time, .help = msg::kHelpTime, .quirks = kValueLengthFirst},
-    {.name = "EXECFINISH", .arg = arg_execfinish, .line = line_execfinish, .arg_missing = msg::kBadArgExecfinishN,
-     .line_missing = msg::kBadArgExecfinishN, .help = msg::kHelpExecfinish},
+    {.name = "TIME", .arg = arg_time, .line = line_time, .arg_missing = msg::kTimeWithoutValue,
+     .line_missing = msg::kTimeWithoutValue, .reset = reset_time, .help = msg::kHelpTime, .quirks = kValueLengthFirst},
+    {.name = "EXECFINISH", .arg = arg_execfinish, .line = line_execfinish, .arg_missing = msg::kExecfinishWithoutValue,
+     .line_missing = msg::kExecfinishWithoutValue, .help = msg::kHelpExecfinish},
     // Accepted for old settings files; it has no effect.
     {.name = "AUTOFILL", .mark = mark_autofill, .bare = mark_autofill},
     {.name = "CONNECT", .arg = arg_connect, .line = line_connect,
-     .arg_missing = msg::kConnectWindowIgnoredConnectNeedsHH, .line_missing = msg::kConnectWindowIgnoredWriteItAs,
+     .arg_missing = msg::kConnectOptionWithoutValue, .line_missing = msg::kConnectLineMalformed,
      .form = msg::kFormConnect, .reset = reset_connect, .dump = dump_connect, .quirks = kTypoTolerated},
-    {.name = "HISTORY", .line = line_history, .line_missing = msg::kBadArgForm, .form = msg::kFormHistory,
+    {.name = "HISTORY", .line = line_history, .line_missing = msg::kOptInLineMalformed, .form = msg::kFormHistory,
      .dump = dump_history, .quirks = kFileOnly},
-    {.name = "EXECEMPTY", .arg = arg_execempty, .line = line_execempty, .arg_missing = msg::kBadArgExecemptyCOMMAND,
-     .line_missing = msg::kBadArgForm, .form = msg::kFormExecempty, .dump = dump_execempty},
-    {.name = "STALL", .arg = arg_stall, .line = line_stall, .arg_missing = msg::kStallIgnoredStallNeedsMinutes,
-     .line_missing = msg::kStallIgnoredWriteItAs, .reset = reset_stall, .dump = dump_stall,
+    {.name = "EXECEMPTY", .arg = arg_execempty, .line = line_execempty, .arg_missing = msg::kExecemptyOptionWithoutValue,
+     .line_missing = msg::kOptInLineMalformed, .form = msg::kFormExecempty, .dump = dump_execempty},
+    {.name = "STALL", .arg = arg_stall, .line = line_stall, .arg_missing = msg::kStallOptionWithoutValue,
+     .line_missing = msg::kStallLineMalformed, .reset = reset_stall, .dump = dump_stall,
      .quirks = kTypoTolerated},
 };
 
@@ -377,9 +377,11 @@ void refuse(SettingsNotes& notes, ControllerContext& ctx, const char* format, ..
   ctx.mode = Mode_error;
 }
 
-void refuse_verbatim(SettingsNotes& notes, ControllerContext& ctx, const char* before, const char* text,
-                     const char* after) {
-  notes.say_verbatim(before, text, after);
+void refuse_showing(SettingsNotes& notes, ControllerContext& ctx, std::string_view text, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  notes.vsay_showing(text, format, args);
+  va_end(args);
   ctx.mode = Mode_error;
 }
 

@@ -62,9 +62,10 @@ void refuse_row(SettingsNotes& notes, ControllerContext& ctx, const OptionRow& r
 
 // One refusal: its line said, then Mode_error, in which nothing moves.
 void refuse(SettingsNotes& notes, ControllerContext& ctx, const char* format, ...) VORCNT_PRINTF(3, 4);
-// The same with a value shown as given (see print_verbatim).
-void refuse_verbatim(SettingsNotes& notes, ControllerContext& ctx, const char* before, const char* text,
-                     const char* after);
+// The same with a value shown as given where kVerbatim stands (see
+// print_showing).
+void refuse_showing(SettingsNotes& notes, ControllerContext& ctx, std::string_view text, const char* format, ...)
+    VORCNT_PRINTF(4, 5);
 
 // The options' lines of -help, in table order.
 void print_option_help(Os& os);

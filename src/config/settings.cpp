@@ -77,17 +77,17 @@ void read_config_file(ControllerContext& ctx, SettingsNotes& notes) {
     // Half a file would be worse than none: refused whole, with how to save it.
     const std::string local = local_text_name();
     if (utf16.too_big) {
-      refuse(notes, ctx, msg::kVorcntCfgUtf16TooBig, utf16.byte_order, local.c_str());
+      refuse(notes, ctx, msg::kSettingsUtf16TooBig, utf16.byte_order, local.c_str());
       return;
     }
     if (utf16.bad_line > 0) {
-      refuse(notes, ctx, msg::kVorcntCfgUtf16NoLocalForm, utf16.byte_order, utf16.bad_line, local.c_str(),
+      refuse(notes, ctx, msg::kSettingsUtf16Unconvertible, utf16.byte_order, utf16.bad_line, local.c_str(),
              local.c_str());
       return;
     }
     file.open_memory(utf16.text.data(), utf16.text.size());
   } else if (!file.open(kConfigName)) {
-    notes.say(msg::kVorcntCfgOpenError);
+    notes.say(msg::kSettingsFileUnreadable);
     return;
   }
   read_config_lines(ctx, file, notes);
@@ -123,7 +123,7 @@ void read_config_lines(ControllerContext& ctx, TextReader& file, SettingsNotes& 
     if (row != nullptr)
       apply_line(notes, ctx, *row, line, piece_is_cut);
     else
-      refuse_verbatim(notes, ctx, msg::kBadArgPrefix, line, "\n");
+      refuse_showing(notes, ctx, line, msg::kSettingUnknown, kVerbatim);
   }
 }
 
@@ -153,7 +153,7 @@ void parse_command_line(int argc, char** argv, ControllerContext& ctx, SettingsN
     take_letters(work, option, sizeof option);
     const OptionRow* row = option_row(option);
     if (row == nullptr || (row->quirks & kFileOnly)) {
-      refuse_verbatim(notes, ctx, msg::kBadArgPrefix, arg, "\n");
+      refuse_showing(notes, ctx, arg, msg::kSettingUnknown, kVerbatim);
       ++i;
       continue;
     }

@@ -21,11 +21,18 @@ void SettingsNotes::say(const char* format, ...) {
   va_end(args);
 }
 
-void SettingsNotes::say_verbatim(std::string_view before, std::string_view text, std::string_view after) {
+void SettingsNotes::say_showing(std::string_view text, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsay_showing(text, format, args);
+  va_end(args);
+}
+
+void SettingsNotes::vsay_showing(std::string_view text, const char* format, va_list args) {
   NullShell shell;
   NullClock clock;
   Os os{shell, clock, *this};
-  print_verbatim(os, before, text, after);
+  vprint_showing(os, text, format, args);
 }
 
 void SettingsNotes::print(Os& os) const {

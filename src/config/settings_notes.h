@@ -19,8 +19,10 @@ class SettingsNotes : private Console {
   // A line (or part of one), formatted as print() formats it.
   void say(const char* format, ...) VORCNT_PRINTF(2, 3);
   void vsay(const char* format, va_list args) VORCNT_PRINTF(2, 0);
-  // As print_verbatim: `text` is a path or what the user gave, never CP932.
-  void say_verbatim(std::string_view before, std::string_view text, std::string_view after);
+  // As print_showing: `text` (a path or what the user gave, never CP932)
+  // stands where the format's argument is kVerbatim.
+  void say_showing(std::string_view text, const char* format, ...) VORCNT_PRINTF(3, 4);
+  void vsay_showing(std::string_view text, const char* format, va_list args) VORCNT_PRINTF(3, 0);
 
   // Writes everything said, in order, exactly as printing it there and then
   // would have.

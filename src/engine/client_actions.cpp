@@ -21,7 +21,7 @@ std::string client_command(const ControllerContext& ctx) { return client_program
 // to write; the table is never indexed with NO_UNIT.
 void record_unit_state(Os& os, ControllerContext& ctx, std::int32_t state) {
   if (!is_unit_index(ctx.calculation_unit)) {
-    print(os, msg::kNoCurrentUnitState, ctx.calculation_unit, state);
+    print(os, msg::kStateOfNoUnitNotRecorded, ctx.calculation_unit, state);
     return;
   }
   ctx.unit_state[ctx.calculation_unit] = state;
@@ -55,8 +55,8 @@ int calc_check(Os& os, ControllerContext& ctx) {
   ctx.vorcnt_state = Vorcon_CalcCompletion;
   record_computed(os, ctx);
   if (ctx.execfinish[0] != '\0') {
-    print_verbatim(os, msg::kStrlenPrefix, ctx.execfinish, "\n");
-    print(os, msg::kStrlenOf, static_cast<int>(std::strlen(ctx.execfinish)));
+    print_showing(os, ctx.execfinish, msg::kFinishCommandShown, kVerbatim);
+    print(os, msg::kExecfinishLength, static_cast<int>(std::strlen(ctx.execfinish)));
     run_command(os, ctx.execfinish);
   }
   os.clock.sleep_seconds(30);
@@ -71,7 +71,7 @@ void connect_start(Os& os, ControllerContext& ctx) {
   os.clock.sleep_seconds(20);
   if (ctx.fill == 2) run_command(os, "vorclose.exe -connect");
   ctx.vorcnt_state = Vorcon_Connection;
-  print(os, msg::kUnitDataConectionStart, ctx.calculation_unit);
+  print(os, msg::kClientConnectStarted, ctx.calculation_unit);
 }
 
 void connect_check(Os& os, ControllerContext& ctx) {
@@ -79,12 +79,12 @@ void connect_check(Os& os, ControllerContext& ctx) {
   run_command(os, "vorclose.exe -exit -echo off");
   record_unit_state(os, ctx, Data_Calculation_wait);
   ctx.vorcnt_state = Vorcon_ConnectCompletion;
-  print(os, msg::kUnitDataConectionCompleate, ctx.calculation_unit);
+  print(os, msg::kClientConnectEnded, ctx.calculation_unit);
   record_connected(os, ctx);
 }
 
 void record_pop(Os& os, ControllerContext& ctx, bool ok) {
-  record_move_outcome(os, ctx, ok, "pop", ctx.calculation_unit);
+  record_move_outcome(os, ctx, ok, JournaledMove::pop, ctx.calculation_unit);
   // A unit popped back because nothing was selected is neither.
   if (!ok || (ctx.vorcnt_state != Vorcon_CalcWait && ctx.vorcnt_state != Vorcon_ConnectionWait)) return;
   const UnitEvent event = ctx.vorcnt_state == Vorcon_ConnectionWait ? UnitEvent::pop_send : UnitEvent::pop_compute;
@@ -97,9 +97,9 @@ void run_execempty(Os& os, const ControllerContext& ctx) {
   // The hook is the user's own command: it is waited for, and only a
   // failure is worth a line.
   if (status == -1)
-    print_verbatim(os, msg::kExecemptyCouldNotStart, ctx.execempty, "'\n");
+    print_showing(os, ctx.execempty, msg::kEmptyHookNotStarted, kVerbatim);
   else if (status != 0)
-    print_verbatim(os, msg::kExecemptyQuoted, ctx.execempty, "' ended with status " + std::to_string(status) + "\n");
+    print_showing(os, ctx.execempty, msg::kEmptyHookFailed, kVerbatim, status);
 }
 
 }  // namespace vorcnt

@@ -52,7 +52,7 @@ int connect_window_wait(Os& os, ControllerContext& ctx) {
   }
   if (ctx.connect_waiting == 0) {
     const std::int64_t minutes = (seconds_until_open(w, now) + 59) / 60;
-    print(os, msg::kUnitConnectionWaitsForTheWindow, ctx.calculation_unit,
+    print(os, msg::kConnectWaitsForWindow, ctx.calculation_unit,
           format_hhmm(w.start).c_str(), format_hhmm(w.end).c_str(), format_hhmm(w.start).c_str(),
           static_cast<int>(minutes / 60), static_cast<int>(minutes % 60));
     ctx.connect_waiting = 1;

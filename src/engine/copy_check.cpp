@@ -5,6 +5,7 @@
 
 #include "engine/unit_folders.h"
 #include "ground/messages.h"
+#include "platform/console.h"
 #include "platform/files.h"
 
 namespace vorcnt::engine_detail {
@@ -25,9 +26,9 @@ std::string why_not_arrived(const std::string& from, const std::string& to, cons
   std::string unwritable = write_problem(to.c_str());
   if (unwritable.empty()) unwritable = space_problem(to.c_str(), file.size);
   const std::string unreadable = read_problem(path_in(from, name).c_str());
-  if (!unwritable.empty()) return shown(to) + msg::kCannotBeWritten + unwritable + ")";
-  if (!unreadable.empty()) return name + msg::kCannotBeRead + unreadable + ")";
-  return name + msg::kDidNotArrive;
+  if (!unwritable.empty()) return format_text(msg::kDestinationUnwritable, shown(to).c_str(), unwritable.c_str());
+  if (!unreadable.empty()) return format_text(msg::kSourceFileUnreadable, name.c_str(), unreadable.c_str());
+  return format_text(msg::kCopyAbsent, name.c_str());
 }
 
 }  // namespace
@@ -46,13 +47,13 @@ CopyCheck check_copy(const std::string& from, const std::string& to, int copy_st
   if (!listing.opened || !listing.complete) {
     // Nothing can be said about what the delete would take, so nothing may
     // be deleted on the strength of it.
-    result.reason = msg::kCannotReadTheFolder + shown(from);
+    result.reason = format_text(msg::kSourceFolderUnlisted, shown(from).c_str());
     return result;
   }
   for (const FolderEntry& entry : listing.entries) {
     // A file that came after the record was made would go unverified.
     if (is_vwu_name(entry.name) && entry.regular && !recorded_name(recorded, entry.name)) {
-      result.reason = entry.name + msg::kAppearedDuringTheMove;
+      result.reason = format_text(msg::kSourceAppeared, entry.name.c_str());
       return result;
     }
   }
@@ -66,12 +67,12 @@ CopyCheck check_copy(const std::string& from, const std::string& to, int copy_st
     Digest digest;
     int error = 0;
     if (!digest_file(copy, &digest, &copy_size, &error) || digest != file.digest || copy_size != file.size) {
-      result.reason = file.name + msg::kArrivedWithOtherBytes;
+      result.reason = format_text(msg::kCopyBytesDiffer, file.name.c_str());
       return result;
     }
   }
   if (copy_status != 0 && !recorded.empty()) {
-    result.reason = msg::kTheCopyFailedStatus + std::to_string(copy_status) + ")";
+    result.reason = format_text(msg::kCopyStatusFailed, copy_status);
     return result;
   }
   result.ok = true;

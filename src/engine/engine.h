@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "engine/unit_folders.h"
 #include "ground/context.h"
@@ -20,12 +21,11 @@ void unitselect(Os& os, ControllerContext& ctx);
 // Our own failure lines are printed when a failure begins and once more when
 // it clears, never on every retry. `shown` holds the line now showing; with
 // null every failure is printed.
-void report_failure(Os& os, std::string* shown, const std::string& line);
-// The same line as `before`, `text` written unchanged (a path or a name, not
-// converted as CP932) and `after`.
-void report_failure(Os& os, std::string* shown, const std::string& before, const std::string& text,
-                    const std::string& after);
-void report_cleared(Os& os, std::string* shown, const std::string& what);
+// `line` is whole, ending in a line end; `text` is written unchanged (a path
+// or a name, not converted as CP932) where kVerbatim stands in it.
+void report_failure(Os& os, std::string* shown, const std::string& line, std::string_view text = {});
+// `name` is the move's name, for "[Unit%d] %s: the earlier failure has cleared".
+void report_cleared(Os& os, std::string* shown, int unit, const char* name);
 
 // Moves the client folder's "*.vwu" files into the unit folder, and back.
 // Each returns true when the files moved: copied, and gone from the source.

@@ -77,21 +77,30 @@ void record_event(Os& os, ControllerContext& ctx, UnitEvent event, int unit, con
   std::string error;
   if (!append_journal_line(ctx.history, kJournalHeader, line, &error)) {
     if (ctx.history_fault == 0)
-      print_verbatim(os, msg::kHistoryCannotWrite, ctx.history, " (" + error + "); the buffer goes on without it\n");
+      print_showing(os, ctx.history, msg::kJournalWriteFailed, kVerbatim, error.c_str());
     ctx.history_fault = 1;
     return;
   }
-  if (ctx.history_fault != 0) print_verbatim(os, msg::kHistoryPrefix, ctx.history, " is written again\n");
+  if (ctx.history_fault != 0) print_showing(os, ctx.history, msg::kJournalWriteResumed, kVerbatim);
   ctx.history_fault = 0;
 }
 
-void record_move_outcome(Os& os, ControllerContext& ctx, bool ok, const char* move, int unit) {
+const char* move_name(JournaledMove move) {
+  switch (move) {
+    case JournaledMove::push: return "push";
+    case JournaledMove::pop: return "pop";
+    case JournaledMove::remove_copies: return "del";
+  }
+  return "?";
+}
+
+void record_move_outcome(Os& os, ControllerContext& ctx, bool ok, JournaledMove move, int unit) {
   if (ok == (ctx.move_fault == 0)) return;
   ctx.move_fault = ok ? 0 : 1;
   // The files stayed where they were: in the client folder after a failed
   // push, in the unit folder after a failed pop.
-  const std::string folder = std::string(move) == "pop" ? unit_folder(ctx.path, unit) + "\\" : ctx.path;
-  record_event(os, ctx, ok ? UnitEvent::move_cleared : UnitEvent::move_failed, unit, folder, move);
+  const std::string folder = move == JournaledMove::pop ? unit_folder(ctx.path, unit) + "\\" : ctx.path;
+  record_event(os, ctx, ok ? UnitEvent::move_cleared : UnitEvent::move_failed, unit, folder, move_name(move));
 }
 
 void record_computed(Os& os, ControllerContext& ctx) {

@@ -47,9 +47,17 @@ std::string journal_line(const LocalTime& t, int unit, UnitEvent event, const st
 // when no journal is set.
 void record_event(Os& os, ControllerContext& ctx, UnitEvent event, int unit, const std::string& folder,
                   const std::string& detail = {});
+// The move whose outcome is journaled; its name is the line's detail.
+enum class JournaledMove {
+  push,           // client folder to unit folder
+  pop,            // unit folder to client folder
+  remove_copies,  // the client folder's copies left by an interrupted move
+};
+const char* move_name(JournaledMove move);
+
 // A move's outcome: a failure is recorded when a run of failures begins, and
 // its clearing at the next move that succeeds.
-void record_move_outcome(Os& os, ControllerContext& ctx, bool ok, const char* move, int unit);
+void record_move_outcome(Os& os, ControllerContext& ctx, bool ok, JournaledMove move, int unit);
 // A pop of calculation_unit: its outcome, and what it was popped for, which
 // vorcnt_state tells.
 void record_pop(Os& os, ControllerContext& ctx, bool ok);

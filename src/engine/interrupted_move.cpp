@@ -188,9 +188,9 @@ bool clear_end(Os& os, const ControllerContext& ctx, const End& end, const MoveR
         moved.push_back(name);
     if (!moved.empty() && (!os.disk.sync_folder(dir).ok() || !os.disk.sync_folder(damaged).ok())) ok = false;
     const std::string shown = "damaged\\" + slot;
-    if (!moved.empty()) print(os, msg::kNotAsRecordedSetAside, end.label.c_str(), shown.c_str(), joined(moved).c_str());
+    if (!moved.empty()) print(os, msg::kStrayFilesSetAside, end.label.c_str(), shown.c_str(), joined(moved).c_str());
     if (moved.size() < odd.size()) {
-      print(os, msg::kCouldNotBeSetAside, end.label.c_str(), shown.c_str());
+      print(os, msg::kStrayFilesNotSetAside, end.label.c_str(), shown.c_str());
       ok = false;
     }
   }
@@ -232,8 +232,7 @@ MoveOutcome recover_recorded_move(Os& os, ControllerContext& ctx, const MoveReco
     detail = push ? "push undone" : "pop undone";
     at_destination = false;
   } else {
-    print(os, msg::kRecordNeitherEnd, k, what);
-    print_verbatim(os, "", move_record_path(ctx.path), msg::kAndRestart);
+    print_showing(os, move_record_path(ctx.path), msg::kRecordNeitherEndWhole, k, what, kVerbatim);
     ctx.calculation_unit = NO_UNIT;
     ctx.vorcnt_state = Vorcnt_error;
     return MoveOutcome::stopped;
@@ -287,7 +286,7 @@ MoveOutcome finish_leftover(Os& os, ControllerContext& ctx) {
       // Computing the copies here while unit k keeps the originals would do
       // that work unit twice.
       print(os, msg::kFinishMoveCopiesStay, k);
-      record_move_outcome(os, ctx, false, "del", k);
+      record_move_outcome(os, ctx, false, JournaledMove::remove_copies, k);
       ctx.calculation_unit = NO_UNIT;
       ctx.vorcnt_state = Vorcnt_error;
       return MoveOutcome::stopped;
@@ -297,7 +296,7 @@ MoveOutcome finish_leftover(Os& os, ControllerContext& ctx) {
             k, k);
       const std::int32_t client_state = classify_folder(ctx.path);  // "" is the current folder
       const bool pushed = unitpush(os, k, ctx.path);
-      record_move_outcome(os, ctx, pushed, "push", k);
+      record_move_outcome(os, ctx, pushed, JournaledMove::push, k);
       if (!pushed) {
         // Every file stayed where it was; the work is computed in place and
         // its unit is still k, so the next swap retries the push.
@@ -334,14 +333,13 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
     case RecordRead::cut_short:
       // A move copies nothing until its record is whole on the disk: the
       // move this one was to describe never began.
-      print_verbatim(os, msg::kTheMoveRecordFile, move_record_path(ctx.path), msg::kRecordNeverBegan);
+      print_showing(os, move_record_path(ctx.path), msg::kRecordCutShort, kVerbatim);
       if (!clear_move_record(os.disk, ctx.path).ok()) break;
       return finish_leftover(os, ctx);
     case RecordRead::unreadable:
       break;
   }
-  print_verbatim(os, msg::kTheMoveRecordFile, move_record_path(ctx.path), "");
-  print(os, msg::kRecordCannotBeUsed, why.c_str());
+  print_showing(os, move_record_path(ctx.path), msg::kRecordUnusable, kVerbatim, why.c_str());
   ctx.calculation_unit = NO_UNIT;
   ctx.vorcnt_state = Vorcnt_error;
   return MoveOutcome::stopped;

@@ -21,29 +21,30 @@ namespace vorcnt {
 using engine_detail::check_copy;
 using engine_detail::CopyCheck;
 
-void report_failure(Os& os, std::string* shown, const std::string& line) {
-  report_failure(os, shown, line, "", "");
-}
-
-void report_failure(Os& os, std::string* shown, const std::string& before, const std::string& text,
-                    const std::string& after) {
+void report_failure(Os& os, std::string* shown, const std::string& line, std::string_view text) {
   if (shown != nullptr) {
-    const std::string line = before + text + after;
-    if (*shown == line) return;
-    *shown = line;
+    std::string whole = line;
+    if (const std::size_t at = whole.find(kVerbatim); at != std::string::npos) whole.replace(at, 1, text);
+    if (*shown == whole) return;
+    *shown = whole;
   }
-  print_verbatim(os, before, text, after + "\n");
+  write_showing(os, text, line);
 }
 
-void report_cleared(Os& os, std::string* shown, const std::string& what) {
+void report_cleared(Os& os, std::string* shown, int unit, const char* name) {
   if (shown == nullptr || shown->empty()) return;
   shown->clear();
-  print(os, msg::kTheEarlierFailureHasCleared, what.c_str());
+  print(os, msg::kMoveRecovered, unit, name);
 }
 
 namespace {
 
-std::string with_reason(const Status& s) { return " (" + s.reason() + ")"; }
+// The folder as a reason names it: the current folder is ".".
+std::string named(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
+
+std::string not_synced(const std::string& name, const Status& s) {
+  return format_text(msg::kNotOnDisk, name.c_str(), s.reason().c_str());
+}
 
 // One push or pop under way, from its record to its end. It knows which
 // names the destination held before the copy, so a move that fails takes
@@ -77,7 +78,7 @@ class RecordedMove {
     // unit folder's files came there by a push, which synced them.
     if (record_.direction == MoveDirection::push && !sync_sources()) return sources_unsynced_;
     const Status s = write_move_record(os_.disk, path_, record_);
-    if (!s.ok()) return msg::kTheMoveRecord + std::string("could not be written") + with_reason(s);
+    if (!s.ok()) return format_text(msg::kRecordNotWritten, s.reason().c_str());
     recorded_ = true;
     return std::string();
   }
@@ -88,12 +89,12 @@ class RecordedMove {
     for (const RecordedFile& f : record_.files) {
       const Status s = os_.disk.sync_file(path_in(from_, f.name));
       if (!s.ok()) {
-        sources_unsynced_ = f.name + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
+        sources_unsynced_ = not_synced(f.name, s);
         return false;
       }
     }
     if (const Status s = os_.disk.sync_folder(from_); !s.ok()) {
-      sources_unsynced_ = (from_.empty() ? std::string(".") : from_) + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
+      sources_unsynced_ = not_synced(named(from_), s);
       return false;
     }
     return true;
@@ -107,10 +108,10 @@ class RecordedMove {
     if (os_.shell.copies_reach_disk()) return std::string();
     for (const RecordedFile& f : record_.files) {
       const Status s = os_.disk.sync_file(path_in(to_, f.name));
-      if (!s.ok()) return f.name + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
+      if (!s.ok()) return not_synced(f.name, s);
     }
     const Status s = os_.disk.sync_folder(to_);
-    if (!s.ok()) return (to_.empty() ? std::string(".") : to_) + msg::kCouldNotBeWrittenToTheDisk + with_reason(s);
+    if (!s.ok()) return not_synced(named(to_), s);
     return std::string();
   }
 
@@ -137,11 +138,12 @@ class RecordedMove {
       // The files are whole at the destination and the record still says
       // so: a cut now is finished by the next start, and a retry finds
       // nothing left to move.
-      *why = (from_.empty() ? std::string(".") : from_) + msg::kCouldNotBeWrittenToTheDisk + with_reason(swept);
+      *why = not_synced(named(from_), swept);
       return false;
     }
     const std::string problem = write_problem(from_.c_str());
-    *why = left.front() + msg::kCouldNotBeDeleted + (problem.empty() ? std::string() : " (" + problem + ")");
+    *why = problem.empty() ? format_text(msg::kSourceStayed, left.front().c_str())
+                           : format_text(msg::kSourceStayedBecause, left.front().c_str(), problem.c_str());
     bool undone = true;
     for (const RecordedFile& f : record_.files) {
       const std::string original = path_in(from_, f.name);
@@ -152,17 +154,18 @@ class RecordedMove {
       }
       if (!os_.disk.remove(copy).ok()) undone = false;
     }
-    *why += undone ? msg::kTheCopiesWereRemoved : msg::kTheCopiesCouldNotAllBeRemoved;
+    *why += undone ? msg::kCopiesUndone : msg::kCopiesNotAllUndone;
     if (undone && recorded_ && os_.disk.sync_folder(from_).ok() && clear_move_record(os_.disk, path_).ok())
       recorded_ = false;
     return false;
   }
 
   // The last step: the record goes once the sources are gone for good.
+  // Empty, or why the record stays.
   std::string end() {
     if (!recorded_) return std::string();
     const Status s = clear_move_record(os_.disk, path_);
-    if (!s.ok()) return msg::kTheMoveRecord + std::string("could not be emptied") + with_reason(s);
+    if (!s.ok()) return s.reason();
     recorded_ = false;
     return std::string();
   }
@@ -179,16 +182,20 @@ class RecordedMove {
   std::string sources_unsynced_;
 };
 
-std::string unit_label(int unit, const char* what) { return msg::kUnitLabelOpen + std::to_string(unit) + msg::kUnitLabelClose + what; }
-
-// Empty, or why unit folder `unit` cannot take part in a move.
-std::string refused_folder(const char* path, int unit) {
+// Empty, or the line that says why unit folder `unit` cannot take a push.
+std::string refused_push(const char* path, int unit) {
   const std::string folder = unit_folder(path, unit);
-  if (!is_directory(folder.c_str()))
-    return msg::kUnitFolderPrefix + std::to_string(unit) + " is not a folder";
+  if (!is_directory(folder.c_str())) return format_text(msg::kPushNotAFolder, unit, unit);
   const std::string other = same_folder_as(path, unit);
-  if (!other.empty()) return msg::kUnitFolderPrefix + std::to_string(unit) + msg::kIsTheSameFolderAs + other;
+  if (!other.empty()) return format_text(msg::kPushSameFolder, unit, unit, other.c_str());
   return std::string();
+}
+
+// The end of a move whose files all arrived: the record goes, or a line says
+// it stays; an earlier failure has cleared either way.
+void report_end(Os& os, std::string* shown, int unit, const char* name, const std::string& left) {
+  if (left.empty()) report_cleared(os, shown, unit, name);
+  else report_failure(os, shown, format_text(msg::kRecordNotEmptied, unit, name, kVerbatim), left);
 }
 
 }  // namespace
@@ -197,25 +204,24 @@ bool unitpush(Os& os, int unit, const char* path, std::string* shown) {
   // With no current unit there is no folder to push into; the client
   // folder's files simply stay where they are.
   if (!is_unit_index(unit)) {
-    print(os, msg::kPushSkippedNoUnitIsCurrent, unit);
+    print(os, msg::kPushWithoutUnit, unit);
     return false;
   }
-  print(os, msg::kUnitPush, unit);
+  print(os, msg::kPushBegins, unit);
   const std::string folder = unit_folder(path, unit);
-  const std::string failed = unit_label(unit, msg::kPushFailed);
-  const std::string kept = msg::kFilesKeptInTheClientFolder;
+  const std::string failed = format_text(msg::kPushFailedKeptInClient, unit, kVerbatim);
   // "copy *.vwu X" into a missing folder or onto a plain file would merge
   // every file into one file named X, and a unit folder that is the client
   // folder would have the delete take the only copy: such a push is not
   // even started.
-  if (const std::string refused = refused_folder(path, unit); !refused.empty()) {
-    report_failure(os, shown, failed + refused + ", files kept");
+  if (const std::string refused = refused_push(path, unit); !refused.empty()) {
+    report_failure(os, shown, refused);
     return false;
   }
   const std::string client(path);
   RecordedMove move(os, path, MoveDirection::push, unit, client, folder);
   if (const std::string why = move.begin(); !why.empty()) {
-    report_failure(os, shown, failed, why, kept);
+    report_failure(os, shown, failed, why);
     return false;
   }
   const int status = run_command(os, "copy " + vwu_pattern(client) + " " + folder);
@@ -224,34 +230,32 @@ bool unitpush(Os& os, int unit, const char* path, std::string* shown) {
   std::string why = check.ok ? move.copies_on_disk() : check.reason;
   if (!why.empty()) {
     move.abandon();
-    report_failure(os, shown, failed, why, kept);
+    report_failure(os, shown, failed, why);
     return false;
   }
   os.clock.sleep_seconds(1);
   run_command(os, "del " + vwu_pattern(client));
   if (!move.source_gone(&why)) {
-    report_failure(os, shown, failed, why, kept);
+    report_failure(os, shown, failed, why);
     return false;
   }
-  if (const std::string left = move.end(); !left.empty()) report_failure(os, shown, unit_label(unit, msg::kPush) + ": ", left, "");
-  else report_cleared(os, shown, unit_label(unit, msg::kPush));
+  report_end(os, shown, unit, msg::kPushName, move.end());
   return true;
 }
 
 bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   if (!is_unit_index(unit)) {
-    print(os, msg::kPopSkippedNoUnitIsCurrent, unit);
+    print(os, msg::kPopWithoutUnit, unit);
     return false;
   }
-  print(os, msg::kUnitPop, unit);
+  print(os, msg::kPopBegins, unit);
   const std::string client(path);
   const std::string unit_text = unit_folder_text(path, unit);
-  const std::string failed = unit_label(unit, msg::kPopFailed);
-  const std::string kept = msg::kFilesKeptInUnit + std::to_string(unit);
+  const std::string failed = format_text(msg::kPopFailedKeptInUnit, unit, kVerbatim, unit);
   // The client folder itself under a unit's name: the delete would take
   // what the copy had just "moved".
   if (const std::string other = same_folder_as(path, unit); !other.empty()) {
-    report_failure(os, shown, failed + msg::kUnitFolderPrefix + std::to_string(unit) + msg::kIsTheSameFolderAs + other + kept);
+    report_failure(os, shown, format_text(msg::kPopSameFolder, unit, unit, other.c_str(), unit));
     return false;
   }
   RecordedMove move(os, path, MoveDirection::pop, unit, unit_text, client);
@@ -260,7 +264,7 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   std::string copy = "copy " + vwu_pattern(unit_text) + " " + client;
   copy.pop_back();
   if (const std::string why = move.begin(); !why.empty()) {
-    report_failure(os, shown, failed, why, kept);
+    report_failure(os, shown, failed, why);
     return false;
   }
   const int status = run_command(os, copy);
@@ -270,7 +274,7 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   bool made_outfile = false;
   if (!path_exists(outfile.c_str())) {
     made_outfile = os.disk.write_file(outfile, "").ok();
-    if (!made_outfile) print(os, msg::kOutfileVwuNotFound);
+    if (!made_outfile) print(os, msg::kOutputFileMissing);
   }
 
   // On failure the unit stays whole in its folder, and an output file made
@@ -278,7 +282,7 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   const auto fail = [&](const std::string& why) {
     // One left behind is empty, which every start reads as no output.
     if (made_outfile) (void)os.disk.remove(outfile);
-    report_failure(os, shown, failed, why, kept);
+    report_failure(os, shown, failed, why);
     return false;
   };
   std::string why = check.ok ? move.copies_on_disk() : check.reason;
@@ -289,8 +293,7 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   os.clock.sleep_seconds(1);
   run_command(os, "del " + vwu_pattern(unit_text));
   if (!move.source_gone(&why)) return fail(why);
-  if (const std::string left = move.end(); !left.empty()) report_failure(os, shown, unit_label(unit, msg::kPop) + ": ", left, "");
-  else report_cleared(os, shown, unit_label(unit, msg::kPop));
+  report_end(os, shown, unit, msg::kPopName, move.end());
   return true;
 }
 
@@ -300,13 +303,13 @@ void unitswap(Os& os, ControllerContext& ctx) {
   // makes the next pass try the swap again.
   const int pushed = ctx.calculation_unit;
   const bool push_ok = unitpush(os, pushed, ctx.path, &ctx.failure_shown);
-  record_move_outcome(os, ctx, push_ok, "push", pushed);
+  record_move_outcome(os, ctx, push_ok, JournaledMove::push, pushed);
   if (!push_ok) return;
   record_event(os, ctx, UnitEvent::push, pushed, unit_folder_text(ctx.path, pushed));
   if (ctx.mode != Mode_calc && ctx.mode != Mode_fill) {
     // With settings in error no unit is chosen: going on would push and pop
     // the same unit, or start the client with none, for ever.
-    print(os, msg::kUnitIsHomeTheSettingsAre,
+    print(os, msg::kUnitHomeSettingsInError,
           ctx.calculation_unit);
     ctx.vorcnt_state = Vorcnt_error;
     return;

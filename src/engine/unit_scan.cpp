@@ -57,17 +57,17 @@ void scan_unit_folders(Os& os, ControllerContext& ctx) {
   int found = count_unit_folders(ctx.path);
   for (int j = 0; j < found; ++j) {
     ctx.unit_state[j] = classify_as_folder(unit_folder(ctx.path, j));
-    print(os, msg::kUnitDirFind, j, ctx.unit_state[j]);
+    print(os, msg::kScanUnitFound, j, ctx.unit_state[j]);
   }
   // The table has 16 entries; a folder past unit15 is reported, never used.
   if (found == kMaxUnits && path_exists(unit_folder(ctx.path, kMaxUnits).c_str()))
-    print(os, msg::kUnitAndAboveAreNotUsed, kMaxUnits);
+    print(os, msg::kScanUnitsPastLimit, kMaxUnits);
 
   if (ctx.mode == Mode_fill) {
     const int wanted = std::min<int>(ctx.units, kMaxUnits);
     for (; found < wanted; ++found) {
       ctx.unit_state[found] = make_unit_folder(os, ctx, found);
-      print(os, msg::kUnitDirMaiking, found, ctx.unit_state[found]);
+      print(os, msg::kScanUnitMadeForFill, found, ctx.unit_state[found]);
     }
   }
   ctx.units_local = found;
@@ -82,7 +82,7 @@ bool units_are_folders_of_their_own(Os& os, const ControllerContext& ctx) {
   for (int j = 0; j < count_unit_folders(ctx.path); ++j) {
     const std::string other = same_folder_as(ctx.path, j, j);
     if (other.empty()) continue;
-    print(os, msg::kUnitIsTheSameFolderAs, j, other.c_str());
+    print(os, msg::kUnitFolderNotOwn, j, other.c_str());
     own = false;
   }
   return own;
@@ -103,7 +103,7 @@ void home_client_work(Os& os, ControllerContext& ctx, std::int32_t client_state)
   if (ctx.units_local >= kMaxUnits) {
     // No seventeenth folder, and pushing into an occupied one would mix two
     // work units: nothing can give this work a home, so nothing is done.
-    print(os, msg::kNoFreeUnitFolderAllAre,
+    print(os, msg::kScanNoFreeUnit,
           kMaxUnits);
     ctx.calculation_unit = NO_UNIT;
     ctx.vorcnt_state = Vorcnt_error;
@@ -111,7 +111,7 @@ void home_client_work(Os& os, ControllerContext& ctx, std::int32_t client_state)
   }
   const int k = ctx.units_local;
   ctx.unit_state[k] = make_unit_folder(os, ctx, k);
-  print(os, msg::kUnitDirMaikingSUB, k, ctx.unit_state[k]);
+  print(os, msg::kScanUnitMadeForClientWork, k, ctx.unit_state[k]);
   ctx.calculation_unit = k;
   ++ctx.units_local;
   resume_by_client_folder(ctx, client_state);

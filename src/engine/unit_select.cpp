@@ -19,11 +19,11 @@ int units_in_table(const ControllerContext& ctx) { return std::clamp<int>(ctx.un
 // Computing mode. True when a unit was chosen; otherwise leaves Vorcnt_error
 // and sending mode.
 bool select_to_compute(Os& os, ControllerContext& ctx) {
-  print(os, msg::kUnitselectStateDataCalculation);
+  print(os, msg::kSelectComputeHeading);
   const int units = units_in_table(ctx);
   for (int i = 0; i < units; ++i) {
     if (ctx.unit_state[i] != Data_Calculation) continue;
-    print(os, msg::kUnitStateDataCalculation, i);
+    print(os, msg::kSelectComputeCandidate, i);
     ctx.calculation_unit = i;
     ctx.vorcnt_state = Vorcon_CalcWait;
     print(os, msg::kComputing, ctx.calculation_unit);
@@ -59,18 +59,18 @@ bool select_to_compute(Os& os, ControllerContext& ctx) {
 
 // Sending mode. True when a unit was chosen; otherwise leaves computing mode.
 bool select_to_send(Os& os, ControllerContext& ctx) {
-  print(os, msg::kUnitselectStateDataCalculationCompletion);
+  print(os, msg::kSelectSendHeading);
   const int units = units_in_table(ctx);
   for (int i = 0; i < units; ++i) {
     const std::int32_t state = ctx.unit_state[i];
     if (state != Data_Calculation_completion && state != Data_Receiving && state != Data_nothing) continue;
-    print(os, msg::kUnitDataConection, i);
+    print(os, msg::kSelectSendCandidate, i);
     ctx.calculation_unit = i;
     ctx.vorcnt_state = Vorcon_ConnectionWait;
     print(os, msg::kWaitingToSend, ctx.calculation_unit);
     return true;
   }
-  print(os, msg::kFILLCompletion);
+  print(os, msg::kFillDone);
   record_event(os, ctx, UnitEvent::fill_complete, NO_UNIT, {});
   ctx.mode = Mode_calc;
   return false;
@@ -95,7 +95,7 @@ void unitselect(Os& os, ControllerContext& ctx) {
       if (select_to_send(os, ctx)) return;
     }
   }
-  print(os, msg::kUnitselectNoUnitToComputeAnd);
+  print(os, msg::kSelectNothingLeft);
   ctx.vorcnt_state = Vorcnt_error;
 }
 

@@ -1,4 +1,7 @@
-// The controller's own texts, as the CP932 bytes the console receives.
+// The controller's own texts, as the CP932 bytes the console receives. Each
+// console line is one whole format, named by what it tells the user, so that
+// a line seen there is found here; a user's text in it (a path, a command)
+// is printed with print_showing, which keeps it as it was given.
 #pragma once
 
 namespace vorcnt::msg {
@@ -41,8 +44,8 @@ inline constexpr char kHelpExecfinish[] =
     "\t-execfinish COMMAND Execute command if finished run Vorelith.\n";
 inline constexpr char kDumpMode[] = "mode:%s";
 inline constexpr char kDumpState[] = "vorcnt_state:%s";
-inline constexpr char kDumpPath[] = "path:";
-inline constexpr char kDumpExecfinish[] = "execfinish:";
+inline constexpr char kDumpClientFolder[] = "path:%s\n";
+inline constexpr char kDumpFinishCommand[] = "execfinish:%s\n";
 inline constexpr char kDumpUnits[] = "Units:%d\n";
 inline constexpr char kDumpUnitsLocal[] = "Units_local:%d\n";
 inline constexpr char kDumpCalculationUnit[] = "calculation_unit:%d\n";
@@ -61,12 +64,12 @@ inline constexpr char kSessionLockUnavailable[] =
     "The one-controller-per-user lock cannot be made (%s), so no client is stopped: this one ends\n";
 
 // Opt-in settings.
-inline constexpr char kConnectWindowIgnoredSIsNot[] =
+inline constexpr char kConnectValueMalformed[] =
     "connect window ignored: '%.*s' is not HH:MM-HH:MM; connecting at any time\n";
-inline constexpr char kBadArgLongerThan254Characters[] = "bad arg: %s longer than 254 characters\n";
-inline constexpr char kConnectWindowIgnoredWriteItAs[] =
+inline constexpr char kOptInValueTooLong[] = "bad arg: %s longer than 254 characters\n";
+inline constexpr char kConnectLineMalformed[] =
     "connect window ignored: write it as %s; connecting at any time\n";
-inline constexpr char kBadArgForm[] = "bad arg: %s\n";
+inline constexpr char kOptInLineMalformed[] = "bad arg: %s\n";
 // How each opt-in line is written, and its name in the refusals.
 inline constexpr char kFormConnect[] = "CONNECT = HH:MM-HH:MM";
 inline constexpr char kFormHistory[] = "HISTORY = FILE";
@@ -74,18 +77,18 @@ inline constexpr char kFormExecempty[] = "EXECEMPTY = COMMAND";
 inline constexpr char kNameConnect[] = "connect";
 inline constexpr char kNameHistory[] = "history";
 inline constexpr char kNameExecempty[] = "execempty";
-inline constexpr char kLineTooLong[] = "(a line longer than 254 characters)";
-inline constexpr char kConnectWindowIgnoredConnectNeedsHH[] =
+inline constexpr char kOverlongValueShownAs[] = "(a line longer than 254 characters)";
+inline constexpr char kConnectOptionWithoutValue[] =
     "connect window ignored: -connect needs HH:MM-HH:MM; connecting at any time\n";
-inline constexpr char kBadArgExecemptyCOMMAND[] = "bad arg: -execempty COMMAND\n";
+inline constexpr char kExecemptyOptionWithoutValue[] = "bad arg: -execempty COMMAND\n";
 inline constexpr char kDumpConnect[] = "connect:%s-%s\n";
-inline constexpr char kDumpHistory[] = "history:";
-inline constexpr char kDumpExecempty[] = "execempty:";
-inline constexpr char kStallIgnoredSIsNot[] =
+inline constexpr char kDumpJournal[] = "history:%s\n";
+inline constexpr char kDumpEmptyHook[] = "execempty:%s\n";
+inline constexpr char kStallValueMalformed[] =
     "stall watch ignored: '%.*s' is not a number of minutes from 1 to 100000; the client is never restarted\n";
-inline constexpr char kStallIgnoredWriteItAs[] =
+inline constexpr char kStallLineMalformed[] =
     "stall watch ignored: write it as STALL = MINUTES; the client is never restarted\n";
-inline constexpr char kStallIgnoredStallNeedsMinutes[] =
+inline constexpr char kStallOptionWithoutValue[] =
     "stall watch ignored: -stall needs MINUTES; the client is never restarted\n";
 inline constexpr char kDumpStall[] = "stall:%d\n";
 
@@ -94,41 +97,41 @@ inline constexpr char kDumpStall[] = "stall:%d\n";
 inline constexpr char kPathTooLong[] = "bad arg: path longer than 118 characters\n";
 inline constexpr char kExecFinishTooLong[] = "bad arg: execfinish longer than 254 characters\n";
 inline constexpr char kArgumentTooLong[] = "bad arg: argument longer than 255 characters\n";
-inline constexpr char kBadArgPathHoldsABlank[] = "bad arg: path holds a blank\n";
-inline constexpr char kBadArgPathHoldsAControl[] = "bad arg: path holds a control character\n";
-inline constexpr char kBadArgExecNamesNoFolder[] =
+inline constexpr char kPathHasBlank[] = "bad arg: path holds a blank\n";
+inline constexpr char kPathHasControlCharacter[] = "bad arg: path holds a control character\n";
+inline constexpr char kExecNamesNoFolder[] =
     "bad arg: EXEC names no folder: end the client folder with a folder separator\n";
-inline constexpr char kBadArgPathHoldsTheCharacter[] =
+inline constexpr char kPathHasShellCharacter[] =
     "bad arg: path holds the character %c, which the command interpreter reads specially\n";
-inline constexpr char kVorcntCfgBadArgUnits[] = "vorcnt.cfg bad arg: units = %s\n";
-inline constexpr char kVorcntCfgOpenError[] = "vorcnt.cfg open error!\n";
-inline constexpr char kVorcntCfgUtf16NoLocalForm[] =
+inline constexpr char kUnitsLineMalformed[] = "vorcnt.cfg bad arg: units = %s\n";
+inline constexpr char kSettingsFileUnreadable[] = "vorcnt.cfg open error!\n";
+inline constexpr char kSettingsUtf16Unconvertible[] =
     "vorcnt.cfg is saved as UTF-16 (%s) and its line %d has no %s form: save it as %s; none of its settings are "
     "used\n";
-inline constexpr char kVorcntCfgUtf16TooBig[] =
+inline constexpr char kSettingsUtf16TooBig[] =
     "vorcnt.cfg is saved as UTF-16 (%s) and is over 1 MiB: save it as %s; none of its settings are used\n";
-inline constexpr char kBadArgUnits[] = "bad arg: -units ";
-inline constexpr char kFillEcho[] = "fill:";
-inline constexpr char kBadArgFill[] = "bad arg: -fill ";
-inline constexpr char kBadArgPrefix[] = "bad arg: ";
-inline constexpr char kBadArgPathN[] = "bad arg: -path N\n";
-inline constexpr char kBadArgPathCProgra1[] = "bad arg: path = c:\\progra~1\\vorelith\\\n";
-inline constexpr char kBadArgExecfinishN[] = "bad arg: -execfinish N\n";
-inline constexpr char kBadArgUnitsN[] = "bad arg: -units N\n";
-inline constexpr char kVorcntCfgBadArgUnitsN[] = "vorcnt.cfg bad arg: units = N\n";
-inline constexpr char kBadArgTimeN[] = "bad arg: -time N\n";
+inline constexpr char kUnitsOptionRefused[] = "bad arg: -units %s\n";
+inline constexpr char kFillOptionEcho[] = "fill:%s\n";
+inline constexpr char kFillOptionRefused[] = "bad arg: -fill %s\n";
+inline constexpr char kSettingUnknown[] = "bad arg: %s\n";
+inline constexpr char kExecOptionWithoutValue[] = "bad arg: -path N\n";
+inline constexpr char kExecLineWithoutValue[] = "bad arg: path = c:\\progra~1\\vorelith\\\n";
+inline constexpr char kExecfinishWithoutValue[] = "bad arg: -execfinish N\n";
+inline constexpr char kUnitsOptionWithoutValue[] = "bad arg: -units N\n";
+inline constexpr char kUnitsLineWithoutValue[] = "vorcnt.cfg bad arg: units = N\n";
+inline constexpr char kTimeWithoutValue[] = "bad arg: -time N\n";
 
 // Engine: client actions.
-inline constexpr char kNoCurrentUnitState[] = "No unit is current (%d): its state %d is not recorded\n";
-inline constexpr char kStrlenPrefix[] = "strlen:";
-inline constexpr char kStrlenOf[] = "strlen:%d\n";
-inline constexpr char kUnitDataConectionStart[] = "[Unit%d] Data Conection Start.\n";
-inline constexpr char kUnitDataConectionCompleate[] = "[Unit%d] Data Conection Compleate.\n";
-inline constexpr char kExecemptyCouldNotStart[] = "execempty: could not start '";
-inline constexpr char kExecemptyQuoted[] = "execempty: '";
+inline constexpr char kStateOfNoUnitNotRecorded[] = "No unit is current (%d): its state %d is not recorded\n";
+inline constexpr char kFinishCommandShown[] = "strlen:%s\n";
+inline constexpr char kExecfinishLength[] = "strlen:%d\n";
+inline constexpr char kClientConnectStarted[] = "[Unit%d] Data Conection Start.\n";
+inline constexpr char kClientConnectEnded[] = "[Unit%d] Data Conection Compleate.\n";
+inline constexpr char kEmptyHookNotStarted[] = "execempty: could not start '%s'\n";
+inline constexpr char kEmptyHookFailed[] = "execempty: '%s' ended with status %d\n";
 
 // Engine: connect window.
-inline constexpr char kUnitConnectionWaitsForTheWindow[] =
+inline constexpr char kConnectWaitsForWindow[] =
     "[Unit%d] connection waits for the window %s-%s: it opens at %s, in %dh%02dm\n";
 
 // Engine: stall watch.
@@ -139,8 +142,8 @@ inline constexpr char kStallRestartsStopped[] =
     "check the client, this unit stays where it is and is still watched\n";
 
 // Engine: history.
-inline constexpr char kHistoryCannotWrite[] = "history: cannot write ";
-inline constexpr char kHistoryPrefix[] = "history: ";
+inline constexpr char kJournalWriteFailed[] = "history: cannot write %s (%s); the buffer goes on without it\n";
+inline constexpr char kJournalWriteResumed[] = "history: %s is written again\n";
 
 // Engine: interrupted move.
 inline constexpr char kFinishMoveRemoveCopies[] =
@@ -156,71 +159,70 @@ inline constexpr char kRecordFinishing[] =
 inline constexpr char kRecordUndoing[] =
     "[Unit%d] undoing an interrupted %s: the originals are whole, removing the copies\n";
 inline constexpr char kRecordAlreadyDone[] = "[Unit%d] the interrupted %s had finished; its record is removed\n";
-// These two lines name the record's path, written as it stands between them.
-inline constexpr char kRecordNeitherEnd[] =
+// These lines name the record's path, written as it stands.
+inline constexpr char kRecordNeitherEndWhole[] =
     "[Unit%d] interrupted %s: neither end holds every file whole, so nothing is touched; check the files "
-    "with vorstat, put the unit right by hand, delete ";
-inline constexpr char kAndRestart[] = " and restart\n";
-inline constexpr char kTheMoveRecordFile[] = "The move record ";
-inline constexpr char kRecordNeverBegan[] =
-    " was cut short while it was written; its move never began, so it is emptied\n";
-inline constexpr char kRecordCannotBeUsed[] =
-    " cannot be used (%s); nothing is repaired: check the folders with vorstat, then delete it and restart\n";
+    "with vorstat, put the unit right by hand, delete %s and restart\n";
+inline constexpr char kRecordCutShort[] =
+    "The move record %s was cut short while it was written; its move never began, so it is emptied\n";
+inline constexpr char kRecordUnusable[] =
+    "The move record %s cannot be used (%s); nothing is repaired: check the folders with vorstat, then delete it and restart\n";
 inline constexpr char kRecordCouldNotRepair[] =
     "[Unit%d] the interrupted %s could not be put right (%s); stopping: correct it and restart\n";
-inline constexpr char kNotAsRecordedSetAside[] = "%s: files that are not what the move record says set aside in %s (%s)\n";
-inline constexpr char kCouldNotBeSetAside[] =
+inline constexpr char kStrayFilesSetAside[] = "%s: files that are not what the move record says set aside in %s (%s)\n";
+inline constexpr char kStrayFilesNotSetAside[] =
     "%s: files could not be set aside in %s; remove them by hand before the client uses them\n";
-inline constexpr char kUnitIsTheSameFolderAs[] =
+inline constexpr char kUnitFolderNotOwn[] =
     "unit%d is the same folder as %s: nothing is moved while a unit folder is not a folder of its own; "
     "make it one and restart\n";
 
 // Engine: unit move.
-inline constexpr char kTheEarlierFailureHasCleared[] = "%s: the earlier failure has cleared\n";
-inline constexpr char kPushSkippedNoUnitIsCurrent[] =
+inline constexpr char kPushWithoutUnit[] =
     "push skipped: no unit is current (%d), the client folder's files stay in place\n";
-inline constexpr char kUnitPush[] = "[Unit%d] push\n";
-inline constexpr char kPopSkippedNoUnitIsCurrent[] = "pop skipped: no unit is current (%d), nothing is moved\n";
-inline constexpr char kUnitPop[] = "[Unit%d] pop\n";
-inline constexpr char kOutfileVwuNotFound[] = "outfile.vwu not found!\n";
-// A failed move is one line: "[Unit<N>] " and the move, the reason, and
-// what became of the files.
-inline constexpr char kUnitLabelOpen[] = "[Unit";  // then the unit's number
-inline constexpr char kUnitLabelClose[] = "] ";
-inline constexpr char kPush[] = "push";
-inline constexpr char kPop[] = "pop";
-inline constexpr char kPushFailed[] = "push failed: ";
-inline constexpr char kPopFailed[] = "pop failed: ";
-inline constexpr char kFilesKeptInTheClientFolder[] = ", files kept in the client folder";
-inline constexpr char kFilesKeptInUnit[] = ", files kept in unit";  // then the unit's number
-inline constexpr char kUnitFolderPrefix[] = "unit";              // then the unit's number
-inline constexpr char kIsNotAFolderFilesKept[] = " is not a folder, files kept";
-inline constexpr char kCouldNotBeWrittenToTheDisk[] = " could not be written to the disk";
-inline constexpr char kIsTheSameFolderAs[] = " is the same folder as ";
-inline constexpr char kTheMoveRecord[] = "the move record ";
-inline constexpr char kACopy[] = "a copy";  // when the copy that failed to reach the disk is not named
-inline constexpr char kCouldNotBeDeleted[] = " could not be deleted";
-inline constexpr char kTheCopiesWereRemoved[] = ", the copies were removed";
-inline constexpr char kTheCopiesCouldNotAllBeRemoved[] = ", and the copies could not all be removed";
-// Why a copy was not taken as whole; a file or folder name comes first
-// where the text starts with a blank.
-inline constexpr char kCannotReadTheFolder[] = "cannot read the folder ";
-inline constexpr char kDidNotArrive[] = " did not arrive";
-inline constexpr char kAppearedDuringTheMove[] = " appeared during the move";
-inline constexpr char kCannotBeWritten[] = " cannot be written (";
-inline constexpr char kCannotBeRead[] = " cannot be read (";
-inline constexpr char kArrivedWithOtherBytes[] = " arrived with other bytes";
-inline constexpr char kTheCopyFailedStatus[] = "the copy failed (status ";
-inline constexpr char kUnitIsHomeTheSettingsAre[] =
+inline constexpr char kPushBegins[] = "[Unit%d] push\n";
+inline constexpr char kPopWithoutUnit[] = "pop skipped: no unit is current (%d), nothing is moved\n";
+inline constexpr char kPopBegins[] = "[Unit%d] pop\n";
+inline constexpr char kOutputFileMissing[] = "outfile.vwu not found!\n";
+// A failed move is one line: the unit, the move, the reason, and what became
+// of the files. The reason (%s) is one of the texts below; a pop names its
+// unit twice.
+inline constexpr char kPushFailedKeptInClient[] = "[Unit%d] push failed: %s, files kept in the client folder\n";
+inline constexpr char kPopFailedKeptInUnit[] = "[Unit%d] pop failed: %s, files kept in unit%d\n";
+inline constexpr char kPushNotAFolder[] = "[Unit%d] push failed: unit%d is not a folder, files kept\n";
+inline constexpr char kPushSameFolder[] = "[Unit%d] push failed: unit%d is the same folder as %s, files kept\n";
+inline constexpr char kPopSameFolder[] =
+    "[Unit%d] pop failed: unit%d is the same folder as %s, files kept in unit%d\n";
+// A move whose files all arrived: its record stays, or an earlier failure
+// has cleared. %s after "[Unit%d]" is the move's name.
+inline constexpr char kRecordNotEmptied[] = "[Unit%d] %s: the move record could not be emptied (%s)\n";
+inline constexpr char kMoveRecovered[] = "[Unit%d] %s: the earlier failure has cleared\n";
+inline constexpr char kPushName[] = "push";
+inline constexpr char kPopName[] = "pop";
+// The reasons a move failed; the last two follow another reason.
+inline constexpr char kRecordNotWritten[] = "the move record could not be written (%s)";
+inline constexpr char kNotOnDisk[] = "%s could not be written to the disk (%s)";
+inline constexpr char kSourceStayed[] = "%s could not be deleted";
+inline constexpr char kSourceStayedBecause[] = "%s could not be deleted (%s)";
+inline constexpr char kCopiesUndone[] = ", the copies were removed";
+inline constexpr char kCopiesNotAllUndone[] = ", and the copies could not all be removed";
+// Why a copy was not taken as whole.
+inline constexpr char kSourceFolderUnlisted[] = "cannot read the folder %s";
+inline constexpr char kCopyAbsent[] = "%s did not arrive";
+inline constexpr char kSourceAppeared[] = "%s appeared during the move";
+inline constexpr char kDestinationUnwritable[] = "%s cannot be written (%s)";
+inline constexpr char kSourceFileUnreadable[] = "%s cannot be read (%s)";
+inline constexpr char kCopyBytesDiffer[] = "%s arrived with other bytes";
+inline constexpr char kCopyStatusFailed[] = "the copy failed (status %d)";
+inline constexpr char kUnitHomeSettingsInError[] =
     "[Unit%d] is home; the settings are in error, so nothing more is done: correct them and restart\n";
 
 // Engine: unit scan.
-inline constexpr char kUnitDirFind[] = "[unit%d] Dir find : %d\n";
-inline constexpr char kUnitAndAboveAreNotUsed[] = "unit%d and above are not used: 16 unit folders at most\n";
-inline constexpr char kUnitDirMaiking[] = "[Unit%d] Dir maiking. : %d\n";
-inline constexpr char kNoFreeUnitFolderAllAre[] =
+inline constexpr char kScanUnitFound[] = "[unit%d] Dir find : %d\n";
+inline constexpr char kScanUnitsPastLimit[] = "unit%d and above are not used: 16 unit folders at most\n";
+inline constexpr char kScanUnitMadeForFill[] = "[Unit%d] Dir maiking. : %d\n";
+inline constexpr char kScanNoFreeUnit[] =
     "No free unit folder: all %d are in use and the client folder holds work; free one and restart\n";
-inline constexpr char kUnitDirMaikingSUB[] = "[Unit%d] Dir maiking SUB. : %d\n";
+inline constexpr char kScanUnitMadeForClientWork[] = "[Unit%d] Dir maiking SUB. : %d\n";
 inline constexpr char kHalfMoveInError[] =
     "The client folder holds a move that was stopped halfway; the settings are in error, so it is left as it is: correct them and restart\n";
 inline constexpr char kNoWorkInError[] =
@@ -234,12 +236,12 @@ inline constexpr char kWaitingToCompute[] = "[Unit%d]:\x8c\x76\x8e\x5a\x91\xd2\x
 inline constexpr char kNothingToCompute[] =
     "\x8c\x76\x8e\x5a\x89\xc2\x94\x5c\x83\x86\x83\x6a\x83\x62\x83\x67\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9" "\x82\xf1\n";
 inline constexpr char kWaitingToSend[] = "[Unit%d]:\x91\x97\x90\x4d\x91\xd2\x8b\x40\x92\x86\n";
-inline constexpr char kUnitselectStateDataCalculation[] = "[unitselect State_Data_Calculation]\n";
-inline constexpr char kUnitStateDataCalculation[] = "[Unit%d]:State_Data_Calculation\n";
-inline constexpr char kUnitselectStateDataCalculationCompletion[] =
+inline constexpr char kSelectComputeHeading[] = "[unitselect State_Data_Calculation]\n";
+inline constexpr char kSelectComputeCandidate[] = "[Unit%d]:State_Data_Calculation\n";
+inline constexpr char kSelectSendHeading[] =
     "[unitselect State_Data_Calculation_completion]\n";
-inline constexpr char kUnitDataConection[] = "[Unit%d]:Data Conection\n";
-inline constexpr char kFILLCompletion[] = "FILL Completion\n";
-inline constexpr char kUnitselectNoUnitToComputeAnd[] = "unitselect: no unit to compute and none to send; stopping\n";
+inline constexpr char kSelectSendCandidate[] = "[Unit%d]:Data Conection\n";
+inline constexpr char kFillDone[] = "FILL Completion\n";
+inline constexpr char kSelectNothingLeft[] = "unitselect: no unit to compute and none to send; stopping\n";
 
 }  // namespace vorcnt::msg

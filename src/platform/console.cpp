@@ -51,9 +51,8 @@ void append_formatted(std::string* out, const char* format, va_list args) {
 #pragma GCC diagnostic pop
 #endif
 
-}  // namespace
-
-void vprint(Os& os, const char* format, va_list args) {
+// `format` formatted with `args`, with a literal tail as print keeps it.
+std::string console_text(const char* format, va_list args) {
   std::string text;
   std::size_t cut = literal_tail(format);
   if (cut == kNoTail) {
@@ -63,14 +62,47 @@ void vprint(Os& os, const char* format, va_list args) {
     append_formatted(&text, head.c_str(), args);
     text.append(format + cut);
   }
-  os.console.write(text);
+  return text;
 }
+
+}  // namespace
+
+void vprint(Os& os, const char* format, va_list args) { os.console.write(console_text(format, args)); }
 
 void print(Os& os, const char* format, ...) {
   va_list args;
   va_start(args, format);
   vprint(os, format, args);
   va_end(args);
+}
+
+void print_showing(Os& os, std::string_view text, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vprint_showing(os, text, format, args);
+  va_end(args);
+}
+
+void vprint_showing(Os& os, std::string_view text, const char* format, va_list args) {
+  write_showing(os, text, console_text(format, args));
+}
+
+void write_showing(Os& os, std::string_view text, std::string_view line) {
+  const std::size_t at = line.find(kVerbatim);
+  if (at == std::string_view::npos) {
+    os.console.write(line);
+    return;
+  }
+  print_verbatim(os, line.substr(0, at), text, line.substr(at + 1));
+}
+
+std::string format_text(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text;
+  append_formatted(&text, format, args);
+  va_end(args);
+  return text;
 }
 
 void print_verbatim(Os& os, std::string_view before, std::string_view text, std::string_view after) {

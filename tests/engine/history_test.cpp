@@ -93,14 +93,30 @@ TEST_F(Journal, AFaultCostsOneLineWhenItBeginsAndOneWhenItClears) {
 }
 
 TEST_F(Journal, AFailedMoveIsRecordedOnceUntilAMoveSucceeds) {
-  record_move_outcome(fake.os, ctx, false, "push", 1);
-  record_move_outcome(fake.os, ctx, false, "push", 1);
-  record_move_outcome(fake.os, ctx, true, "push", 1);
-  record_move_outcome(fake.os, ctx, true, "pop", 2);
+  record_move_outcome(fake.os, ctx, false, JournaledMove::push, 1);
+  record_move_outcome(fake.os, ctx, false, JournaledMove::push, 1);
+  record_move_outcome(fake.os, ctx, true, JournaledMove::push, 1);
+  record_move_outcome(fake.os, ctx, true, JournaledMove::pop, 2);
   const std::string text = dir.read("h.tsv");
   EXPECT_NE(text.find("\t1\tmove_failed\t-\tpush\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\t1\tmove_cleared\t-\tpush\n"), std::string::npos) << text;
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
+
+  // A failed pop left the unit in its folder, where its line finds it; the
+  // copies an interrupted move left are named by the client folder.
+  dir.mkdir("unit2");
+  dir.write("unit2/work_unit.vwu", "abc");
+  dir.write("work_unit.vwu", "other");
+  record_move_outcome(fake.os, ctx, false, JournaledMove::pop, 2);
+  record_move_outcome(fake.os, ctx, true, JournaledMove::pop, 2);
+  dir.write("unit2/work_unit.vwu", "other");
+  dir.write("work_unit.vwu", "abc");
+  record_move_outcome(fake.os, ctx, false, JournaledMove::remove_copies, 2);
+  const std::string more = dir.read("h.tsv").substr(text.size());
+  const std::string abc = digest_of("abc").hex().substr(0, 12);
+  EXPECT_EQ(std::count(more.begin(), more.end(), '\n'), 3) << more;
+  EXPECT_NE(more.find("\t2\tmove_failed\t" + abc + "\tpop\n"), std::string::npos) << more;
+  EXPECT_NE(more.find("\t2\tmove_failed\t" + abc + "\tdel\n"), std::string::npos) << more;
 }
 
 }  // namespace

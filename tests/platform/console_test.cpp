@@ -37,6 +37,16 @@ TEST(PrintTest, PercentBeforeALineEndOrAtTheEndIsLiteralAndNothingIsCut) {
             "[Unit3] Data\x8c\x76\x8e\x5a\x8f\x80\x94\xf5\n");
 }
 
+// A user's text goes where kVerbatim stands, unformatted and unconverted,
+// and the rest of the line is formatted around it.
+TEST(PrintTest, AVerbatimTextTakesItsPlaceInAWholeLine) {
+  testing::FakeOs f;
+  print_showing(f.os, "c:\\100%s\\", "[Unit%d] %s: %s (%d)%\n", 2, "pop", kVerbatim, 7);
+  print_showing(f.os, "unused", "no place for it: %d\n", 3);
+  EXPECT_EQ(f.console.output, "[Unit2] pop: c:\\100%s\\ (7)%\nno place for it: 3\n");
+  EXPECT_EQ(f.console.verbatim, "c:\\100%s\\|");
+}
+
 TEST(RunCommandTest, FlushesTheConsoleFirst) {
   testing::FakeOs f;
   f.shell.effect = [&](const std::string&) { return f.console.flushes == 1 ? 4 : -1; };

@@ -6,6 +6,7 @@
 #include "ground/context.h"
 #include "history_report.h"
 #include "platform/files.h"
+#include "platform/null_os.h"
 #include "platform/path_text.h"
 #include "report_text.h"
 #include "vorstat_report.h"
