@@ -22,11 +22,11 @@ bool recorded_name(const std::vector<RecordedFile>& recorded, const std::string&
 // read.
 std::string why_not_arrived(const std::string& from, const std::string& to, const RecordedFile& file) {
   const std::string& name = file.name;
-  std::string unwritable = write_problem(to.c_str());
-  if (unwritable.empty()) unwritable = space_problem(to.c_str(), file.size);
-  const std::string unreadable = read_problem(path_in(from, name).c_str());
-  if (!unwritable.empty()) return shown(to) + msg::kCannotBeWritten + unwritable + ")";
-  if (!unreadable.empty()) return name + msg::kCannotBeRead + unreadable + ")";
+  Status unwritable = check_writable(to.c_str());
+  if (unwritable.ok()) unwritable = check_room(to.c_str(), file.size);
+  const Status unreadable = check_readable(path_in(from, name).c_str());
+  if (!unwritable.ok()) return shown(to) + msg::kCannotBeWritten + unwritable.reason() + ")";
+  if (!unreadable.ok()) return name + msg::kCannotBeRead + unreadable.reason() + ")";
   return name + msg::kDidNotArrive;
 }
 
@@ -43,7 +43,7 @@ CopyCheck check_copy(const std::string& from, const std::string& to, int copy_st
     return result;
   }
   const FolderListing listing = list_folder(from);
-  if (!listing.opened || !listing.complete) {
+  if (!listing.status.ok()) {
     // Nothing can be said about what the delete would take, so nothing may
     // be deleted on the strength of it.
     result.reason = msg::kCannotReadTheFolder + shown(from);

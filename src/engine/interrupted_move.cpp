@@ -180,10 +180,10 @@ bool clear_end(Os& os, const ControllerContext& ctx, const End& end, const MoveR
     const std::string damaged = path_in(ctx.path, "damaged");
     const std::string slot = damaged_slot(damaged, end.label, odd);
     const std::string dir = path_in(damaged, slot);
-    create_folders(dir);
+    const bool made = create_folders(dir).ok();  // if not, nothing is set aside, and that is said
     std::vector<std::string> moved;
     for (const std::string& name : odd)
-      if (presence(path_in(dir, name)) == Presence::absent && os.disk.rename(path_in(end.folder, name), path_in(dir, name)).ok())
+      if (made && presence(path_in(dir, name)) == Presence::absent && os.disk.rename(path_in(end.folder, name), path_in(dir, name)).ok())
         moved.push_back(name);
     if (!moved.empty() && (!os.disk.sync_folder(dir).ok() || !os.disk.sync_folder(damaged).ok())) ok = false;
     const std::string shown = "damaged\\" + slot;

@@ -139,13 +139,13 @@ class RecordedMove {
       *why = (from_.empty() ? std::string(".") : from_) + msg::kCouldNotBeWrittenToTheDisk + with_reason(swept);
       return false;
     }
-    const std::string problem = write_problem(from_.c_str());
-    *why = left.front() + msg::kCouldNotBeDeleted + (problem.empty() ? std::string() : " (" + problem + ")");
+    const Status problem = check_writable(from_.c_str());
+    *why = left.front() + msg::kCouldNotBeDeleted + (problem.ok() ? std::string() : " (" + problem.reason() + ")");
     bool undone = true;
     for (const RecordedFile& f : record_.files) {
       const std::string original = path_in(from_, f.name);
       const std::string copy = path_in(to_, f.name);
-      if (presence(original) != Presence::present && !copy_new_file(copy, original)) {
+      if (presence(original) != Presence::present && !copy_new_file(copy, original).ok()) {
         undone = false;
         continue;
       }
@@ -268,7 +268,7 @@ bool unitpop(Os& os, int unit, const char* path, std::string* shown) {
   const std::string outfile = client + "outfile.vwu";
   bool made_outfile = false;
   if (!path_exists(outfile.c_str())) {
-    made_outfile = create_empty_file(outfile.c_str());
+    made_outfile = create_empty_file(outfile.c_str()).ok();
     if (!made_outfile) print(os, msg::kOutfileVwuNotFound);
   }
 

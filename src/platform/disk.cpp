@@ -13,19 +13,12 @@ namespace vorcnt {
 
 std::string Status::reason() const {
   if (ok()) return std::string();
+  if (!reason_.empty()) return reason_;
   if (error_ < 0) return "unknown error";
   return std::strerror(error_);
 }
 
 namespace {
-
-Status from(const std::error_code& ec, const std::string& subject) {
-  if (!ec) return Status();
-  // The standard library reports the system's own number; on POSIX that is
-  // an errno value, elsewhere it is mapped to the nearest one.
-  const std::error_condition c = ec.default_error_condition();
-  return Status::failed(c.category() == std::generic_category() ? c.value() : EIO, subject);
-}
 
 class RealDisk final : public Disk {
  public:
@@ -35,15 +28,9 @@ class RealDisk final : public Disk {
   Status sync_file(const std::string& path) override { return sync_one_file(path); }
   Status sync_folder(const std::string& folder) override { return sync_one_folder(folder); }
   Status rename(const std::string& from_path, const std::string& to_path) override {
-    std::error_code ec;
-    std::filesystem::rename(fs_path(from_path), fs_path(to_path), ec);
-    return from(ec, from_path);
+    return rename_file(from_path, to_path);
   }
-  Status remove(const std::string& path) override {
-    std::error_code ec;
-    std::filesystem::remove(fs_path(path), ec);
-    return from(ec, path);
-  }
+  Status remove(const std::string& path) override { return remove_file(path); }
 };
 
 }  // namespace

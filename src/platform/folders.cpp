@@ -1,6 +1,7 @@
 // Folder listings, file comparison and the few file moves the engine makes
 // itself. std::filesystem does the same on every platform, so this one file
 // serves both backends; names pass through fs_path and fs_name.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -20,6 +21,14 @@ fs::path folder_of(const std::string& folder) {
   return fs_path(native_path(folder.c_str()));
 }
 
+// What the standard library reports, as the system's own number where it
+// gives one; on POSIX that is an errno value, elsewhere the nearest one.
+Status from(const std::error_code& ec, const std::string& subject) {
+  if (!ec) return Status();
+  const std::error_condition c = ec.default_error_condition();
+  return Status::failed(c.category() == std::generic_category() ? c.value() : EIO, subject);
+}
+
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -37,14 +46,12 @@ FolderListing list_folder(const std::string& folder) {
   FolderListing listing;
   std::error_code ec;
   fs::directory_iterator it(folder_of(folder), ec);
-  if (ec) return listing;
-  listing.opened = true;
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     std::error_code type_ec;
     const bool regular = it->is_regular_file(type_ec) && !type_ec;
     listing.entries.push_back({fs_name(it->path().filename()), regular});
   }
-  listing.complete = !ec;
+  listing.status = from(ec, folder.empty() ? std::string(".") : folder);
   return listing;
 }
 
@@ -75,28 +82,39 @@ Presence presence(const std::string& path) {
   return there ? Presence::present : Presence::absent;
 }
 
-bool remove_file(const std::string& path, bool* removed) {
+Status remove_file(const std::string& path, bool* removed) {
   std::error_code ec;
   const bool gone = fs::remove(fs_path(path), ec);
   if (removed != nullptr) *removed = gone && !ec;
-  return !ec;
+  return from(ec, path);
 }
 
-bool copy_new_file(const std::string& from, const std::string& to) {
+Status copy_new_file(const std::string& from_path, const std::string& to) {
   std::error_code ec;
-  fs::copy_file(fs_path(from), fs_path(to), ec);
-  return !ec;
+  fs::copy_file(fs_path(from_path), fs_path(to), ec);
+  return from(ec, to);
 }
 
-bool rename_file(const std::string& from, const std::string& to) {
+Status rename_file(const std::string& from_path, const std::string& to) {
   std::error_code ec;
-  fs::rename(fs_path(from), fs_path(to), ec);
-  return !ec;
+  fs::rename(fs_path(from_path), fs_path(to), ec);
+  return from(ec, from_path);
 }
 
-void create_folders(const std::string& path) {
+Status create_folders(const std::string& path) {
   std::error_code ec;
   fs::create_directories(fs_path(path), ec);
+  return from(ec, path);
+}
+
+Status sync_files(const std::string& folder, const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    const Status s = sync_one_file(path_in(folder, name));
+    if (!s.ok()) return Status::failed(s.error(), name);
+  }
+  // The copies' names live in the folder: without this a cut could leave
+  // the data on the disk and no name pointing at it.
+  return sync_one_folder(folder);
 }
 
 bool same_contents(const std::string& a, const std::string& b) {
