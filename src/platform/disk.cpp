@@ -1,11 +1,8 @@
-// The real Disk: the platform's own writes and syncs, and the standard
-// library's renames and removals, which serve every platform alike.
+// The real Disk: the platform's own writes and syncs, and the renames and
+// removals of folders.cpp, which serve every platform alike.
 #include "platform/disk.h"
 
-#include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "platform/files.h"
 
