@@ -105,11 +105,8 @@ Status fsync_status(const std::string& shown, const std::string& name, int flags
   if (!g_durable) return Status();
   UniqueFd fd = open_fd(name.c_str(), O_RDONLY | flags);
   if (!fd.valid()) return Status::failed(errno, shown);
-  const int rc = retry_on_eintr([&] { return ::fsync(fd.get()); });
-  int error = rc == 0 ? 0 : errno;
-  const int closed = fd.close();
-  if (error == 0) error = closed;
-  return error == 0 ? Status() : Status::failed(error, shown);
+  if (retry_on_eintr([&] { return ::fsync(fd.get()); }) != 0) return Status::failed(errno, shown);
+  return fd.close(shown);
 }
 
 }  // namespace
@@ -129,9 +126,8 @@ Status write_whole_file(const std::string& path, std::string_view bytes) {
     }
     done += static_cast<std::size_t>(n);
   }
-  const int closed = fd.close();
-  if (error == 0) error = closed;
-  return error == 0 ? Status() : Status::failed(error, path);
+  if (error != 0) return Status::failed(error, path);
+  return fd.close(path);
 }
 
 Status sync_one_file(const std::string& path) { return fsync_status(path, path, O_NOFOLLOW); }
@@ -151,8 +147,7 @@ bool file_identity(const std::string& path, FileIdentity* identity) {
 Status create_empty_file(const char* path) {
   UniqueFd fd = open_fd(native_path(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (!fd.valid()) return Status::failed(errno, path);
-  const int closed = fd.close();
-  return closed == 0 ? Status() : Status::failed(closed, path);
+  return fd.close(path);
 }
 
 Status check_writable(const char* folder) {

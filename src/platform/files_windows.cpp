@@ -124,7 +124,7 @@ bool flush_file(const std::string& name) {
   bool ok = false;
   if (h.valid()) {
     ok = FlushFileBuffers(h.get()) != 0;
-    ok = h.close() == 0 && ok;
+    ok = h.close(name).ok() && ok;
   }
   if (attrs != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(wide_path(name).c_str(), attrs);
   return ok;
@@ -145,26 +145,6 @@ void flush_folder(const std::string& folder) {
 void set_durable_writes(bool on) { g_durable = on; }
 bool durable_writes() { return g_durable; }
 
-namespace {
-
-// The C runtime's number for a system error, so that one text table serves
-// every platform.
-int errno_of(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION: return EACCES;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
-    case ERROR_WRITE_PROTECT: return EROFS;
-    default: return EIO;
-  }
-}
-
-}  // namespace
-
 Status write_whole_file(const std::string& path, std::string_view bytes) {
   UniqueHandle h(CreateFileW(wide_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -179,9 +159,8 @@ Status write_whole_file(const std::string& path, std::string_view bytes) {
     }
     done += written;
   }
-  const DWORD closed = h.close();
-  if (error == 0) error = closed;
-  return error == 0 ? Status() : Status::failed(errno_of(error), path);
+  if (error != 0) return Status::failed(errno_of(error), path);
+  return h.close(path);
 }
 
 Status sync_one_file(const std::string& path) {

@@ -3,9 +3,29 @@
 
 #include <windows.h>
 
+#include <cerrno>
+#include <string>
 #include <utility>
 
+#include "platform/status.h"
+
 namespace vorcnt {
+
+// The C runtime's number for a system error, so that one text table serves
+// every platform.
+inline int errno_of(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_WRITE_PROTECT: return EROFS;
+    default: return EIO;
+  }
+}
 
 class UniqueHandle {
  public:
@@ -28,10 +48,10 @@ class UniqueHandle {
   HANDLE get() const { return h_; }
   HANDLE release() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
   // Closes now, for the callers whose data is only safe once the close
-  // succeeds: 0, or GetLastError's number.
-  DWORD close() {
-    if (!valid()) return 0;
-    return CloseHandle(release()) != 0 ? 0 : GetLastError();
+  // succeeds. A failure names `subject`.
+  Status close(const std::string& subject) {
+    if (!valid() || CloseHandle(release()) != 0) return Status();
+    return Status::failed(errno_of(GetLastError()), subject);
   }
 
  private:

@@ -59,8 +59,7 @@ Status JournalFile::sync() {
 Status JournalFile::close() {
   UniqueFd fd(static_cast<int>(handle_));
   handle_ = -1;
-  const int error = fd.close();
-  return error == 0 ? Status() : Status::failed(error, path_);
+  return fd.close(path_);
 }
 
 }  // namespace vorcnt

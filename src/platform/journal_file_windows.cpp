@@ -70,8 +70,7 @@ Status JournalFile::sync() {
 Status JournalFile::close() {
   UniqueHandle h(handle_of(handle_));
   handle_ = -1;
-  if (h.close() != 0) return last_error(path_);
-  return Status();
+  return h.close(path_);
 }
 
 }  // namespace vorcnt

@@ -96,8 +96,7 @@ Status finish_temp(UniqueFd& out, const struct stat& source, const std::string& 
   if (::futimens(out.get(), times) != 0) return Status::failed(errno, shown);
   if (durable_writes() && retry_on_eintr([&] { return ::fsync(out.get()); }) != 0)
     return Status::failed(errno, shown);
-  const int closed = out.close();
-  return closed == 0 ? Status() : Status::failed(closed, shown);
+  return out.close(shown);
 }
 
 // Copies `from` to `to_dir` + `to_name` through a temporary file in the same

@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 #include <utility>
+
+#include "platform/status.h"
 
 namespace vorcnt {
 
@@ -42,11 +45,10 @@ class UniqueFd {
   int get() const { return fd_; }
   int release() { return std::exchange(fd_, -1); }
   // Closes now, for the callers whose data is only safe once close says so
-  // (a full disk may show only here): 0, or the errno of the failure.
-  int close() {
-    if (fd_ < 0) return 0;
-    const int rc = ::close(release());
-    return rc == 0 ? 0 : errno;
+  // (a full disk may show only here). A failure names `subject`.
+  Status close(const std::string& subject) {
+    if (fd_ < 0 || ::close(release()) == 0) return Status();
+    return Status::failed(errno, subject);
   }
 
  private:
