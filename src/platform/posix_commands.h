@@ -30,7 +30,7 @@ void set_commands_quiet(bool on);
 bool commands_quiet();
 
 // Shared by the two halves of the layer (posix_commands.cpp spawns,
-// posix_builtins.cpp carries out copy, del and mkdir).
+// posix_builtins.cpp and posix_copy.cpp carry out copy, del and mkdir).
 bool is_command_blank(char c);  // the interpreter's blanks, line ends included
 std::string with_separator(const std::string& dir);
 bool same_word(const std::string& word, const char* name);  // either case
