@@ -108,10 +108,9 @@ bool unrecorded_move(Os& os, const std::string& from, const std::string& to, con
   if (run_command(os, copy) != 0) return false;
   for (const std::string& n : names)
     if (!same_contents(path_in(from, n), path_in(to, n))) return false;
-  std::string failed;
-  if (!sync_files(to, names, &failed)) return false;
+  if (!sync_files(to, names).ok()) return false;
   run_command(os, del);
-  return sync_folder(from);
+  return sync_one_folder(from).ok();
 }
 
 void BM_swap_disk_unrecorded(benchmark::State& state) {

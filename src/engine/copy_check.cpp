@@ -23,11 +23,12 @@ bool recorded_name(const std::vector<RecordedFile>& recorded, const std::string&
 // read.
 std::string why_not_arrived(const std::string& from, const std::string& to, const RecordedFile& file) {
   const std::string& name = file.name;
-  std::string unwritable = write_problem(to.c_str());
-  if (unwritable.empty()) unwritable = space_problem(to.c_str(), file.size);
-  const std::string unreadable = read_problem(path_in(from, name).c_str());
-  if (!unwritable.empty()) return format_text(msg::kDestinationUnwritable, shown(to).c_str(), unwritable.c_str());
-  if (!unreadable.empty()) return format_text(msg::kSourceFileUnreadable, name.c_str(), unreadable.c_str());
+  Status unwritable = check_writable(to.c_str());
+  if (unwritable.ok()) unwritable = check_room(to.c_str(), file.size);
+  const Status unreadable = check_readable(path_in(from, name).c_str());
+  if (!unwritable.ok())
+    return format_text(msg::kDestinationUnwritable, shown(to).c_str(), unwritable.reason().c_str());
+  if (!unreadable.ok()) return format_text(msg::kSourceFileUnreadable, name.c_str(), unreadable.reason().c_str());
   return format_text(msg::kCopyAbsent, name.c_str());
 }
 
@@ -44,7 +45,7 @@ CopyCheck check_copy(const std::string& from, const std::string& to, int copy_st
     return result;
   }
   const FolderListing listing = list_folder(from);
-  if (!listing.opened || !listing.complete) {
+  if (!listing.status.ok()) {
     // Nothing can be said about what the delete would take, so nothing may
     // be deleted on the strength of it.
     result.reason = format_text(msg::kSourceFolderUnlisted, shown(from).c_str());

@@ -65,7 +65,7 @@ std::string move_record_path(const char* path) { return path_in(path, kMoveRecor
 bool describe_sources(const std::string& folder, std::vector<RecordedFile>* files, std::string* why) {
   files->clear();
   const FolderListing listing = list_folder(folder);
-  if (!listing.opened || !listing.complete) {
+  if (!listing.status.ok()) {
     *why = (folder.empty() ? std::string(".") : folder) + " cannot be read";
     return false;
   }

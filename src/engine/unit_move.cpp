@@ -141,9 +141,9 @@ class RecordedMove {
       *why = not_synced(named(from_), swept);
       return false;
     }
-    const std::string problem = write_problem(from_.c_str());
-    *why = problem.empty() ? format_text(msg::kSourceStayed, left.front().c_str())
-                           : format_text(msg::kSourceStayedBecause, left.front().c_str(), problem.c_str());
+    const Status problem = check_writable(from_.c_str());
+    *why = problem.ok() ? format_text(msg::kSourceStayed, left.front().c_str())
+                        : format_text(msg::kSourceStayedBecause, left.front().c_str(), problem.reason().c_str());
     bool undone = true;
     for (const RecordedFile& f : record_.files) {
       const std::string original = path_in(from_, f.name);

@@ -9,6 +9,7 @@ namespace vorcnt {
 
 std::string Status::reason() const {
   if (ok()) return std::string();
+  if (!reason_.empty()) return reason_;
   if (error_ < 0) return "unknown error";
   return std::strerror(error_);
 }
@@ -22,10 +23,10 @@ class RealDisk final : public Disk {
   }
   Status sync_file(const std::string& path) override { return sync_one_file(path); }
   Status sync_folder(const std::string& folder) override { return sync_one_folder(folder); }
-  Status rename(const std::string& from, const std::string& to) override { return rename_path(from, to); }
-  Status remove(const std::string& path) override { return remove_path(path); }
-  Status copy_new(const std::string& from, const std::string& to) override { return copy_to_new(from, to); }
-  Status make_folders(const std::string& folder) override { return make_folder_path(folder); }
+  Status rename(const std::string& from, const std::string& to) override { return rename_file(from, to); }
+  Status remove(const std::string& path) override { return remove_file(path); }
+  Status copy_new(const std::string& from, const std::string& to) override { return copy_new_file(from, to); }
+  Status make_folders(const std::string& folder) override { return create_folders(folder); }
 };
 
 }  // namespace

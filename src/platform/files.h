@@ -45,8 +45,8 @@ bool is_directory(const char* path);
 // Last-modification time in whole seconds since 1970, and the size when
 // `size` is given, from one look; false when absent.
 bool file_mtime(const char* path, std::int64_t* mtime, std::uintmax_t* size = nullptr);
-// Creates an empty file, or empties an existing one. False on failure.
-bool create_empty_file(const char* path);
+// Creates an empty file, or empties an existing one.
+Status create_empty_file(const char* path);
 
 // Folder contents and the file moves the engine makes itself. Folders are
 // given as in the command lines ("" is the current folder, a trailing
@@ -59,11 +59,10 @@ struct FolderEntry {
   std::string name;
   bool regular = false;  // a regular file (through a link); false when unknown
 };
-// `opened` is false when the folder cannot be read at all; `complete` is
-// false when reading it stopped partway (the entries read so far are kept).
+// `status` fails when the folder cannot be read at all, or when reading it
+// stopped partway (the entries read so far are kept).
 struct FolderListing {
-  bool opened = false;
-  bool complete = false;
+  Status status;
   std::vector<FolderEntry> entries;
 };
 FolderListing list_folder(const std::string& folder);
@@ -75,6 +74,14 @@ bool file_size_of(const std::string& path, std::uintmax_t* size);
 bool is_regular_file(const std::string& path);
 enum class Presence { absent, present, unknown };
 Presence presence(const std::string& path);
+// A missing file is no error. `removed` says whether a file went.
+Status remove_file(const std::string& path, bool* removed = nullptr);
+// Copies to a name not yet taken (a taken name is a failure).
+Status copy_new_file(const std::string& from, const std::string& to);
+// Replaces `to` if it exists.
+Status rename_file(const std::string& from, const std::string& to);
+// Makes the folder and those above it; one that exists already is no error.
+Status create_folders(const std::string& path);
 // True when both files can be read and hold the same bytes.
 bool same_contents(const std::string& a, const std::string& b);
 
@@ -83,27 +90,21 @@ bool same_contents(const std::string& a, const std::string& b);
 // source is deleted, and a delete should reach it before anything else.
 //
 // Pushes the named files of `folder` (given as in the command lines), and the
-// folder's own entries, to the disk. False, with `error` naming the first
-// file that failed, when any could not be flushed.
-bool sync_files(const std::string& folder, const std::vector<std::string>& names, std::string* error);
-// Pushes `folder`'s entries (names added or removed) to the disk. False when
-// the folder cannot be flushed.
-bool sync_folder(const std::string& folder);
+// folder's own entries, to the disk. A failure names the first file that
+// could not be flushed, or the folder.
+Status sync_files(const std::string& folder, const std::vector<std::string>& names);
 // On by default. Benchmarks turn it off to measure what durability costs;
-// the controller never does. Covers sync_files, sync_folder and the built-in
-// copy command.
+// the controller never does. Covers the syncs below and the built-in copy
+// command.
 void set_durable_writes(bool on);
 bool durable_writes();
 
 // The backends of the real Disk (disk.h), one per platform. While durable
-// writes are off the two syncs succeed at once.
+// writes are off the two syncs succeed at once. sync_one_folder pushes a
+// folder's entries (names added or removed) to the disk.
 Status write_whole_file(const std::string& path, std::string_view bytes);
 Status sync_one_file(const std::string& path);
 Status sync_one_folder(const std::string& folder);
-Status rename_path(const std::string& from, const std::string& to);
-Status remove_path(const std::string& path);
-Status copy_to_new(const std::string& from, const std::string& to);
-Status make_folder_path(const std::string& folder);
 
 // What a file or folder is, whatever name reaches it: two names with the
 // same identity (a link, a bind mount, a junction) are one file.
@@ -116,13 +117,12 @@ struct FileIdentity {
 bool file_identity(const std::string& path, FileIdentity* identity);
 
 // Why nothing can be created in `folder` ("" is the current folder), or why
-// `file` cannot be read, in a few words; empty when nothing says so. For
-// failure lines only.
-std::string write_problem(const char* folder);
-// The system's text for a full disk when `folder` has room for fewer than
-// `bytes` more bytes; empty otherwise, or when that cannot be told.
-std::string space_problem(const char* folder, std::uintmax_t bytes);
-std::string read_problem(const char* file);
+// `file` cannot be read; ok when nothing says so. For failure lines only.
+Status check_writable(const char* folder);
+// A full disk when `folder` has room for fewer than `bytes` more bytes; ok
+// otherwise, or when that cannot be told.
+Status check_room(const char* folder, std::uintmax_t bytes);
+Status check_readable(const char* file);
 
 // The characters this platform's command interpreter reads specially. The
 // command texts carry the client folder unquoted, so a folder holding one of

@@ -11,6 +11,7 @@
 
 #include "platform/files.h"
 #include "platform/path_text.h"
+#include "platform/posix_io.h"
 
 namespace vorcnt {
 
@@ -48,27 +49,21 @@ bool to_native(const char* path, char (&out)[kMaxFileName + 1]) {
 
 }  // namespace
 
+UniqueFd open_fd(const char* name, int flags, unsigned mode) {
+  return UniqueFd(retry_on_eintr([&] { return ::open(name, flags | O_CLOEXEC, static_cast<mode_t>(mode)); }));
+}
+
 int open_for_reading(const char* path) {
   char name[kMaxFileName + 1];
   if (!to_native(path, name)) return -1;
-  int fd;
-  do {
-    fd = ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return -1;
+  UniqueFd fd = open_fd(name, O_RDONLY | O_NONBLOCK);
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return fd.release();
 }
 
 long read_some(int handle, char* buf, std::size_t size) {
-  for (;;) {
-    ssize_t n = ::read(handle, buf, size);
-    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
-  }
+  return static_cast<long>(retry_on_eintr([&] { return ::read(handle, buf, size); }));
 }
 
 void close_handle(int handle) { ::close(handle); }
@@ -99,30 +94,19 @@ namespace {
 
 bool g_durable = true;
 
-int open_retrying(const char* name, int flags) {
-  int fd;
-  do {
-    fd = ::open(name, flags | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+std::string folder_name(const std::string& folder) {
+  if (folder.empty()) return ".";
+  return native_path(folder.c_str());
 }
 
 // fsync on a descriptor opened read-only: Linux and the BSDs flush a file's
 // data (and a folder's entries) whatever the open mode.
-bool fsync_path(const std::string& name, int flags) {
-  const int fd = open_retrying(name.c_str(), O_RDONLY | flags);
-  if (fd < 0) return false;
-  int rc;
-  do {
-    rc = ::fsync(fd);
-  } while (rc != 0 && errno == EINTR);
-  const bool ok = rc == 0;
-  return ::close(fd) == 0 && ok;
-}
-
-std::string folder_name(const std::string& folder) {
-  if (folder.empty()) return ".";
-  return native_path(folder.c_str());
+Status fsync_status(const std::string& shown, const std::string& name, int flags) {
+  if (!g_durable) return Status();
+  UniqueFd fd = open_fd(name.c_str(), O_RDONLY | flags);
+  if (!fd.valid()) return Status::failed(errno, shown);
+  if (retry_on_eintr([&] { return ::fsync(fd.get()); }) != 0) return Status::failed(errno, shown);
+  return fd.close(shown);
 }
 
 }  // namespace
@@ -130,66 +114,21 @@ std::string folder_name(const std::string& folder) {
 void set_durable_writes(bool on) { g_durable = on; }
 bool durable_writes() { return g_durable; }
 
-bool sync_files(const std::string& folder, const std::vector<std::string>& names, std::string* error) {
-  if (!g_durable) return true;
-  std::string dir = folder_name(folder);
-  if (dir.back() != '/') dir += '/';
-  for (const std::string& name : names) {
-    if (!fsync_path(dir + name, O_NOFOLLOW)) {
-      if (error != nullptr) *error = name;
-      return false;
-    }
-  }
-  // The copies' names live in the folder: without this a cut could leave
-  // the data on the disk and no name pointing at it.
-  if (!fsync_path(dir, O_DIRECTORY)) {
-    if (error != nullptr) *error = folder.empty() ? std::string(".") : folder;
-    return false;
-  }
-  return true;
-}
-
-bool sync_folder(const std::string& folder) {
-  if (!g_durable) return true;
-  return fsync_path(folder_name(folder), O_DIRECTORY);
-}
-
 Status write_whole_file(const std::string& path, std::string_view bytes) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return Status::failed(errno, path);
+  UniqueFd fd = open_fd(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  if (!fd.valid()) return Status::failed(errno, path);
   int error = 0;
   for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = retry_on_eintr([&] { return ::write(fd.get(), bytes.data() + done, bytes.size() - done); });
     if (n <= 0) {
       error = n < 0 ? errno : EIO;
       break;
     }
     done += static_cast<std::size_t>(n);
   }
-  if (::close(fd) != 0 && error == 0) error = errno;
-  return error == 0 ? Status() : Status::failed(error, path);
+  if (error != 0) return Status::failed(error, path);
+  return fd.close(path);
 }
-
-namespace {
-
-Status fsync_status(const std::string& shown, const std::string& name, int flags) {
-  if (!g_durable) return Status();
-  const int fd = open_retrying(name.c_str(), O_RDONLY | flags);
-  if (fd < 0) return Status::failed(errno, shown);
-  int rc;
-  do {
-    rc = ::fsync(fd);
-  } while (rc != 0 && errno == EINTR);
-  int error = rc == 0 ? 0 : errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  return error == 0 ? Status() : Status::failed(error, shown);
-}
-
-}  // namespace
 
 Status sync_one_file(const std::string& path) { return fsync_status(path, path, O_NOFOLLOW); }
 
@@ -205,29 +144,29 @@ bool file_identity(const std::string& path, FileIdentity* identity) {
   return true;
 }
 
-bool create_empty_file(const char* path) {
-  int fd = ::open(native_path(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  return ::close(fd) == 0;
+Status create_empty_file(const char* path) {
+  UniqueFd fd = open_fd(native_path(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  if (!fd.valid()) return Status::failed(errno, path);
+  return fd.close(path);
 }
 
-std::string write_problem(const char* folder) {
+Status check_writable(const char* folder) {
   const std::string name = folder[0] == '\0' ? std::string(".") : native_path(folder);
-  if (::access(name.c_str(), W_OK) == 0) return std::string();
-  return std::strerror(errno);
+  if (::access(name.c_str(), W_OK) == 0) return Status();
+  return Status::failed(errno, folder);
 }
 
-std::string space_problem(const char* folder, std::uintmax_t bytes) {
+Status check_room(const char* folder, std::uintmax_t bytes) {
   struct statvfs vfs;
   const std::string name = folder[0] == '\0' ? std::string(".") : native_path(folder);
-  if (::statvfs(name.c_str(), &vfs) != 0) return std::string();
+  if (::statvfs(name.c_str(), &vfs) != 0) return Status();
   const std::uintmax_t room = static_cast<std::uintmax_t>(vfs.f_bavail) * vfs.f_frsize;
-  return room < bytes ? std::strerror(ENOSPC) : std::string();
+  return room < bytes ? Status::failed(ENOSPC, folder) : Status();
 }
 
-std::string read_problem(const char* file) {
-  if (::access(native_path(file).c_str(), R_OK) == 0) return std::string();
-  return std::strerror(errno);
+Status check_readable(const char* file) {
+  if (::access(native_path(file).c_str(), R_OK) == 0) return Status();
+  return Status::failed(errno, file);
 }
 
 // What sh reads specially in a word (the blank and control bytes are refused
@@ -235,30 +174,22 @@ std::string read_problem(const char* file) {
 // the command layer quotes a program path it resolves.
 const char kInterpreterSpecials[] = ";&|<>()$`'\"*?[]{}~=#!";
 
-ControllerLock::~ControllerLock() {
-  if (handle_ >= 0) ::close(static_cast<int>(handle_));
-}
+ControllerLock::~ControllerLock() { UniqueFd owned(static_cast<int>(handle_)); }
 
 namespace {
 
-ControllerLock::Outcome lock_open_file(int fd, long long& handle) {
-  if (fd < 0) return ControllerLock::Outcome::unavailable;
+ControllerLock::Outcome lock_open_file(UniqueFd fd, long long& handle) {
+  if (!fd.valid()) return ControllerLock::Outcome::unavailable;
   int r;
   // A look by vorstat holds the lock for a moment; a controller starting in
   // that moment waits it out rather than take it for another controller.
   for (int tries = 0;; ++tries) {
-    do {
-      r = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (r != 0 && errno == EINTR);
+    r = retry_on_eintr([&] { return ::flock(fd.get(), LOCK_EX | LOCK_NB); });
     if (r == 0 || errno != EWOULDBLOCK || tries == 3) break;
     ::usleep(30000);
   }
-  if (r != 0) {
-    const bool held = errno == EWOULDBLOCK;
-    ::close(fd);
-    return held ? ControllerLock::Outcome::held : ControllerLock::Outcome::unavailable;
-  }
-  handle = fd;
+  if (r != 0) return errno == EWOULDBLOCK ? ControllerLock::Outcome::held : ControllerLock::Outcome::unavailable;
+  handle = fd.release();
   return ControllerLock::Outcome::taken;
 }
 
@@ -266,22 +197,17 @@ ControllerLock::Outcome lock_open_file(int fd, long long& handle) {
 
 bool controller_at_work(const char* path) {
   const std::string name = path[0] == '\0' ? std::string(".") : native_path(path);
-  const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  int r;
-  do {
-    r = ::flock(fd, LOCK_SH | LOCK_NB);
-  } while (r != 0 && errno == EINTR);
-  const bool held = r != 0 && errno == EWOULDBLOCK;
-  ::close(fd);  // lets go of the shared lock, if it was had
-  return held;
+  const UniqueFd fd = open_fd(name.c_str(), O_RDONLY | O_DIRECTORY);
+  if (!fd.valid()) return false;
+  const int r = retry_on_eintr([&] { return ::flock(fd.get(), LOCK_SH | LOCK_NB); });
+  return r != 0 && errno == EWOULDBLOCK;  // the close lets go of the shared lock, if it was had
 }
 
 ControllerLock::Outcome ControllerLock::take(const char* path) {
   // The folder itself is locked, so no file is left in it, and two
   // controllers reaching it by different names still meet.
   const std::string name = path[0] == '\0' ? std::string(".") : native_path(path);
-  return lock_open_file(::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), handle_);
+  return lock_open_file(open_fd(name.c_str(), O_RDONLY | O_DIRECTORY), handle_);
 }
 
 }  // namespace vorcnt

@@ -13,6 +13,7 @@
 
 #include "platform/ansi_path_windows.h"
 #include "platform/files.h"
+#include "platform/handle_windows.h"
 #include "platform/path_text.h"
 
 namespace vorcnt {
@@ -60,15 +61,11 @@ int open_for_reading(const char* path) {
   if (std::strlen(path) > kMaxFileName) return -1;
   // Shared as the client expects; only a file on disk is read (a pipe or a
   // device could block or never end).
-  HANDLE h = CreateFileW(wide_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return -1;
-  if (GetFileType(h) != FILE_TYPE_DISK) {
-    CloseHandle(h);
-    return -1;
-  }
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
-  if (fd < 0) CloseHandle(h);
+  UniqueHandle h(CreateFileW(wide_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h.valid() || GetFileType(h.get()) != FILE_TYPE_DISK) return -1;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h.get()), _O_RDONLY | _O_BINARY);
+  if (fd >= 0) h.release();  // the descriptor owns it now
   return fd;
 }
 
@@ -101,24 +98,19 @@ namespace {
 
 bool g_durable = true;
 
-std::string with_separator(const std::string& folder) {
-  if (folder.empty()) return std::string();
-  return ends_in_separator(folder) || folder.back() == ':' ? folder : folder + "\\";
-}
-
 // The interpreter's copy leaves its data in the cache; FlushFileBuffers
 // writes it out and waits for the device. It wants a handle with write
 // access, shared so that nothing else holding the file is disturbed.
-HANDLE open_for_flush(const std::string& name) {
-  return CreateFileW(wide_path(name).c_str(), GENERIC_READ | GENERIC_WRITE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+UniqueHandle open_for_flush(const std::string& name) {
+  return UniqueHandle(CreateFileW(wide_path(name).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool flush_file(const std::string& name) {
-  HANDLE h = open_for_flush(name);
+  UniqueHandle h = open_for_flush(name);
   DWORD attrs = INVALID_FILE_ATTRIBUTES;
-  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+  if (!h.valid() && GetLastError() == ERROR_ACCESS_DENIED) {
     // The copy keeps a read-only attribute, which refuses the write access a
     // flush needs: lifted for the flush, then put back.
     attrs = GetFileAttributesW(wide_path(name).c_str());
@@ -130,9 +122,9 @@ bool flush_file(const std::string& name) {
     }
   }
   bool ok = false;
-  if (h != INVALID_HANDLE_VALUE) {
-    ok = FlushFileBuffers(h) != 0;
-    ok = CloseHandle(h) != 0 && ok;
+  if (h.valid()) {
+    ok = FlushFileBuffers(h.get()) != 0;
+    ok = h.close(name).ok() && ok;
   }
   if (attrs != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(wide_path(name).c_str(), attrs);
   return ok;
@@ -142,12 +134,10 @@ bool flush_file(const std::string& name) {
 // the file system allows it, and a refusal is not a failure.
 void flush_folder(const std::string& folder) {
   const std::string name = folder.empty() ? std::string(".") : folder;
-  HANDLE h = CreateFileW(wide_path(name).c_str(), GENERIC_READ | GENERIC_WRITE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return;
-  FlushFileBuffers(h);
-  CloseHandle(h);
+  const UniqueHandle h(CreateFileW(wide_path(name).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (h.valid()) FlushFileBuffers(h.get());
 }
 
 }  // namespace
@@ -155,60 +145,22 @@ void flush_folder(const std::string& folder) {
 void set_durable_writes(bool on) { g_durable = on; }
 bool durable_writes() { return g_durable; }
 
-bool sync_files(const std::string& folder, const std::vector<std::string>& names, std::string* error) {
-  if (!g_durable) return true;
-  const std::string dir = with_separator(folder);
-  for (const std::string& name : names) {
-    if (!flush_file(dir + name)) {
-      if (error != nullptr) *error = name;
-      return false;
-    }
-  }
-  flush_folder(folder);
-  return true;
-}
-
-bool sync_folder(const std::string& folder) {
-  if (g_durable) flush_folder(folder);
-  return true;
-}
-
-namespace {
-
-// The C runtime's number for a system error, so that one text table serves
-// every platform.
-int errno_of(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION: return EACCES;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
-    case ERROR_WRITE_PROTECT: return EROFS;
-    default: return EIO;
-  }
-}
-
-}  // namespace
-
 Status write_whole_file(const std::string& path, std::string_view bytes) {
-  HANDLE h = CreateFileW(wide_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
-  if (h == INVALID_HANDLE_VALUE) return Status::failed(errno_of(GetLastError()), path);
+  UniqueHandle h(CreateFileW(wide_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h.valid()) return Status::failed(errno_of(GetLastError()), path);
   DWORD error = 0;
   for (std::size_t done = 0; done < bytes.size();) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
     DWORD written = 0;
-    if (WriteFile(h, bytes.data() + done, chunk, &written, nullptr) == 0 || written == 0) {
+    if (WriteFile(h.get(), bytes.data() + done, chunk, &written, nullptr) == 0 || written == 0) {
       error = written == 0 && GetLastError() == 0 ? ERROR_HANDLE_DISK_FULL : GetLastError();
       break;
     }
     done += written;
   }
-  if (CloseHandle(h) == 0 && error == 0) error = GetLastError();
-  return error == 0 ? Status() : Status::failed(errno_of(error), path);
+  if (error != 0) return Status::failed(errno_of(error), path);
+  return h.close(path);
 }
 
 Status sync_one_file(const std::string& path) {
@@ -223,40 +175,37 @@ Status sync_one_folder(const std::string& folder) {
 
 bool file_identity(const std::string& path, FileIdentity* identity) {
   const std::string name = path.empty() ? std::string(".") : path;
-  HANDLE h = CreateFileW(wide_path(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  const UniqueHandle h(CreateFileW(wide_path(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
-  const bool ok = GetFileInformationByHandle(h, &info) != 0;
-  CloseHandle(h);
-  if (!ok) return false;
+  if (!h.valid() || GetFileInformationByHandle(h.get(), &info) == 0) return false;
   identity->volume = info.dwVolumeSerialNumber;
   identity->index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return true;
 }
 
-bool create_empty_file(const char* path) {
+Status create_empty_file(const char* path) {
   std::FILE* f = open_file(path, "wt");
-  if (f == nullptr) return false;
-  return std::fclose(f) == 0;
+  if (f == nullptr) return Status::failed(errno, path);
+  return std::fclose(f) == 0 ? Status() : Status::failed(errno, path);
 }
 
-std::string write_problem(const char*) {
+Status check_writable(const char*) {
   // A folder's read-only attribute does not stop files being made in it;
   // the copy's own message says what went wrong.
-  return std::string();
+  return Status();
 }
 
-std::string space_problem(const char* folder, std::uintmax_t bytes) {
+Status check_room(const char* folder, std::uintmax_t bytes) {
   ULARGE_INTEGER free_to_caller;
   if (GetDiskFreeSpaceExW(folder[0] == '\0' ? nullptr : wide_path(folder).c_str(), &free_to_caller, nullptr, nullptr) == 0)
-    return std::string();
-  return free_to_caller.QuadPart < bytes ? std::strerror(ENOSPC) : std::string();
+    return Status();
+  return free_to_caller.QuadPart < bytes ? Status::failed(ENOSPC, folder) : Status();
 }
 
-std::string read_problem(const char* file) {
-  if (_waccess(wide_path(file).c_str(), 4) == 0) return std::string();
-  return std::strerror(errno);
+Status check_readable(const char* file) {
+  if (_waccess(wide_path(file).c_str(), 4) == 0) return Status();
+  return Status::failed(errno, file);
 }
 
 // What cmd reads specially, and its argument separators (, ; =), which would
@@ -266,7 +215,7 @@ std::string read_problem(const char* file) {
 const char kInterpreterSpecials[] = "&|<>^%\"!,;=*?+";
 
 ControllerLock::~ControllerLock() {
-  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle_)));
+  if (handle_ != -1) UniqueHandle owned(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle_)));
 }
 
 namespace {
@@ -290,13 +239,10 @@ ControllerLock::Outcome lock_file(const std::wstring& name, long long& handle) {
 bool controller_at_work(const char* path) {
   // The lock file goes with its controller: one that exists and cannot be
   // opened is held.
-  HANDLE h = CreateFileW(wide_path(std::string(path) + "vorcnt.lock").c_str(), 0,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h != INVALID_HANDLE_VALUE) {
-    CloseHandle(h);
-    return false;
-  }
-  return GetLastError() == ERROR_SHARING_VIOLATION;
+  const UniqueHandle h(CreateFileW(wide_path(std::string(path) + "vorcnt.lock").c_str(), 0,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+  return !h.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 ControllerLock::Outcome ControllerLock::take(const char* path) {

@@ -1,4 +1,5 @@
-// Comparing two files byte for byte, the same on every platform.
+// What every platform does alike: flushing a move's copies with their
+// folder, and comparing two files byte for byte.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -15,6 +16,16 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
+
+Status sync_files(const std::string& folder, const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    const Status s = sync_one_file(path_in(folder, name));
+    if (!s.ok()) return Status::failed(s.error(), name);
+  }
+  // The copies' names live in the folder: without this a cut could leave
+  // the data on the disk and no name pointing at it.
+  return sync_one_folder(folder);
+}
 
 bool same_contents(const std::string& a, const std::string& b) {
   File fa(open_file(a.c_str(), "rb"));

@@ -12,6 +12,8 @@
 #include <memory>
 
 #include "platform/files.h"
+#include "platform/posix_commands.h"
+#include "platform/posix_io.h"
 
 namespace vorcnt {
 
@@ -32,31 +34,11 @@ bool stat_of(const std::string& path, struct stat* st) {
   return ::stat(native_path(path.c_str()).c_str(), st) == 0;
 }
 
-int retry_open(const char* name, int flags, mode_t mode = 0) {
-  int fd;
-  do {
-    fd = ::open(name, flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
 struct DirCloser {
   void operator()(DIR* d) const { ::closedir(d); }
 };
 
 Status last_error(const std::string& subject) { return Status::failed(errno, subject); }
-
-// All of `size` bytes, or false with errno set.
-bool write_fully(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -71,14 +53,17 @@ std::string path_in(const std::string& folder, const std::string& name) {
 FolderListing list_folder(const std::string& folder) {
   FolderListing listing;
   const std::string name = folder_of(folder);
+  const std::string subject = folder.empty() ? std::string(".") : folder;
   const std::unique_ptr<DIR, DirCloser> dir(::opendir(name.c_str()));
-  if (!dir) return listing;
-  listing.opened = true;
+  if (!dir) {
+    listing.status = last_error(subject);
+    return listing;
+  }
   for (;;) {
     errno = 0;
     const dirent* e = ::readdir(dir.get());
     if (e == nullptr) {
-      listing.complete = errno == 0;
+      if (errno != 0) listing.status = last_error(subject);
       return listing;
     }
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
@@ -115,53 +100,45 @@ Presence presence(const std::string& path) {
   return errno == ENOENT || errno == ENOTDIR ? Presence::absent : Presence::unknown;
 }
 
-Status rename_path(const std::string& from, const std::string& to) {
+Status remove_file(const std::string& path, bool* removed) {
+  const bool gone = ::remove(native_path(path.c_str()).c_str()) == 0;
+  if (removed != nullptr) *removed = gone;
+  return gone || errno == ENOENT ? Status() : last_error(path);
+}
+
+Status copy_new_file(const std::string& from, const std::string& to) {
+  const std::string target = native_path(to.c_str());
+  UniqueFd in = open_fd(native_path(from.c_str()).c_str(), O_RDONLY);
+  if (!in.valid()) return last_error(from);
+  struct stat st;
+  if (::fstat(in.get(), &st) != 0) return last_error(from);
+  if (!S_ISREG(st.st_mode)) return Status::failed(EINVAL, from, "not a regular file");
+  UniqueFd out = open_fd(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 07777);
+  if (!out.valid()) return last_error(to);
+  char buf[1 << 16];
+  Status s;
+  for (;;) {
+    const ssize_t n = retry_on_eintr([&] { return ::read(in.get(), buf, sizeof buf); });
+    if (n < 0) s = last_error(from);
+    if (n <= 0) break;
+    if (const Status w = write_all(out.get(), buf, static_cast<std::size_t>(n)); !w.ok()) {
+      s = Status::failed(w.error(), to);
+      break;
+    }
+  }
+  if (const Status closed = out.close(to); s.ok()) s = closed;
+  // The name was free before: a part copy under it would pass for the file.
+  if (!s.ok()) ::unlink(target.c_str());
+  return s;
+}
+
+Status rename_file(const std::string& from, const std::string& to) {
   if (::rename(native_path(from.c_str()).c_str(), native_path(to.c_str()).c_str()) != 0) return last_error(from);
   return Status();
 }
 
-Status remove_path(const std::string& path) {
-  if (::remove(native_path(path.c_str()).c_str()) != 0 && errno != ENOENT) return last_error(path);
-  return Status();
-}
-
-Status copy_to_new(const std::string& from, const std::string& to) {
-  const std::string target = native_path(to.c_str());
-  const int in = retry_open(native_path(from.c_str()).c_str(), O_RDONLY);
-  if (in < 0) return last_error(from);
-  struct stat st;
-  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int error = S_ISREG(st.st_mode) ? errno : EINVAL;
-    ::close(in);
-    return Status::failed(error, from);
-  }
-  const int out = retry_open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 07777);
-  if (out < 0) {
-    const int error = errno;
-    ::close(in);
-    return Status::failed(error, to);
-  }
-  char buf[1 << 16];
-  int error = 0;
-  for (;;) {
-    const ssize_t n = ::read(in, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) error = errno;
-    if (n <= 0) break;
-    if (!write_fully(out, buf, static_cast<std::size_t>(n))) {
-      error = errno != 0 ? errno : EIO;
-      break;
-    }
-  }
-  if (::close(out) != 0 && error == 0) error = errno;
-  ::close(in);
-  // The name was free before: a part copy under it would pass for the file.
-  if (error != 0) ::unlink(target.c_str());
-  return error != 0 ? Status::failed(error, to) : Status();
-}
-
-Status make_folder_path(const std::string& folder) {
-  const std::string name = without_trailing_separator(folder_of(folder));
+Status create_folders(const std::string& path) {
+  const std::string name = without_trailing_separator(folder_of(path));
   // Each folder from the top down; one that is there already is no error.
   for (std::size_t cut = name.find('/', 1);; cut = name.find('/', cut + 1)) {
     const std::string part = name.substr(0, cut);
@@ -169,8 +146,8 @@ Status make_folder_path(const std::string& folder) {
     if (cut == std::string::npos) break;
   }
   struct stat st;
-  if (::stat(name.c_str(), &st) != 0) return last_error(folder);
-  return S_ISDIR(st.st_mode) ? Status() : Status::failed(ENOTDIR, folder);
+  if (::stat(name.c_str(), &st) != 0) return last_error(path);
+  return S_ISDIR(st.st_mode) ? Status() : Status::failed(ENOTDIR, path);
 }
 
 }  // namespace vorcnt

@@ -2,7 +2,6 @@
 // std::filesystem and its wide names; names pass through fs_path and fs_name.
 #include <cerrno>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 
 #include "platform/files.h"
@@ -18,8 +17,8 @@ fs::path folder_of(const std::string& folder) {
   return fs_path(native_path(folder.c_str()));
 }
 
-// The library reports the system's own number; on Windows it is mapped to the
-// nearest errno value where there is one.
+// What the standard library reports, as the system's own number where it
+// gives one, else the nearest errno value.
 Status from(const std::error_code& ec, const std::string& subject) {
   if (!ec) return Status();
   const std::error_condition c = ec.default_error_condition();
@@ -38,14 +37,12 @@ FolderListing list_folder(const std::string& folder) {
   FolderListing listing;
   std::error_code ec;
   fs::directory_iterator it(folder_of(folder), ec);
-  if (ec) return listing;
-  listing.opened = true;
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     std::error_code type_ec;
     const bool regular = it->is_regular_file(type_ec) && !type_ec;
     listing.entries.push_back({fs_name(it->path().filename()), regular});
   }
-  listing.complete = !ec;
+  listing.status = from(ec, folder.empty() ? std::string(".") : folder);
   return listing;
 }
 
@@ -76,28 +73,29 @@ Presence presence(const std::string& path) {
   return there ? Presence::present : Presence::absent;
 }
 
-Status rename_path(const std::string& from_path, const std::string& to_path) {
+Status remove_file(const std::string& path, bool* removed) {
   std::error_code ec;
-  fs::rename(fs_path(from_path), fs_path(to_path), ec);
-  return from(ec, from_path);
-}
-
-Status remove_path(const std::string& path) {
-  std::error_code ec;
-  fs::remove(fs_path(path), ec);
+  const bool gone = fs::remove(fs_path(path), ec);
+  if (removed != nullptr) *removed = gone && !ec;
   return from(ec, path);
 }
 
-Status copy_to_new(const std::string& from_path, const std::string& to_path) {
+Status copy_new_file(const std::string& from_path, const std::string& to) {
   std::error_code ec;
-  fs::copy_file(fs_path(from_path), fs_path(to_path), ec);
-  return from(ec, to_path);
+  fs::copy_file(fs_path(from_path), fs_path(to), ec);
+  return from(ec, to);
 }
 
-Status make_folder_path(const std::string& folder) {
+Status rename_file(const std::string& from_path, const std::string& to) {
   std::error_code ec;
-  fs::create_directories(fs_path(folder), ec);
-  return from(ec, folder);
+  fs::rename(fs_path(from_path), fs_path(to), ec);
+  return from(ec, from_path);
+}
+
+Status create_folders(const std::string& path) {
+  std::error_code ec;
+  fs::create_directories(fs_path(path), ec);
+  return from(ec, path);
 }
 
 }  // namespace vorcnt

@@ -4,72 +4,62 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "platform/files.h"
 #include "platform/journal_file.h"
+#include "platform/posix_io.h"
 
 namespace vorcnt {
 
-namespace {
+JournalFile::~JournalFile() { UniqueFd owned(static_cast<int>(handle_)); }
 
-// One write: the kernel appends it whole, so a killed process leaves the line
-// either complete or absent.
-bool write_once(int fd, std::string_view bytes, std::string* error) {
-  ssize_t n;
-  do {
-    n = ::write(fd, bytes.data(), bytes.size());
-  } while (n < 0 && errno == EINTR);
-  if (n == static_cast<ssize_t>(bytes.size())) return true;
-  *error = n < 0 ? std::strerror(errno) : "short write";
-  return false;
-}
-
-}  // namespace
-
-bool append_journal_line(const char* path, std::string_view header, std::string_view line, std::string* error) {
+Status JournalFile::open(const char* path) {
+  path_ = path;
   const std::string name = native_path(path);
   // Read access only to look at the last byte; a file we may only append to
   // is still written.
-  int fd = -1;
+  UniqueFd fd;
   for (int access : {O_RDWR, O_WRONLY}) {
-    do {
-      fd = ::open(name.c_str(), access | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
-    if (fd >= 0 || errno != EACCES) break;
+    fd = open_fd(name.c_str(), access | O_APPEND | O_CREAT, 0644);
+    if (fd.valid() || errno != EACCES) break;
   }
-  if (fd < 0) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  bool ok = true;
+  if (!fd.valid()) return Status::failed(errno, path);
   struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    *error = std::strerror(errno);
-    ok = false;
-  } else if (!S_ISREG(st.st_mode)) {
-    *error = "not a regular file";
-    ok = false;
-  }
-  std::string text;
-  if (ok && st.st_size == 0) {
-    text.assign(header);
-  } else if (ok) {
-    char last = '\n';
-    if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') text.push_back('\n');  // no read access: assume whole
-  }
-  text.append(line);
-  if (ok) ok = write_once(fd, text, error);
-  if (ok && ::fsync(fd) != 0) {
-    *error = std::strerror(errno);
-    ok = false;
-  }
-  if (::close(fd) != 0 && ok) {
-    *error = std::strerror(errno);
-    ok = false;
-  }
-  return ok;
+  if (::fstat(fd.get(), &st) != 0) return Status::failed(errno, path);
+  if (!S_ISREG(st.st_mode)) return Status::failed(EINVAL, path, "not a regular file");
+  handle_ = fd.release();
+  return Status();
+}
+
+Status JournalFile::size(std::uint64_t* bytes) {
+  struct stat st;
+  if (::fstat(static_cast<int>(handle_), &st) != 0) return Status::failed(errno, path_);
+  *bytes = static_cast<std::uint64_t>(st.st_size);
+  return Status();
+}
+
+bool JournalFile::byte_at(std::uint64_t offset, char* byte) {
+  return ::pread(static_cast<int>(handle_), byte, 1, static_cast<off_t>(offset)) == 1;
+}
+
+// One write: the kernel appends it whole, so a killed process leaves the line
+// either complete or absent.
+Status JournalFile::append(std::string_view text) {
+  const ssize_t n = retry_on_eintr([&] { return ::write(static_cast<int>(handle_), text.data(), text.size()); });
+  if (n == static_cast<ssize_t>(text.size())) return Status();
+  return n < 0 ? Status::failed(errno, path_) : Status::failed(EIO, path_, "short write");
+}
+
+Status JournalFile::sync() {
+  if (retry_on_eintr([&] { return ::fsync(static_cast<int>(handle_)); }) != 0) return Status::failed(errno, path_);
+  return Status();
+}
+
+Status JournalFile::close() {
+  UniqueFd fd(static_cast<int>(handle_));
+  handle_ = -1;
+  return fd.close(path_);
 }
 
 }  // namespace vorcnt

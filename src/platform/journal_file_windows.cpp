@@ -2,65 +2,75 @@
 // Its lines end in CR LF, as Notepad and every Windows tool expect.
 #include <windows.h>
 
+#include <cerrno>
 #include <string>
 
 #include "platform/ansi_path_windows.h"
+#include "platform/handle_windows.h"
 #include "platform/journal_file.h"
 
 namespace vorcnt {
 
 namespace {
 
-std::string last_error() { return "error " + std::to_string(static_cast<unsigned long>(GetLastError())); }
+// The system's own number, as the journal's failure line has always shown it.
+Status last_error(const char* path) {
+  return Status::failed(EIO, path, "error " + std::to_string(static_cast<unsigned long>(GetLastError())));
+}
 
-void append_crlf(std::string& out, std::string_view text) {
+HANDLE handle_of(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+}  // namespace
+
+JournalFile::~JournalFile() { UniqueHandle owned(handle_of(handle_)); }
+
+Status JournalFile::open(const char* path) {
+  path_ = path;
+  // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end.
+  HANDLE h = CreateFileW(wide_path(path).c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE, FILE_SHARE_READ,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return last_error(path);
+  handle_ = reinterpret_cast<std::intptr_t>(h);
+  return Status();
+}
+
+Status JournalFile::size(std::uint64_t* bytes) {
+  LARGE_INTEGER size = {};
+  if (!GetFileSizeEx(handle_of(handle_), &size)) return last_error(path_);
+  *bytes = static_cast<std::uint64_t>(size.QuadPart);
+  return Status();
+}
+
+bool JournalFile::byte_at(std::uint64_t offset, char* byte) {
+  DWORD got = 0;
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return ReadFile(handle_of(handle_), byte, 1, &got, &at) && got == 1;
+}
+
+Status JournalFile::append(std::string_view text) {
+  std::string out;
   for (char c : text) {
     if (c == '\n') out.push_back('\r');
     out.push_back(c);
   }
+  DWORD written = 0;
+  if (!WriteFile(handle_of(handle_), out.data(), static_cast<DWORD>(out.size()), &written, nullptr) ||
+      written != out.size())
+    return last_error(path_);
+  return Status();
 }
 
-}  // namespace
+Status JournalFile::sync() {
+  if (!FlushFileBuffers(handle_of(handle_))) return last_error(path_);
+  return Status();
+}
 
-bool append_journal_line(const char* path, std::string_view header, std::string_view line, std::string* error) {
-  // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end.
-  HANDLE h = CreateFileW(wide_path(path).c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE, FILE_SHARE_READ,
-                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    *error = last_error();
-    return false;
-  }
-  bool ok = true;
-  LARGE_INTEGER size = {};
-  if (!GetFileSizeEx(h, &size)) {
-    *error = last_error();
-    ok = false;
-  }
-  std::string text;
-  if (ok && size.QuadPart == 0) {
-    append_crlf(text, header);
-  } else if (ok) {
-    char last = '\n';
-    DWORD got = 0;
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>((size.QuadPart - 1) & 0xFFFFFFFF);
-    at.OffsetHigh = static_cast<DWORD>((size.QuadPart - 1) >> 32);
-    if (ReadFile(h, &last, 1, &got, &at) && got == 1 && last != '\n') text.append("\r\n");
-  }
-  append_crlf(text, line);
-  if (ok) {
-    DWORD written = 0;
-    if (!WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) || written != text.size()) {
-      *error = last_error();
-      ok = false;
-    }
-  }
-  if (ok && !FlushFileBuffers(h)) {
-    *error = last_error();
-    ok = false;
-  }
-  CloseHandle(h);
-  return ok;
+Status JournalFile::close() {
+  UniqueHandle h(handle_of(handle_));
+  handle_ = -1;
+  return h.close(path_);
 }
 
 }  // namespace vorcnt

@@ -16,11 +16,12 @@
 #include <string>
 
 #include "platform/block_buffer.h"
+#include "platform/clock_backend.h"
 #include "platform/cp932.h"
 #include "platform/files.h"
 #include "platform/os.h"
 #include "platform/posix_commands.h"
-#include "platform/time_scale.h"
+#include "platform/posix_io.h"
 
 namespace vorcnt {
 
@@ -66,7 +67,7 @@ Encoding chosen_encoding() {
   std::string line = "VORCNT_ENCODING: '";
   line.append(value, ::strnlen(value, 40));
   line += "' is neither UTF-8 nor CP932; the output keeps its usual encoding\n";
-  write_all(STDERR_FILENO, line.data(), line.size());
+  write_to_stderr(line);
   return Encoding::automatic;
 }
 
@@ -137,50 +138,17 @@ class RealConsole final : public Console {
   }
 
   void emit(std::string_view bytes) {
-    if (write_all(STDOUT_FILENO, bytes.data(), bytes.size()) || failure_said_) return;
+    const Status written = write_all(STDOUT_FILENO, bytes.data(), bytes.size());
+    if (written.ok() || failure_said_) return;
     failure_said_ = true;
-    const std::string line = std::string("standard output cannot be written (") + std::strerror(errno) +
-                             "): what follows is not shown; the work goes on\n";
-    write_all(STDERR_FILENO, line.data(), line.size());
+    write_to_stderr("standard output cannot be written (" + written.reason() +
+                    "): what follows is not shown; the work goes on\n");
   }
 
   bool terminal_;
   bool failure_said_ = false;
   std::unique_ptr<Cp932ToUtf8> converter_;
   BlockBuffer blocks_{[this](std::string_view bytes) { emit(bytes); }};
-};
-
-// The controller sleeps most of its life: what a copy or a listing borrowed
-// from the heap goes back to the system before each pause.
-void give_back_free_memory() {
-#if VORCNT_HAS_MALLOC_TRIM
-  ::malloc_trim(0);
-#endif
-}
-
-class RealClock final : public Clock {
- public:
-  explicit RealClock(Console& console) : console_(console) {}
-  void sleep_seconds(int seconds) override {
-    console_.flush();
-    give_back_free_memory();
-    long long ms = scaled_milliseconds(seconds);
-    if (ms <= 0) return;
-    struct timespec ts;
-    ts.tv_sec = static_cast<time_t>(ms / 1000);
-    ts.tv_nsec = static_cast<long>((ms % 1000) * 1000000L);
-    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
-  }
-  LocalTime local_time(std::int64_t utc) override {
-    const time_t t = static_cast<time_t>(utc);
-    struct tm tm_local;
-    if (::localtime_r(&t, &tm_local) == nullptr) return civil_time(utc, 0);
-    return civil_time(utc, static_cast<std::int32_t>(tm_local.tm_gmtoff));
-  }
-
- private:
-  Console& console_;
 };
 
 // The console was flushed by run_command; what stdio holds goes out here.
@@ -199,7 +167,31 @@ class RealShell final : public Shell {
 
 std::unique_ptr<Console> make_real_console() { return std::make_unique<RealConsole>(); }
 std::unique_ptr<Shell> make_real_shell() { return std::make_unique<RealShell>(); }
-std::unique_ptr<Clock> make_real_clock(Console& console) { return std::make_unique<RealClock>(console); }
+
+// The time left is carried over each interruption.
+// The controller sleeps most of its life: what a copy or a listing borrowed
+// from the heap goes back to the system before each pause.
+static void give_back_free_memory() {
+#if VORCNT_HAS_MALLOC_TRIM
+  ::malloc_trim(0);
+#endif
+}
+
+void pause_milliseconds(long long ms) {
+  give_back_free_memory();
+  struct timespec ts;
+  ts.tv_sec = static_cast<time_t>(ms / 1000);
+  ts.tv_nsec = static_cast<long>((ms % 1000) * 1000000L);
+  // Only EINVAL remains, and the time is made valid above.
+  retry_on_eintr([&] { return ::nanosleep(&ts, &ts); });
+}
+
+LocalTime zone_local_time(std::int64_t utc) {
+  const time_t t = static_cast<time_t>(utc);
+  struct tm tm_local;
+  if (::localtime_r(&t, &tm_local) == nullptr) return civil_time(utc, 0);
+  return civil_time(utc, static_cast<std::int32_t>(tm_local.tm_gmtoff));
+}
 
 bool could_not_start(int status) { return status == -1 || status == 126 || status == 127; }
 

@@ -2,6 +2,7 @@
 // console that writes the program's CP932 bytes unchanged with CR LF line ends.
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -9,27 +10,29 @@
 
 #include "platform/ansi_path_windows.h"
 #include "platform/block_buffer.h"
+#include "platform/clock_backend.h"
+#include "platform/handle_windows.h"
 #include "platform/os.h"
 #include "platform/path_text.h"
-#include "platform/time_scale.h"
 
 namespace vorcnt {
 
 namespace {
 
-// Writes everything to `handle`, retrying on short writes. False when a
-// write failed (a closed pipe, a full disk); the rest is dropped. No handle
-// at all (no console) is nothing to write to, not a failure.
-bool write_all(HANDLE handle, const char* data, std::size_t size) {
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return true;
+// Writes everything to `handle`, retrying on short writes. A write that
+// failed (a closed pipe, a full disk) drops the rest. No handle at all (no
+// console) is nothing to write to, not a failure.
+Status write_all(HANDLE handle, const char* data, std::size_t size) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return Status();
   while (size > 0) {
     DWORD chunk = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
     DWORD written = 0;
-    if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0) return false;
+    if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0)
+      return Status::failed(EIO, "standard output", "error " + std::to_string(static_cast<unsigned long>(GetLastError())));
     data += written;
     size -= written;
   }
-  return true;
+  return Status();
 }
 
 // As the C runtime's text mode does: every "\n" goes out as CR LF, every other
@@ -71,12 +74,13 @@ class RealConsole final : public Console {
 
  private:
   void emit(std::string_view bytes) {
-    if (write_all(handle_, bytes.data(), bytes.size()) || failure_said_) return;
+    const Status written = write_all(handle_, bytes.data(), bytes.size());
+    if (written.ok() || failure_said_) return;
     failure_said_ = true;
-    const std::string line = "standard output cannot be written (error " +
-                             std::to_string(static_cast<unsigned long>(GetLastError())) +
+    const std::string line = "standard output cannot be written (" + written.reason() +
                              "): what follows is not shown; the work goes on\r\n";
-    write_all(GetStdHandle(STD_ERROR_HANDLE), line.data(), line.size());
+    // Standard error is the last place to say it: a failure there has nowhere to go.
+    (void)write_all(GetStdHandle(STD_ERROR_HANDLE), line.data(), line.size());
   }
 
   HANDLE handle_;
@@ -85,48 +89,44 @@ class RealConsole final : public Console {
   BlockBuffer blocks_{[this](std::string_view bytes) { emit(bytes); }};
 };
 
-class RealClock final : public Clock {
- public:
-  explicit RealClock(Console& console) : console_(console) {}
-  void sleep_seconds(int seconds) override {
-    console_.flush();
-    long long ms = scaled_milliseconds(seconds);
-    // Sleep takes a DWORD and treats 0xFFFFFFFF as "forever", so long pauses
-    // go in pieces.
-    constexpr long long kPiece = 0x7FFFFFFF;
-    while (ms > 0) {
-      long long piece = ms > kPiece ? kPiece : ms;
-      Sleep(static_cast<DWORD>(piece));
-      ms -= piece;
-    }
-  }
-  // The zone's rules for that date, daylight saving included; the offset is
-  // what the conversion moved the clock by.
-  LocalTime local_time(std::int64_t utc) override {
-    const LocalTime u = civil_time(utc, 0);
-    SYSTEMTIME utc_st = {};
-    utc_st.wYear = static_cast<WORD>(u.year);
-    utc_st.wMonth = static_cast<WORD>(u.month);
-    utc_st.wDay = static_cast<WORD>(u.day);
-    utc_st.wHour = static_cast<WORD>(u.hour);
-    utc_st.wMinute = static_cast<WORD>(u.minute);
-    utc_st.wSecond = static_cast<WORD>(u.second);
-    SYSTEMTIME local_st = {};
-    if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc_st, &local_st)) return u;
-    FILETIME uf, lf;
-    if (!SystemTimeToFileTime(&utc_st, &uf) || !SystemTimeToFileTime(&local_st, &lf)) return u;
-    ULARGE_INTEGER a, b;
-    a.LowPart = uf.dwLowDateTime;
-    a.HighPart = uf.dwHighDateTime;
-    b.LowPart = lf.dwLowDateTime;
-    b.HighPart = lf.dwHighDateTime;
-    const long long diff = (static_cast<long long>(b.QuadPart) - static_cast<long long>(a.QuadPart)) / 10000000LL;
-    return civil_time(utc, static_cast<std::int32_t>(diff));
-  }
+}  // namespace
 
- private:
-  Console& console_;
-};
+// Sleep takes a DWORD and treats 0xFFFFFFFF as "forever", so long pauses go
+// in pieces.
+void pause_milliseconds(long long ms) {
+  constexpr long long kPiece = 0x7FFFFFFF;
+  while (ms > 0) {
+    long long piece = ms > kPiece ? kPiece : ms;
+    Sleep(static_cast<DWORD>(piece));
+    ms -= piece;
+  }
+}
+
+// The zone's rules for that date; the offset is what the conversion moved the
+// clock by.
+LocalTime zone_local_time(std::int64_t utc) {
+  const LocalTime u = civil_time(utc, 0);
+  SYSTEMTIME utc_st = {};
+  utc_st.wYear = static_cast<WORD>(u.year);
+  utc_st.wMonth = static_cast<WORD>(u.month);
+  utc_st.wDay = static_cast<WORD>(u.day);
+  utc_st.wHour = static_cast<WORD>(u.hour);
+  utc_st.wMinute = static_cast<WORD>(u.minute);
+  utc_st.wSecond = static_cast<WORD>(u.second);
+  SYSTEMTIME local_st = {};
+  if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc_st, &local_st)) return u;
+  FILETIME uf, lf;
+  if (!SystemTimeToFileTime(&utc_st, &uf) || !SystemTimeToFileTime(&local_st, &lf)) return u;
+  ULARGE_INTEGER a, b;
+  a.LowPart = uf.dwLowDateTime;
+  a.HighPart = uf.dwHighDateTime;
+  b.LowPart = lf.dwLowDateTime;
+  b.HighPart = lf.dwHighDateTime;
+  const long long diff = (static_cast<long long>(b.QuadPart) - static_cast<long long>(a.QuadPart)) / 10000000LL;
+  return civil_time(utc, static_cast<std::int32_t>(diff));
+}
+
+namespace {
 
 bool is_file(const std::string& path) {
   DWORD attrs = GetFileAttributesW(wide_path(path).c_str());
@@ -209,34 +209,29 @@ std::string find_interpreter() {
 // Null when the system gives none; the commands then run as they always did.
 HANDLE command_job() {
   static const HANDLE job = [] {
-    HANDLE h = CreateJobObjectW(nullptr, nullptr);  // not inherited by the commands
-    if (h == nullptr) return h;
+    UniqueHandle h(CreateJobObjectW(nullptr, nullptr));  // not inherited by the commands
+    if (!h.valid()) return static_cast<HANDLE>(nullptr);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
     std::memset(&limits, 0, sizeof limits);
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
-    if (!SetInformationJobObject(h, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
-      CloseHandle(h);
+    if (!SetInformationJobObject(h.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
       return static_cast<HANDLE>(nullptr);
-    }
-    return h;
+    return h.release();
   }();
   return job;
 }
 
 class RealShell final : public Shell {
  public:
-  ~RealShell() override {
-    if (null_ != INVALID_HANDLE_VALUE) CloseHandle(null_);
-  }
-
   // Quiet: the interpreter writes its messages to NUL, its input and the
   // rest unchanged.
   void set_quiet(bool on) override {
-    if (on && null_ == INVALID_HANDLE_VALUE) {
+    if (on && !null_.valid()) {
       SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-      null_ = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+      null_ = UniqueHandle(
+          CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
     }
-    quiet_ = on && null_ != INVALID_HANDLE_VALUE;
+    quiet_ = on && null_.valid();
   }
 
   int run(const std::string& command_line) override {
@@ -259,8 +254,8 @@ class RealShell final : public Shell {
     if (quiet_) {
       startup.dwFlags = STARTF_USESTDHANDLES;
       startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-      startup.hStdOutput = null_;
-      startup.hStdError = null_;
+      startup.hStdOutput = null_.get();
+      startup.hStdError = null_.get();
     }
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof process);
@@ -271,22 +266,21 @@ class RealShell final : public Shell {
                         job != nullptr ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup, &process)) {
       return -1;
     }
+    const UniqueHandle child(process.hProcess);
+    const UniqueHandle thread(process.hThread);
     if (job != nullptr) {
       // A controller that is itself in a job that allows no other may not
       // place it: the command still runs.
-      AssignProcessToJobObject(job, process.hProcess);
-      ResumeThread(process.hThread);
+      AssignProcessToJobObject(job, child.get());
+      ResumeThread(thread.get());
     }
-    CloseHandle(process.hThread);
-    WaitForSingleObject(process.hProcess, INFINITE);
+    WaitForSingleObject(child.get(), INFINITE);
     DWORD code = 0;
-    int status = GetExitCodeProcess(process.hProcess, &code) ? static_cast<int>(code) : -1;
-    CloseHandle(process.hProcess);
-    return status;
+    return GetExitCodeProcess(child.get(), &code) ? static_cast<int>(code) : -1;
   }
 
  private:
-  HANDLE null_ = INVALID_HANDLE_VALUE;
+  UniqueHandle null_;
   bool quiet_ = false;
 };
 
@@ -294,7 +288,6 @@ class RealShell final : public Shell {
 
 std::unique_ptr<Console> make_real_console() { return std::make_unique<RealConsole>(); }
 std::unique_ptr<Shell> make_real_shell() { return std::make_unique<RealShell>(); }
-std::unique_ptr<Clock> make_real_clock(Console& console) { return std::make_unique<RealClock>(console); }
 
 bool could_not_start(int status) { return status == -1 || status == 9009; }
 

@@ -1,27 +1,25 @@
 // The built-in "copy", "del" and "mkdir" of the POSIX command layer, carried
 // out in-process with the Windows command interpreter's meaning (no shell,
-// no process per file).
+// no process per file). Copy itself is posix_copy.cpp.
 #include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix_builtins.h"
 #include "platform/posix_commands.h"
+#include "platform/posix_io.h"
 
 namespace vorcnt {
 
@@ -32,18 +30,49 @@ std::string with_separator(const std::string& dir) {
   return dir + '/';
 }
 
-bool write_all(int fd, const char* data, std::size_t size) {
+Status write_all(int fd, const char* data, std::size_t size) {
   while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
+    const ssize_t n = retry_on_eintr([&] { return ::write(fd, data, size); });
+    if (n < 0) return Status::failed(errno, "descriptor " + std::to_string(fd));
     data += n;
     size -= static_cast<std::size_t>(n);
   }
-  return true;
+  return Status();
 }
+
+// Standard error is the last place anything can be said: a failure there has
+// nowhere to go, and the work is the same without it. Standard output is
+// advice in the same way.
+void write_to_stderr(std::string_view text) { (void)write_all(STDERR_FILENO, text.data(), text.size()); }
+
+void write_to_stdout(std::string_view text) { (void)write_all(STDOUT_FILENO, text.data(), text.size()); }
+
+const char* folder_or_current(const std::string& dir) { return dir.empty() ? "." : dir.c_str(); }
+
+Status refusal(std::string text) { return Status::failed(EINVAL, std::string(), std::move(text)); }
+
+std::vector<std::string> operands(const std::vector<std::string>& args, std::initializer_list<const char*> ignored) {
+  std::vector<std::string> out;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    bool skip = false;
+    for (const char* sw : ignored) skip = skip || same_word(args[i], sw);
+    if (!skip) out.push_back(args[i]);
+  }
+  return out;
+}
+
+void split_last(const std::string& path, std::string* dir, std::string* last) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    dir->clear();
+    *last = path;
+  } else {
+    *dir = path.substr(0, slash + 1);
+    *last = path.substr(slash + 1);
+  }
+}
+
+
 
 bool same_word(const std::string& word, const char* name) { return ::strcasecmp(word.c_str(), name) == 0; }
 
@@ -51,19 +80,19 @@ namespace {
 
 constexpr int kFailed = 1;
 
-// The built-ins' own messages, one line each on stderr.
-void complain(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void complain(const char* format, ...) {
-  if (commands_quiet()) return;
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
-  va_end(args);
-  std::fputc('\n', stderr);
-}
-
-void complain_errno(const char* command, const std::string& path, int error) {
-  complain("%s: %s: %s", command, path.c_str(), std::strerror(error));
+// Each failure of a built-in is one line on stderr, as the interpreter's own
+// are: the command's name, then the file it concerned and why.
+int report(const std::string& command, const std::vector<Status>& failures) {
+  if (failures.empty()) return 0;
+  if (commands_quiet()) return kFailed;
+  std::string lines;
+  for (const Status& s : failures) {
+    lines += command + ": ";
+    if (!s.subject().empty()) lines += s.subject() + ": ";
+    lines += s.reason() + "\n";
+  }
+  write_to_stderr(lines);
+  return kFailed;
 }
 
 // Splits a built-in's arguments as the interpreter does: blanks separate,
@@ -98,18 +127,6 @@ bool has_operator(std::string_view text) {
   return false;
 }
 
-// Drops the switches that change nothing here (overwrite prompts, binary or
-// verified copies, quiet or forced deletes).
-std::vector<std::string> operands(const std::vector<std::string>& args, std::initializer_list<const char*> ignored) {
-  std::vector<std::string> out;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    bool skip = false;
-    for (const char* sw : ignored) skip = skip || same_word(args[i], sw);
-    if (!skip) out.push_back(args[i]);
-  }
-  return out;
-}
-
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // '*' matches any run of characters, '?' exactly one, letters in either case
@@ -138,21 +155,6 @@ bool wildcard_match(const char* pattern, const char* name) {
 }
 
 bool has_wildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
-
-// "a/b/c" -> "a/b/" and "c"; "c" -> "" and "c". The folder part keeps its
-// separator so that names can be appended directly.
-void split_last(const std::string& path, std::string* dir, std::string* last) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) {
-    dir->clear();
-    *last = path;
-  } else {
-    *dir = path.substr(0, slash + 1);
-    *last = path.substr(slash + 1);
-  }
-}
-
-const char* folder_or_current(const std::string& dir) { return dir.empty() ? "." : dir.c_str(); }
 
 enum class Kind { kFile, kFolder, kOther };
 
@@ -189,19 +191,7 @@ std::vector<std::string> list_matches(const std::string& dir, const std::string&
   return names;
 }
 
-// What a source operand of copy or del names: the folder its files are in
-// (with its separator, or "" for the current one) and their names, sorted.
-// A wildcard in the last component takes the matches; copy takes regular
-// files only, del any entry but a folder. A plain name is looked up: copy
-// follows a link and takes a folder as all of its files; del looks at the
-// entry itself (a link goes, never its target) and leaves `names` empty for
-// a folder, saying so in `is_folder`.
-enum class SourceUse { copy, del };
-struct Sources {
-  std::string dir;
-  std::vector<std::string> names;
-  bool is_folder = false;
-};
+}  // namespace
 
 Sources resolve_sources(const std::string& operand, SourceUse use) {
   const bool copy = use == SourceUse::copy;
@@ -226,264 +216,50 @@ Sources resolve_sources(const std::string& operand, SourceUse use) {
   return found;
 }
 
-// Copies the rest of `in` to `out`, in the kernel where it can.
-bool copy_bytes(int in, int out, off_t expected) {
-#if defined(__linux__)
-  // The size from fstat ends the copy, which saves the call that would only
-  // report the end of the file.
-  off_t copied = 0;
-  while (copied < expected) {
-    ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(expected - copied), 0);
-    if (n > 0) {
-      copied += n;
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    // Some file systems report 0 or refuse the call; the offsets have moved
-    // past what was copied, so plain reads carry on from there.
-    if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL && errno != EBADF &&
-        errno != EPERM)
-      return false;
-    break;
-  }
-  // An empty size may mean a file system that does not report sizes; a read
-  // settles it.
-  if (expected > 0 && copied >= expected) return true;
-#else
-  (void)expected;
-#endif
-  constexpr std::size_t kBuffer = std::size_t{1} << 18;
-  std::unique_ptr<char[]> buffer(new char[kBuffer]);
-  for (;;) {
-    ssize_t n = ::read(in, buffer.get(), kBuffer);
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (!write_all(out, buffer.get(), static_cast<std::size_t>(n))) return false;
-  }
-}
-
-// A copy stopped mid-file leaves its temporary behind; it never matches
-// "*.vwu", but it should not pile up in a unit folder over months. Removes
-// those whose copying process is gone.
-void remove_stale_temps(const std::string& dir) {
-  constexpr std::string_view kPrefix = ".vorcnt-copy-";
-  DIR* d = ::opendir(folder_or_current(dir));
-  if (d == nullptr) return;
-  while (const struct dirent* entry = ::readdir(d)) {
-    std::string_view name(entry->d_name);
-    if (name.substr(0, kPrefix.size()) != kPrefix || name.size() < 4 || name.substr(name.size() - 4) != ".tmp")
-      continue;
-    const long pid = std::strtol(entry->d_name + kPrefix.size(), nullptr, 10);
-    if (pid <= 0 || pid == ::getpid()) continue;
-    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
-    ::unlink((dir + entry->d_name).c_str());
-  }
-  ::closedir(d);
-}
-
-// Copies `from` to `to_dir` + `to_name` through a temporary file in the same
-// folder, renamed into place, so an interrupted copy never leaves a partial
-// file under the destination's name. The modification time is kept.
-// `existing` is the destination's status when it is a file that exists.
-bool copy_file(const std::string& from, const std::string& to_dir, const std::string& to_name,
-               const struct stat* existing) {
-  static unsigned serial = 0;
-  static const pid_t pid = ::getpid();
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) {
-    complain_errno("copy", from, errno);
-    return false;
-  }
-  struct stat st;
-  if (::fstat(in, &st) != 0) {
-    complain_errno("copy", from, errno);
-    ::close(in);
-    return false;
-  }
-  if (existing != nullptr && existing->st_dev == st.st_dev && existing->st_ino == st.st_ino) {
-    complain("copy: %s cannot be copied onto itself", from.c_str());
-    ::close(in);
-    return false;
-  }
-  std::string temp;
-  int out = -1;
-  // The temporary name never ends in an extension the controller moves.
-  for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
-    temp = to_dir + ".vorcnt-copy-" + std::to_string(pid) + "-" + std::to_string(serial++) + ".tmp";
-    out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
-    if (out < 0 && errno != EEXIST) break;
-  }
-  if (out < 0) {
-    complain_errno("copy", to_dir + to_name, errno);
-    ::close(in);
-    return false;
-  }
-  bool ok = copy_bytes(in, out, st.st_size);
-  int error = errno;
-  if (ok) {
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1] = st.st_mtim;
-    ok = ::futimens(out, times) == 0;
-    error = errno;
-  }
-  // The data reaches the disk before the name does: a power cut after the
-  // rename must not leave an empty or zero-filled file under that name.
-  if (ok && durable_writes()) {
-    int rc;
-    do {
-      rc = ::fsync(out);
-    } while (rc != 0 && errno == EINTR);
-    ok = rc == 0;
-    error = errno;
-  }
-  if (::close(out) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
-  ::close(in);
-  std::string target = to_dir + to_name;
-  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-    ok = false;
-    error = errno;
-  }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    complain_errno("copy", target, error);
-  }
-  return ok;
-}
-
-// copy SOURCE [DEST]: SOURCE may hold wildcards in its last component or name
-// a folder (all of its files). Into an existing folder each file keeps its
-// name; otherwise exactly one file may match and DEST is its new name.
-// Several files are never merged into one.
-int copy_command(const std::vector<std::string>& args) {
-  std::vector<std::string> paths = operands(args, {"/Y", "/-Y", "/B", "/V"});
-  if (paths.empty() || paths.size() > 2) {
-    complain("copy: give one source and at most one destination");
-    return kFailed;
-  }
-  const std::string source = native_path(paths[0].c_str());
-  // With no destination the files come into the current folder.
-  const std::string dest = paths.size() == 2 ? native_path(paths[1].c_str()) : std::string();
-  const char* dest_text = paths.size() == 2 ? paths[1].c_str() : "the current folder";
-
-  const Sources sources = resolve_sources(source, SourceUse::copy);
-  const std::string& source_dir = sources.dir;
-  const std::vector<std::string>& names = sources.names;
-  if (names.empty()) {
-    complain("copy: no file matches %s", paths[0].c_str());
-    return kFailed;
-  }
-
-  struct stat dest_st;
-  const bool dest_exists = ::stat(folder_or_current(dest), &dest_st) == 0;
-  std::string to_dir, to_name;
-  const struct stat* existing = nullptr;
-  if (dest_exists && S_ISDIR(dest_st.st_mode)) {
-    to_dir = with_separator(dest);
-    struct stat source_dir_st;
-    if (::stat(folder_or_current(source_dir), &source_dir_st) == 0 && source_dir_st.st_dev == dest_st.st_dev &&
-        source_dir_st.st_ino == dest_st.st_ino) {
-      complain("copy: %s and %s are the same folder; nothing copied", paths[0].c_str(), dest_text);
-      return kFailed;
-    }
-  } else {
-    if (names.size() > 1) {
-      complain("copy: %zu files match %s but %s is not a folder; nothing copied", names.size(), paths[0].c_str(),
-               dest_text);
-      return kFailed;
-    }
-    split_last(dest, &to_dir, &to_name);
-    if (to_name.empty()) {
-      complain("copy: %s is not a folder", dest_text);
-      return kFailed;
-    }
-    if (dest_exists) existing = &dest_st;
-  }
-
-  remove_stale_temps(to_dir);
-  int copied = 0;
-  for (const std::string& name : names) {
-    if (!copy_file(source_dir + name, to_dir, to_name.empty() ? name : to_name, existing)) return kFailed;
-    ++copied;
-  }
-  // The renames themselves are entries of the destination folder.
-  if (durable_writes() && !sync_folder(folder_or_current(to_dir))) {
-    complain_errno("copy", folder_or_current(to_dir), errno);
-    return kFailed;
-  }
-  char line[64];
-  int n = std::snprintf(line, sizeof line, "        %d file(s) copied.\n", copied);
-  if (n > 0 && !commands_quiet()) write_all(STDOUT_FILENO, line, static_cast<std::size_t>(n));
-  return 0;
-}
+namespace {
 
 // del PATTERN...: removes the matching files. Folders are never removed, and
-// a pattern that names a folder is refused rather than emptying it.
-int del_command(const std::vector<std::string>& args) {
-  std::vector<std::string> patterns = operands(args, {"/Q", "/F"});
-  if (patterns.empty()) {
-    complain("del: name the files to delete");
-    return kFailed;
-  }
-  int status = 0;
+// a pattern that names a folder is refused rather than emptying it. Every
+// pattern is acted on, whatever failed before it.
+std::vector<Status> del_command(const std::vector<std::string>& args) {
+  const std::vector<std::string> patterns = operands(args, {"/Q", "/F"});
+  if (patterns.empty()) return {refusal("name the files to delete")};
+  std::vector<Status> failures;
   for (const std::string& text : patterns) {
     const Sources sources = resolve_sources(native_path(text.c_str()), SourceUse::del);
     if (sources.is_folder) {
-      complain("del: %s is a folder; name the files to delete", text.c_str());
-      status = kFailed;
-      continue;
+      failures.push_back(refusal(text + " is a folder; name the files to delete"));
+    } else if (sources.names.empty()) {
+      failures.push_back(refusal("no file matches " + text));
     }
-    const std::vector<std::string>& names = sources.names;
-    if (names.empty()) {
-      complain("del: no file matches %s", text.c_str());
-      status = kFailed;
-      continue;
-    }
-    for (const std::string& name : names) {
-      std::string path = sources.dir + name;
-      if (::unlink(path.c_str()) != 0) {
-        complain_errno("del", path, errno);
-        status = kFailed;
-      }
+    for (const std::string& name : sources.names) {
+      const std::string path = sources.dir + name;
+      if (::unlink(path.c_str()) != 0) failures.push_back(Status::failed(errno, path));
     }
   }
-  return status;
+  return failures;
 }
 
 // mkdir DIR...: creates each folder and any missing parents; a folder (or
 // file) that already exists is an error, as with the interpreter.
-int mkdir_command(const std::vector<std::string>& args) {
-  if (args.size() < 2) {
-    complain("mkdir: name the folder to create");
-    return kFailed;
-  }
-  int status = 0;
+std::vector<Status> mkdir_command(const std::vector<std::string>& args) {
+  if (args.size() < 2) return {refusal("name the folder to create")};
+  std::vector<Status> failures;
   for (std::size_t i = 1; i < args.size(); ++i) {
     std::string path = native_path(args[i].c_str());
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0) {
-      complain("mkdir: %s already exists", args[i].c_str());
-      status = kFailed;
+      failures.push_back(refusal(args[i] + " already exists"));
       continue;
     }
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
       if (path[slash - 1] == '/') continue;
-      ::mkdir(path.substr(0, slash).c_str(), 0777);  // an existing parent is fine
+      ::mkdir(path.substr(0, slash).c_str(), 0777);  // a parent that failed fails the last one below
     }
-    if (::mkdir(path.c_str(), 0777) != 0) {
-      complain_errno("mkdir", args[i], errno);
-      status = kFailed;
-    }
+    if (::mkdir(path.c_str(), 0777) != 0) failures.push_back(Status::failed(errno, args[i]));
   }
-  return status;
+  return failures;
 }
 
 }  // namespace
@@ -493,14 +269,14 @@ bool is_builtin(const std::string& word) {
 }
 
 int run_builtin(const std::string& command_line, const std::string& first, std::string_view rest) {
-  if (has_operator(rest)) {
-    complain("%s: redirections and command chains are not supported here", first.c_str());
-    return kFailed;
+  if (has_operator(rest)) return report(first, {refusal("redirections and command chains are not supported here")});
+  const std::vector<std::string> args = split_arguments(command_line);
+  if (same_word(first, "copy")) {
+    Status s = copy_command(args);
+    return s.ok() ? 0 : report("copy", {std::move(s)});
   }
-  std::vector<std::string> args = split_arguments(command_line);
-  if (same_word(first, "copy")) return copy_command(args);
-  if (same_word(first, "del")) return del_command(args);
-  return mkdir_command(args);
+  if (same_word(first, "del")) return report("del", del_command(args));
+  return report("mkdir", mkdir_command(args));
 }
 
 }  // namespace vorcnt

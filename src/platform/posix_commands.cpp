@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "platform/files.h"
+#include "platform/posix_io.h"
 
 extern char** environ;
 
@@ -79,9 +80,7 @@ int run_shell(const std::string& line) {
   ::posix_spawnattr_destroy(&attr);
   if (spawned != 0) return -1;
   int status;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
+  if (retry_on_eintr([&] { return ::waitpid(pid, &status, 0); }) < 0) return -1;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;

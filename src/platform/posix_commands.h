@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/status.h"
+
 namespace vorcnt {
 
 // Returns 0 on success, non-zero when nothing matched or a file failed, and
@@ -28,14 +30,18 @@ void set_commands_quiet(bool on);
 bool commands_quiet();
 
 // Shared by the two halves of the layer (posix_commands.cpp spawns,
-// posix_builtins.cpp carries out copy, del and mkdir).
+// posix_builtins.cpp and posix_copy.cpp carry out copy, del and mkdir).
 bool is_command_blank(char c);  // the interpreter's blanks, line ends included
 std::string with_separator(const std::string& dir);
 bool same_word(const std::string& word, const char* name);  // either case
 bool is_builtin(const std::string& word);
 // `first` is the command's first word and `rest` what follows it.
 int run_builtin(const std::string& command_line, const std::string& first, std::string_view rest);
-// Writes everything, retrying on short writes and EINTR; false on an error.
-bool write_all(int fd, const char* data, std::size_t size);
+// Writes everything, retrying on short writes and EINTR.
+Status write_all(int fd, const char* data, std::size_t size);
+// For the lines whose loss changes nothing: the layer's own messages, and
+// what the interpreter would print beside its work.
+void write_to_stderr(std::string_view text);
+void write_to_stdout(std::string_view text);
 
 }  // namespace vorcnt

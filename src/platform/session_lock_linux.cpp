@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/posix_io.h"
 #include "platform/session_lock.h"
 
 namespace vorcnt {
@@ -40,37 +41,31 @@ std::string said(const char* what, int error) { return std::string(what) + ": " 
 
 }  // namespace
 
-SessionLock::~SessionLock() {
-  if (handle_ >= 0) ::close(static_cast<int>(handle_));
-}
+SessionLock::~SessionLock() { UniqueFd owned(static_cast<int>(handle_)); }
 
 SessionLock::Outcome SessionLock::take() {
   const AbstractName name = session_name();
   const auto* addr = reinterpret_cast<const sockaddr*>(&name.addr);
   // Close-on-exec: the client started later must not keep the lock alive.
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return unavailable(said("no local socket", errno));
-  if (::bind(fd, addr, name.size) == 0) {
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return unavailable(said("no local socket", errno));
+  if (::bind(fd.get(), addr, name.size) == 0) {
     // Listening lets a second controller ask who holds the name.
-    if (::listen(fd, SOMAXCONN) != 0) {
-      const int error = errno;
-      ::close(fd);
-      return unavailable(said("the socket cannot listen", error));
-    }
-    handle_ = fd;
+    if (::listen(fd.get(), SOMAXCONN) != 0) return unavailable(said("the socket cannot listen", errno));
+    handle_ = fd.release();
     return Outcome::taken;
   }
   const int bind_error = errno;
-  ::close(fd);
+  fd = UniqueFd();
   if (bind_error != EADDRINUSE) return unavailable(said("the socket cannot be named", bind_error));
 
-  const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (probe < 0) return unavailable(said("no local socket", errno));
+  const UniqueFd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!probe.valid()) return unavailable(said("no local socket", errno));
   Outcome outcome = Outcome::held;
-  if (::connect(probe, addr, name.size) == 0) {
+  if (::connect(probe.get(), addr, name.size) == 0) {
     struct ucred peer = {};
     socklen_t size = sizeof peer;
-    if (::getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+    if (::getsockopt(probe.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
       outcome = unavailable(said("its holder cannot be asked", errno));
     } else if (peer.uid != ::getuid()) {
       outcome = unavailable(name.shown + " is taken by user id " + std::to_string(peer.uid));
@@ -83,7 +78,6 @@ SessionLock::Outcome SessionLock::take() {
     // full. Anything else is no answer at all.
     outcome = unavailable(said("its holder cannot be asked", errno));
   }
-  ::close(probe);
   return outcome;
 }
 

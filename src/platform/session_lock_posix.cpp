@@ -13,36 +13,27 @@
 #include <cstring>
 #include <string>
 
+#include "platform/posix_io.h"
 #include "platform/session_lock.h"
 
 namespace vorcnt {
 
-SessionLock::~SessionLock() {
-  if (handle_ >= 0) ::close(static_cast<int>(handle_));
-}
+SessionLock::~SessionLock() { UniqueFd owned(static_cast<int>(handle_)); }
 
 SessionLock::Outcome SessionLock::take() {
   const char* tmp = std::getenv("TMPDIR");
   const std::string name = "/tmp/vorcnt-" + std::to_string(::getuid()) + "-" +
                            session_key(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + ".lock";
-  const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return unavailable(name + ": " + std::strerror(errno));
+  UniqueFd fd = open_fd(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
+  if (!fd.valid()) return unavailable(name + ": " + std::strerror(errno));
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
-    ::close(fd);
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid())
     return unavailable(name + " is not this user's own file");
+  if (retry_on_eintr([&] { return ::flock(fd.get(), LOCK_EX | LOCK_NB); }) != 0) {
+    if (errno == EWOULDBLOCK) return Outcome::held;
+    return unavailable(name + ": " + std::strerror(errno));
   }
-  int r;
-  do {
-    r = ::flock(fd, LOCK_EX | LOCK_NB);
-  } while (r != 0 && errno == EINTR);
-  if (r != 0) {
-    const int error = errno;
-    ::close(fd);
-    if (error == EWOULDBLOCK) return Outcome::held;
-    return unavailable(name + ": " + std::strerror(error));
-  }
-  handle_ = fd;
+  handle_ = fd.release();
   return Outcome::taken;
 }
 

@@ -6,12 +6,13 @@
 
 #include <string>
 
+#include "platform/handle_windows.h"
 #include "platform/session_lock.h"
 
 namespace vorcnt {
 
 SessionLock::~SessionLock() {
-  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle_)));
+  if (handle_ != -1) UniqueHandle owned(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle_)));
 }
 
 SessionLock::Outcome SessionLock::take() {
@@ -23,18 +24,15 @@ SessionLock::Outcome SessionLock::take() {
   for (char& c : temp)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   const std::string name = "Local\\vorcnt-" + session_key(temp);
-  HANDLE h = CreateMutexA(nullptr, FALSE, name.c_str());
-  if (h == nullptr) {
+  UniqueHandle h(CreateMutexA(nullptr, FALSE, name.c_str()));
+  if (!h.valid()) {
     const DWORD error = GetLastError();
     // Made by another user in this session, with rights that shut us out.
     if (error == ERROR_ACCESS_DENIED) return unavailable(name + " is taken by another user");
     return unavailable(name + ": error " + std::to_string(static_cast<unsigned long>(error)));
   }
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
-    CloseHandle(h);
-    return Outcome::held;
-  }
-  handle_ = static_cast<long long>(reinterpret_cast<intptr_t>(h));
+  if (GetLastError() == ERROR_ALREADY_EXISTS) return Outcome::held;
+  handle_ = static_cast<long long>(reinterpret_cast<intptr_t>(h.release()));
   return Outcome::taken;
 }
 

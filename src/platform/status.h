@@ -1,5 +1,6 @@
-// How a file operation ended: ok, or the system's error number and the file
-// it concerned. Failures travel as values; what to print is the caller's.
+// How a file operation or a command ended: ok, or the system's error number
+// and the file it concerned. Failures travel as values; what to print is the
+// caller's.
 #pragma once
 
 #include <string>
@@ -10,17 +11,22 @@ namespace vorcnt {
 class [[nodiscard]] Status {
  public:
   Status() = default;  // ok
-  static Status failed(int error, std::string subject) {
+  static Status failed(int error, std::string subject) { return failed(error, std::move(subject), std::string()); }
+  // A failure told in our own words ("not a regular file"), or in the
+  // platform's own where no error number says it as well.
+  static Status failed(int error, std::string subject, std::string reason) {
     Status s;
     s.error_ = error != 0 ? error : kUnknownError;
     s.subject_ = std::move(subject);
+    s.reason_ = std::move(reason);
     return s;
   }
   bool ok() const { return error_ == 0; }
   int error() const { return error_; }
   // The file or folder the failure concerned.
   const std::string& subject() const { return subject_; }
-  // The system's text for the error ("No space left on device").
+  // The words given to failed(), else the system's text for the error
+  // ("No space left on device").
   std::string reason() const;
 
  private:
@@ -28,6 +34,7 @@ class [[nodiscard]] Status {
   static constexpr int kUnknownError = -1;
   int error_ = 0;
   std::string subject_;
+  std::string reason_;
 };
 
 }  // namespace vorcnt

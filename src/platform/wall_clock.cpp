@@ -2,7 +2,9 @@
 // dates from seconds, and the base clock's UTC and pause-clock readings.
 #include <chrono>
 #include <ctime>
+#include <memory>
 
+#include "platform/clock_backend.h"
 #include "platform/os.h"
 #include "platform/time_scale.h"
 
@@ -43,5 +45,27 @@ double Clock::pause_clock_seconds() {
   const auto since = std::chrono::steady_clock::now().time_since_epoch();
   return std::chrono::duration<double>(since).count() / time_scale();
 }
+
+namespace {
+
+// The console is flushed before each pause, so that a stop during a long
+// pause loses no line.
+class RealClock final : public Clock {
+ public:
+  explicit RealClock(Console& console) : console_(console) {}
+  void sleep_seconds(int seconds) override {
+    console_.flush();
+    const long long ms = scaled_milliseconds(seconds);
+    if (ms > 0) pause_milliseconds(ms);
+  }
+  LocalTime local_time(std::int64_t utc) override { return zone_local_time(utc); }
+
+ private:
+  Console& console_;
+};
+
+}  // namespace
+
+std::unique_ptr<Clock> make_real_clock(Console& console) { return std::make_unique<RealClock>(console); }
 
 }  // namespace vorcnt

@@ -1,6 +1,7 @@
 // The unit journal: its digest, its lines, and what a journal that cannot be
 // written costs.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -90,6 +91,15 @@ TEST_F(Journal, AFaultCostsOneLineWhenItBeginsAndOneWhenItClears) {
   record_event(fake.os, ctx, UnitEvent::no_work, NO_UNIT, {});
   EXPECT_EQ(fake.console.output, "history: " + name + " is written again\n");
   EXPECT_EQ(dir.read("gone/h.tsv").rfind(kJournalHeader, 0), 0u);
+
+  // A journal name taken by a pipe is refused, never written into or waited on.
+  const std::string pipe = dir.path() + "pipe.tsv";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+  std::snprintf(ctx.history, sizeof ctx.history, "%s", pipe.c_str());
+  fake.console.output.clear();
+  record_event(fake.os, ctx, UnitEvent::no_work, NO_UNIT, {});
+  EXPECT_EQ(fake.console.output,
+            "history: cannot write " + pipe + " (not a regular file); the buffer goes on without it\n");
 }
 
 TEST_F(Journal, AFailedMoveIsRecordedOnceUntilAMoveSucceeds) {

@@ -172,25 +172,25 @@ TEST_F(CommandTest, RefusedLinesChangeNothing) {
       {"copy " + p + "*.vwu " + p + "elsewhere/target.dat", "nothing copied"},
       {"copy " + p + "*.vwu " + p + "elsewhere\\new.vwu", "nothing copied"},
       {"copy " + p + "*.vwu " + p + "missing/", "nothing copied"},
-      {"copy " + p + "*.vwu " + p, ""},
-      {"copy " + p + "state.vwu " + p + "state.vwu", ""},
+      {"copy " + p + "*.vwu " + p, "are the same folder; nothing copied"},
+      {"copy " + p + "state.vwu " + p + "state.vwu", "state.vwu cannot be copied onto itself"},
       {"copy " + p + "unit0\\*.vwu " + p + "out", "unit0\\*.vwu"},  // names what the user wrote
-      {"copy " + p + "absent\\*.vwu " + p + "out", ""},
-      {"del " + p + "unit0\\*.vwu", ""},
-      {"del " + p + "absent.vwu", ""},
-      {"del " + p + "full", ""},
+      {"copy " + p + "absent\\*.vwu " + p + "out", "copy: no file matches "},
+      {"del " + p + "unit0\\*.vwu", "del: no file matches "},
+      {"del " + p + "absent.vwu", "del: no file matches "},
+      {"del " + p + "full", "full is a folder; name the files to delete"},
       {"del " + p + "?\\x.vwu", ""},  // a wildcard in a folder name is not expanded
-      {"del " + p + "work_unit.vwu > " + p + "log", ""},  // redirection is not taken as a name
+      {"del " + p + "work_unit.vwu > " + p + "log", "del: redirections and command chains are not"},  // redirection is not taken as a name
       {"mkdir " + p + "unit0", "exists"},
       {"mkdir " + p + "a\\b\\c", "exists"},
-      {"mkdir " + p + "notes.txt", ""},
-      {"copy", ""},
-      {"del", ""},
-      {"mkdir", ""},
+      {"mkdir " + p + "notes.txt", "notes.txt already exists"},
+      {"copy", "copy: give one source and at most one destination\n"},
+      {"del", "del: name the files to delete\n"},
+      {"mkdir", "mkdir: name the folder to create\n"},
       {"copy " + p + huge + "\\*.vwu " + p, ""},
       {"copy " + p + huge + " " + p, ""},
       {"del " + p + huge, ""},
-      {"mkdir " + p + huge, ""},
+      {"mkdir " + p + huge, "x: File name too long\n"},  // the command, the name, the reason
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line.substr(0, 200));

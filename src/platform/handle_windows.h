@@ -1,0 +1,64 @@
+// Owns one Windows handle, closed on every path.
+#pragma once
+
+#include <windows.h>
+
+#include <cerrno>
+#include <string>
+#include <utility>
+
+#include "platform/status.h"
+
+namespace vorcnt {
+
+// The C runtime's number for a system error, so that one text table serves
+// every platform.
+inline int errno_of(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_WRITE_PROTECT: return EROFS;
+    default: return EIO;
+  }
+}
+
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  // Takes INVALID_HANDLE_VALUE and null alike as no handle.
+  explicit UniqueHandle(HANDLE h) : h_(h == nullptr ? INVALID_HANDLE_VALUE : h) {}
+  ~UniqueHandle() { reset(); }
+  UniqueHandle(UniqueHandle&& other) noexcept : h_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) {
+      reset();
+      h_ = other.release();
+    }
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return h_; }
+  HANDLE release() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
+  // Closes now, for the callers whose data is only safe once the close
+  // succeeds. A failure names `subject`.
+  Status close(const std::string& subject) {
+    if (!valid() || CloseHandle(release()) != 0) return Status();
+    return Status::failed(errno_of(GetLastError()), subject);
+  }
+
+ private:
+  void reset() {
+    if (valid()) CloseHandle(release());
+  }
+  HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace vorcnt
