@@ -241,10 +241,10 @@ MoveOutcome recover_recorded_move(Os& os, ControllerContext& ctx, const MoveReco
     const Status s = clear_move_record(os.disk, ctx.path);
     if (!s.ok()) {
       repaired = false;
-      print(os, msg::kRecordCouldNotRepair, k, what, (std::string(kMoveRecordName) + " stays: " + s.reason()).c_str());
+      print(os, msg::kRecordCouldNotRepair, k, what, format_text(msg::kRecordStays, s.reason().c_str()).c_str());
     }
   } else {
-    print(os, msg::kRecordCouldNotRepair, k, what, "a file could not be removed or set aside");
+    print(os, msg::kRecordCouldNotRepair, k, what, msg::kFileNotRemovedOrSetAside);
   }
   if (!repaired) {
     ctx.calculation_unit = NO_UNIT;

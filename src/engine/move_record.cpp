@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "engine/unit_folders.h"
+#include "ground/messages.h"
+#include "platform/console.h"
 #include "platform/files.h"
 
 namespace vorcnt {
@@ -66,20 +68,20 @@ bool describe_sources(const std::string& folder, std::vector<RecordedFile>* file
   files->clear();
   const FolderListing listing = list_folder(folder);
   if (!listing.status.ok()) {
-    *why = (folder.empty() ? std::string(".") : folder) + " cannot be read";
+    *why = format_text(msg::kSourcesUnlisted, folder.empty() ? "." : folder.c_str());
     return false;
   }
   for (const FolderEntry& entry : listing.entries) {
     if (!entry.regular || !is_vwu_name(entry.name)) continue;
     if (entry.name.find_first_of("\r\n") != std::string::npos) {
-      *why = "a file name holds a line break";
+      *why = msg::kSourceNameHasLineBreak;
       return false;
     }
     RecordedFile file;
     file.name = entry.name;
     int error = 0;
     if (!digest_file(path_in(folder, entry.name), &file.digest, &file.size, &error)) {
-      *why = entry.name + " cannot be read (" + std::strerror(error) + ")";
+      *why = format_text(msg::kSourceFileUnreadable, entry.name.c_str(), std::strerror(error));
       return false;
     }
     files->push_back(std::move(file));

@@ -142,8 +142,6 @@ class RecordedMove {
       return false;
     }
     const Status problem = check_writable(from_.c_str());
-    *why = problem.ok() ? format_text(msg::kSourceStayed, left.front().c_str())
-                        : format_text(msg::kSourceStayedBecause, left.front().c_str(), problem.reason().c_str());
     bool undone = true;
     for (const RecordedFile& f : record_.files) {
       const std::string original = path_in(from_, f.name);
@@ -154,7 +152,12 @@ class RecordedMove {
       }
       if (!os_.disk.remove(copy).ok()) undone = false;
     }
-    *why += undone ? msg::kCopiesUndone : msg::kCopiesNotAllUndone;
+    const char* stayed = left.front().c_str();
+    if (problem.ok())
+      *why = format_text(undone ? msg::kSourceStayedUndone : msg::kSourceStayedNotUndone, stayed);
+    else
+      *why = format_text(undone ? msg::kSourceStayedBecauseUndone : msg::kSourceStayedBecauseNotUndone, stayed,
+                         problem.reason().c_str());
     if (undone && recorded_ && os_.disk.sync_folder(from_).ok() && clear_move_record(os_.disk, path_).ok())
       recorded_ = false;
     return false;

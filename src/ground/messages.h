@@ -198,13 +198,19 @@ inline constexpr char kRecordNotEmptied[] = "[Unit%d] %s: the move record could 
 inline constexpr char kMoveRecovered[] = "[Unit%d] %s: the earlier failure has cleared\n";
 inline constexpr char kPushName[] = "push";
 inline constexpr char kPopName[] = "pop";
-// The reasons a move failed; the last two follow another reason.
+// The reasons a move failed.
 inline constexpr char kRecordNotWritten[] = "the move record could not be written (%s)";
 inline constexpr char kNotOnDisk[] = "%s could not be written to the disk (%s)";
-inline constexpr char kSourceStayed[] = "%s could not be deleted";
-inline constexpr char kSourceStayedBecause[] = "%s could not be deleted (%s)";
-inline constexpr char kCopiesUndone[] = ", the copies were removed";
-inline constexpr char kCopiesNotAllUndone[] = ", and the copies could not all be removed";
+inline constexpr char kSourceStayedUndone[] = "%s could not be deleted, the copies were removed";
+inline constexpr char kSourceStayedBecauseUndone[] = "%s could not be deleted (%s), the copies were removed";
+inline constexpr char kSourceStayedNotUndone[] = "%s could not be deleted, and the copies could not all be removed";
+inline constexpr char kSourceStayedBecauseNotUndone[] =
+    "%s could not be deleted (%s), and the copies could not all be removed";
+inline constexpr char kSourcesUnlisted[] = "%s cannot be read";
+inline constexpr char kSourceNameHasLineBreak[] = "a file name holds a line break";
+// Why an interrupted move could not be put right.
+inline constexpr char kRecordStays[] = "vorcnt.move stays: %s";
+inline constexpr char kFileNotRemovedOrSetAside[] = "a file could not be removed or set aside";
 // Why a copy was not taken as whole.
 inline constexpr char kSourceFolderUnlisted[] = "cannot read the folder %s";
 inline constexpr char kCopyAbsent[] = "%s did not arrive";
