@@ -72,7 +72,12 @@ bool contained_in(const Folder& part, const Folder& whole, bool pop_outfile) {
   return evidence;
 }
 
-Folder read_folder(const std::string& folder) { return Folder{folder, vwu_files(folder)}; }
+// A folder that cannot be read shows no twins, so nothing in it is acted on.
+Folder read_folder(const std::string& folder) {
+  Folder f{folder, {}};
+  if (!vwu_files(folder, &f.names).ok()) f.names.clear();
+  return f;
+}
 
 }  // namespace
 
@@ -275,11 +280,11 @@ MoveOutcome finish_leftover(Os& os, ControllerContext& ctx) {
     case Leftover::none:
       return MoveOutcome::nothing_found;
 
-    case Leftover::client_copies:
-      print(os, msg::kFinishMoveRemoveCopies,
-            k, k);
+    case Leftover::client_copies: {
+      print(os, msg::kFinishMoveRemoveCopies, k, k);
       run_command(os, "del " + vwu_pattern(ctx.path));
-      if (vwu_files(ctx.path).empty()) {
+      std::vector<std::string> left;
+      if (vwu_files(ctx.path, &left).ok() && left.empty()) {
         record_event(os, ctx, UnitEvent::move_finished, k, unit_folder_text(ctx.path, k), "copies removed");
         return MoveOutcome::finished;
       }
@@ -290,6 +295,7 @@ MoveOutcome finish_leftover(Os& os, ControllerContext& ctx) {
       ctx.calculation_unit = NO_UNIT;
       ctx.vorcnt_state = Vorcnt_error;
       return MoveOutcome::stopped;
+    }
 
     case Leftover::unit_part: {
       print(os, msg::kFinishMoveCompletePush,

@@ -47,12 +47,13 @@ bool is_vwu_name(const std::string& name) {
   return true;
 }
 
-std::vector<std::string> vwu_files(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const FolderEntry& entry : list_folder(folder).entries)
-    if (is_vwu_name(entry.name) && entry.regular) names.push_back(entry.name);
-  std::sort(names.begin(), names.end());
-  return names;
+Status vwu_files(const std::string& folder, std::vector<std::string>* names) {
+  names->clear();
+  const FolderListing listing = list_folder(folder);
+  for (const FolderEntry& entry : listing.entries)
+    if (is_vwu_name(entry.name) && entry.regular) names->push_back(entry.name);
+  std::sort(names->begin(), names->end());
+  return listing.status;
 }
 
 }  // namespace vorcnt

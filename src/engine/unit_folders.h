@@ -8,6 +8,7 @@
 
 #include "engine/file_names.h"
 #include "ground/context.h"
+#include "platform/status.h"
 
 namespace vorcnt {
 
@@ -32,7 +33,8 @@ std::int32_t classify_as_folder(const std::string& folder);
 // True for the names "*.vwu" matches, the extension in any case.
 bool is_vwu_name(const std::string& name);
 // Names of the "*.vwu" files in `folder` (given as in the command lines),
-// sorted; none when the folder cannot be read.
-std::vector<std::string> vwu_files(const std::string& folder);
+// sorted. A failure says the names are not all known: those read so far are
+// given, and an empty list then proves nothing.
+Status vwu_files(const std::string& folder, std::vector<std::string>* names);
 
 }  // namespace vorcnt

@@ -132,8 +132,11 @@ class RecordedMove {
   // known, the cause.
   bool source_gone(std::string* why) {
     const Status swept = source_is_folder_ ? os_.disk.sync_folder(from_) : Status();
-    const std::vector<std::string> left = vwu_files(from_);
-    if (left.empty()) {
+    std::vector<std::string> left;
+    // A folder that cannot be read may still hold what the delete left: the
+    // move is undone as for a file that stayed.
+    const Status listed = source_is_folder_ ? vwu_files(from_, &left) : Status();  // a plain file holds none
+    if (listed.ok() && left.empty()) {
       if (swept.ok()) return true;
       // The files are whole at the destination and the record still says
       // so: a cut now is finished by the next start, and a retry finds
@@ -152,8 +155,10 @@ class RecordedMove {
       }
       if (!os_.disk.remove(copy).ok()) undone = false;
     }
-    const char* stayed = left.front().c_str();
-    if (problem.ok())
+    const char* stayed = listed.ok() ? left.front().c_str() : nullptr;
+    if (stayed == nullptr)
+      *why = format_text(undone ? msg::kSourcesUnlistedUndone : msg::kSourcesUnlistedNotUndone, named(from_).c_str());
+    else if (problem.ok())
       *why = format_text(undone ? msg::kSourceStayedUndone : msg::kSourceStayedNotUndone, stayed);
     else
       *why = format_text(undone ? msg::kSourceStayedBecauseUndone : msg::kSourceStayedBecauseNotUndone, stayed,

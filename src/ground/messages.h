@@ -207,6 +207,9 @@ inline constexpr char kSourceStayedNotUndone[] = "%s could not be deleted, and t
 inline constexpr char kSourceStayedBecauseNotUndone[] =
     "%s could not be deleted (%s), and the copies could not all be removed";
 inline constexpr char kSourcesUnlisted[] = "%s cannot be read";
+inline constexpr char kSourcesUnlistedUndone[] = "cannot read the folder %s, the copies were removed";
+inline constexpr char kSourcesUnlistedNotUndone[] =
+    "cannot read the folder %s, and the copies could not all be removed";
 inline constexpr char kSourceNameHasLineBreak[] = "a file name holds a line break";
 // Why an interrupted move could not be put right.
 inline constexpr char kRecordStays[] = "vorcnt.move stays: %s";

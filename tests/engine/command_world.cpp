@@ -1,6 +1,7 @@
 #include "engine/command_world.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -59,6 +60,12 @@ int CommandWorld::operator()(const std::string& line) const {
     for (const auto& f : files) {
       fs::remove(f);
       if (fault == Fault::delete_first_only) return 1;
+    }
+    if (fault == Fault::delete_then_unlisted) {
+      const fs::path folder = native(first).parent_path();
+      fs::remove_all(folder);
+      std::FILE* plain = std::fopen(folder.string().c_str(), "w");
+      if (plain != nullptr) std::fclose(plain);
     }
     return files.empty() ? 1 : 0;
   }

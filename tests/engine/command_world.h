@@ -18,7 +18,8 @@ class CommandWorld {
     copy_flips_a_byte,   // every file copied, the last one with its first byte changed, status 0
     destination_vanishes,  // the folder is gone when the copy runs: all files land in one file of its name
     delete_fails,          // "del" removes nothing, status 1 (a folder nothing can be removed from)
-    delete_first_only      // "del" removes one file, status 1
+    delete_first_only,     // "del" removes one file, status 1
+    delete_then_unlisted   // "del" removes the files, then their folder cannot be listed (a plain file takes its name)
   };
 
   // The FakeShell effect: returns the command's exit status. Other commands

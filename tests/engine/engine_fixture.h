@@ -13,6 +13,7 @@
 
 #include "clientdata/report.h"
 #include "engine/command_world.h"
+#include "engine/unit_folders.h"
 #include "ground/context.h"
 #include "platform/process_guards.h"
 #include "support/fakes.h"
@@ -36,6 +37,15 @@ inline std::vector<std::string> lines_of(const std::string& text) {
 }
 
 using Files = std::map<std::string, std::string>;  // name -> contents, in name order
+
+// The "*.vwu" names of a folder the test made; a folder that cannot be read
+// fails the test.
+inline std::vector<std::string> vwu_names(const std::string& folder) {
+  std::vector<std::string> names;
+  const Status s = vwu_files(folder, &names);
+  EXPECT_TRUE(s.ok()) << folder << ": " << s.reason();
+  return names;
+}
 
 // Not a ::testing::Test, so that a test can hold many of them.
 struct EngineWorld {

@@ -498,7 +498,7 @@ TEST_F(FinishMoveTest, ComparesOnlyTheMovedFilesOfRealUnitFolders) {
   dir.mkdir("unit0");
   dir.write("unit1", "a plain file");
   // "*.vwu" takes the extension in any case, files only.
-  EXPECT_EQ(vwu_files(ctx.path), (std::vector<std::string>{"WORK_UNIT.VWU"}));
+  EXPECT_EQ(vwu_names(ctx.path), (std::vector<std::string>{"WORK_UNIT.VWU"}));
   // Another name on this file system, so no copy of unit2's file.
   EXPECT_EQ(engine_detail::find_interrupted_move(ctx.path, 3).kind, engine_detail::Leftover::none);
 

@@ -166,7 +166,7 @@ TEST_P(MoveFaultTest, KeepsTheFilesItMoves) {
                                           : EventLog{copy}));
   // After a pop that leaves nothing, not even its empty output file, the client cannot start on half a unit.
   if (row.copied) {
-    EXPECT_TRUE(vwu_files(push ? to : P).empty());
+    EXPECT_TRUE(vwu_names(push ? to : P).empty());
   }
   EXPECT_EQ(dir.read(from + "result.vwu"), push ? "result " : "result unit1");
   EXPECT_EQ(dir.read(from + "state.vwu"), "prog=0.5\n");
@@ -174,6 +174,20 @@ TEST_P(MoveFaultTest, KeepsTheFilesItMoves) {
   const auto lines = lines_of(fake.console.output);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1].rfind(push ? "[Unit2] push failed" : "[Unit1] pop failed", 0), 0u) << lines[1];
+}
+
+// A source folder that cannot be listed after the delete may still hold
+// files: the move is undone as far as it can be, and its copies are kept.
+TEST_F(PushPopTest, ASourceFolderUnlistedAfterTheDeleteKeepsTheCopies) {
+  lay("unit1", Data_Calculation_completion);
+  world.fault = Fault::delete_then_unlisted;
+  EXPECT_FALSE(unitpop(fake.os, 1, ctx.path));
+  EXPECT_EQ(dir.read("result.vwu"), "result unit1");
+  EXPECT_EQ(dir.read("state.vwu"), "prog=0.5\n");
+  EXPECT_NE(fake.console.output.find("pop failed: cannot read the folder " + P + "unit1\\, and the copies could not all"),
+            std::string::npos)
+      << fake.console.output;
+  EXPECT_FALSE(dir.read(kMoveRecordName).empty());  // the next start settles the move from it
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, MoveFaultTest, ::testing::ValuesIn(move_faults()), [](const auto& p) {
@@ -184,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, MoveFaultTest, ::testing::ValuesIn(move_faults(
 // file, which a pop makes when none comes and which carries nothing.
 Files unit_files(const EngineWorld& w, const std::string& folder) {
   Files out;
-  for (const std::string& name : vwu_files(w.P + folder)) {
+  for (const std::string& name : vwu_names(w.P + folder)) {
     const std::string text = w.dir.read(folder + name);
     if (!(name == "outfile.vwu" && text.empty())) out[name] = text;
   }
@@ -320,7 +334,7 @@ TEST_F(SwapTest, AFailedPopHoldsTheClientBackUntilARetryCompletesIt) {
   for (int pass = 0; pass < 2; ++pass) EXPECT_TRUE(loop_pass(fake.os, ctx));
   EXPECT_EQ(fake.clock.pauses.back(), 300);
   for (const std::string& command : fake.shell.commands_ran) EXPECT_EQ(command.find("Vorelith.exe"), std::string::npos);
-  EXPECT_TRUE(vwu_files(P).empty());
+  EXPECT_TRUE(vwu_names(P).empty());
   const auto lines = lines_of(fake.console.output);
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto& l) { return l.find("pop failed") != l.npos; }), 1);
 
