@@ -86,8 +86,10 @@ pass "vorcnt -version and vorstat --version from the package"
 # Every keyword of the option table is in the example settings, explained.
 keywords=$(grep -o '\.name = "[A-Z]*"' "$(dirname "${BASH_SOURCE[0]}")/../../src/config/option_rows.cpp" | cut -d'"' -f2)
 [ "$(wc -w <<<"$keywords")" -ge 13 ] || fail "the option table's keywords were not found: $keywords"
+windows_cfg=$(dirname "${BASH_SOURCE[0]}")/../../packaging/vorcnt-windows.cfg
 for kw in $keywords; do
   grep -Eq "^#?$kw( |$)" "$root/etc/vorcnt/vorcnt.cfg" || fail "vorcnt.cfg lacks $kw"
+  grep -Eq "^#?$kw( |$)" "$windows_cfg" || fail "the Windows example vorcnt-windows.cfg lacks $kw"
 done
 
 # --- manual pages -------------------------------------------------------------
