@@ -45,15 +45,12 @@ bool is_directory(const char* path);
 // Last-modification time in whole seconds since 1970, and the size when
 // `size` is given, from one look; false when absent.
 bool file_mtime(const char* path, std::int64_t* mtime, std::uintmax_t* size = nullptr);
-// Creates an empty file, or empties an existing one.
-Status create_empty_file(const char* path);
 
 // Folder contents and the file moves the engine makes itself. Folders are
 // given as in the command lines ("" is the current folder, a trailing
 // separator of either kind is allowed); files as path_in() forms them.
 //
-// The folder as the OS wants it, and the file `name` in it.
-std::string folder_native(const std::string& folder);
+// The file `name` in the folder, as the OS wants it.
 std::string path_in(const std::string& folder, const std::string& name);
 struct FolderEntry {
   std::string name;

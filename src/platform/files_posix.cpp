@@ -144,12 +144,6 @@ bool file_identity(const std::string& path, FileIdentity* identity) {
   return true;
 }
 
-Status create_empty_file(const char* path) {
-  UniqueFd fd = open_fd(native_path(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  if (!fd.valid()) return Status::failed(errno, path);
-  return fd.close(path);
-}
-
 Status check_writable(const char* folder) {
   const std::string name = folder[0] == '\0' ? std::string(".") : native_path(folder);
   if (::access(name.c_str(), W_OK) == 0) return Status();

@@ -184,12 +184,6 @@ bool file_identity(const std::string& path, FileIdentity* identity) {
   return true;
 }
 
-Status create_empty_file(const char* path) {
-  std::FILE* f = open_file(path, "wt");
-  if (f == nullptr) return Status::failed(errno, path);
-  return std::fclose(f) == 0 ? Status() : Status::failed(errno, path);
-}
-
 Status check_writable(const char*) {
   // A folder's read-only attribute does not stop files being made in it;
   // the copy's own message says what went wrong.

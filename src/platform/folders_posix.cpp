@@ -42,8 +42,6 @@ Status last_error(const std::string& subject) { return Status::failed(errno, sub
 
 }  // namespace
 
-std::string folder_native(const std::string& folder) { return folder_of(folder); }
-
 std::string path_in(const std::string& folder, const std::string& name) {
   std::string out = folder_of(folder);
   if (out.back() != '/') out += '/';

@@ -27,8 +27,6 @@ Status from(const std::error_code& ec, const std::string& subject) {
 
 }  // namespace
 
-std::string folder_native(const std::string& folder) { return fs_name(folder_of(folder)); }
-
 std::string path_in(const std::string& folder, const std::string& name) {
   return fs_name(folder_of(folder) / fs_path(name));
 }
