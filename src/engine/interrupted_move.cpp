@@ -205,8 +205,28 @@ bool clear_end(Os& os, const ControllerContext& ctx, const End& end, const MoveR
 // Finishes the move the record names when its destination holds every file
 // whole, undoes it when its source does, and only clears the record when the
 // move had finished all but that.
+// A stop with one line when the record's unit folder is not one the scan
+// vouched for: past the units in use (a link planted there reaches any
+// folder), or the client folder or another unit folder under its name.
+bool unit_unfit_for_repair(Os& os, const ControllerContext& ctx, int k) {
+  const std::string other = same_folder_as(ctx.path, k);
+  if (!other.empty()) {
+    print(os, msg::kUnitFolderNotOwn, k, other.c_str());
+    return true;
+  }
+  // A missing folder is only the client folder's side to look at, as before.
+  if (k < ctx.units_local || !name_taken(unit_folder(ctx.path, k).c_str())) return false;
+  print_showing(os, move_record_path(ctx.path), msg::kRecordUnitNotInUse, kVerbatim, k, ctx.units_local);
+  return true;
+}
+
 MoveOutcome recover_recorded_move(Os& os, ControllerContext& ctx, const MoveRecord& record) {
   const int k = record.unit;
+  if (unit_unfit_for_repair(os, ctx, k)) {
+    ctx.calculation_unit = NO_UNIT;
+    ctx.vorcnt_state = Vorcnt_error;
+    return MoveOutcome::stopped;
+  }
   const bool push = record.direction == MoveDirection::push;
   const char* what = push ? "push" : "pop";
   const std::string unit = unit_folder(ctx.path, k);
