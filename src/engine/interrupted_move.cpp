@@ -351,18 +351,17 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
   if (ctx.mode != Mode_calc && ctx.mode != Mode_fill) return MoveOutcome::nothing_found;
   MoveRecord record;
   std::string why;
-  switch (read_move_record(ctx.path, &record, &why)) {
-    case RecordRead::none:
+  switch (record_at_start(read_move_record(ctx.path, &record, &why))) {
+    case RecordAtStart::nothing:
       return finish_leftover(os, ctx);
-    case RecordRead::read:
+    case RecordAtStart::put_right:
       return recover_recorded_move(os, ctx, record);
-    case RecordRead::cut_short:
-      // A move copies nothing until its record is whole on the disk: the
-      // move this one was to describe never began.
+    case RecordAtStart::emptied:
+      // The move this one was to describe never began.
       print_showing(os, move_record_path(ctx.path), msg::kRecordCutShort, kVerbatim);
       if (!clear_move_record(os.disk, ctx.path).ok()) break;
       return finish_leftover(os, ctx);
-    case RecordRead::unreadable:
+    case RecordAtStart::stops:
       break;
   }
   print_showing(os, move_record_path(ctx.path), msg::kRecordUnusable, kVerbatim, why.c_str());
