@@ -205,8 +205,28 @@ bool clear_end(Os& os, const ControllerContext& ctx, const End& end, const MoveR
 // Finishes the move the record names when its destination holds every file
 // whole, undoes it when its source does, and only clears the record when the
 // move had finished all but that.
+// A stop with one line when the record's unit folder is not one the scan
+// vouched for: past the units in use (a link planted there reaches any
+// folder), or the client folder or another unit folder under its name.
+bool unit_unfit_for_repair(Os& os, const ControllerContext& ctx, int k) {
+  const std::string other = same_folder_as(ctx.path, k);
+  if (!other.empty()) {
+    print(os, msg::kUnitFolderNotOwn, k, other.c_str());
+    return true;
+  }
+  // A missing folder is only the client folder's side to look at, as before.
+  if (k < ctx.units_local || !name_taken(unit_folder(ctx.path, k).c_str())) return false;
+  print_showing(os, move_record_path(ctx.path), msg::kRecordUnitNotInUse, kVerbatim, k, ctx.units_local);
+  return true;
+}
+
 MoveOutcome recover_recorded_move(Os& os, ControllerContext& ctx, const MoveRecord& record) {
   const int k = record.unit;
+  if (unit_unfit_for_repair(os, ctx, k)) {
+    ctx.calculation_unit = NO_UNIT;
+    ctx.vorcnt_state = Vorcnt_error;
+    return MoveOutcome::stopped;
+  }
   const bool push = record.direction == MoveDirection::push;
   const char* what = push ? "push" : "pop";
   const std::string unit = unit_folder(ctx.path, k);
@@ -331,18 +351,17 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
   if (ctx.mode != Mode_calc && ctx.mode != Mode_fill) return MoveOutcome::nothing_found;
   MoveRecord record;
   std::string why;
-  switch (read_move_record(ctx.path, &record, &why)) {
-    case RecordRead::none:
+  switch (record_at_start(read_move_record(ctx.path, &record, &why))) {
+    case RecordAtStart::nothing:
       return finish_leftover(os, ctx);
-    case RecordRead::read:
+    case RecordAtStart::put_right:
       return recover_recorded_move(os, ctx, record);
-    case RecordRead::cut_short:
-      // A move copies nothing until its record is whole on the disk: the
-      // move this one was to describe never began.
+    case RecordAtStart::emptied:
+      // The move this one was to describe never began.
       print_showing(os, move_record_path(ctx.path), msg::kRecordCutShort, kVerbatim);
       if (!clear_move_record(os.disk, ctx.path).ok()) break;
       return finish_leftover(os, ctx);
-    case RecordRead::unreadable:
+    case RecordAtStart::stops:
       break;
   }
   print_showing(os, move_record_path(ctx.path), msg::kRecordUnusable, kVerbatim, why.c_str());

@@ -217,4 +217,15 @@ RecordRead read_move_record(const char* path, MoveRecord* record, std::string* w
   return parse_move_record(text, record, why) ? RecordRead::read : RecordRead::unreadable;
 }
 
+RecordAtStart record_at_start(RecordRead read) {
+  switch (read) {
+    case RecordRead::none: return RecordAtStart::nothing;
+    case RecordRead::read: return RecordAtStart::put_right;
+    // A move copies nothing until its record is whole on the disk.
+    case RecordRead::cut_short: return RecordAtStart::emptied;
+    case RecordRead::unreadable: break;
+  }
+  return RecordAtStart::stops;
+}
+
 }  // namespace vorcnt

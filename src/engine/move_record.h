@@ -62,4 +62,14 @@ enum class RecordRead { none, read, cut_short, unreadable };
 // is whole but makes no sense. `why` says what is wrong.
 RecordRead read_move_record(const char* path, MoveRecord* record, std::string* why);
 
+// What the controller's start does with a record so read: the one account
+// of it, which vorstat reports too.
+enum class RecordAtStart {
+  nothing,    // no record
+  put_right,  // its move is finished or undone by the record
+  emptied,    // cut short: its move never began, so it is emptied and the start goes on
+  stops,      // it cannot be used: nothing is repaired
+};
+RecordAtStart record_at_start(RecordRead read);
+
 }  // namespace vorcnt

@@ -12,21 +12,32 @@ bool is_unit_index(int unit) { return unit >= 0 && unit < kMaxUnits; }
 
 int count_unit_folders(const char* path) {
   int found = 0;
-  while (found < kMaxUnits && path_exists(unit_folder(path, found).c_str())) ++found;
+  while (found < kMaxUnits && is_directory(unit_folder(path, found).c_str())) ++found;
   return found;
 }
 
+bool unit_name_not_folder(const char* path, int unit) {
+  const std::string name = unit_folder(path, unit);
+  return name_taken(name.c_str()) && !is_directory(name.c_str());
+}
+
+namespace {
+
+// Only a folder can be a unit folder under a second name.
+bool folder_identity(const std::string& folder, FileIdentity* identity) {
+  return is_directory(folder.c_str()) && file_identity(folder, identity);
+}
+
+}  // namespace
+
 std::string same_folder_as(const char* path, int unit, int below) {
   FileIdentity mine;
-  if (!file_identity(unit_folder(path, unit), &mine)) return std::string();
+  if (!folder_identity(unit_folder(path, unit), &mine)) return std::string();
   FileIdentity other;
   if (file_identity(path, &other) && other == mine) return "the client folder";
+  // Every name, past a gap too: a record, a fill or a later start may use it.
   for (int j = 0; j < below; ++j) {
-    if (j == unit) continue;
-    if (!file_identity(unit_folder(path, j), &other)) {
-      if (j > unit) break;  // the units in use end at the first gap
-      continue;
-    }
+    if (j == unit || !folder_identity(unit_folder(path, j), &other)) continue;
     if (other == mine) return "unit" + std::to_string(j);
   }
   return std::string();

@@ -65,11 +65,14 @@ void scan_unit_folders(Os& os, ControllerContext& ctx) {
 
   if (ctx.mode == Mode_fill) {
     const int wanted = std::min<int>(ctx.units, kMaxUnits);
-    for (; found < wanted; ++found) {
+    for (; found < wanted && !unit_name_not_folder(ctx.path, found); ++found) {
       ctx.unit_state[found] = make_unit_folder(os, ctx, found);
       print(os, msg::kScanUnitMadeForFill, found, ctx.unit_state[found]);
     }
   }
+  // A name taken by a file, a device or a link to nothing ends the units in
+  // use like a gap; nothing is made over it or moved through it.
+  if (found < kMaxUnits && unit_name_not_folder(ctx.path, found)) print(os, msg::kScanUnitNotAFolder, found, found);
   ctx.units_local = found;
 }
 
@@ -79,7 +82,9 @@ void scan_unit_folders(Os& os, ControllerContext& ctx) {
 // named, and nothing is moved.
 bool units_are_folders_of_their_own(Os& os, const ControllerContext& ctx) {
   bool own = true;
-  for (int j = 0; j < count_unit_folders(ctx.path); ++j) {
+  // Every name, not only those in use: a fill, a move record or a later
+  // start may reach past a gap.
+  for (int j = 0; j < kMaxUnits; ++j) {
     const std::string other = same_folder_as(ctx.path, j, j);
     if (other.empty()) continue;
     print(os, msg::kUnitFolderNotOwn, j, other.c_str());
@@ -110,6 +115,13 @@ void home_client_work(Os& os, ControllerContext& ctx, std::int32_t client_state)
     return;
   }
   const int k = ctx.units_local;
+  if (unit_name_not_folder(ctx.path, k)) {
+    // Made over, the name would still be no folder, and every push fail.
+    print(os, msg::kScanNoHomeNotAFolder, k);
+    ctx.calculation_unit = NO_UNIT;
+    ctx.vorcnt_state = Vorcnt_error;
+    return;
+  }
   ctx.unit_state[k] = make_unit_folder(os, ctx, k);
   print(os, msg::kScanUnitMadeForClientWork, k, ctx.unit_state[k]);
   ctx.calculation_unit = k;

@@ -167,6 +167,9 @@ inline constexpr char kRecordCutShort[] =
     "The move record %s was cut short while it was written; its move never began, so it is emptied\n";
 inline constexpr char kRecordUnusable[] =
     "The move record %s cannot be used (%s); nothing is repaired: check the folders with vorstat, then delete it and restart\n";
+inline constexpr char kRecordUnitNotInUse[] =
+    "The move record %s names unit%d, which is not a unit folder in use (they end before unit%d); nothing is "
+    "repaired: check the folders with vorstat, then delete it and restart\n";
 inline constexpr char kRecordCouldNotRepair[] =
     "[Unit%d] the interrupted %s could not be put right (%s); stopping: correct it and restart\n";
 inline constexpr char kStrayFilesSetAside[] = "%s: files that are not what the move record says set aside in %s (%s)\n";
@@ -231,6 +234,11 @@ inline constexpr char kScanUnitsPastLimit[] = "unit%d and above are not used: 16
 inline constexpr char kScanUnitMadeForFill[] = "[Unit%d] Dir maiking. : %d\n";
 inline constexpr char kScanNoFreeUnit[] =
     "No free unit folder: all %d are in use and the client folder holds work; free one and restart\n";
+inline constexpr char kScanUnitNotAFolder[] =
+    "unit%d is not a folder: it is passed over like a missing unit folder, and no unit folder from unit%d up is used\n";
+inline constexpr char kScanNoHomeNotAFolder[] =
+    "The client folder holds work and its new unit folder, unit%d, is not a folder: nothing is moved; remove that "
+    "name and restart\n";
 inline constexpr char kScanUnitMadeForClientWork[] = "[Unit%d] Dir maiking SUB. : %d\n";
 inline constexpr char kHalfMoveInError[] =
     "The client folder holds a move that was stopped halfway; the settings are in error, so it is left as it is: correct them and restart\n";

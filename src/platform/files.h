@@ -42,6 +42,9 @@ void close_handle(int handle);
 bool path_exists(const char* path);
 // True when `path` names an existing folder.
 bool is_directory(const char* path);
+// True when the name itself is taken, by anything: a link that leads
+// nowhere counts, where path_exists looks through it.
+bool name_taken(const char* path);
 // Last-modification time in whole seconds since 1970, and the size when
 // `size` is given, from one look; false when absent.
 bool file_mtime(const char* path, std::int64_t* mtime, std::uintmax_t* size = nullptr);

@@ -80,6 +80,13 @@ bool is_directory(const char* path) {
   return S_ISDIR(st.st_mode);
 }
 
+bool name_taken(const char* path) {
+  std::string name = native_path(path);
+  while (name.size() > 1 && name.back() == '/') name.pop_back();  // "unit0/" would look through a link
+  struct stat st;
+  return ::lstat(name.c_str(), &st) == 0;
+}
+
 bool file_mtime(const char* path, std::int64_t* mtime, std::uintmax_t* size) {
   char name[kMaxFileName + 1];
   if (!to_native(path, name)) return false;

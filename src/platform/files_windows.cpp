@@ -85,6 +85,9 @@ bool is_directory(const char* path) {
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// A reparse point's own attributes: GetFileAttributesW does not follow it.
+bool name_taken(const char* path) { return GetFileAttributesW(wide_path(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 bool file_mtime(const char* path, std::int64_t* mtime, std::uintmax_t* size) {
   if (std::strlen(path) > kMaxFileName) return false;
   struct _stat64 st;

@@ -14,15 +14,22 @@
 //                 is asked who it is, so another user's squatter is told apart;
 //   other POSIX   a lock file /tmp/vorcnt-<uid>-<key>.lock, mode 0600, used
 //                 only when it is the user's own regular file;
-//   Windows       a mutex "Local\vorcnt-<key>" in the logon session.
-// `key` is session_key() of the temporary folder's name. The lock belongs to
-// the OS and dies with the process.
+//   Windows       a mutex "Local\vorcnt-<key>" in the logon session, counted
+//                 as another controller only when its owner is this user's.
+// Any user may take a POSIX name first. Then the lock is a lock file
+// "session-<key>.lock" in the user's own 0700 folders instead
+// (private_locks_posix.h): $XDG_RUNTIME_DIR and ~/.vorcnt. Every start looks
+// for those files too, so a start after the squatter left still meets a
+// controller that began while it was there. `key` is session_key() of the
+// temporary folder's name. The lock belongs to the OS and dies with the
+// process.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vorcnt {
 
@@ -47,7 +54,11 @@ class SessionLock {
     problem_ = std::move(why);
     return Outcome::unavailable;
   }
+  // POSIX: the name any user may take first, then the locks no one else can.
+  Outcome take_name();
+  Outcome take_private_too();
   long long handle_ = -1;
+  std::vector<long long> private_handles_;  // POSIX: lock files in the user's own folders
   std::string problem_;
 };
 

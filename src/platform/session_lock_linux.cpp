@@ -1,7 +1,9 @@
 // The session lock on Linux: an abstract-namespace socket, seen from every
 // mount namespace (a service's private /tmp included) and gone with the
 // process. Abstract names carry no permissions, so anyone may bind one first;
-// the holder is asked for its user id before it counts as another controller.
+// the holder is asked for its user id before it counts as another controller,
+// and a name someone else holds gives way to lock files in the user's own
+// folders.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -11,8 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/posix_io.h"
+#include "platform/private_locks_posix.h"
 #include "platform/session_lock.h"
 
 namespace vorcnt {
@@ -26,9 +30,7 @@ struct AbstractName {
 };
 
 AbstractName session_name() {
-  const char* tmp = std::getenv("TMPDIR");
-  const std::string name =
-      "vorcnt-" + std::to_string(::getuid()) + "-" + session_key(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp");
+  const std::string name = "vorcnt-" + std::to_string(::getuid()) + "-" + session_key_from_environment();
   AbstractName a;
   a.addr.sun_family = AF_UNIX;
   std::memcpy(a.addr.sun_path + 1, name.data(), name.size());  // sun_path[0] stays 0: abstract
@@ -41,9 +43,12 @@ std::string said(const char* what, int error) { return std::string(what) + ": " 
 
 }  // namespace
 
-SessionLock::~SessionLock() { UniqueFd owned(static_cast<int>(handle_)); }
+SessionLock::~SessionLock() {
+  UniqueFd owned(static_cast<int>(handle_));
+  for (long long fd : private_handles_) UniqueFd mine(static_cast<int>(fd));
+}
 
-SessionLock::Outcome SessionLock::take() {
+SessionLock::Outcome SessionLock::take_name() {
   const AbstractName name = session_name();
   const auto* addr = reinterpret_cast<const sockaddr*>(&name.addr);
   // Close-on-exec: the client started later must not keep the lock alive.

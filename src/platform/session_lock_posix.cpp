@@ -2,7 +2,8 @@
 // /tmp itself (never TMPDIR, which may name a folder that is not there),
 // named after the user and the temporary folder's name. /tmp is shared, so
 // the file is opened without following a link and used only when it is the
-// user's own regular file.
+// user's own regular file; one that is not gives way to lock files in the
+// user's own folders.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -14,16 +15,18 @@
 #include <string>
 
 #include "platform/posix_io.h"
+#include "platform/private_locks_posix.h"
 #include "platform/session_lock.h"
 
 namespace vorcnt {
 
-SessionLock::~SessionLock() { UniqueFd owned(static_cast<int>(handle_)); }
+SessionLock::~SessionLock() {
+  UniqueFd owned(static_cast<int>(handle_));
+  for (long long fd : private_handles_) UniqueFd mine(static_cast<int>(fd));
+}
 
-SessionLock::Outcome SessionLock::take() {
-  const char* tmp = std::getenv("TMPDIR");
-  const std::string name = "/tmp/vorcnt-" + std::to_string(::getuid()) + "-" +
-                           session_key(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + ".lock";
+SessionLock::Outcome SessionLock::take_name() {
+  const std::string name = "/tmp/vorcnt-" + std::to_string(::getuid()) + "-" + session_key_from_environment() + ".lock";
   UniqueFd fd = open_fd(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
   if (!fd.valid()) return unavailable(name + ": " + std::strerror(errno));
   struct stat st;

@@ -1,15 +1,54 @@
 // The session lock on Windows: a named mutex in the logon session's own
 // namespace ("Local\"), which every process of that session sees and which
 // goes with the last handle, that is with the process. The handle is not
-// inherited, so the client started later does not keep it.
+// inherited, so the client started later does not keep it. Another user in
+// the same session (services share one) may make the mutex first: one whose
+// owner is not this user is said, never taken for another controller.
 #include <windows.h>
+#include <aclapi.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/handle_windows.h"
 #include "platform/session_lock.h"
 
 namespace vorcnt {
+
+namespace {
+
+// The SID `kind` (TokenUser or TokenOwner) of this process's token, in `buf`.
+PSID token_sid(HANDLE token, TOKEN_INFORMATION_CLASS kind, std::vector<unsigned char>& buf) {
+  DWORD size = 0;
+  GetTokenInformation(token, kind, nullptr, 0, &size);
+  buf.assign(size, 0);
+  if (size == 0 || GetTokenInformation(token, kind, buf.data(), size, &size) == 0) return nullptr;
+  return kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buf.data())->User.Sid
+                           : reinterpret_cast<TOKEN_OWNER*>(buf.data())->Owner;
+}
+
+// True when the mutex's owner is this user, or the owner this process gives
+// what it makes (an elevated one gives the administrators).
+bool owned_by_this_user(HANDLE mutex) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &sd) !=
+      ERROR_SUCCESS)
+    return false;
+  HANDLE raw = nullptr;
+  bool mine = false;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw) != 0) {
+    const UniqueHandle token(raw);
+    std::vector<unsigned char> user, made_by;
+    const PSID a = token_sid(token.get(), TokenUser, user);
+    const PSID b = token_sid(token.get(), TokenOwner, made_by);
+    mine = owner != nullptr && ((a != nullptr && EqualSid(owner, a)) || (b != nullptr && EqualSid(owner, b)));
+  }
+  LocalFree(sd);
+  return mine;
+}
+
+}  // namespace
 
 SessionLock::~SessionLock() {
   if (handle_ != -1) UniqueHandle owned(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle_)));
@@ -31,7 +70,8 @@ SessionLock::Outcome SessionLock::take() {
     if (error == ERROR_ACCESS_DENIED) return unavailable(name + " is taken by another user");
     return unavailable(name + ": error " + std::to_string(static_cast<unsigned long>(error)));
   }
-  if (GetLastError() == ERROR_ALREADY_EXISTS) return Outcome::held;
+  if (GetLastError() == ERROR_ALREADY_EXISTS)
+    return owned_by_this_user(h.get()) ? Outcome::held : unavailable(name + " is owned by another user");
   handle_ = static_cast<long long>(reinterpret_cast<intptr_t>(h.release()));
   return Outcome::taken;
 }

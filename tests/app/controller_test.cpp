@@ -61,6 +61,9 @@ class ControllerRun : public ::testing::Test {
   ScratchDir dir_;
   ScopedCwd here_{dir_.path()};
   ScopedEnv session_{"TMPDIR", dir_.path()};  // a session of its own
+  // No folder of the user's own: a squatted session name has no stand-in.
+  ScopedEnv home_{"HOME", dir_.path() + "no-home"};
+  ScopedEnv runtime_{"XDG_RUNTIME_DIR", std::nullopt};
   FakeOs fake_;
 };
 
@@ -229,7 +232,8 @@ INSTANTIATE_TEST_SUITE_P(
         // No guard, no order: it might stop another controller's client.
         StartRow{"SessionLockCannotBeMade", {"-version"},
                  "The one-controller-per-user lock cannot be made (<lock> is taken by a program that is not "
-                 "vorcnt), so no client is stopped: this one ends",
+                 "vorcnt; no lock file of this user's own stands in for it (@no-home/.vorcnt: No such file or "
+                 "directory)), so no client is stopped: this one ends",
                  0, true, false, false, true}),
     [](const ::testing::TestParamInfo<StartRow>& info_row) { return std::string(info_row.param.name); });
 

@@ -127,9 +127,11 @@ expect_sound_run() {
 
 # ---- copy faults ------------------------------------------------------------------
 
-# A finished result in the client folder, started with -fill: its home is
-# unit1, which is a plain file. Every push is refused until unit1 is a
-# folder; then the result is sent.
+# A finished result in the client folder, started with -fill: its new home
+# would be unit1, which is a plain file. That name is passed over like a
+# missing unit folder, the work has no home, and the run stops with nothing
+# moved; once unit1 is a folder, the next start pushes the result there and
+# sends it.
 # Waits for the first failure line (an extended regular expression), then
 # for three retries that fail the same way: they must print nothing at all,
 # on standard output or standard error.
@@ -152,21 +154,21 @@ case_unit_is_a_file() {
   local before
   before=$(checksums "$C")
   write_cfg
-  start_controller -fill
-  quiet_retries "the refused push" '^\[Unit1\] push failed: unit1 is not a folder'
-  [ "$(checksums "$C")" = "$before" ] || fail "the client folder's files changed while the pushes were refused"
+  run_to_end -fill
+  expect_lines "[unit0] Dir find : 5" \
+    "unit1 is not a folder: it is passed over like a missing unit folder, and no unit folder from unit1 up is used" \
+    "The client folder holds work and its new unit folder, unit1, is not a folder: nothing is moved; remove that name and restart"
+  expect_line_count 0 "[Unit1] push"
+  [ "$(checksums "$C")" = "$before" ] || fail "the client folder's files changed"
   [ "$(cat "$C/unit1")" = "not a folder" ] || fail "the plain file unit1 was written"
+  expect_sound_run
 
   rm "$C/unit1" && mkdir "$C/unit1"
+  start_controller -fill
   wait_until "the connection to complete" output_count_at_least 1 "Data Conection Compleate."
   stop_controller
   expect_lines "[unit0] Dir find : 5" "[unit1] Dir find : 0" "[Unit1] Data計算完了" "[Unit1] push" \
-    "[Unit1] push failed: unit1 is not a folder, files kept" "[Unit1] Data計算完了" "[Unit1] push" \
-    "[Unit1] push: the earlier failure has cleared" "[Unit1]:Data Conection" "[Unit1] pop" \
-    "[Unit1] Data Conection Compleate."
-  # The failure line once, however many retries (which print nothing); the
-  # step lines come back with the pass that clears it.
-  expect_line_count 1 "[Unit1] push failed: unit1 is not a folder, files kept"
+    "[Unit1]:Data Conection" "[Unit1] pop" "[Unit1] Data Conection Compleate."
   expect_server results 1 verified 1 mismatched 0 duplicates 0
   expect_nothing_lost
   expect_sound_run

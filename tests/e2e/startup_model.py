@@ -136,6 +136,9 @@ class Folders:
     def exists(self, name):
         return name in self.tree
 
+    def not_folder(self, name):
+        return name in self.tree and self.tree[name] is None
+
     def classify(self, name):
         files = self.tree.get(name)
         if not files:
@@ -201,17 +204,21 @@ class Model:
 
     def scan(self):
         n = 0
-        while self.fs.exists("unit%d" % n):
-            if n == 16:
-                return OURS  # a folder past unit15
+        while n < 16 and self.fs.exists("unit%d" % n) and not self.fs.not_folder("unit%d" % n):
             self.unit_state[n] = self.fs.classify("unit%d" % n)
             self.out(b"[unit%d] Dir find : %d" % (n, self.unit_state[n]))
             n += 1
+        if n == 16 and self.fs.exists("unit16"):
+            return OURS  # a folder past unit15
         if self.mode == 1:
-            while n < self.units:
+            while n < self.units and not self.fs.not_folder("unit%d" % n):
                 self.mkdir(n)
                 self.out(b"[Unit%d] Dir maiking. : %d" % (n, self.unit_state[n]))
                 n += 1
+        # A plain file named like a unit folder ends the units like a gap.
+        if n < 16 and self.fs.not_folder("unit%d" % n):
+            self.out(b"unit%d is not a folder: it is passed over like a missing unit folder, "
+                     b"and no unit folder from unit%d up is used" % (n, n))
         self.units_local = n
         if self.fs.classify("") == 0:
             self.current = NO_UNIT
@@ -229,6 +236,11 @@ class Model:
         if self.units_local == 16:
             return OURS  # no seventeenth folder
         k = self.units_local
+        if self.fs.not_folder("unit%d" % k):
+            self.out(b"The client folder holds work and its new unit folder, unit%d, is not a folder: "
+                     b"nothing is moved; remove that name and restart" % k)
+            self.current, self.state = NO_UNIT, 99
+            return None
         self.mkdir(k)
         self.out(b"[Unit%d] Dir maiking SUB. : %d" % (k, self.unit_state[k]))
         self.current = k

@@ -390,33 +390,89 @@ TEST_F(FinishMoveTest, CopiesThatCannotBeDeletedStopTheRun) {
 
 // A unit folder reached by a second name (a link, a bind mount) shares its
 // files with the other folder: every file "has a twin", and a move would
-// delete what it had just copied. Start-up names it and moves nothing.
-TEST(SameFolderTest, AUnitFolderThatIsAnotherFolderIsRefusedAndNothingMoves) {
-  for (const bool of_client : {true, false}) {
-    SCOPED_TRACE(of_client ? "unit0 is the client folder" : "unit1 is unit0");
-    EngineWorld w;
-    w.put("", {{"work_unit.vwu", "id=wu5\ndata"}, {"state.vwu", "prog=0.4\n"}, {"version.vwu", kVersion}});
-    if (of_client) {
-      fs::create_directory_symlink(w.P, w.P + "unit0");
-    } else {
-      w.put("unit0/", fresh_set("wu1"));
-      fs::create_directory_symlink(w.P + "unit0", w.P + "unit1");
-    }
-    w.ctx.mode = Mode_calc;
-    unitscan(w.fake.os, w.ctx);
-    EXPECT_EQ(w.fake.console.output, of_client ? "unit0 is the same folder as the client folder: nothing is moved while "
-                                                 "a unit folder is not a folder of its own; make it one and restart\n"
-                                               : "unit1 is the same folder as unit0: nothing is moved while a unit "
-                                                 "folder is not a folder of its own; make it one and restart\n");
-    EXPECT_EQ(w.ctx.vorcnt_state, Vorcnt_error);
-    // A move asked for all the same is refused before its copy.
-    EXPECT_FALSE(unitpush(w.fake.os, of_client ? 0 : 1, w.ctx.path));
-    EXPECT_FALSE(unitpop(w.fake.os, of_client ? 0 : 1, w.ctx.path));
-    EXPECT_TRUE(w.fake.log.empty());
-    EXPECT_EQ(w.dir.read("work_unit.vwu"), "id=wu5\ndata");
-    EXPECT_EQ(w.dir.read("state.vwu"), "prog=0.4\n");
-  }
+// delete what it had just copied. A record's unit past the units in use may
+// be a link to anywhere. Start-up names it in one line and moves nothing.
+struct ForeignFolderRow {
+  const char* name;
+  void (*lay)(EngineWorld&);  // the client folder holds kClientWork already
+  std::string output;         // "@" stands for the client folder
+  int refused;                // a unit that a push and a pop refuse too, or -1
+  friend void PrintTo(const ForeignFolderRow& row, std::ostream* out) { *out << row.name; }
+};
+
+const Files kClientWork = {{"work_unit.vwu", "id=wu5\ndata"}, {"state.vwu", "prog=0.4\n"}, {"version.vwu", kVersion}};
+const Files kOutside = {{"work_unit.vwu", "not ours"}};
+
+void record_move(EngineWorld& w, MoveDirection direction, int unit) {
+  MoveRecord record;
+  record.direction = direction;
+  record.unit = unit;
+  for (const auto& [name, text] : kClientWork) record.files.push_back({name, text.size(), digest_of(text)});
+  w.dir.write(kMoveRecordName, format_move_record(record));
 }
+
+// unit7 a link to a folder no unit uses, holding a file of the recorded name.
+void link_unit7_outside(EngineWorld& w, MoveDirection direction) {
+  w.dir.mkdir("unit0");
+  w.put("elsewhere/", kOutside);
+  if (direction == MoveDirection::pop) w.put("elsewhere/", kClientWork);  // whole at both ends
+  fs::create_directory_symlink(w.P + "elsewhere", w.P + "unit7");
+  record_move(w, direction, 7);
+}
+
+const std::string kNotOwn = ": nothing is moved while a unit folder is not a folder of its own; make it one and restart\n";
+const std::string kUnit7NotInUse = "[unit0] Dir find : 0\nThe move record @vorcnt.move names unit7, which is not a unit "
+                                   "folder in use (they end before unit1); nothing is repaired: check the folders with "
+                                   "vorstat, then delete it and restart\n";
+
+class ForeignFolderTest : public EngineTest, public ::testing::WithParamInterface<ForeignFolderRow> {};
+
+TEST_P(ForeignFolderTest, IsNamedAndNothingMoves) {
+  const ForeignFolderRow& row = GetParam();
+  put("", kClientWork);
+  row.lay(*this);
+  const auto before = dir.tree();
+  ctx.mode = Mode_calc;
+  unitscan(fake.os, ctx);
+  std::string output = row.output;
+  if (const std::size_t at = output.find('@'); at != std::string::npos) output.replace(at, 1, P);
+  EXPECT_EQ(fake.console.output, output);
+  EXPECT_EQ(ctx.vorcnt_state, Vorcnt_error);
+  if (row.refused >= 0) {
+    // A move asked for all the same is refused before its copy.
+    EXPECT_FALSE(unitpush(fake.os, row.refused, ctx.path));
+    EXPECT_FALSE(unitpop(fake.os, row.refused, ctx.path));
+  }
+  EXPECT_TRUE(fake.log.empty());
+  EXPECT_EQ(dir.tree(), before);  // the record, the client's work and the outside folder as they were
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Start, ForeignFolderTest,
+    ::testing::Values(
+        ForeignFolderRow{"Unit0IsTheClientFolder",
+                         [](EngineWorld& w) { fs::create_directory_symlink(w.P, w.P + "unit0"); },
+                         "unit0 is the same folder as the client folder" + kNotOwn, 0},
+        ForeignFolderRow{"Unit1IsUnit0",
+                         [](EngineWorld& w) {
+                           w.put("unit0/", fresh_set("wu1"));
+                           fs::create_directory_symlink(w.P + "unit0", w.P + "unit1");
+                         },
+                         "unit1 is the same folder as unit0" + kNotOwn, 1},
+        // Past a gap, and named only by a record: finishing its "push" would
+        // have deleted the client's only copy.
+        ForeignFolderRow{"RecordedUnit5PastAGapIsTheClientFolder",
+                         [](EngineWorld& w) {
+                           w.dir.mkdir("unit0");
+                           fs::create_directory_symlink(w.P, w.P + "unit5");
+                           record_move(w, MoveDirection::push, 5);
+                         },
+                         "unit5 is the same folder as the client folder" + kNotOwn, 5},
+        ForeignFolderRow{"RecordedPopFromUnit7PastAGap",
+                         [](EngineWorld& w) { link_unit7_outside(w, MoveDirection::pop); }, kUnit7NotInUse, -1},
+        ForeignFolderRow{"RecordedPushIntoUnit7PastAGap",
+                         [](EngineWorld& w) { link_unit7_outside(w, MoveDirection::push); }, kUnit7NotInUse, -1}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 // A record is acted on only when it is whole (its sum matches) and exactly as
 // a move writes it.

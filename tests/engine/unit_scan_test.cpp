@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -82,14 +83,22 @@ INSTANTIATE_TEST_SUITE_P(
                 {{"", Data_Calculation}, {"unit0", kWait}, {"unit1", Data_Calculation_completion}},
                 "[unit0] Dir find : 5\n[unit1] Dir find : 2\n[Unit2] Dir maiking SUB. : 0\n", {"run: mkdir @/unit2"}, 3,
                 2, Vorcon_CalcWait, {kWait, Data_Calculation_completion, kNone}},
-        ScanRow{"APlainFileNamedUnit0CountsButIsNeverPushedInto", {{"", kWait}}, "[unit0] Dir find : 0\n", {}, 1, 0,
-                Vorcon_CalcWait, {kWait}, Mode_calc, 2,
+        // A name that is no folder ends the units like a gap, and is never
+        // made over or given the client's work.
+        ScanRow{"APlainFileNamedUnit0IsPassedOverAndNeverAHome", {{"", kWait}},
+                "unit0 is not a folder: it is passed over like a missing unit folder, and no unit folder from unit0 up "
+                "is used\nThe client folder holds work and its new unit folder, unit0, is not a folder: nothing is "
+                "moved; remove that name and restart\n",
+                {}, 0, NO_UNIT, Vorcnt_error, {}, Mode_calc, 2,
                 [](const EngineWorld& w) { w.dir.write("unit0", "not a folder"); },
-                [](EngineWorld& w) {
-                  EXPECT_FALSE(unitpush(w.fake.os, w.ctx.calculation_unit, w.ctx.path));
-                  EXPECT_TRUE(w.fake.log.empty());
-                  EXPECT_EQ(w.dir.read("unit0"), "not a folder");
-                }},
+                [](EngineWorld& w) { EXPECT_EQ(w.dir.read("unit0"), "not a folder"); }},
+        ScanRow{"FillingStopsAtALinkToADevice", {{"", kWait}, {"unit0", kWait}},
+                "[unit0] Dir find : 5\nunit1 is not a folder: it is passed over like a missing unit folder, and no "
+                "unit folder from unit1 up is used\nThe client folder holds work and its new unit folder, unit1, is not "
+                "a folder: nothing is moved; remove that name and restart\n",
+                {}, 1, NO_UNIT, Vorcnt_error, {kWait}, Mode_fill, 3,
+                [](const EngineWorld& w) { std::filesystem::create_symlink("/dev/null", w.P + "unit1"); },
+                [](EngineWorld& w) { EXPECT_FALSE(w.dir.exists("unit2")); }},
         ScanRow{"WorkGoesToTheFirstEmptyUnit",
                 {{"", Data_Calculation}, {"unit0", kWait}, {"unit1", kNone}, {"unit2", kNone}},
                 "[unit0] Dir find : 5\n[unit1] Dir find : 0\n[unit2] Dir find : 0\n", {}, 3, 1, Vorcon_CalcWait,

@@ -1,9 +1,10 @@
 // The session lock on Linux: two controllers meet when their user and their
 // temporary folder's name agree, whether or not that folder exists or is the
-// same folder; a name squatted by someone else is said, never taken for
-// another controller.
+// same folder; a name squatted by someone else is never taken for another
+// controller, and a lock file of the user's own stands in for it.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,9 +13,12 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/process_guards.h"
 #include "platform/session_lock.h"
+#include "support/scratch.h"
 
 namespace vorcnt {
 namespace {
@@ -57,44 +61,105 @@ TEST(SessionLockTest, ControllersMeetByUserAndTemporaryFolderName) {
 
 // Binds the session's name as a program that is not a controller would,
 // without listening; as `uid` when given (a child process that drops to it).
-void squat(const std::string& tmpdir, std::optional<uid_t> uid, const std::string& expected) {
-  const std::string name = "vorcnt-" + std::to_string(::getuid()) + "-" + session_key(tmpdir);
-  sockaddr_un addr = {};
-  addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path + 1, name.data(), name.size());
-  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool ok = (!uid || ::setuid(*uid) == 0) && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), size) == 0 &&
-                    (!uid || ::listen(fd, 1) == 0);
-    (void)!::write(ready[1], ok ? "y" : "n", 1);
-    ::pause();
-    ::_exit(0);
+// It holds the name while the object lives.
+class Squatter {
+ public:
+  Squatter(const std::string& tmpdir, std::optional<uid_t> uid) {
+    const std::string name = "vorcnt-" + std::to_string(::getuid()) + "-" + session_key(tmpdir);
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, name.data(), name.size());
+    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    int ready[2];
+    if (::pipe(ready) != 0) return;
+    child_ = ::fork();
+    if (child_ == 0) {
+      const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      const bool bound = (!uid || ::setuid(*uid) == 0) && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), size) == 0 &&
+                         (!uid || ::listen(fd, 1) == 0);
+      (void)!::write(ready[1], bound ? "y" : "n", 1);
+      ::pause();
+      ::_exit(0);
+    }
+    char answer = 'n';
+    if (child_ > 0) (void)!::read(ready[0], &answer, 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    ok = answer == 'y';
+    shown = "@" + name;
   }
-  char answer = 'n';
-  (void)!::read(ready[0], &answer, 1);
-  ::close(ready[0]);
-  ::close(ready[1]);
-  if (answer == 'y') {
-    ScopedEnv env("TMPDIR", tmpdir);
-    SessionLock lock;
-    EXPECT_EQ(lock.take(), Outcome::unavailable);
-    EXPECT_EQ(lock.problem(), "@" + name + expected);
+  ~Squatter() { leave(); }
+  void leave() {
+    if (child_ <= 0) return;
+    ::kill(child_, SIGKILL);
+    ::waitpid(child_, nullptr, 0);
+    child_ = -1;
   }
-  ::kill(child, SIGKILL);
-  ::waitpid(child, nullptr, 0);
-  ASSERT_EQ(answer, 'y') << "the squatter could not take the name";
-}
+  bool ok = false;
+  std::string shown;
 
-TEST(SessionLockTest, ASquattedNameIsSaidNeverTakenForAController) {
-  const std::string tmpdir = "/nonexistent/vorcnt-squat-" + std::to_string(::getpid());
-  squat(tmpdir, std::nullopt, " is taken by a program that is not vorcnt");
-  if (::geteuid() != 0) GTEST_SKIP() << "another user's squatter needs root to play that user";
-  squat(tmpdir + "-user", 65534, " is taken by user id 65534");
+ private:
+  pid_t child_ = -1;
+};
+
+// The home folder a row gives: its ".vorcnt" as it is to be found.
+enum class Home { usable, missing, link, open_to_others };
+
+struct SquatRow {
+  const char* name;
+  Home home;
+  std::string problem;  // after the name; "" when a lock file stands in, "%h" the home folder
+};
+
+TEST(SessionLockTest, ASquattedNameGivesWayToALockFileOfTheUsersOwn) {
+  const SquatRow rows[] = {
+      {"own folder", Home::usable, ""},
+      {"no home", Home::missing, "; no lock file of this user's own stands in for it (%h/.vorcnt: No such file or directory)"},
+      {"link", Home::link, "; no lock file of this user's own stands in for it (%h/.vorcnt: Not a directory)"},
+      {"open to others", Home::open_to_others,
+       "; no lock file of this user's own stands in for it (%h/.vorcnt is not a folder of this user's own with mode 0700)"},
+  };
+  std::vector<std::pair<std::optional<uid_t>, std::string>> squatters = {{std::nullopt, " is taken by a program that is not vorcnt"}};
+  if (::geteuid() == 0) squatters.push_back({65534, " is taken by user id 65534"});
+  for (const auto& [uid, taken_by] : squatters) {
+    for (const SquatRow& row : rows) {
+      SCOPED_TRACE(std::string(row.name) + taken_by);
+      testing::ScratchDir scratch;
+      const std::string home = scratch.path() + "home";
+      if (row.home != Home::missing) scratch.mkdir("home");
+      if (row.home == Home::link) {
+        scratch.mkdir("elsewhere");
+        ::chmod((scratch.path() + "elsewhere").c_str(), 0700);
+        ASSERT_EQ(::symlink((scratch.path() + "elsewhere").c_str(), (home + "/.vorcnt").c_str()), 0);
+      }
+      if (row.home == Home::open_to_others) {
+        scratch.mkdir("home/.vorcnt");
+        ::chmod((home + "/.vorcnt").c_str(), 0777);
+      }
+      ScopedEnv env_home("HOME", home);
+      ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
+      const std::string tmpdir = "/nonexistent/vorcnt-squat-" + std::to_string(::getpid()) + row.name;
+      ScopedEnv env_tmp("TMPDIR", tmpdir);
+      Squatter squatter(tmpdir, uid);
+      ASSERT_TRUE(squatter.ok) << "the squatter could not take the name";
+      SessionLock first;
+      if (!row.problem.empty()) {
+        EXPECT_EQ(first.take(), Outcome::unavailable);
+        std::string problem = row.problem;
+        problem.replace(problem.find("%h"), 2, home);
+        EXPECT_EQ(first.problem(), squatter.shown + taken_by + problem);
+        continue;
+      }
+      ASSERT_EQ(first.take(), Outcome::taken) << first.problem();
+      SessionLock second;
+      EXPECT_EQ(second.take(), Outcome::held) << second.problem();
+      // Gone, the squatter frees the name; a start then takes it, and still
+      // meets the controller that began without it.
+      squatter.leave();
+      SessionLock third;
+      EXPECT_EQ(third.take(), Outcome::held) << third.problem();
+    }
+  }
 }
 
 }  // namespace

@@ -206,7 +206,7 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
   EXPECT_TRUE(has_field(j.unit(1), "work_unit_age_s", "null"));
   EXPECT_TRUE(has_field(j.unit(1), "result", "true"));
   EXPECT_TRUE(has_field(j.unit(2), "state", "0"));
-  EXPECT_NE(j.text.find("\n  \"damaged\": [],\n  \"move\": null\n}"), std::string::npos) << j.text;
+  EXPECT_NE(j.text.find("\n  \"damaged\": [],\n  \"clock_ahead\": false,\n  \"move\": null\n}"), std::string::npos) << j.text;
 
   const Outcome r = run({dir.path()});
   ASSERT_EQ(r.status, 0) << r.errors;
@@ -218,11 +218,22 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
                        "unit1   2 Data_Calculation_completion   100.00%     10h00m          -  yes\n"
                        "unit2   0 Data_nothing                    0.00%          -          -  no\n"
                        "client files unchanged for 1m15s\n");
-  // A work unit dated ahead of the clock has no age.
+  // A time ahead of the clock has no age: the table says so, the JSON and
+  // the gauges read 0 and raise the flag, so that no age is negative.
   dir.set_mtime("unit0/work_unit.vwu", kNow + 86400 * 30);
-  EXPECT_NE(run({dir.path()}).out.find("\nunit0   5 Data_Calculation_wait           0.00%          - in the future  no\n"),
-            std::string::npos);
+  dir.set_mtime("state.vwu", kNow + 86400 * 365);
+  const std::string ahead = run({dir.path()}).out;
+  EXPECT_NE(ahead.find("\nunit0   5 Data_Calculation_wait           0.00%          - in the future  no\n"), std::string::npos);
+  EXPECT_NE(ahead.find("\nclient files changed in the future (their newest time is ahead of the clock)\n"), std::string::npos);
+  const JsonReport late = json_report(dir.path());
+  EXPECT_TRUE(has_field(late.unit(0), "work_unit_age_s", "0"));
+  EXPECT_TRUE(has_field(late.client(), "files_unchanged_s", "0"));
+  EXPECT_NE(late.text.find("\n  \"clock_ahead\": true,\n"), std::string::npos);
+  const std::string metrics = vorstat::format_prometheus(vorstat::read_buffer_status(dir.path(), kNow));
+  EXPECT_NE(metrics.find("\nvorcnt_client_unchanged_seconds 0\n"), std::string::npos) << metrics;
+  EXPECT_NE(metrics.find("\nvorcnt_clock_ahead 1\n"), std::string::npos) << metrics;
   dir.set_mtime("unit0/work_unit.vwu", kNow - 7200);
+  dir.set_mtime("state.vwu", kNow - 75);
 
   // Files the controller set aside are listed, never counted as a unit.
   dir.write("damaged/unit1/result.vwu", std::string(8, '\0'));
@@ -250,8 +261,13 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
     ASSERT_EQ(lock.take(dir.path().c_str()), ControllerLock::Outcome::taken);
     EXPECT_NE(run({dir.path()}).out.find("move under way: push of unit1 (2 files)\n"), std::string::npos);
   }
+  // Cut short: what the controller's start does with it, in its words.
   dir.write(kMoveRecordName, "vorcnt move record 1\npush 1\n");
-  EXPECT_NE(run({dir.path()}).out.find("move record vorcnt.move cannot be used (it is cut short)"), std::string::npos);
+  EXPECT_NE(run({dir.path()}).out.find("\nThe move record vorcnt.move was cut short while it was written; its move "
+                                       "never began, so it is emptied\n"),
+            std::string::npos);
+  EXPECT_NE(json_report(dir.path()).text.find("\"move\": {\"state\": \"cut_short\", \"problem\": \"it is cut short\"}"),
+            std::string::npos);
 }
 
 // --- moves beside the report ---------------------------------------------------
@@ -327,7 +343,7 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
     if (line.starts_with("# TYPE ")) gauges += line.ends_with(" gauge");
     if (!line.starts_with("#")) samples += line + "\n";
   }
-  EXPECT_EQ(gauges, 10);
+  EXPECT_EQ(gauges, 11);
   EXPECT_EQ(samples,
             "vorcnt_client_folder_present 1\nvorcnt_unit_folders 4\n"
             "vorcnt_units{state=\"Data_nothing\"} 1\nvorcnt_units{state=\"Data_Calculation\"} 0\n"
@@ -338,7 +354,7 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
             "vorcnt_client_state{state=\"Data_Calculation_completion\"} 0\nvorcnt_client_state{state=\"Data_Sending\"} 0\n"
             "vorcnt_client_state{state=\"Data_Receiving\"} 0\nvorcnt_client_state{state=\"Data_Calculation_wait\"} 0\n"
             "vorcnt_client_progress_ratio 0.375\nvorcnt_client_result_present 0\nvorcnt_damaged_files 1\nvorcnt_client_unchanged_seconds 75\n"
-            "vorcnt_oldest_waiting_work_unit_age_seconds 7200\n");
+            "vorcnt_clock_ahead 0\nvorcnt_oldest_waiting_work_unit_age_seconds 7200\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), fs::directory_iterator()), 1);  // no temporary left
 
   // No client folder: the file says so, and the status says it failed.

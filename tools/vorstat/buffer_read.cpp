@@ -18,6 +18,12 @@ namespace vorcnt::vorstat {
 
 namespace {
 
+// Seconds from `then` to `now`; 0, with `ahead` set, for a time to come.
+std::int64_t age_of(std::int64_t then, std::int64_t now, bool* ahead) {
+  *ahead = then > now;
+  return *ahead ? 0 : now - then;
+}
+
 FolderStatus read_folder(int unit, const std::string& folder, std::int64_t now) {
   FolderStatus f;
   f.unit = unit;
@@ -29,12 +35,12 @@ FolderStatus read_folder(int unit, const std::string& folder, std::int64_t now) 
   std::int64_t mtime = 0;
   if (file_mtime((folder + "work_unit" + ext).c_str(), &mtime)) {
     f.work_unit_dated = true;
-    f.work_unit_age = now - mtime;
+    f.work_unit_age = age_of(mtime, now, &f.work_unit_ahead);
   }
   f.user_info_file = path_exists((folder + "user_info" + ext).c_str());
   const ClientFilesLook look = look_at_client_files(folder.c_str());
   f.files_dated = look.dated;
-  f.files_unchanged = now - look.newest;
+  if (f.files_dated) f.files_unchanged = age_of(look.newest, now, &f.files_ahead);
   return f;
 }
 
@@ -57,14 +63,16 @@ std::vector<std::string> damaged_files(const std::string& path) {
 MoveStatus move_status(const std::string& path) {
   MoveStatus move;
   MoveRecord record;
-  switch (read_move_record(path.c_str(), &record, &move.problem)) {
-    case RecordRead::none:
+  switch (record_at_start(read_move_record(path.c_str(), &record, &move.problem))) {
+    case RecordAtStart::nothing:
       break;
-    case RecordRead::cut_short:
-    case RecordRead::unreadable:
+    case RecordAtStart::emptied:
+      move.state = MoveStatus::State::cut_short;
+      break;
+    case RecordAtStart::stops:
       move.state = MoveStatus::State::unreadable;
       break;
-    case RecordRead::read:
+    case RecordAtStart::put_right:
       move.state = controller_at_work(path.c_str()) ? MoveStatus::State::under_way : MoveStatus::State::interrupted;
       move.push = record.direction == MoveDirection::push;
       move.unit = record.unit;
@@ -126,6 +134,12 @@ bool move_between(const std::string& path, const FolderStatus& unit, const std::
 void default_pause(int attempt) { std::this_thread::sleep_for(std::chrono::milliseconds(50 << attempt)); }
 
 }  // namespace
+
+bool BufferStatus::clock_ahead() const {
+  bool ahead = client.files_ahead || client.work_unit_ahead;
+  for (const FolderStatus& f : units) ahead = ahead || f.work_unit_ahead;
+  return ahead;
+}
 
 BufferStatus read_buffer_status(const std::string& path, std::int64_t now) {
   return read_buffer_status(path, now, default_pause);

@@ -145,12 +145,14 @@ std::string format_json(const BufferStatus& status) {
   out += "  \"damaged\": [";
   for (std::size_t i = 0; i < status.damaged.size(); ++i)
     out += (i == 0 ? "" : ", ") + json_string(status.damaged[i], Source::Native);
-  out += "],\n  \"move\": ";
+  out += std::string("],\n  \"clock_ahead\": ") + (status.clock_ahead() ? "true" : "false");
+  out += ",\n  \"move\": ";
   const MoveStatus& move = status.move;
   if (move.state == MoveStatus::State::none) {
     out += "null";
-  } else if (move.state == MoveStatus::State::unreadable) {
-    out += "{\"state\": \"unreadable\", \"problem\": " + json_string(move.problem, Source::Cp932) + "}";
+  } else if (move.state == MoveStatus::State::unreadable || move.state == MoveStatus::State::cut_short) {
+    out += std::string("{\"state\": \"") + (move.state == MoveStatus::State::cut_short ? "cut_short" : "unreadable") +
+           "\", \"problem\": " + json_string(move.problem, Source::Cp932) + "}";
   } else {
     out += std::string("{\"state\": \"") + (move.state == MoveStatus::State::under_way ? "under_way" : "interrupted") +
            "\", \"direction\": \"" + (move.push ? "push" : "pop") + "\", \"unit\": " + std::to_string(move.unit) +

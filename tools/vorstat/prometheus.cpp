@@ -91,6 +91,11 @@ std::string format_prometheus(const BufferStatus& status) {
   if (status.client.files_dated)
     sample(out, "vorcnt_client_unchanged_seconds", "", static_cast<double>(status.client.files_unchanged));
 
+  // Ages of times ahead of the clock read 0; this says so, for an alert of
+  // its own, since the stall alert cannot fire on them.
+  gauge(out, "vorcnt_clock_ahead", "1 when a file time read lies ahead of the clock (its age reads 0), else 0.");
+  sample(out, "vorcnt_clock_ahead", "", status.clock_ahead() ? 1 : 0);
+
   gauge(out, "vorcnt_oldest_waiting_work_unit_age_seconds",
         "Age of the oldest work unit waiting in a unit folder; 0 when none waits.");
   sample(out, "vorcnt_oldest_waiting_work_unit_age_seconds", "", static_cast<double>(oldest));

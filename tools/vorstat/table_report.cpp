@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "engine/move_record.h"
+#include "ground/messages.h"
 #include "report_text.h"
 #include "vorstat_report.h"
 
@@ -27,7 +28,7 @@ void table_row(std::string& out, const FolderStatus& f) {
   // A file time ahead of the clock (a clock set back, a copy from another
   // machine) has no age to show.
   const std::string age = !f.work_unit_dated       ? "-"
-                          : f.work_unit_age < 0     ? "in the future"
+                          : f.work_unit_ahead       ? "in the future"
                                                     : duration(static_cast<double>(f.work_unit_age));
   appendf(out, "%-7s %d %-27s %9s %10s %10s  %s\n", label_of(f).c_str(), state, data_state_name(state), progress,
           cpu.c_str(), age.c_str(), f.snap.result_present == 1 ? "yes" : "no");
@@ -59,6 +60,10 @@ void move_lines(std::string& out, const BufferStatus& status) {
     case MoveStatus::State::interrupted:
       appendf(out, "interrupted move: %s of unit%d (%d file%s); the controller finishes or undoes it when it starts\n",
               direction, move.unit, move.files, move.files == 1 ? "" : "s");
+      break;
+    case MoveStatus::State::cut_short:
+      // The controller's own line for it, word for word.
+      appendf(out, msg::kRecordCutShort, kMoveRecordName);
       break;
     case MoveStatus::State::unreadable:
       appendf(out, "move record %s cannot be used (%s): the controller repairs nothing until it is checked and removed\n",
@@ -97,7 +102,9 @@ std::vector<std::string> table_pieces(const BufferStatus& status) {
   appendf(out, "%-7s %-29s %9s %10s %10s  %s\n", "folder", "state", "progress", "cpu", "wu age", "result");
   table_row(out, status.client);
   for (const FolderStatus& f : status.units) table_row(out, f);
-  if (status.client.files_dated)
+  if (status.client.files_ahead)
+    out += "client files changed in the future (their newest time is ahead of the clock)\n";
+  else if (status.client.files_dated)
     appendf(out, "client files unchanged for %s\n", duration(static_cast<double>(status.client.files_unchanged)).c_str());
   move_lines(out, status);
   user_and_damaged_lines(out, status);

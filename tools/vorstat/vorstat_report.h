@@ -20,12 +20,14 @@ struct FolderStatus {
   ClientSnapshot snap;
   ClientReport report;
   bool work_unit_dated = false;    // the work-unit file exists and has a time
-  std::int64_t work_unit_age = 0;  // seconds, now - its modification time
+  std::int64_t work_unit_age = 0;  // seconds, now - its modification time; 0 when ahead
+  bool work_unit_ahead = false;    // its time is ahead of the clock
   bool user_info_file = false;     // the user-info file exists
   // How long none of the client's files has changed: now - the newest of
   // their modification times. A client that died or hangs leaves it growing.
   bool files_dated = false;        // at least one of them is there
-  std::int64_t files_unchanged = 0;
+  std::int64_t files_unchanged = 0;  // 0 when the newest time is ahead of the clock
+  bool files_ahead = false;
   // Its files kept changing while they were read (a move under way), or it
   // holds a byte-identical copy of another folder's work (a move between its
   // copy and its delete). The state shown is the last one read.
@@ -34,7 +36,8 @@ struct FolderStatus {
 
 // A move's record found in the client folder, read from the record alone.
 struct MoveStatus {
-  enum class State { none, under_way, interrupted, unreadable };
+  // cut_short: the controller's start empties it (RecordAtStart::emptied).
+  enum class State { none, under_way, interrupted, cut_short, unreadable };
   State state = State::none;
   bool push = false;
   int unit = -1;
@@ -52,6 +55,9 @@ struct BufferStatus {
   // Under way while a controller holds the folder's lock; interrupted when
   // none does, and then put right by the controller's next start.
   MoveStatus move;
+  // A time read above lies ahead of the clock (a clock set back, files from
+  // another machine): it counts as now, so no age is negative.
+  bool clock_ahead() const;
 };
 
 // Reads the client folder `path` (ending in a separator) and its unit folders.
