@@ -203,7 +203,9 @@ bool loop_pass(Os& os, ControllerContext& ctx) {
     case Vorcon_Connection:
       print(os, msg::kConnectGoingOn, ctx.calculation_unit);
       connect_check(os, ctx);
-      if (ctx.vorcnt_state == Vorcon_Connection) watch_client(os, ctx);
+      // A client waiting for work that does not come is NOWORK's to end,
+      // not a stall: restarting it would only ask again.
+      if (ctx.vorcnt_state == Vorcon_Connection && !connection_waits_for_work(ctx)) watch_client(os, ctx);
       if (ctx.vorcnt_state == Vorcon_Connection) watch_for_work(os, ctx);
       pause = 10;
       break;

@@ -6,7 +6,6 @@
 #include "engine/connect_window.h"
 #include "engine/engine.h"
 #include "engine/history.h"
-#include "engine/work_wait.h"
 #include "ground/messages.h"
 #include "platform/console.h"
 
@@ -74,9 +73,6 @@ void watch_client(Os& os, ControllerContext& ctx) {
     return;
   }
   if (ctx.stall <= 0 || w.restarts > kStallRestarts || now - w.quiet_since < ctx.stall * 60.0) return;
-  // A client waiting for work that does not come is NOWORK's to end, not a
-  // stall: restarting it would only ask again.
-  if (connection_waits_for_work(ctx)) return;
   // A restart starts a connection again, and outside the window none may
   // start: the still client waits for the window like any connection.
   if (ctx.vorcnt_state == Vorcon_Connection && window_set(window_of(ctx)) &&
