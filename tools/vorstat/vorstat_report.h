@@ -52,6 +52,10 @@ struct BufferStatus {
   // Under way while a controller holds the folder's lock; interrupted when
   // none does, and then put right by the controller's next start.
   MoveStatus move;
+  // Units whose project had no work, as the controller's vorcnt.nowork says
+  // (with NOWORK); why that file cannot be used, if so.
+  std::vector<int> waiting_for_work;
+  std::string work_wait_problem;
 };
 
 // Reads the client folder `path` (ending in a separator) and its unit folders.
