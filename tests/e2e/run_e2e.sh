@@ -552,10 +552,13 @@ case_no_work() {
   new_world 5
   local i
   for i in 0 1 2 3; do add_unit $i $((3600 - i)); done
-  write_cfg "UNITS = 4" "NOWORK = 2" "HISTORY = units.tsv"
+  write_cfg "UNITS = 4" "NOWORK = 2" "HISTORY = units.tsv" "CONNECT = $(window_around_now -1 2)"
   start_controller
   wait_until "every unit to wait for work" waiting_units 4
   stop_controller
+  vorstat "$C/" | grep -qx "units waiting for work: 4 (unit0, unit1, unit2, unit3; their project had no work)" ||
+    fail "vorstat: $(vorstat "$C/")"
+  vorstat --json "$C/" | grep -qx '  "units_waiting_for_work": 4' || fail "vorstat --json: $(vorstat --json "$C/")"
   cat "$W/out.txt" >"$W/all_out.txt"
   expect_server results 5 verified 5 mismatched 0 duplicates 0
   cp "$C/vorcnt.nowork" "$W/nowork.before"
