@@ -12,6 +12,7 @@
 #include "engine/unit_folders.h"
 #include "engine/history.h"
 #include "engine/stall_watch.h"
+#include "engine/work_wait.h"
 #include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
@@ -193,6 +194,7 @@ bool loop_pass(Os& os, ControllerContext& ctx) {
     case Vorcon_ConnectionWait:
       // Outside the connection window the unit waits here; computing is
       // never held back, since nothing is left to compute in this state.
+      if ((pause = work_wait_gate(os, ctx)) > 0) break;
       if ((pause = connect_window_wait(os, ctx)) > 0) break;
       print(os, msg::kConnectWait, ctx.calculation_unit);
       connect_start(os, ctx);
@@ -201,7 +203,10 @@ bool loop_pass(Os& os, ControllerContext& ctx) {
     case Vorcon_Connection:
       print(os, msg::kConnectGoingOn, ctx.calculation_unit);
       connect_check(os, ctx);
-      if (ctx.vorcnt_state == Vorcon_Connection) watch_client(os, ctx);
+      // A client waiting for work that does not come is NOWORK's to end,
+      // not a stall: restarting it would only ask again.
+      if (ctx.vorcnt_state == Vorcon_Connection && !connection_waits_for_work(ctx)) watch_client(os, ctx);
+      if (ctx.vorcnt_state == Vorcon_Connection) watch_for_work(os, ctx);
       pause = 10;
       break;
     case Vorcon_ConnectCompletion:
@@ -270,6 +275,7 @@ int controller_main(Os& os, int argc, char** argv) {
   }
   if (!ready_to_start(os, ctx, closer_status)) return 0;
 
+  load_work_waits(os, ctx);
   unitscan(os, ctx);
   dump_context(os, ctx);
   os.clock.sleep_seconds(5);

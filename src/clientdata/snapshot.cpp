@@ -96,6 +96,19 @@ ClientFilesLook look_at_client_files(const char* folder) {
   return look;
 }
 
+ConnectionLook look_at_connection(const char* folder) {
+  ConnectionLook look;
+  const int ext_index = file_present(folder, "version", kExtensions[1]) ? 1 : 0;
+  look.result = probe_result(folder, ext_index) == 1;
+  look.work_unit = file_present(folder, "work_unit", extension_of(ext_index));
+  char name[kNameBuffer];
+  std::int64_t mtime = 0;
+  std::uintmax_t size = 0;
+  if (build_name(name, folder, "wtemp", extension_of(ext_index)) && file_mtime(name, &mtime, &size))
+    look.download = std::to_string(size) + "@" + std::to_string(mtime);
+  return look;
+}
+
 void read_snapshot(const char* folder, ClientSnapshot& snap) {
   // The version file is always looked for under ".vwu"; it decides which of
   // the two file sets every later probe uses.

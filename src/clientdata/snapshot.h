@@ -65,6 +65,16 @@ struct ClientFilesLook {
 };
 ClientFilesLook look_at_client_files(const char* folder);
 
+// What a connection has left in `folder`: whether the result and the work
+// unit are there, and the temporary work unit's size and time ("" when it is
+// absent), so that a download still growing shows as a change.
+struct ConnectionLook {
+  bool result = false;
+  bool work_unit = false;
+  std::string download;
+};
+ConnectionLook look_at_connection(const char* folder);
+
 // Returns 1 when the file could not be opened or held an `id` line, else 0.
 std::int32_t read_user_info(ClientSnapshot& snap, const char* folder);
 // Returns 1 when the file could not be opened, 2 when a `prog` line was read,

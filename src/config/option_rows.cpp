@@ -214,16 +214,22 @@ bool arg_time(SettingsNotes&, ControllerContext& ctx, const char* value, char*) 
 
 void reset_time(ControllerContext& ctx) { ctx.time = 120; }
 
-// As with the window, a typo must not stop the buffer: the run goes on and
-// the client is never restarted.
-void set_stall(SettingsNotes& notes, ControllerContext& ctx, std::string_view value) {
+// A number of minutes from 1 to kMaxStallMinutes, or 0.
+std::int32_t minutes_value(std::string_view value) {
   std::int32_t minutes = 0;
   bool ok = !value.empty() && value.size() <= 6;
   for (const char c : value) {
     ok = ok && c >= '0' && c <= '9';
     if (ok) minutes = minutes * 10 + (c - '0');
   }
-  if (!ok || minutes < 1 || minutes > kMaxStallMinutes) {
+  return ok && minutes >= 1 && minutes <= kMaxStallMinutes ? minutes : 0;
+}
+
+// As with the window, a typo must not stop the buffer: the run goes on and
+// the client is never restarted.
+void set_stall(SettingsNotes& notes, ControllerContext& ctx, std::string_view value) {
+  const std::int32_t minutes = minutes_value(value);
+  if (minutes == 0) {
     notes.say(msg::kStallValueMalformed, static_cast<int>(value.size()), value.data());
     ctx.stall = 0;
     return;
@@ -246,6 +252,33 @@ void reset_stall(ControllerContext& ctx) { ctx.stall = 0; }
 
 void dump_stall(Os& os, const ControllerContext& ctx) {
   if (ctx.stall > 0) print(os, msg::kDumpStall, ctx.stall);
+}
+
+// Like STALL: a typo must not stop the buffer; the run goes on and a
+// connection waits for work as it always has.
+void set_nowork(SettingsNotes& notes, ControllerContext& ctx, std::string_view value) {
+  const std::int32_t minutes = minutes_value(value);
+  if (minutes == 0) {
+    notes.say(msg::kNoWorkValueMalformed, static_cast<int>(value.size()), value.data());
+    ctx.nowork = 0;
+    return;
+  }
+  ctx.nowork = minutes;
+}
+
+void line_nowork(SettingsNotes& notes, ControllerContext& ctx, char* rest, bool cut) {
+  set_nowork(notes, ctx, cut ? std::string_view(msg::kOverlongValueShownAs) : trimmed(rest));
+}
+
+bool arg_nowork(SettingsNotes& notes, ControllerContext& ctx, const char* value, char*) {
+  set_nowork(notes, ctx, trimmed(value));
+  return true;
+}
+
+void reset_nowork(ControllerContext& ctx) { ctx.nowork = 0; }
+
+void dump_nowork(Os& os, const ControllerContext& ctx) {
+  if (ctx.nowork > 0) print(os, msg::kDumpNoWork, ctx.nowork);
 }
 
 // --- the connection window --------------------------------------------------
@@ -349,6 +382,9 @@ const OptionRow kOptionRows[] = {
      .line_missing = msg::kOptInLineMalformed, .form = msg::kFormExecempty, .dump = dump_execempty},
     {.name = "STALL", .arg = arg_stall, .line = line_stall, .arg_missing = msg::kStallOptionWithoutValue,
      .line_missing = msg::kStallLineMalformed, .reset = reset_stall, .dump = dump_stall,
+     .quirks = kTypoTolerated},
+    {.name = "NOWORK", .arg = arg_nowork, .line = line_nowork, .arg_missing = msg::kNoWorkOptionWithoutValue,
+     .line_missing = msg::kNoWorkLineMalformed, .reset = reset_nowork, .dump = dump_nowork,
      .quirks = kTypoTolerated},
 };
 

@@ -6,6 +6,7 @@
 
 #include "engine/engine.h"
 #include "engine/history.h"
+#include "engine/work_wait.h"
 #include "ground/data_state.h"
 #include "ground/messages.h"
 #include "platform/console.h"
@@ -81,6 +82,7 @@ void connect_check(Os& os, ControllerContext& ctx) {
   ctx.vorcnt_state = Vorcon_ConnectCompletion;
   print(os, msg::kClientConnectEnded, ctx.calculation_unit);
   record_connected(os, ctx);
+  note_work_came(os, ctx);
 }
 
 void record_pop(Os& os, ControllerContext& ctx, bool ok) {

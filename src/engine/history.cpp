@@ -30,6 +30,8 @@ const char* event_name(UnitEvent event) {
     case UnitEvent::move_cleared: return "move_cleared";
     case UnitEvent::restarted: return "restarted";
     case UnitEvent::restart_stop: return "restart_stop";
+    case UnitEvent::project_dry: return "project_dry";
+    case UnitEvent::work_again: return "work_again";
   }
   return "?";
 }

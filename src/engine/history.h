@@ -27,6 +27,8 @@ enum class UnitEvent {
   move_cleared,   // a move succeeded again after a failure
   restarted,      // the client's files stood still too long: it was restarted
   restart_stop,   // they still stood still after the last restart: no more
+  project_dry,    // with NOWORK: a connection ended without work; detail: the pause
+  work_again,     // a unit that waited for work got some
 };
 
 // The journal's first line and the event names in it.

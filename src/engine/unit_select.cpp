@@ -5,6 +5,7 @@
 
 #include "engine/engine.h"
 #include "engine/history.h"
+#include "engine/work_wait.h"
 #include "ground/data_state.h"
 #include "ground/messages.h"
 #include "platform/console.h"
@@ -64,6 +65,7 @@ bool select_to_send(Os& os, ControllerContext& ctx) {
   for (int i = 0; i < units; ++i) {
     const std::int32_t state = ctx.unit_state[i];
     if (state != Data_Calculation_completion && state != Data_Receiving && state != Data_nothing) continue;
+    if (waits_for_work(os, ctx, i)) continue;  // its project had no work: not before its retry
     print(os, msg::kSelectSendCandidate, i);
     ctx.calculation_unit = i;
     ctx.vorcnt_state = Vorcon_ConnectionWait;
@@ -95,6 +97,9 @@ void unitselect(Os& os, ControllerContext& ctx) {
       if (select_to_send(os, ctx)) return;
     }
   }
+  // Units waiting for work keep the run going: the connection's gate waits,
+  // quietly, for the first retry.
+  if (choose_waiting_unit(ctx)) return;
   print(os, msg::kSelectNothingLeft);
   ctx.vorcnt_state = Vorcnt_error;
 }

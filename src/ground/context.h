@@ -45,6 +45,22 @@ struct StallWatch {
   bool after_restart = false; // the next look is the first after a restart
 };
 
+// A unit whose project had no work, in wall-clock seconds since 1970 so that
+// a restart keeps it (the controller's own file holds it).
+struct WorkWait {
+  std::int64_t since = 0;     // when its project was first found dry; 0: not waiting
+  std::int64_t asked = 0;     // when its last connection was ended for want of work
+  std::int64_t retry_at = 0;  // when it may connect again
+  std::int32_t pause = 0;     // the nominal seconds of that pause: 1 hour, doubling to 24
+};
+
+// A connection that has sent its result and waits for work, as last seen.
+struct DryWatch {
+  std::int32_t unit = -1;  // the unit watched; -1: none
+  std::string download;    // the temporary work unit's size and time, if any
+  double dry_since = 0;    // on the pause clock: when that was first seen
+};
+
 // Version texts, CP932 ("0.2β+6", "0.6α6").
 extern const char kControllerVersion[];
 extern const char kMonitorVersion[];
@@ -74,12 +90,16 @@ struct ControllerContext {
   char execempty[kTextField] = {};  // run when nothing is left to compute
   std::int32_t stall = 0;           // minutes the client's files may stay unchanged
                                     // before it is restarted; 0: never restarted
+  std::int32_t nowork = 0;          // minutes a connection may wait for work before it
+                                    // is ended and its unit waits; 0: it waits on
 
   // Their run state.
   std::int32_t connect_waiting = 0;  // the wait for the window has been announced
   std::int32_t history_fault = 0;    // the journal could not be written
   std::int32_t move_fault = 0;       // a failed move was journalled, not yet cleared
   StallWatch stall_watch;            // the client's files while it computes or connects
+  WorkWait work_wait[kMaxUnits];     // units whose project had no work (with NOWORK)
+  DryWatch dry_watch;                // a connection waiting for work (with NOWORK)
 
   // Run state of our own beside the settings above (the dump never shows it).
   // The one failure line now showing: a retry that fails the same way prints

@@ -91,6 +91,14 @@ inline constexpr char kStallLineMalformed[] =
 inline constexpr char kStallOptionWithoutValue[] =
     "stall watch ignored: -stall needs MINUTES; the client is never restarted\n";
 inline constexpr char kDumpStall[] = "stall:%d\n";
+inline constexpr char kNoWorkValueMalformed[] =
+    "no-work limit ignored: '%.*s' is not a number of minutes from 1 to 100000; a connection waits for work as "
+    "long as it takes\n";
+inline constexpr char kNoWorkLineMalformed[] =
+    "no-work limit ignored: write it as NOWORK = MINUTES; a connection waits for work as long as it takes\n";
+inline constexpr char kNoWorkOptionWithoutValue[] =
+    "no-work limit ignored: -nowork needs MINUTES; a connection waits for work as long as it takes\n";
+inline constexpr char kDumpNoWork[] = "nowork:%d\n";
 
 // Settings: vorcnt.cfg and the command line.
 // Our own refusals of values that cannot be held or used safely.
@@ -140,6 +148,16 @@ inline constexpr char kStallRestarting[] =
 inline constexpr char kStallRestartsStopped[] =
     "[Unit%d] the client's files have not changed for %s while %s, after %d restarts: no more restarts; "
     "check the client, this unit stays where it is and is still watched\n";
+
+// Engine: a project with no work.
+inline constexpr char kProjectDry[] =
+    "[Unit%d] the project has no work: none came for %s, so the connection ends; this unit asks again at %s, "
+    "after a pause of %s\n";
+inline constexpr char kWorkCameAgain[] = "[Unit%d] the project has work again: new work came after %s of waiting\n";
+inline constexpr char kWorkWaitKept[] = "[Unit%d] waits for work: it asks again at %s, in %s\n";
+inline constexpr char kWorkWaitUnreadable[] = "%s cannot be used (%s): no unit waits for work\n";
+inline constexpr char kWorkWaitNotWritten[] =
+    "cannot write %s (%s): after a restart the units waiting for work would ask at once\n";
 
 // Engine: history.
 inline constexpr char kJournalWriteFailed[] = "history: cannot write %s (%s); the buffer goes on without it\n";

@@ -27,6 +27,10 @@ class RealDisk final : public Disk {
   Status remove(const std::string& path) override { return remove_file(path); }
   Status copy_new(const std::string& from, const std::string& to) override { return copy_new_file(from, to); }
   Status make_folders(const std::string& folder) override { return create_folders(folder); }
+  Status write_new_file(const std::string& path, std::string_view bytes) override {
+    return write_whole_new_file(path, bytes);
+  }
+  bool is_link(const std::string& path) override { return is_symbolic_link(path); }
 };
 
 }  // namespace

@@ -30,6 +30,12 @@ class Disk {
   virtual Status copy_new(const std::string& from, const std::string& to) = 0;
   // Makes the folder and those above it; an existing folder is no error.
   virtual Status make_folders(const std::string& folder) = 0;
+  // Creates `path`, which must not exist yet, and writes all of `bytes`; not
+  // synced. Never through a link: a name already taken, a link included, is
+  // a failure.
+  virtual Status write_new_file(const std::string& path, std::string_view bytes) = 0;
+  // True when `path` is a symbolic link (or, on Windows, any reparse point).
+  virtual bool is_link(const std::string& path) = 0;
 };
 
 // The disk as it is; one for the whole program.

@@ -105,6 +105,9 @@ bool durable_writes();
 Status write_whole_file(const std::string& path, std::string_view bytes);
 Status sync_one_file(const std::string& path);
 Status sync_one_folder(const std::string& folder);
+// As write_whole_file, but only to a name not taken yet, never through a link.
+Status write_whole_new_file(const std::string& path, std::string_view bytes);
+bool is_symbolic_link(const std::string& path);
 
 // What a file or folder is, whatever name reaches it: two names with the
 // same identity (a link, a bind mount, a junction) are one file.

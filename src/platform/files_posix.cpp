@@ -121,8 +121,9 @@ Status fsync_status(const std::string& shown, const std::string& name, int flags
 void set_durable_writes(bool on) { g_durable = on; }
 bool durable_writes() { return g_durable; }
 
-Status write_whole_file(const std::string& path, std::string_view bytes) {
-  UniqueFd fd = open_fd(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+namespace {
+
+Status write_all(UniqueFd fd, const std::string& path, std::string_view bytes) {
   if (!fd.valid()) return Status::failed(errno, path);
   int error = 0;
   for (std::size_t done = 0; done < bytes.size();) {
@@ -135,6 +136,24 @@ Status write_whole_file(const std::string& path, std::string_view bytes) {
   }
   if (error != 0) return Status::failed(error, path);
   return fd.close(path);
+}
+
+}  // namespace
+
+Status write_whole_file(const std::string& path, std::string_view bytes) {
+  return write_all(open_fd(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), path, bytes);
+}
+
+// O_EXCL fails on any name already taken, a dangling link included, and
+// O_NOFOLLOW says so for a link even where O_EXCL would not be checked.
+Status write_whole_new_file(const std::string& path, std::string_view bytes) {
+  return write_all(open_fd(native_path(path.c_str()).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666), path,
+                   bytes);
+}
+
+bool is_symbolic_link(const std::string& path) {
+  struct stat st;
+  return ::lstat(native_path(path.c_str()).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 Status sync_one_file(const std::string& path) { return fsync_status(path, path, O_NOFOLLOW); }

@@ -148,9 +148,9 @@ void flush_folder(const std::string& folder) {
 void set_durable_writes(bool on) { g_durable = on; }
 bool durable_writes() { return g_durable; }
 
-Status write_whole_file(const std::string& path, std::string_view bytes) {
-  UniqueHandle h(CreateFileW(wide_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+namespace {
+
+Status write_all(UniqueHandle h, const std::string& path, std::string_view bytes) {
   if (!h.valid()) return Status::failed(errno_of(GetLastError()), path);
   DWORD error = 0;
   for (std::size_t done = 0; done < bytes.size();) {
@@ -164,6 +164,26 @@ Status write_whole_file(const std::string& path, std::string_view bytes) {
   }
   if (error != 0) return Status::failed(errno_of(error), path);
   return h.close(path);
+}
+
+}  // namespace
+
+Status write_whole_file(const std::string& path, std::string_view bytes) {
+  return write_all(UniqueHandle(CreateFileW(wide_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)),
+                   path, bytes);
+}
+
+// CREATE_NEW fails on any name already taken, a link or a junction included.
+Status write_whole_new_file(const std::string& path, std::string_view bytes) {
+  return write_all(UniqueHandle(CreateFileW(wide_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)),
+                   path, bytes);
+}
+
+bool is_symbolic_link(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(wide_path(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 Status sync_one_file(const std::string& path) {

@@ -56,6 +56,12 @@ class Clock {
   // start, and divided by VORCNT_TIME_SCALE, so that a wait measured in it
   // shrinks exactly as the pauses do.
   virtual double pause_clock_seconds();
+  // The wall-clock instant at which a pause of `seconds` begun now would end,
+  // and the nominal seconds of pause from now until the wall clock reads
+  // `utc` (0 once it has passed): both scaled as the pauses are, so that a
+  // wait kept in wall-clock time shrinks with them.
+  virtual std::int64_t wall_after(std::int64_t seconds);
+  virtual std::int64_t pause_until(std::int64_t utc);
   // `utc` in the machine's local time zone. This base reads UTC; the real
   // clocks apply the zone's rules, daylight saving included.
   virtual LocalTime local_time(std::int64_t utc);

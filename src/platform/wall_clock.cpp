@@ -1,6 +1,7 @@
 // The wall-clock half of the seam that needs no operating system: civil
 // dates from seconds, and the base clock's UTC and pause-clock readings.
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <memory>
 
@@ -44,6 +45,15 @@ LocalTime Clock::local_time(std::int64_t utc) { return civil_time(utc, 0); }
 double Clock::pause_clock_seconds() {
   const auto since = std::chrono::steady_clock::now().time_since_epoch();
   return std::chrono::duration<double>(since).count() / time_scale();
+}
+
+std::int64_t Clock::wall_after(std::int64_t seconds) {
+  return now_utc() + std::llround(static_cast<double>(seconds) * time_scale());
+}
+
+std::int64_t Clock::pause_until(std::int64_t utc) {
+  const std::int64_t left = utc - now_utc();
+  return left > 0 ? static_cast<std::int64_t>(std::ceil(static_cast<double>(left) / time_scale())) : 0;
 }
 
 namespace {

@@ -428,6 +428,8 @@ TEST_F(LoopPass, StallWatchRestartsAStillClientThreeTimesThenOnlyWatches) {
       {"connecting_hung", Vorcon_Connection, 1, {}, "......1......2......3......S..."},
       // The window (10:00-11:00) is closed all along: no connection restarts.
       {"connecting_hung_outside_the_window", Vorcon_Connection, 1, {}, "................"},
+      // Sent, no work and no download, with NOWORK: its case, not a stall.
+      {"connecting_waiting_for_work", Vorcon_Connection, 1, {}, "................"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -446,7 +448,9 @@ TEST_F(LoopPass, StallWatchRestartsAStillClientThreeTimesThenOnlyWatches) {
       ctx.connect_end = 11 * 60;
     }
     dir.write("version.vwu", "");
-    dir.write(row.state == Vorcon_Calc ? "work_unit.vwu" : "wtemp.vwu", "data");
+    const bool dry = std::string_view(row.name).ends_with("work");
+    ctx.nowork = dry ? 100000 : 0;
+    dir.write(row.state == Vorcon_Calc ? "work_unit.vwu" : dry ? "outfile.vwu" : "wtemp.vwu", "data");
     dir.write("state.vwu", "prog=0.25\n");
     fake.shell.effect = [&dir](const std::string& command) {
       if (command.ends_with("Vorelith.exe")) dir.write("state.vwu", "prog=0.25\ncpu=0\n");
@@ -464,7 +468,7 @@ TEST_F(LoopPass, StallWatchRestartsAStillClientThreeTimesThenOnlyWatches) {
       EXPECT_EQ(ctx.vorcnt_state, row.state);
     }
     EXPECT_EQ(outcomes, row.outcomes);
-    EXPECT_TRUE(dir.exists(row.state == Vorcon_Calc ? "work_unit.vwu" : "wtemp.vwu"));
+    EXPECT_TRUE(dir.exists(row.state == Vorcon_Calc ? "work_unit.vwu" : dry ? "outfile.vwu" : "wtemp.vwu"));
     const std::string journal = dir.exists("units.tsv") ? dir.read("units.tsv") : "";
     EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), 'S'), journal.find("\trestart_stop\t") != std::string::npos);
   }
@@ -499,6 +503,59 @@ TEST_F(LoopPass, StallRestartUsesTheStatesOwnStart) {
   EXPECT_EQ(fake_.console.output, "[Unit1] Data\x8c\xf0\x90" "M\x8c" "p\x91\xb1\n"
                                   "[Unit1] the client's files have not changed for 1m00s while connecting: restarting the "
                                   "client (1 of 3)\n[Unit1] Data Conection Start.\n");
+}
+
+// NOWORK, pass by pass: a connection without work for NOWORK minutes is
+// ended (never restarted by STALL) and its unit waits quietly for its retry;
+// the next dry spell doubles the pause, an opening window ends the wait at
+// once, and work ends it with one line.
+TEST_F(LoopPass, NoWorkEndsADryConnectionAndTheUnitWaitsForItsRetry) {
+  const std::int64_t midnight = 1'800'000'000 - 1'800'000'000 % 86400;
+  fake_.clock.wall_start = midnight;
+  std::snprintf(ctx_.history, sizeof ctx_.history, "%sunits.tsv", dir_.path().c_str());
+  dir_.write("version.vwu", "");
+  ctx_.nowork = 1;
+  ctx_.stall = 1;
+  auto run_while = [&](std::int32_t state) {
+    for (int pass = 0; ctx_.vorcnt_state == state && pass < 30; ++pass) ASSERT_TRUE(loop_pass(fake_.os, ctx_));
+  };
+  ctx_.vorcnt_state = Vorcon_Connection;
+  run_while(Vorcon_Connection);
+  EXPECT_EQ(fake_.shell.commands_ran, std::vector<std::string>{"vorclose -exit -echo off"});
+  EXPECT_TRUE(fake_.console.output.ends_with(
+      "[Unit1] the project has no work: none came for 1m00s, so the connection ends; this unit asks again at 01:01, "
+      "after a pause of 1h00m\n"));
+  EXPECT_EQ(ctx_.vorcnt_state, Vorcon_ConnectCompletion);
+  const std::string at = std::to_string(midnight + 60);
+  EXPECT_EQ(dir_.read("vorcnt.nowork"), "vorcnt.nowork 1\nunit=1 since=" + at + " asked=" + at +
+                                            " retry_at=" + std::to_string(midnight + 3660) + " pause=3600\nend\n");
+  EXPECT_NE(dir_.read("units.tsv").find("\tproject_dry\t-\tretry_in=3600s\n"), std::string::npos);
+
+  // Quiet pauses of at most TIME until the retry, then the connection.
+  ctx_.vorcnt_state = Vorcon_ConnectionWait;
+  fake_.console.output.clear();
+  fake_.clock.pauses.clear();
+  run_while(Vorcon_ConnectionWait);
+  EXPECT_EQ(fake_.console.output.find("[Unit1]"), 0u);  // the connection's own lines only
+  EXPECT_EQ(fake_.clock.now_utc(), midnight + 3660 + 20 + 20);  // the start's 20 s and the pass's
+  EXPECT_EQ(fake_.clock.pauses.front(), 300);
+  run_while(Vorcon_Connection);
+  EXPECT_NE(fake_.console.output.find("after a pause of 2h00m\n"), std::string::npos);
+
+  // The window opening a minute from now ends the 2-hour wait at once.
+  const int minute = static_cast<int>((fake_.clock.now_utc() - midnight) / 60);
+  ctx_.connect_start = minute + 1;
+  ctx_.connect_end = minute + 60;
+  ctx_.vorcnt_state = Vorcon_ConnectionWait;
+  run_while(Vorcon_ConnectionWait);
+  EXPECT_LT(fake_.clock.now_utc(), midnight + (minute + 8) * 60);
+
+  dir_.write("work_unit.vwu", "new");
+  fake_.console.output.clear();
+  run_while(Vorcon_Connection);
+  EXPECT_NE(fake_.console.output.find("[Unit1] the project has work again: new work came after 1h"), std::string::npos);
+  EXPECT_EQ(dir_.read("vorcnt.nowork"), "vorcnt.nowork 1\nend\n");
+  EXPECT_EQ(fake_.console.output.find("restarting"), std::string::npos);
 }
 
 TEST_F(LoopPass, NoCurrentUnitEndsTheLoopWithOneLine) {

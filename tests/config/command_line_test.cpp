@@ -105,6 +105,13 @@ std::vector<ArgsRow> args_rows() {
       {"stall_zero_ignored", {"-stall", "0"},
        "stall watch ignored: '0' is not a number of minutes from 1 to 100000; the client is never restarted\n", {}},
       {"stall_last", {"-stall"}, "stall watch ignored: -stall needs MINUTES; the client is never restarted\n", {}},
+      {"nowork_set", {"-NOWORK", "60", "-stall", "5"}, "", {.stall = 5, .nowork = 60}},
+      {"nowork_bad_value_goes_on", {"-nowork", "1h", "-prog"},
+       "no-work limit ignored: '1h' is not a number of minutes from 1 to 100000; a connection waits for work as long "
+       "as it takes\n",
+       {.prog = 1}},
+      {"nowork_last", {"-nowork"},
+       "no-work limit ignored: -nowork needs MINUTES; a connection waits for work as long as it takes\n", {}},
       {"execempty_set", {"-execempty", "beep -f 2"}, "", {.execempty = "beep -f 2"}},
       {"execempty_last", {"-execempty"}, "bad arg: -execempty COMMAND\n", {.mode = Mode_error}},
       {"execempty_255", {"-execempty", x255}, "bad arg: execempty longer than 254 characters\n", {.mode = Mode_error}},

@@ -161,6 +161,11 @@ std::vector<ConfigRow> config_rows() {
        "stall watch ignored: '100001' is not a number of minutes from 1 to 100000; the client is never restarted\n"
        "stall watch ignored: '-5' is not a number of minutes from 1 to 100000; the client is never restarted\n",
        {.prog = 1}},
+      {"nowork_set_bad_and_bounds", "nowork=1 \r\nNOWORK = 0\nNOWORK 5\nNOWORK = 100000\n",
+       "no-work limit ignored: '0' is not a number of minutes from 1 to 100000; a connection waits for work as long "
+       "as it takes\nno-work limit ignored: write it as NOWORK = MINUTES; a connection waits for work as long as it "
+       "takes\n",
+       {.nowork = 100000}},
       {"stall_without_equals", "STALL 30\n",
        "stall watch ignored: write it as STALL = MINUTES; the client is never restarted\n", {}},
       {"stall_long_line_goes_on", "STALL = 30" + std::string(300, '0') + "\n",

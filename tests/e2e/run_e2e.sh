@@ -528,4 +528,61 @@ case_binary_units() {
   expect_nothing_lost
 }
 
+# UNITS = 4 and one spare unit on the server, with NOWORK: every result goes
+# out once and every buffered unit is computed; each unit whose project had
+# no work says so once per pause and waits, quietly, across a restart that
+# keeps its retry time; the server refilled later fills every unit, nothing
+# fetched twice.
+nowork_lines() { grep -E '^\[Unit[0-3]\] the project has no work: ' "$W/all_out.txt"; }
+waiting_units() { [ "$(cat "$C/vorcnt.nowork" 2>/dev/null | grep -c '^unit=')" -eq "$1" ]; }
+# Each no-work line of a unit doubles the pause of the one before it (up to
+# a day), unless work came in between: one line per step of the backoff.
+backoff_kept() {
+  awk 'function secs(t) { return t ~ /d/ ? 86400 * t : (t ~ /h/ ? 3600 * t : 60 * t) }
+    /the project has work again/ { last[substr($1, 6, 1)] = 0 }
+    /the project has no work: / { u = substr($1, 6, 1); p = secs($NF)
+      if ((last[u] == 0 && p != 3600) || (last[u] > 0 && p != (last[u] < 43200 ? 2 * last[u] : 86400))) bad = bad " " $0
+      last[u] = p }
+    END { if (bad != "") { print bad; exit 1 } }' "$W/all_out.txt"
+}
+work_again_lines() { [ "$(grep -c 'the project has work again' "$W/out.raw")" -eq "$1" ]; }
+case_no_work() {
+  # 1 h of waiting is 3.6 s here; the server fills again 2.5 h after it ran dry.
+  export VORCNT_TIME_SCALE=0.001 VORSIM_COMPUTE_SECONDS=600 VORSIM_REFILL=8:9000
+  new_world 5
+  local i
+  for i in 0 1 2 3; do add_unit $i $((3600 - i)); done
+  write_cfg "UNITS = 4" "NOWORK = 2" "HISTORY = units.tsv" "CONNECT = $(window_around_now -1 2)"
+  start_controller
+  wait_until "every unit to wait for work" waiting_units 4
+  stop_controller
+  vorstat "$C/" | grep -qx "units waiting for work: 4 (unit0, unit1, unit2, unit3; their project had no work)" ||
+    fail "vorstat: $(vorstat "$C/")"
+  vorstat --json "$C/" | grep -qx '  "units_waiting_for_work": 4' || fail "vorstat --json: $(vorstat --json "$C/")"
+  cat "$W/out.txt" >"$W/all_out.txt"
+  expect_server results 5 verified 5 mismatched 0 duplicates 0
+  cp "$C/vorcnt.nowork" "$W/nowork.before"
+
+  start_controller
+  wait_until "the kept waits" eval '[ "$(grep -c "waits for work: it asks again at" "$W/out.raw")" -eq 4 ]'
+  cmp -s "$C/vorcnt.nowork" "$W/nowork.before" || fail "the restart changed the retry times"
+  wait_until "every unit to fill again" work_again_lines 4
+  stop_controller
+  cat "$W/out.txt" >>"$W/all_out.txt"
+
+  backoff_kept || fail "a no-work line out of the backoff's steps"
+  [ "$(nowork_lines | grep -c 'after a pause of 2h00m$')" -ge 1 ] || fail "no pause doubled: $(nowork_lines)"
+  [ "$(grep -cE '^\[Unit[0-3]\] waits for work: it asks again at [0-9]{2}:[0-9]{2}, in ' "$W/all_out.txt")" -eq 4 ] ||
+    fail "the restart did not name the 4 waiting units"
+  local dups
+  dups=$(grep '^download .* done$' "$VORSIM_RUNDIR/client.log" | sort | uniq -d)
+  [ -z "$dups" ] || fail "fetched twice: $dups"
+  dups=$(grep '^result ' "$VORSIM_RUNDIR/client.log" | awk '{ print $2 }' | sort | uniq -d)
+  [ -z "$dups" ] || fail "computed twice: $dups"
+  [ "$(cut -f3 "$W/units.tsv" | grep -cx work_again)" -eq 4 ] || fail "work_again not journalled 4 times"
+  grep -qP '\tproject_dry\t-\tretry_in=3600s$' "$W/units.tsv" || fail "project_dry without its pause"
+  expect_server mismatched 0 duplicates 0
+  expect_nothing_lost
+}
+
 run_case

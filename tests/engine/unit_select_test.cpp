@@ -26,6 +26,7 @@ struct Choice {
   std::string output;
   std::string execempty = {};  // the hook when nothing is left to compute
   int hook_status = 0;
+  std::map<int, long long> retry_at = {};  // with NOWORK: units waiting for work, and until when
   friend void PrintTo(const Choice& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -43,6 +44,8 @@ TEST_P(SelectTest, ChoosesTheUnitAndTheMode) {
   }
   std::snprintf(ctx.execempty, sizeof ctx.execempty, "%s", row.execempty.c_str());
   fake.shell.effect = [&row](const std::string&) { return row.hook_status; };
+  for (const auto& [unit, retry_at] : row.retry_at) ctx.work_wait[unit] = {1, 1, retry_at, 3600};
+  ctx.nowork = row.retry_at.empty() ? 0 : 60;
   unitselect(fake.os, ctx);
   EXPECT_EQ(ctx.calculation_unit, row.unit);
   EXPECT_EQ(ctx.vorcnt_state, row.vorcnt_state);
@@ -88,6 +91,14 @@ INSTANTIATE_TEST_SUITE_P(
                Mode_fill, kNoWork + "execempty: 'notify empty' ended with status 3\n" + sends("0"), "notify empty", 3},
         Choice{"ModeErrorSelectsNothing", Mode_error, {Data_Calculation}, {}, NO_UNIT, Vorcon_CalcCompletion,
                Mode_error, ""},
+        // Units waiting for work are passed over while they have nothing to
+        // send; when nothing else is left, the first retry is waited for.
+        Choice{"WaitingForWorkPassedOver", Mode_fill, {Data_nothing, Data_Receiving}, {}, 1, Vorcon_ConnectionWait,
+               Mode_fill, sends("1"), "", 0, {{0, 100}}},
+        Choice{"WaitingForWorkWithAResultSent", Mode_fill, {Data_Calculation_completion}, {}, 0, Vorcon_ConnectionWait,
+               Mode_fill, sends("0"), "", 0, {{0, 100}}},
+        Choice{"AllWaitingForWorkWaitForTheFirst", Mode_fill, {Data_nothing, Data_Receiving, Data_Sending}, {}, 1,
+               Vorcon_ConnectionWait, Mode_fill, kNoneToSend + kNoWork, "", 0, {{0, 200}, {1, 100}}},
         // Neither search can succeed: each runs once, then the run ends.
         Choice{"NoUnitsComputing", Mode_calc, {}, {}, NO_UNIT, Vorcnt_error, Mode_calc, kNoWork + kNoneToSend + kStops},
         Choice{"NoUnitsSending", Mode_fill, {}, {}, NO_UNIT, Vorcnt_error, Mode_fill, kNoneToSend + kNoWork + kStops},

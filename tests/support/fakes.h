@@ -56,6 +56,8 @@ class FakeClock final : public Clock {
   // a zone whose offset at each instant `offset_at` gives (UTC when unset).
   std::int64_t now_utc() override { return wall_start + now_seconds; }
   double pause_clock_seconds() override { return static_cast<double>(now_seconds); }
+  std::int64_t wall_after(std::int64_t seconds) override { return now_utc() + seconds; }
+  std::int64_t pause_until(std::int64_t utc) override { return utc > now_utc() ? utc - now_utc() : 0; }
   LocalTime local_time(std::int64_t utc) override { return civil_time(utc, offset_at ? offset_at(utc) : 0); }
   std::int64_t wall_start = 0;
   std::function<std::int32_t(std::int64_t)> offset_at;
@@ -118,6 +120,10 @@ class FaultyDisk final : public Disk {
   Status make_folders(const std::string& folder) override {
     return hit(kMakeFolders) ? Status::failed(error_, folder) : real_disk().make_folders(folder);
   }
+  Status write_new_file(const std::string& path, std::string_view bytes) override {
+    return hit(kWrite) ? Status::failed(error_, path) : real_disk().write_new_file(path, bytes);
+  }
+  bool is_link(const std::string& path) override { return real_disk().is_link(path); }
 
  private:
   bool hit(Op op) { return ++calls_[op] == nth_ && op == op_; }

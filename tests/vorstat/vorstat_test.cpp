@@ -206,7 +206,9 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
   EXPECT_TRUE(has_field(j.unit(1), "work_unit_age_s", "null"));
   EXPECT_TRUE(has_field(j.unit(1), "result", "true"));
   EXPECT_TRUE(has_field(j.unit(2), "state", "0"));
-  EXPECT_NE(j.text.find("\n  \"damaged\": [],\n  \"clock_ahead\": false,\n  \"move\": null\n}"), std::string::npos) << j.text;
+  EXPECT_NE(j.text.find("\n  \"damaged\": [],\n  \"clock_ahead\": false,\n  \"move\": null,\n  \"units_waiting_for_work\": 0\n}"),
+            std::string::npos)
+      << j.text;
 
   const Outcome r = run({dir.path()});
   ASSERT_EQ(r.status, 0) << r.errors;
@@ -329,6 +331,7 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
   dir.write("unit3/work_unit.vwu", "data3");
   dir.set_mtime("unit3/work_unit.vwu", kNow - 60);
   dir.write("damaged/unit1/result.vwu", "torn");  // counted, never a unit's
+  dir.write("vorcnt.nowork", "vorcnt.nowork 1\nunit=2 since=5 asked=5 retry_at=3605 pause=3600\nend\n");
   ScratchDir out;
   out.write("vorcnt.prom", "old contents\n");
   const Outcome r = run({"--prometheus", out.path() + "vorcnt.prom", dir.path()});
@@ -343,7 +346,7 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
     if (line.starts_with("# TYPE ")) gauges += line.ends_with(" gauge");
     if (!line.starts_with("#")) samples += line + "\n";
   }
-  EXPECT_EQ(gauges, 11);
+  EXPECT_EQ(gauges, 12);
   EXPECT_EQ(samples,
             "vorcnt_client_folder_present 1\nvorcnt_unit_folders 4\n"
             "vorcnt_units{state=\"Data_nothing\"} 1\nvorcnt_units{state=\"Data_Calculation\"} 0\n"
@@ -354,7 +357,7 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
             "vorcnt_client_state{state=\"Data_Calculation_completion\"} 0\nvorcnt_client_state{state=\"Data_Sending\"} 0\n"
             "vorcnt_client_state{state=\"Data_Receiving\"} 0\nvorcnt_client_state{state=\"Data_Calculation_wait\"} 0\n"
             "vorcnt_client_progress_ratio 0.375\nvorcnt_client_result_present 0\nvorcnt_damaged_files 1\nvorcnt_client_unchanged_seconds 75\n"
-            "vorcnt_clock_ahead 0\nvorcnt_oldest_waiting_work_unit_age_seconds 7200\n");
+            "vorcnt_clock_ahead 0\nvorcnt_oldest_waiting_work_unit_age_seconds 7200\nvorcnt_units_waiting_for_work 1\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), fs::directory_iterator()), 1);  // no temporary left
 
   // No client folder: the file says so, and the status says it failed.

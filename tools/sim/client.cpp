@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "sim_files.h"
+#include "server.h"
 #include "sim_os.h"
 
 namespace vorcnt::sim {
@@ -327,6 +328,11 @@ void SimClient::begin_download(long long now_ms) {
       claimed = name;
       break;
     }
+  }
+  if (claimed.empty() && refill_when_dry(setup_.server, setup_.scale)) {
+    log("server refilled");
+    begin_download(now_ms);
+    return;
   }
   if (claimed.empty()) {
     give_up_connection(now_ms, "queue empty");

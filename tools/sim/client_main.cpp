@@ -24,6 +24,8 @@
 //   VORSIM_RETRY_SECONDS     pause after a failed connection (default 60)
 //   VORSIM_RUNDIR            run folder (default <temp>/vorelith-sim)
 //   VORSIM_SERVER            project server folder (none: cannot connect)
+//   VORSIM_REFILL            N:SECONDS: a server found empty gets N new work
+//                            units SECONDS after it was first found so, once
 //   VORSIM_LIFETIME          ends the client after this many real seconds,
 //                            a safety net for test runs (default: no limit)
 //   VORSIM_RESULT_BYTES      the result also carries this many raw bytes,

@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -92,6 +93,28 @@ bool init_server(const ServerFolder& server, int count, std::size_t bytes, std::
     }
   }
   return true;
+}
+
+bool refill_when_dry(const ServerFolder& server, double scale) {
+  int count = 0;
+  double seconds = 0;
+  const std::string spec = env_text("VORSIM_REFILL", "");
+  if (std::sscanf(spec.c_str(), "%d:%lf", &count, &seconds) != 2 || count <= 0 || seconds < 0) return false;
+  const std::string mark = join(server.dir, "dry.at");
+  const std::string done = join(server.dir, "refilled");
+  const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch()).count();
+  std::string text;
+  if (file_exists(done)) return false;
+  if (!read_file(mark, text)) {
+    write_file_new(mark, std::to_string(now));
+    return false;
+  }
+  if (now < std::atoll(text.c_str()) + static_cast<long long>(seconds * scale * 1000.0)) return false;
+  // Claimed by one client only: the others find the mark gone.
+  if (!move_new(mark, done)) return false;
+  std::string error;
+  return init_server(server, count, 24 * 1024, error);
 }
 
 VerifyCounts verify_server(const ServerFolder& server) {

@@ -17,6 +17,12 @@ namespace vorcnt::sim {
 // included, as real work-unit data does.
 bool init_server(const ServerFolder& server, int count, std::size_t bytes, std::string& error, bool binary = false);
 
+// VORSIM_REFILL=N:SECONDS, a server that runs dry and fills again: the first
+// client to find the queue empty leaves the time in the server folder
+// ("dry.at"), and the first to find it empty SECONDS (scaled) later adds N
+// work units, once. True when it added them.
+bool refill_when_dry(const ServerFolder& server, double scale);
+
 struct VerifyCounts {
   int queue = 0;       // work units not handed out yet
   int issued = 0;      // work units handed out

@@ -8,6 +8,7 @@
 
 #include "engine/move_record.h"
 #include "engine/unit_folders.h"
+#include "engine/work_wait.h"
 #include "folder_marks.h"
 #include "platform/files.h"
 #include "platform/path_text.h"
@@ -93,6 +94,11 @@ BufferStatus read_once(const std::string& path, std::int64_t now) {
   for (int n = 0; n < units; ++n) status.units.push_back(read_folder(n, unit_folder(path.c_str(), n) + "\\", now));
   status.damaged = damaged_files(path);
   status.move = move_status(path);
+  WorkWaits waits;
+  if (read_work_waits(path.c_str(), waits, &status.work_wait_problem) != WorkWaitRead::unreadable)
+    status.work_wait_problem.clear();
+  for (int n = 0; n < units; ++n)
+    if (waits[n].since > 0) status.waiting_for_work.push_back(n);
   return status;
 }
 

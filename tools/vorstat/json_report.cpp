@@ -158,6 +158,7 @@ std::string format_json(const BufferStatus& status) {
            "\", \"direction\": \"" + (move.push ? "push" : "pop") + "\", \"unit\": " + std::to_string(move.unit) +
            ", \"files\": " + std::to_string(move.files) + "}";
   }
+  out += ",\n  \"units_waiting_for_work\": " + std::to_string(status.waiting_for_work.size());
   out += "\n}\n";
   return out;
 }

@@ -99,6 +99,9 @@ std::string format_prometheus(const BufferStatus& status) {
   gauge(out, "vorcnt_oldest_waiting_work_unit_age_seconds",
         "Age of the oldest work unit waiting in a unit folder; 0 when none waits.");
   sample(out, "vorcnt_oldest_waiting_work_unit_age_seconds", "", static_cast<double>(oldest));
+
+  gauge(out, "vorcnt_units_waiting_for_work", "Units whose project had no work, waiting to ask again (NOWORK).");
+  sample(out, "vorcnt_units_waiting_for_work", "", static_cast<double>(status.waiting_for_work.size()));
   return out;
 }
 

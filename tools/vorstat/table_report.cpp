@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "engine/move_record.h"
+#include "engine/work_wait.h"
 #include "ground/messages.h"
 #include "report_text.h"
 #include "vorstat_report.h"
@@ -107,6 +108,13 @@ std::vector<std::string> table_pieces(const BufferStatus& status) {
   else if (status.client.files_dated)
     appendf(out, "client files unchanged for %s\n", duration(static_cast<double>(status.client.files_unchanged)).c_str());
   move_lines(out, status);
+  if (!status.waiting_for_work.empty()) {
+    appendf(out, "units waiting for work: %d (", static_cast<int>(status.waiting_for_work.size()));
+    for (const int n : status.waiting_for_work) appendf(out, n == status.waiting_for_work.front() ? "unit%d" : ", unit%d", n);
+    out += "; their project had no work)\n";
+  }
+  if (!status.work_wait_problem.empty())
+    appendf(out, "%s cannot be used (%s)\n", kWorkWaitName, status.work_wait_problem.c_str());
   user_and_damaged_lines(out, status);
   return pieces;
 }

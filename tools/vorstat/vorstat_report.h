@@ -58,6 +58,10 @@ struct BufferStatus {
   // A time read above lies ahead of the clock (a clock set back, files from
   // another machine): it counts as now, so no age is negative.
   bool clock_ahead() const;
+  // Units whose project had no work, as the controller's vorcnt.nowork says
+  // (with NOWORK); why that file cannot be used, if so.
+  std::vector<int> waiting_for_work;
+  std::string work_wait_problem;
 };
 
 // Reads the client folder `path` (ending in a separator) and its unit folders.
