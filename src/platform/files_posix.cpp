@@ -136,6 +136,21 @@ Status sync_one_folder(const std::string& folder) {
   return fsync_status(folder.empty() ? std::string(".") : folder, folder_name(folder), O_DIRECTORY);
 }
 
+Status replace_small_file(const std::string& path, std::string_view bytes) {
+  const std::string name = native_path(path.c_str());
+  const std::string temp = name + ".new";
+  struct stat st;
+  if (::lstat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return Status::failed(S_ISLNK(st.st_mode) ? ELOOP : EEXIST, path);
+  if (::unlink(temp.c_str()) != 0 && errno != ENOENT) return Status::failed(errno, temp);
+  UniqueFd fd = open_fd(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+  if (!fd.valid()) return Status::failed(errno, temp);
+  const ssize_t n = retry_on_eintr([&] { return ::write(fd.get(), bytes.data(), bytes.size()); });
+  Status s = n == static_cast<ssize_t>(bytes.size()) ? fd.close(temp) : Status::failed(n < 0 ? errno : EIO, temp);
+  if (s.ok() && ::rename(temp.c_str(), name.c_str()) != 0) s = Status::failed(errno, path);
+  if (!s.ok()) ::unlink(temp.c_str());
+  return s;
+}
+
 bool file_identity(const std::string& path, FileIdentity* identity) {
   struct stat st;
   if (::stat(path.empty() ? "." : native_path(path.c_str()).c_str(), &st) != 0) return false;
@@ -188,6 +203,8 @@ ControllerLock::Outcome lock_open_file(UniqueFd fd, long long& handle) {
 }
 
 }  // namespace
+
+int current_process_id() { return static_cast<int>(::getpid()); }
 
 bool controller_at_work(const char* path) {
   const std::string name = path[0] == '\0' ? std::string(".") : native_path(path);

@@ -99,6 +99,7 @@ std::vector<std::string> table_pieces(const BufferStatus& status) {
   for (const FolderStatus& f : status.units) table_row(out, f);
   if (status.client.files_dated)
     appendf(out, "client files unchanged for %s\n", duration(static_cast<double>(status.client.files_unchanged)).c_str());
+  out += outlook_lines(status.outlook);
   move_lines(out, status);
   user_and_damaged_lines(out, status);
   return pieces;

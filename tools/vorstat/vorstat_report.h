@@ -9,6 +9,7 @@
 
 #include "clientdata/report.h"
 #include "clientdata/snapshot.h"
+#include "outlook.h"
 #include "platform/os.h"
 
 namespace vorcnt::vorstat {
@@ -52,6 +53,8 @@ struct BufferStatus {
   // Under way while a controller holds the folder's lock; interrupted when
   // none does, and then put right by the controller's next start.
   MoveStatus move;
+  // What lies ahead and who works on it; filled by run_vorstat after the read.
+  Outlook outlook;
 };
 
 // Reads the client folder `path` (ending in a separator) and its unit folders.
