@@ -88,8 +88,10 @@ std::size_t status_line(const ControllerStatus& s, Clock& clock, char* out, std:
       break;
     case WaitKind::connection: n = std::snprintf(out, size, "connecting unit%d", s.unit); break;
     case WaitKind::none:
-      if (s.state == Vorcon_CalcWait || s.state == Vorcon_ConnectionWait)
+      if (s.state == Vorcon_CalcWait)
         n = std::snprintf(out, size, "starting the client for unit%d", s.unit);
+      else if (s.state == Vorcon_ConnectionWait)
+        n = std::snprintf(out, size, "starting a connection for unit%d", s.unit);
       else if (s.state == Vorcon_CalcCompletion || s.state == Vorcon_ConnectCompletion)
         n = std::snprintf(out, size, "storing unit%d", s.unit);
       else

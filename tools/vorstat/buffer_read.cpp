@@ -1,6 +1,7 @@
 // Reading the buffer: every folder as the controller classifies it, read
 // again while a move beside it changes the files.
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <filesystem>
 #include <string_view>
@@ -17,6 +18,19 @@
 namespace vorcnt::vorstat {
 
 namespace {
+
+void count_folder(const FolderStatus& f, bool client, BufferCounts* c) {
+  const std::int32_t state = f.report.data_state;
+  if (client && state == Data_Calculation) {
+    c->computing = true;
+    const double done = std::isfinite(f.report.progress) ? std::clamp(f.report.progress / 100.0, 0.0, 1.0) : 0.0;
+    c->running_left = 1.0 - done;
+  } else if (state == Data_Calculation_wait || state == Data_Calculation) {
+    ++c->to_compute;
+  } else if (state == Data_Calculation_completion || state == Data_Sending) {
+    ++c->to_send;
+  }
+}
 
 FolderStatus read_folder(int unit, const std::string& folder, std::int64_t now) {
   FolderStatus f;
@@ -126,6 +140,16 @@ bool move_between(const std::string& path, const FolderStatus& unit, const std::
 void default_pause(int attempt) { std::this_thread::sleep_for(std::chrono::milliseconds(50 << attempt)); }
 
 }  // namespace
+
+BufferCounts count_buffer(const BufferStatus& status) {
+  BufferCounts c;
+  // A folder a move was changing is counted where the move leaves it, once
+  // it has settled; counting it now might count it twice.
+  if (!status.client.in_transition) count_folder(status.client, true, &c);
+  for (const FolderStatus& f : status.units)
+    if (!f.in_transition) count_folder(f, false, &c);
+  return c;
+}
 
 BufferStatus read_buffer_status(const std::string& path, std::int64_t now) {
   return read_buffer_status(path, now, default_pause);

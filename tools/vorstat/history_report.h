@@ -12,6 +12,8 @@
 
 namespace vorcnt::vorstat {
 
+struct BufferStatus;
+
 struct JournalEvent {
   std::string time;  // as written: local time with its UTC offset
   std::int64_t utc = 0;

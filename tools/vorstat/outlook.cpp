@@ -7,7 +7,6 @@
 #include "engine/connect_window.h"
 #include "platform/files.h"
 #include "report_text.h"
-#include "vorstat_report.h"
 
 namespace vorcnt::vorstat {
 
@@ -23,19 +22,6 @@ std::string local_text(Clock& clock, std::int64_t utc) {
   return buf;
 }
 
-void count_folder(const FolderStatus& f, bool client, BufferCounts* c) {
-  const std::int32_t state = f.report.data_state;
-  if (client && state == Data_Calculation) {
-    c->computing = true;
-    const double done = std::isfinite(f.report.progress) ? std::clamp(f.report.progress / 100.0, 0.0, 1.0) : 0.0;
-    c->running_left = 1.0 - done;
-  } else if (state == Data_Calculation_wait || state == Data_Calculation) {
-    ++c->to_compute;
-  } else if (state == Data_Calculation_completion || state == Data_Sending) {
-    ++c->to_send;
-  }
-}
-
 // The status file: small, a regular file only (a FIFO must not block us).
 std::string read_small_file(const std::string& name) {
   const int h = open_for_reading(name.c_str());
@@ -48,16 +34,6 @@ std::string read_small_file(const std::string& name) {
 }
 
 }  // namespace
-
-BufferCounts count_buffer(const BufferStatus& status) {
-  BufferCounts c;
-  // A folder a move was changing is counted where the move leaves it, once
-  // it has settled; counting it now might count it twice.
-  if (!status.client.in_transition) count_folder(status.client, true, &c);
-  for (const FolderStatus& f : status.units)
-    if (!f.in_transition) count_folder(f, false, &c);
-  return c;
-}
 
 double median_unit_seconds(const std::vector<double>& durations, int* samples) {
   const std::size_t n = std::min(durations.size(), kLastComputed);

@@ -13,8 +13,6 @@
 
 namespace vorcnt::vorstat {
 
-struct BufferStatus;
-
 // The units of the buffer as it stands, whatever state -fill left them in.
 struct BufferCounts {
   int to_compute = 0;  // waiting to compute (Data_Calculation_wait, or parked as Data_Calculation)
@@ -22,7 +20,6 @@ struct BufferCounts {
   bool computing = false;   // the client folder holds a unit being computed
   double running_left = 0;  // the part of it still to compute, 0 to 1
 };
-BufferCounts count_buffer(const BufferStatus& status);
 
 // Computed units the median needs before it is trusted.
 constexpr int kMinComputedUnits = 3;

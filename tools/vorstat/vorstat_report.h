@@ -66,6 +66,9 @@ struct BufferStatus {
 BufferStatus read_buffer_status(const std::string& path, std::int64_t now);
 BufferStatus read_buffer_status(const std::string& path, std::int64_t now, void (*pause)(int attempt));
 
+// The units of the buffer as it stands, whatever state -fill left them in.
+BufferCounts count_buffer(const BufferStatus& status);
+
 // The buffer as Prometheus text exposition: gauges named vorcnt_...
 std::string format_prometheus(const BufferStatus& status);
 // The same file when the client folder is missing: only what says so.
