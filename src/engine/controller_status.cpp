@@ -1,7 +1,6 @@
 #include "engine/controller_status.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -56,7 +55,10 @@ ControllerStatus observe_status(const ControllerContext& ctx, const ControllerSt
   }
   if (s.state == Vorcon_Calc) {
     s.wait = WaitKind::client_computing;
-    s.progress_permille = static_cast<std::int32_t>(std::lround(ctx.progress * 10));
+    // Rounded by hand: std::lround would bring the maths library into a
+    // program that sleeps beside the client for months.
+    const double permille = ctx.progress * 10;
+    s.progress_permille = permille >= 0 && permille < 1e6 ? static_cast<std::int32_t>(permille + 0.5) : 0;
   } else if (s.state == Vorcon_Connection) {
     s.wait = WaitKind::connection;
   } else if (s.state == Vorcon_ConnectionWait && ctx.connect_waiting != 0) {
@@ -70,7 +72,10 @@ ControllerStatus observe_status(const ControllerContext& ctx, const ControllerSt
 }
 
 std::size_t status_line(const ControllerStatus& s, Clock& clock, char* out, std::size_t size) {
-  const LocalTime at = clock.local_time(s.wait_time);
+  // Only a wait with a time is read in local time: the zone's rules cost
+  // memory that an idle controller need not pay.
+  const bool timed = s.wait == WaitKind::failure || s.wait == WaitKind::window || s.wait == WaitKind::no_work;
+  const LocalTime at = timed ? clock.local_time(s.wait_time) : LocalTime{};
   const char* what = s.failed_pop ? "pop" : "move";
   int n = 0;
   switch (s.wait) {
