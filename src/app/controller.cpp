@@ -1,5 +1,4 @@
 #include "app/controller.h"
-#include "app/status_publisher.h"
 
 #include <cstring>
 #include <memory>
@@ -8,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/status_publisher.h"
 #include "config/settings.h"
 #include "engine/connect_window.h"
 #include "engine/engine.h"

@@ -564,7 +564,7 @@ while True:
   # Again, and frozen: no ping while stopped, pings again after.
   start_controller
   wait_until "the controller's status" grep -qs '^status=computing' "$C/vorcnt.status"
-  vorstat "$C/" | grep -q '^controller: running (pid [0-9]*) since .*, computing unit' ||
+  vorstat "$C/" | grep -q '^controller: running (pid [0-9]*) since [-0-9]* [0-9:]*, [a-z]' ||
     fail "vorstat: $(vorstat "$C/" | grep controller)"
   local pid
   pid=$(pgrep -P "$CPID" vorcnt)
@@ -575,7 +575,8 @@ while True:
   sleep 3
   [ "$(grep -c '^WATCHDOG=1$' "$log")" -eq "$before" ] || fail "pings came from a frozen controller"
   kill -CONT "$pid"
-  wait_until "pings after the thaw" test "$(grep -c '^WATCHDOG=1$' "$log")" -gt "$before"
+  pinged_since() { [ "$(grep -c '^WATCHDOG=1$' "$log")" -gt "$1" ]; }
+  wait_until "pings after the thaw" pinged_since "$before"
   kill -KILL "$pid"
   wait "$CPID" 2>/dev/null
   CPID=

@@ -305,6 +305,10 @@ TEST(VorstatMoves, AWorkUnitInTwoPlacesIsReadAgainThenReportedInTransition) {
               std::string::npos);
     EXPECT_NE(metrics.find("\nvorcnt_units{state=\"Data_Calculation_wait\"} 1\n"), std::string::npos) << metrics;
     EXPECT_EQ(vorstat::format_table(status).find("in transition: client unit0 ") != std::string::npos, c.in_transition);
+    // A unit left out while it moves gives no horizon, never "run dry".
+    testing::FakeClock utc;
+    const vorstat::Outlook o = vorstat::make_outlook(vorstat::count_buffer(status), {7200, 7200, 7200}, {}, 0, utc, kNow);
+    EXPECT_EQ(o.seconds_left, c.in_transition ? -1 : 2 * 7200.0);
   }
 }
 

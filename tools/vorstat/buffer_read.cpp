@@ -145,9 +145,12 @@ BufferCounts count_buffer(const BufferStatus& status) {
   BufferCounts c;
   // A folder a move was changing is counted where the move leaves it, once
   // it has settled; counting it now might count it twice.
+  c.moving = status.client.in_transition;
   if (!status.client.in_transition) count_folder(status.client, true, &c);
-  for (const FolderStatus& f : status.units)
+  for (const FolderStatus& f : status.units) {
+    c.moving = c.moving || f.in_transition;
     if (!f.in_transition) count_folder(f, false, &c);
+  }
   return c;
 }
 

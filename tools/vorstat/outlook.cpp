@@ -51,7 +51,9 @@ Outlook make_outlook(const BufferCounts& counts, const std::vector<double>& dura
   o.last_connection_text = local_text(clock, last_connection);
   o.counts = counts;
   o.unit_seconds = median_unit_seconds(durations, &o.samples);
-  if (counts.to_compute == 0 && !counts.computing)
+  if (counts.moving)
+    o.seconds_left = -1;  // a unit left out of the counts: no figure rather than a wrong one
+  else if (counts.to_compute == 0 && !counts.computing)
     o.seconds_left = 0;  // dry already, whatever the pace
   else if (o.unit_seconds >= 0)
     o.seconds_left = (counts.to_compute + counts.running_left) * o.unit_seconds;
@@ -78,6 +80,7 @@ void read_controller(const std::string& path, Clock& clock, Outlook* o) {
 
 std::string horizon_text(const Outlook& o) {
   if (o.seconds_left == 0) return "no work left to compute: the buffer has run dry";
+  if (o.counts.moving) return "a move is under way: how long the work lasts is told once it has settled";
   if (o.seconds_left < 0) return "not enough computed units yet to tell how long the work lasts";
   std::string out = "work for about " + duration(o.seconds_left) + "; the buffer runs dry about " + o.runs_dry_text;
   if (o.dry_before_window) out += ", before the connection window opens (" + o.window_opens_text + ")";

@@ -19,6 +19,7 @@ struct BufferCounts {
   int to_send = 0;     // done, waiting to be sent (Data_Calculation_completion, Data_Sending)
   bool computing = false;   // the client folder holds a unit being computed
   double running_left = 0;  // the part of it still to compute, 0 to 1
+  bool moving = false;      // a folder was in transition: a unit is left out until the move settles
 };
 
 // Computed units the median needs before it is trusted.
