@@ -398,7 +398,9 @@ std::string format_history_json(const HistorySummary& h, const Outlook& outlook,
   out += ",\n  \"computing\": " + std::string(outlook.counts.computing ? "true" : "false");
   out += ",\n  \"rate_per_day\": " + (h.computed_recently == 0 ? std::string("null") : json_real(h.rate_per_day));
   out += ",\n  \"unit_seconds_median\": " + (outlook.unit_seconds < 0 ? std::string("null") : json_real(outlook.unit_seconds));
-  out += ",\n  \"buffer_seconds_left\": " + (outlook.seconds_left < 0 ? std::string("null") : json_real(outlook.seconds_left));
+  const std::string left = outlook.seconds_left < 0 ? std::string("null") : json_real(outlook.seconds_left);
+  out += ",\n  \"buffer_lasts_s\": " + left;  // the key readers of schema 1 know, same figure
+  out += ",\n  \"buffer_seconds_left\": " + left;
   out += ",\n  \"runs_dry_before_window\": " + std::string(outlook.dry_before_window ? "true" : "false");
   return out + "\n}\n";
 }
