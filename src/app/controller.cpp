@@ -1,11 +1,13 @@
 #include "app/controller.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "app/status_publisher.h"
 #include "config/settings.h"
 #include "engine/connect_window.h"
 #include "engine/engine.h"
@@ -229,7 +231,31 @@ void main_loop(Os& os, ControllerContext& ctx) {
   }
 }
 
-int controller_main(Os& os, int argc, char** argv) {
+namespace {
+
+// The run after the start-up checks and the recovery: the service manager
+// hears that it is ready, and each state from the pause that follows it.
+void run_loop(Os& os, ControllerContext& ctx, ServiceNotifier& notifier) {
+  StatusPublisher publisher(notifier, os.clock.now_utc());
+  const std::unique_ptr<Clock> publishing = make_publishing_clock(os.clock, publisher, ctx);
+  Os running{os.shell, *publishing, os.console, os.disk};
+  notifier.send("READY=1");
+  running.clock.sleep_seconds(5);
+  main_loop(running, ctx);
+  publisher.publish(os.clock, ctx);
+  notifier.send("STOPPING=1");
+}
+
+}  // namespace
+
+int controller_main(Os& outer_os, int argc, char** argv) {
+  // With a service manager's watchdog, every pause is cut so that a live
+  // loop keeps pinging it; without one the seam is used as given.
+  ServiceNotifier notifier;
+  std::unique_ptr<Clock> pinging;
+  if (notifier.ping_interval_ms() > 0) pinging = make_pinging_clock(outer_os.clock, notifier);
+  Os os{outer_os.shell, pinging ? *pinging : outer_os.clock, outer_os.console, outer_os.disk};
+
   // The settings are read once, first: the client folder they name is what
   // the lock below guards. What they have to say waits until the closer has
   // had its order and the banner is out.
@@ -278,8 +304,7 @@ int controller_main(Os& os, int argc, char** argv) {
   load_work_waits(os, ctx);
   unitscan(os, ctx);
   dump_context(os, ctx);
-  os.clock.sleep_seconds(5);
-  main_loop(os, ctx);
+  run_loop(os, ctx, notifier);
   // A fresh client folder without -fill stops at once with nothing to do;
   // say what would have given it work.
   if (ctx.mode == Mode_calc && ctx.vorcnt_state == Vorcnt_error && count_unit_folders(ctx.path) == 0)

@@ -37,7 +37,7 @@ const char* event_name(UnitEvent event);
 
 // "2026-03-29T01:59:59+01:00".
 std::string iso8601(const LocalTime& t);
-// The first 12 hex digits of the SHA-256 of the work unit's file in `folder`
+// The first 12 hex digits of the XXH3-128 digest of the work unit's file in `folder`
 // (a folder text ending in a separator, or empty for the current folder):
 // its result once computed, else its work unit; "-" when it has neither.
 std::string unit_identity(const std::string& folder);

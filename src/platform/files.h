@@ -109,6 +109,13 @@ Status sync_one_folder(const std::string& folder);
 Status write_whole_new_file(const std::string& path, std::string_view bytes);
 bool is_symbolic_link(const std::string& path);
 
+// Writes `bytes` to `path` through "<path>.new" and a rename, so that a reader
+// sees the old file or the new one, never a part. Never through a link: the
+// temporary name is made afresh (one left behind is removed first, a link
+// included, never followed), and a link or anything but a regular file at
+// `path` is refused. Not synced: for files that are advisory.
+Status replace_small_file(const std::string& path, std::string_view bytes);
+
 // What a file or folder is, whatever name reaches it: two names with the
 // same identity (a link, a bind mount, a junction) are one file.
 struct FileIdentity {
@@ -156,6 +163,9 @@ class ControllerLock {
 // True when a controller holds the lock of client folder `path` ("" is the
 // current folder). Only looks: the lock is left as it was found.
 bool controller_at_work(const char* path);
+
+// This process's id, as the controller's status file names it.
+int current_process_id();
 
 // Reads a text file as the controller has always read its files, the same on
 // every platform: carriage returns are dropped, a Ctrl-Z byte ends the data,

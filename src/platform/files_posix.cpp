@@ -162,6 +162,31 @@ Status sync_one_folder(const std::string& folder) {
   return fsync_status(folder.empty() ? std::string(".") : folder, folder_name(folder), O_DIRECTORY);
 }
 
+// Every step is made relative to the folder's descriptor, so that a link
+// swapped in for the folder between them cannot send a later step elsewhere.
+Status replace_small_file(const std::string& path, std::string_view bytes) {
+  const std::string name = native_path(path.c_str());
+  const std::size_t slash = name.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash == 0 ? 1 : slash);
+  const std::string leaf = slash == std::string::npos ? name : name.substr(slash + 1);
+  const std::string temp = leaf + ".new";
+  const UniqueFd dir = open_fd(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (!dir.valid()) return Status::failed(errno, path);
+  struct stat st;
+  if (::fstatat(dir.get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode))
+    return Status::failed(S_ISLNK(st.st_mode) ? ELOOP : EEXIST, path);
+  if (::unlinkat(dir.get(), temp.c_str(), 0) != 0 && errno != ENOENT) return Status::failed(errno, path + ".new");
+  UniqueFd fd(retry_on_eintr([&] {
+    return ::openat(dir.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  }));
+  if (!fd.valid()) return Status::failed(errno, path + ".new");
+  const ssize_t n = retry_on_eintr([&] { return ::write(fd.get(), bytes.data(), bytes.size()); });
+  Status s = n == static_cast<ssize_t>(bytes.size()) ? fd.close(path) : Status::failed(n < 0 ? errno : EIO, path);
+  if (s.ok() && ::renameat(dir.get(), temp.c_str(), dir.get(), leaf.c_str()) != 0) s = Status::failed(errno, path);
+  if (!s.ok()) ::unlinkat(dir.get(), temp.c_str(), 0);
+  return s;
+}
+
 bool file_identity(const std::string& path, FileIdentity* identity) {
   struct stat st;
   if (::stat(path.empty() ? "." : native_path(path.c_str()).c_str(), &st) != 0) return false;
@@ -214,6 +239,8 @@ ControllerLock::Outcome lock_open_file(UniqueFd fd, long long& handle) {
 }
 
 }  // namespace
+
+int current_process_id() { return static_cast<int>(::getpid()); }
 
 bool controller_at_work(const char* path) {
   const std::string name = path[0] == '\0' ? std::string(".") : native_path(path);

@@ -207,6 +207,25 @@ bool file_identity(const std::string& path, FileIdentity* identity) {
   return true;
 }
 
+Status replace_small_file(const std::string& path, std::string_view bytes) {
+  const std::wstring name = wide_path(path), temp = wide_path(path + ".new");
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+    return Status::failed(EEXIST, path);
+  DeleteFileW(temp.c_str());  // a link left there goes itself; what it points at stays
+  UniqueHandle h(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!h.valid()) return Status::failed(EACCES, path + ".new");
+  DWORD written = 0;
+  const bool wrote = WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0 &&
+                     written == bytes.size();
+  const bool closed = h.close(path).ok();
+  if (wrote && closed && MoveFileExW(temp.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return Status();
+  DeleteFileW(temp.c_str());
+  return Status::failed(EIO, path);
+}
+
 Status check_writable(const char*) {
   // A folder's read-only attribute does not stop files being made in it;
   // the copy's own message says what went wrong.
@@ -252,6 +271,8 @@ ControllerLock::Outcome lock_file(const std::wstring& name, long long& handle) {
 }
 
 }  // namespace
+
+int current_process_id() { return static_cast<int>(GetCurrentProcessId()); }
 
 bool controller_at_work(const char* path) {
   // The lock file goes with its controller: one that exists and cannot be

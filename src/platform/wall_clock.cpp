@@ -7,6 +7,7 @@
 
 #include "platform/clock_backend.h"
 #include "platform/os.h"
+#include "platform/service_notify.h"
 #include "platform/time_scale.h"
 
 namespace vorcnt {
@@ -74,7 +75,34 @@ class RealClock final : public Clock {
   Console& console_;
 };
 
+// The watchdog must hear from a live loop during its long pauses (TIME may
+// be ten hours), so each pause is slept in pieces with a ping after each.
+class PingingClock final : public Clock {
+ public:
+  PingingClock(Clock& inner, ServiceNotifier& notifier) : inner_(inner), notifier_(notifier) {}
+  void sleep_seconds(int seconds) override {
+    inner_.sleep_seconds(0);  // what the inner clock does before any pause
+    notifier_.send("WATCHDOG=1");
+    const long long piece = notifier_.ping_interval_ms();
+    for (long long left = scaled_milliseconds(seconds); left > 0; left -= piece) {
+      pause_milliseconds(left < piece ? left : piece);
+      notifier_.send("WATCHDOG=1");
+    }
+  }
+  std::int64_t now_utc() override { return inner_.now_utc(); }
+  double pause_clock_seconds() override { return inner_.pause_clock_seconds(); }
+  LocalTime local_time(std::int64_t utc) override { return inner_.local_time(utc); }
+
+ private:
+  Clock& inner_;
+  ServiceNotifier& notifier_;
+};
+
 }  // namespace
+
+std::unique_ptr<Clock> make_pinging_clock(Clock& inner, ServiceNotifier& notifier) {
+  return std::make_unique<PingingClock>(inner, notifier);
+}
 
 std::unique_ptr<Clock> make_real_clock(Console& console) { return std::make_unique<RealClock>(console); }
 

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "app/controller.h"
+#include "app/status_publisher.h"
 #include "platform/files.h"
 #include "platform/session_lock.h"
 #include "platform/process_guards.h"
@@ -132,6 +134,8 @@ TEST_F(ControllerRun, AFreshFolderWithoutFillEndsSayingToFill) {
   const std::string& out = fake_.console.output;
   ASSERT_GT(out.size(), hint.size() + 8);
   EXPECT_EQ(out.substr(out.size() - hint.size() - 8), "fill:0\n\n" + hint);
+  // Its last published state says it stopped.
+  EXPECT_NE(dir_.read("vorcnt.status").find("\nstate=stopped\n"), std::string::npos);
 }
 
 // Start-up checks: each failure gives one line after the banners and the
@@ -299,6 +303,43 @@ class LoopPass : public ::testing::Test {
   FakeOs fake_;
   ControllerContext ctx_;
 };
+
+// The published state is written when it changes, and only then, with what
+// the controller waits for; an unchanged pass writes nothing.
+TEST_F(LoopPass, PublishedStateIsWrittenOnlyWhenItChanges) {
+  ScopedEnv no_manager("NOTIFY_SOCKET", std::nullopt);
+  ServiceNotifier none;
+  fake_.clock.wall_start = 1765098000;  // 2025-12-07 09:00 UTC
+  StatusPublisher publisher(none, fake_.clock.now_utc());
+  ctx_.connect_start = 22 * 60;
+  ctx_.connect_end = 23 * 60;
+  const struct {
+    std::int32_t state;
+    double progress;
+    const char* failure;
+    bool written;
+    std::string has;
+  } rows[] = {
+      {Vorcon_Calc, 45.04, "", true, "state=computing\nunit=1\nprogress=45.0\nwait=client_computing\n"},
+      {Vorcon_Calc, 45.01, "", false, ""},  // the same to a tenth of a percent
+      {Vorcon_Calc, 45.01, "failed", true, "wait=failure\nwait_time=1765098000\n"},
+      {Vorcon_CalcWait, 0, "failed", true, "status=retrying a failed pop of unit1 since 09:00\n"},
+      {Vorcon_ConnectionWait, 0, "", true, "status=waiting for the connection window (opens 22:00)\n"},
+      {Vorcon_Connection, 0, "", true, "status=connecting unit1\n"},
+      {Vorcon_ConnectCompletion, 0, "", true, "last_connection=1765098000\n"},
+  };
+  for (const auto& row : rows) {
+    ctx_.vorcnt_state = row.state;
+    ctx_.progress = row.progress;
+    ctx_.failure_shown = row.failure;
+    ctx_.pop_pending = row.state == Vorcon_CalcWait;
+    ctx_.connect_waiting = row.state == Vorcon_ConnectionWait;
+    std::filesystem::remove(dir_.path() + "vorcnt.status");
+    publisher.publish(fake_.clock, ctx_);
+    ASSERT_EQ(dir_.exists("vorcnt.status"), row.written) << row.has;
+    if (row.written) EXPECT_NE(dir_.read("vorcnt.status").find(row.has), std::string::npos) << dir_.read("vorcnt.status");
+  }
+}
 
 TEST_F(LoopPass, CalcWaitStartsTheClientBetweenItsTwoLines) {
   ctx_.vorcnt_state = Vorcon_CalcWait;

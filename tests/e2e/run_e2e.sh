@@ -211,7 +211,13 @@ case_window_open() {
   echo "$report" | grep -qx "  $(date +%Y-%m-%d)  2" || fail "vorstat did not count 2 units today: $report"
   echo "$report" | grep -qx "Last connection: $(awk -F'\t' '$3 == "connected" { t = $1 } END { print t }' "$j")" ||
     fail "vorstat named another last connection: $report"
-  echo "$report" | grep -q '^Buffer lasts: about ' || fail "vorstat did not say how long the buffer lasts: $report"
+  # Two computed units are too few to tell a pace from; the counts are the table's.
+  echo "$report" | grep -qx 'Buffer: not enough computed units yet to tell how long the work lasts' ||
+    fail "vorstat guessed how long the buffer lasts: $report"
+  local counts
+  counts=$(vorstat "$C/" | sed -n 's/^units: \([0-9]*\) waiting to compute\( and 1 computing\)\{0,1\}, \([0-9]*\) done.*/\1\2 \3/p')
+  [ "$(echo "$report" | sed -n 's/^Units waiting to compute: //p') $(echo "$report" | sed -n 's/^Units done and waiting to send: //p')" = "$counts" ] ||
+    fail "vorstat --history and the table count the buffer apart: $report / $counts"
 }
 
 # With the window closed the whole buffer is still computed; then the first
@@ -583,6 +589,55 @@ case_no_work() {
   grep -qP '\tproject_dry\t-\tretry_in=3600s$' "$W/units.tsv" || fail "project_dry without its pause"
   expect_server mismatched 0 duplicates 0
   expect_nothing_lost
+# A service manager stands in: a datagram socket (an abstract name) whose
+# listener logs each message. The road's every state reaches it as a
+# STATUS= line after READY=1; vorstat shows the controller at work from its
+# status file; the watchdog's pings come while the loop lives and stop while
+# it is frozen; after a SIGKILL vorstat says it is not running.
+case_notify() {
+  local log=$W/notify.log
+  : >"$log"
+  export NOTIFY_SOCKET="@vce-notify-${W##*/}" WATCHDOG_USEC=900000
+  python3 -c '
+import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+s.bind("\0" + sys.argv[1][1:])
+open(sys.argv[2] + ".up", "w").close()
+while True:
+    with open(sys.argv[2], "a") as f:
+        f.write(s.recv(4096).decode() + "\n")
+' "$NOTIFY_SOCKET" "$log" &
+  local listener=$!
+  wait_until "the stand-in listener" test -e "$log.up"
+  case_calc_road 2 100 3600
+  [ "$(grep -v '^WATCHDOG=1$' "$log" | head -n 1)" = "READY=1" ] || fail "the first message was not READY=1: $(head -n 3 "$log")"
+  local line
+  for line in "starting the client for unit1" "computing unit1 \([0-9]+ %\)" "storing unit1" \
+      "starting a connection for unit0" "connecting unit0" "storing unit0"; do
+    grep -qxE "STATUS=$line" "$log" || fail "no '$line' in: $(grep -v WATCHDOG "$log" | tr '\n' '|')"
+  done
+  # Again, and frozen: no ping while stopped, pings again after.
+  start_controller
+  wait_until "the controller's status" grep -qs '^status=computing' "$C/vorcnt.status"
+  vorstat "$C/" | grep -q '^controller: running (pid [0-9]*) since [-0-9]* [0-9:]*, [a-z]' ||
+    fail "vorstat: $(vorstat "$C/" | grep controller)"
+  local pid
+  pid=$(pgrep -P "$CPID" vorcnt)
+  kill -STOP "$pid"
+  sleep 1
+  local before
+  before=$(grep -c '^WATCHDOG=1$' "$log")
+  sleep 3
+  [ "$(grep -c '^WATCHDOG=1$' "$log")" -eq "$before" ] || fail "pings came from a frozen controller"
+  kill -CONT "$pid"
+  pinged_since() { [ "$(grep -c '^WATCHDOG=1$' "$log")" -gt "$1" ]; }
+  wait_until "pings after the thaw" pinged_since "$before"
+  kill -KILL "$pid"
+  wait "$CPID" 2>/dev/null
+  CPID=
+  vorstat "$C/" | grep -q '^controller: not running (last seen ' || fail "after SIGKILL: $(vorstat "$C/" | grep controller)"
+  kill "$listener"; [ -n "${VORCNT_E2E_VERBOSE:-}" ] && sort "$log" | uniq -c
+  unset NOTIFY_SOCKET WATCHDOG_USEC
 }
 
 run_case

@@ -206,7 +206,7 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
   EXPECT_TRUE(has_field(j.unit(1), "work_unit_age_s", "null"));
   EXPECT_TRUE(has_field(j.unit(1), "result", "true"));
   EXPECT_TRUE(has_field(j.unit(2), "state", "0"));
-  EXPECT_NE(j.text.find("\n  \"damaged\": [],\n  \"clock_ahead\": false,\n  \"move\": null,\n  \"units_waiting_for_work\": 0\n}"),
+  EXPECT_NE(j.text.find("\n  \"damaged\": [],\n  \"clock_ahead\": false,\n  \"move\": null,\n  \"units_waiting_for_work\": 0,\n  \"controller_up\": false,"),
             std::string::npos)
       << j.text;
 
@@ -219,7 +219,11 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
                        "unit0   5 Data_Calculation_wait           0.00%          -      2h00m  no\n"
                        "unit1   2 Data_Calculation_completion   100.00%     10h00m          -  yes\n"
                        "unit2   0 Data_nothing                    0.00%          -          -  no\n"
-                       "client files unchanged for 1m15s\n");
+                       "client files unchanged for 1m15s\n"
+                       "controller: not running\n"
+                       "units: 1 waiting to compute and 1 computing, 1 done and waiting to send\n"
+                       "not enough computed units yet to tell how long the work lasts\n"
+                       "last connection: none recorded\n");
   // A time ahead of the clock has no age: the table says so, the JSON and
   // the gauges read 0 and raise the flag, so that no age is negative.
   dir.set_mtime("unit0/work_unit.vwu", kNow + 86400 * 30);
@@ -319,6 +323,10 @@ TEST(VorstatMoves, AWorkUnitInTwoPlacesIsReadAgainThenReportedInTransition) {
               std::string::npos);
     EXPECT_NE(metrics.find("\nvorcnt_units{state=\"Data_Calculation_wait\"} 1\n"), std::string::npos) << metrics;
     EXPECT_EQ(vorstat::format_table(status).find("in transition: client unit0 ") != std::string::npos, c.in_transition);
+    // A unit left out while it moves gives no horizon, never "run dry".
+    testing::FakeClock utc;
+    const vorstat::Outlook o = vorstat::make_outlook(vorstat::count_buffer(status), {7200, 7200, 7200}, {}, 0, utc, kNow);
+    EXPECT_EQ(o.seconds_left, c.in_transition ? -1 : 2 * 7200.0);
   }
 }
 
@@ -330,6 +338,9 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
   dir.write("unit3/version.vwu", "");  // a second waiting unit, younger than unit0
   dir.write("unit3/work_unit.vwu", "data3");
   dir.set_mtime("unit3/work_unit.vwu", kNow - 60);
+  // A unit -fill parked as Data_Calculation waits too, and is the oldest.
+  lay_out(dir, {{"unit4/version.vwu", ""}, {"unit4/work_unit.vwu", "data4"}, {"unit4/state.vwu", "prog=0\n"}});
+  dir.set_mtime("unit4/work_unit.vwu", kNow - 9000);
   dir.write("damaged/unit1/result.vwu", "torn");  // counted, never a unit's
   dir.write("vorcnt.nowork", "vorcnt.nowork 1\nunit=2 since=5 asked=5 retry_at=3605 pause=3600\nend\n");
   ScratchDir out;
@@ -346,10 +357,10 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
     if (line.starts_with("# TYPE ")) gauges += line.ends_with(" gauge");
     if (!line.starts_with("#")) samples += line + "\n";
   }
-  EXPECT_EQ(gauges, 12);
+  EXPECT_EQ(gauges, 20);
   EXPECT_EQ(samples,
-            "vorcnt_client_folder_present 1\nvorcnt_unit_folders 4\n"
-            "vorcnt_units{state=\"Data_nothing\"} 1\nvorcnt_units{state=\"Data_Calculation\"} 0\n"
+            "vorcnt_client_folder_present 1\nvorcnt_unit_folders 5\n"
+            "vorcnt_units{state=\"Data_nothing\"} 1\nvorcnt_units{state=\"Data_Calculation\"} 1\n"
             "vorcnt_units{state=\"Data_Calculation_completion\"} 1\nvorcnt_units{state=\"Data_Sending\"} 0\n"
             "vorcnt_units{state=\"Data_Receiving\"} 0\nvorcnt_units{state=\"Data_Calculation_wait\"} 2\n"
             "vorcnt_folders_in_transition 0\n"
@@ -357,7 +368,8 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
             "vorcnt_client_state{state=\"Data_Calculation_completion\"} 0\nvorcnt_client_state{state=\"Data_Sending\"} 0\n"
             "vorcnt_client_state{state=\"Data_Receiving\"} 0\nvorcnt_client_state{state=\"Data_Calculation_wait\"} 0\n"
             "vorcnt_client_progress_ratio 0.375\nvorcnt_client_result_present 0\nvorcnt_damaged_files 1\nvorcnt_client_unchanged_seconds 75\n"
-            "vorcnt_clock_ahead 0\nvorcnt_oldest_waiting_work_unit_age_seconds 7200\nvorcnt_units_waiting_for_work 1\n");
+            "vorcnt_clock_ahead 0\nvorcnt_oldest_waiting_work_unit_age_seconds 9000\nvorcnt_units_waiting_for_work 1\n"
+            "vorcnt_controller_up 0\nvorcnt_units_waiting_to_compute 3\nvorcnt_units_waiting_to_send 1\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), fs::directory_iterator()), 1);  // no temporary left
 
   // No client folder: the file says so, and the status says it failed.
@@ -618,20 +630,93 @@ TEST(VorstatHistory, CountsPerDayLastConnectionAndHowLongTheBufferLasts) {
   EXPECT_EQ(h.units_waiting, 1);  // unit0 was computed; unit1 is still to do
   // One unit in the 37 hours since the journal began.
   EXPECT_NEAR(h.rate_per_day, 24.0 / 37.0, 1e-9);
-  EXPECT_NEAR(h.lasts_seconds, 37 * 3600.0, 1e-6);
+  EXPECT_EQ(h.unit_seconds, std::vector<double>{9.0});
 
-  const std::string table = vorstat::format_history_table(h, "h.tsv");
+  testing::FakeClock utc;
+  vorstat::BufferCounts counts;
+  counts.to_compute = h.units_waiting;
+  const vorstat::Outlook o = vorstat::make_outlook(counts, h.unit_seconds, {}, h.last_connection_utc, utc, now.utc_seconds);
+  const std::string table = vorstat::format_history_table(h, o, "h.tsv");
   EXPECT_EQ(table.rfind("History: h.tsv (5 events, 1 unreadable lines skipped)\n", 0), 0u) << table;
   EXPECT_EQ(table.find("fill_complete"), std::string::npos);  // only the last two events
   EXPECT_NE(table.find("\n2025-12-07T11:00:00+09:00 1    pop_compute   bbbbbbbbbbbb \n"), std::string::npos) << table;
-  EXPECT_NE(table.find("Buffer lasts: about 1d13h at 0.6 units per day\n"), std::string::npos) << table;
+  EXPECT_NE(table.find("Units waiting to compute: 1\nUnits done and waiting to send: 0\n"
+                       "Computed in the last 7 days: 1 (0.6 per day)\n"
+                       "Buffer: not enough computed units yet to tell how long the work lasts\n"),
+            std::string::npos)
+      << table;
   ASSERT_TRUE(vorstat::summarize_journal(journal, 1, now, &h));
-  const std::string json = vorstat::format_history_json(h, "h.tsv");
+  const std::string json = vorstat::format_history_json(h, o, "h.tsv");
   EXPECT_EQ(json.rfind("{\n  \"schema\": 1,\n  \"file\": \"h.tsv\",\n", 0), 0u) << json;
   EXPECT_NE(json.find("\"events\": [\n    {\"time\": \"2025-12-07T11:00:00+09:00\", \"unit\": 1"), std::string::npos)
       << json;
   EXPECT_NE(json.find("\"units_waiting\": 1,"), std::string::npos);
   }
+}
+
+// A journal written a moment ago counts what it holds: its units are
+// computed today, not "nothing in the last 7 days".
+TEST(VorstatHistory, AJournalLessThanASecondOldCountsItsUnits) {
+  std::string text = "time\tunit\tevent\tidentity\tdetail\n";
+  for (int i = 0; i < 4; ++i) text += "2025-12-07T12:00:00+09:00\t0\tcomputed\t-\tprogress=100 cpu=7200.0\n";
+  const LocalTime now = civil_time(1765076400, 9 * 3600);
+  TextJournal journal(text);
+  vorstat::HistorySummary h;
+  ASSERT_TRUE(vorstat::summarize_journal(journal, 0, now, &h));
+  testing::FakeClock utc;
+  const vorstat::Outlook o = vorstat::make_outlook({}, h.unit_seconds, {}, 0, utc, now.utc_seconds);
+  EXPECT_NE(vorstat::format_history_table(h, o, "h").find("Computed in the last 7 days: 4 (4.0 per day)\n"),
+            std::string::npos);
+}
+
+// The horizon: 5 units waiting and one half done at a median of 2 hours
+// (CPU time where the journal has it, else the time since calc_start) last
+// 11 hours; too few computed units say so; a window opening later is named.
+TEST(VorstatHorizon, WaitingUnitsTimesTheMedianPlusWhatIsLeftOfTheRunningOne) {
+  std::string text = "time\tunit\tevent\tidentity\tdetail\n"
+                     "2025-12-07T01:00:00+00:00\t1\tcalc_start\t-\t\n"
+                     "2025-12-07T03:00:00+00:00\t1\tcomputed\t-\tprogress=100 cpu=0.0\n";
+  for (const char* cpu : {"1800.0", "7200.0", "9000.0", "7200.0"})
+    text += std::string("2025-12-07T04:00:00+00:00\t2\tcomputed\t-\tprogress=100 cpu=") + cpu + "\n";
+  TextJournal journal(text);
+  vorstat::HistorySummary h;
+  const std::int64_t now = 1765098000;  // 2025-12-07T09:00:00Z
+  ASSERT_TRUE(vorstat::summarize_journal(journal, 0, civil_time(now, 0), &h));
+  EXPECT_EQ(h.unit_seconds, (std::vector<double>{7200, 1800, 7200, 9000, 7200}));
+  vorstat::BufferCounts counts{5, 2, true, 0.5};
+  testing::FakeClock utc;
+  vorstat::Outlook o = vorstat::make_outlook(counts, h.unit_seconds, {}, 0, utc, now);
+  EXPECT_DOUBLE_EQ(o.seconds_left, 11 * 3600.0);
+  EXPECT_EQ(vorstat::horizon_text(o), "work for about 11h00m; the buffer runs dry about 2025-12-07 20:00");
+  ConnectWindow window{22 * 60, 23 * 60};
+  o = vorstat::make_outlook(counts, h.unit_seconds, window, 0, utc, now);
+  EXPECT_TRUE(o.dry_before_window);
+  EXPECT_EQ(vorstat::horizon_text(o), "work for about 11h00m; the buffer runs dry about 2025-12-07 20:00, "
+                                      "before the connection window opens (2025-12-07 22:00)");
+  counts.to_compute = 40;
+  o = vorstat::make_outlook(counts, h.unit_seconds, window, 0, utc, now);
+  EXPECT_EQ(vorstat::horizon_text(o), "work for about 3d09h; the buffer runs dry about 2025-12-10 18:00");
+  o = vorstat::make_outlook(counts, {7200, 7200}, window, 0, utc, now);
+  EXPECT_EQ(vorstat::horizon_text(o), "not enough computed units yet to tell how long the work lasts");
+}
+
+// The controller's status file, read against its lock: alive while a
+// controller holds the folder, "not running" with its last word after.
+TEST(VorstatController, StatusFileIsBelievedOnlyWhileTheLockIsHeld) {
+  ScratchDir dir;
+  lay_out_running_buffer(dir);
+  dir.write("vorcnt.status", "pid=812\nstarted=1765098000\nchanged=1765101600\nstate=computing\nunit=3\n"
+                             "progress=45.0\nwait=client_computing\nwait_time=0\nlast_connection=0\n"
+                             "status=computing unit3 (45 %)\nfuture=ignored\n");
+  EXPECT_NE(run({dir.path()}).out.find("\ncontroller: not running (last seen 2025-12-07 1"), std::string::npos);
+  ControllerLock lock;
+  ASSERT_EQ(lock.take(dir.path().c_str()), ControllerLock::Outcome::taken);
+  const std::string table = run({dir.path()}).out;
+  EXPECT_NE(table.find("\ncontroller: running (pid 812) since 2025-12-07 "), std::string::npos) << table;
+  EXPECT_NE(table.find(":00, computing unit3 (45.0 %)\n"), std::string::npos) << table;
+  const JsonReport j = json_report(dir.path());
+  EXPECT_NE(j.text.find("\"controller_up\": true,\n  \"controller\": {\"pid\": 812, \"started\": 1765098000"),
+            std::string::npos) << j.text;
 }
 
 // Read in blocks, forwards and from the end, the journal gives the same

@@ -1,6 +1,7 @@
 // Reading the buffer: every folder as the controller classifies it, read
 // again while a move beside it changes the files.
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <filesystem>
 #include <string_view>
@@ -23,6 +24,19 @@ namespace {
 std::int64_t age_of(std::int64_t then, std::int64_t now, bool* ahead) {
   *ahead = then > now;
   return *ahead ? 0 : now - then;
+}
+
+void count_folder(const FolderStatus& f, bool client, BufferCounts* c) {
+  const std::int32_t state = f.report.data_state;
+  if (client && state == Data_Calculation) {
+    c->computing = true;
+    const double done = std::isfinite(f.report.progress) ? std::clamp(f.report.progress / 100.0, 0.0, 1.0) : 0.0;
+    c->running_left = 1.0 - done;
+  } else if (state == Data_Calculation_wait || state == Data_Calculation) {
+    ++c->to_compute;
+  } else if (state == Data_Calculation_completion || state == Data_Sending) {
+    ++c->to_send;
+  }
 }
 
 FolderStatus read_folder(int unit, const std::string& folder, std::int64_t now) {
@@ -145,6 +159,19 @@ bool BufferStatus::clock_ahead() const {
   bool ahead = client.files_ahead || client.work_unit_ahead;
   for (const FolderStatus& f : units) ahead = ahead || f.work_unit_ahead;
   return ahead;
+}
+
+BufferCounts count_buffer(const BufferStatus& status) {
+  BufferCounts c;
+  // A folder a move was changing is counted where the move leaves it, once
+  // it has settled; counting it now might count it twice.
+  c.moving = status.client.in_transition;
+  if (!status.client.in_transition) count_folder(status.client, true, &c);
+  for (const FolderStatus& f : status.units) {
+    c.moving = c.moving || f.in_transition;
+    if (!f.in_transition) count_folder(f, false, &c);
+  }
+  return c;
 }
 
 BufferStatus read_buffer_status(const std::string& path, std::int64_t now) {

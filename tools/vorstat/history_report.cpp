@@ -1,6 +1,8 @@
 #include "history_report.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -8,6 +10,9 @@
 #include "config/settings.h"
 #include "ground/context.h"
 #include "platform/files.h"
+#include "engine/connect_window.h"
+#include "report_text.h"
+#include "vorstat_report.h"
 
 namespace vorcnt::vorstat {
 
@@ -33,18 +38,6 @@ std::int64_t days_from_civil(int y, int m, int d) {
 std::string date_of(const LocalTime& t) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.year, t.month, t.day);
-  return buf;
-}
-
-std::string duration(double seconds) {
-  char buf[32];
-  const auto s = static_cast<long long>(seconds);
-  if (s < 3600)
-    std::snprintf(buf, sizeof buf, "%lldm", s / 60);
-  else if (s < 86400)
-    std::snprintf(buf, sizeof buf, "%lldh%02lldm", s / 3600, s % 3600 / 60);
-  else
-    std::snprintf(buf, sizeof buf, "%lldd%02lldh", s / 86400, s % 86400 / 3600);
   return buf;
 }
 
@@ -147,13 +140,18 @@ class Tally {
     const int unit = unit_of(f.f[1]);
     const bool unit_ok = unit >= 0 && unit < kMaxUnits;
     const std::string_view event = f.f[2];
-    if (event == "connected") {
+    if (event == "calc_start" && unit_ok) {
+      started_[unit] = f.utc;
+    } else if (event == "connected") {
       h_.last_connection.assign(f.f[0]);
+      h_.last_connection_utc = f.utc;
       if (unit_ok && f.f[4].find("new_work=yes") != std::string_view::npos) waiting_[unit] = true;
     } else if (event == "pop_compute" && unit_ok) {
       waiting_[unit] = true;  // computed later, whatever the journal saw before
     } else if (event == "computed") {
       if (unit_ok) waiting_[unit] = false;
+      took(unit_ok ? started_[unit] : 0, f);
+      if (unit_ok) started_[unit] = 0;
       for (auto& [date, count] : h_.per_day)
         if (f.f[0].substr(0, 10) == date) ++count;
       if (now_.utc_seconds - f.utc < 7 * 86400LL) ++computed_recently_;
@@ -162,19 +160,33 @@ class Tally {
 
   void finish() {
     for (bool w : waiting_) h_.units_waiting += w ? 1 : 0;
-    // Over the last 7 days, or since the journal began when it is younger.
-    const double span_days = std::min<double>(7.0, static_cast<double>(now_.utc_seconds - earliest_) / 86400.0);
-    if (computed_recently_ > 0 && span_days > 0) {
-      h_.rate_per_day = static_cast<double>(computed_recently_) / span_days;
-      h_.lasts_seconds = h_.units_waiting / h_.rate_per_day * 86400.0;
-    }
+    // Over the last 7 days, or since the journal began when it is younger;
+    // a journal younger than a day counts as a day, so that a young one
+    // neither divides by nothing nor claims a pace it has not shown.
+    const double span_days = std::clamp(static_cast<double>(now_.utc_seconds - earliest_) / 86400.0, 1.0, 7.0);
+    h_.computed_recently = computed_recently_;
+    h_.rate_per_day = static_cast<double>(computed_recently_) / span_days;
   }
 
  private:
   HistorySummary& h_;
   const LocalTime& now_;
   std::int64_t earliest_;
+  // How long a computed unit took: the CPU seconds its detail gives, else
+  // the time since its calc_start; neither known, it is left out.
+  void took(std::int64_t started, const Fields& f) {
+    double seconds = 0;
+    const std::size_t at = f.f[4].find("cpu=");
+    if (at != std::string_view::npos) seconds = std::strtod(std::string(f.f[4].substr(at + 4)).c_str(), nullptr);
+    if (!(seconds > 0) && started > 0 && f.utc > started) seconds = static_cast<double>(f.utc - started);
+    if (!(seconds > 0) || !std::isfinite(seconds)) return;
+    if (h_.unit_seconds.size() == kUnitsTimed) h_.unit_seconds.erase(h_.unit_seconds.begin());
+    h_.unit_seconds.push_back(seconds);
+  }
+
+  static constexpr std::size_t kUnitsTimed = 20;
   bool waiting_[kMaxUnits] = {};
+  std::int64_t started_[kMaxUnits] = {};
   long long computed_recently_ = 0;
 };
 
@@ -278,12 +290,25 @@ class JournalFile final : public JournalBytes {
   std::ifstream in_;
 };
 
-// The HISTORY file of vorcnt.cfg, read as the controller reads it.
-std::string configured_history() {
+// The settings of vorcnt.cfg, read as the controller reads them, without a word.
+ControllerContext configured() {
   ControllerContext ctx;
-  SettingsNotes unsaid;  // the settings are read without a word
+  SettingsNotes unsaid;
   read_config_file(ctx, unsaid);
-  return ctx.history;
+  return ctx;
+}
+
+// The horizon from the buffer as it stands when its folders can be read;
+// else from what the journal saw refilled and not yet computed.
+Outlook history_outlook(const HistorySummary& h, const ControllerContext& ctx, Clock& clock, std::int64_t now) {
+  BufferCounts counts;
+  counts.to_compute = h.units_waiting;
+  const std::string path = ctx.path_refused ? std::string() : ctx.path[0] == '\0' ? "./" : std::string(ctx.path);
+  const bool readable = !path.empty() && is_directory(path.c_str());
+  if (readable) counts = count_buffer(read_buffer_status(path, now));
+  Outlook o = make_outlook(counts, h.unit_seconds, window_of(ctx), h.last_connection_utc, clock, now);
+  if (readable) read_controller(path, clock, &o);
+  return o;
 }
 
 int usage(std::string& errors, const std::string& message) {
@@ -321,7 +346,7 @@ bool summarize_journal(JournalBytes& bytes, std::size_t last_n, const LocalTime&
   return true;
 }
 
-std::string format_history_table(const HistorySummary& h, const std::string& file) {
+std::string format_history_table(const HistorySummary& h, const Outlook& outlook, const std::string& file) {
   std::string out = "History: " + file + " (" + std::to_string(h.total_events) + " events";
   if (h.skipped > 0) out += ", " + std::to_string(h.skipped) + " unreadable lines skipped";
   out += ")\n";
@@ -337,18 +362,21 @@ std::string format_history_table(const HistorySummary& h, const std::string& fil
   out += "\nComputed per day:\n";
   for (const auto& [date, count] : h.per_day) out += "  " + date + "  " + std::to_string(count) + "\n";
   out += "Last connection: " + (h.last_connection.empty() ? std::string("none recorded") : h.last_connection) + "\n";
-  out += "Units waiting to compute: " + std::to_string(h.units_waiting) + "\n";
-  if (h.lasts_seconds < 0) {
-    out += "Buffer lasts: unknown (nothing computed in the last 7 days)\n";
+  const BufferCounts& c = outlook.counts;
+  out += "Units waiting to compute: " + std::to_string(c.to_compute) + (c.computing ? " and 1 computing\n" : "\n");
+  out += "Units done and waiting to send: " + std::to_string(c.to_send) + "\n";
+  if (h.computed_recently == 0) {
+    out += "Computed in the last 7 days: none\n";
   } else {
-    std::snprintf(row, sizeof row, "Buffer lasts: about %s at %.1f units per day\n", duration(h.lasts_seconds).c_str(),
+    std::snprintf(row, sizeof row, "Computed in the last 7 days: %lld (%.1f per day)\n", h.computed_recently,
                   h.rate_per_day);
     out += row;
   }
+  out += "Buffer: " + horizon_text(outlook) + "\n";
   return out;
 }
 
-std::string format_history_json(const HistorySummary& h, const std::string& file) {
+std::string format_history_json(const HistorySummary& h, const Outlook& outlook, const std::string& file) {
   // The same schema number as the buffer report: a change to either that a
   // reader would notice raises both.
   std::string out = "{\n  \"schema\": 1,\n  \"file\": " + json_text(file) + ",\n  \"events\": [";
@@ -365,10 +393,30 @@ std::string format_history_json(const HistorySummary& h, const std::string& file
     out += std::string(i == 0 ? "" : ", ") + "{\"date\": " + json_text(h.per_day[i].first) +
            ", \"units\": " + std::to_string(h.per_day[i].second) + "}";
   out += "],\n  \"last_connection\": " + (h.last_connection.empty() ? std::string("null") : json_text(h.last_connection));
-  out += ",\n  \"units_waiting\": " + std::to_string(h.units_waiting);
-  out += ",\n  \"rate_per_day\": " + (h.lasts_seconds < 0 ? std::string("null") : json_real(h.rate_per_day));
-  out += ",\n  \"buffer_lasts_s\": " + (h.lasts_seconds < 0 ? std::string("null") : json_real(h.lasts_seconds));
+  out += ",\n  \"units_waiting\": " + std::to_string(outlook.counts.to_compute);
+  out += ",\n  \"units_waiting_to_send\": " + std::to_string(outlook.counts.to_send);
+  out += ",\n  \"computing\": " + std::string(outlook.counts.computing ? "true" : "false");
+  out += ",\n  \"rate_per_day\": " + (h.computed_recently == 0 ? std::string("null") : json_real(h.rate_per_day));
+  out += ",\n  \"unit_seconds_median\": " + (outlook.unit_seconds < 0 ? std::string("null") : json_real(outlook.unit_seconds));
+  const std::string left = outlook.seconds_left < 0 ? std::string("null") : json_real(outlook.seconds_left);
+  out += ",\n  \"buffer_lasts_s\": " + left;  // the key readers of schema 1 know, same figure
+  out += ",\n  \"buffer_seconds_left\": " + left;
+  out += ",\n  \"runs_dry_before_window\": " + std::string(outlook.dry_before_window ? "true" : "false");
   return out + "\n}\n";
+}
+
+bool summarize_journal_file(const std::string& file, const LocalTime& now, HistorySummary* out) {
+  JournalFile journal(file);
+  return journal.is_open() && summarize_journal(journal, 0, now, out);
+}
+
+Outlook buffer_outlook(const BufferStatus& status, Clock& clock, std::int64_t now) {
+  const ControllerContext ctx = configured();
+  HistorySummary h;
+  if (ctx.history[0] != '\0') (void)summarize_journal_file(ctx.history, clock.local_time(now), &h);
+  Outlook o = make_outlook(count_buffer(status), h.unit_seconds, window_of(ctx), h.last_connection_utc, clock, now);
+  read_controller(status.path, clock, &o);
+  return o;
 }
 
 bool wants_history(int argc, const char* const* argv) {
@@ -379,7 +427,7 @@ bool wants_history(int argc, const char* const* argv) {
   return false;
 }
 
-int run_history(int argc, const char* const* argv, Console& out, std::string& errors, const LocalTime& now) {
+int run_history(int argc, const char* const* argv, Console& out, std::string& errors, Clock& clock, std::int64_t now) {
   bool json = false;
   std::size_t count = kDefaultCount;
   std::string file;
@@ -407,18 +455,20 @@ int run_history(int argc, const char* const* argv, Console& out, std::string& er
       file = arg;
     }
   }
-  if (file.empty()) file = configured_history();
+  const ControllerContext ctx = configured();
+  if (file.empty()) file = ctx.history;
   if (file.empty()) {
     errors += "vorstat: no journal given, and vorcnt.cfg in the current folder names no HISTORY file\n";
     return 1;
   }
   JournalFile journal(file);
   HistorySummary h;
-  if (!journal.is_open() || !summarize_journal(journal, count, now, &h)) {
+  if (!journal.is_open() || !summarize_journal(journal, count, clock.local_time(now), &h)) {
     errors += "vorstat: cannot read the journal '" + file + "'\n";
     return 1;
   }
-  out.write(json ? format_history_json(h, file) : format_history_table(h, file));
+  const Outlook outlook = history_outlook(h, ctx, clock, now);
+  out.write(json ? format_history_json(h, outlook, file) : format_history_table(h, outlook, file));
   return 0;
 }
 

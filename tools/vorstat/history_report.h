@@ -7,9 +7,12 @@
 #include <string_view>
 #include <vector>
 
+#include "outlook.h"
 #include "platform/os.h"
 
 namespace vorcnt::vorstat {
+
+struct BufferStatus;
 
 struct JournalEvent {
   std::string time;  // as written: local time with its UTC offset
@@ -24,9 +27,14 @@ struct HistorySummary {
   long long skipped = 0;             // lines that were not
   std::vector<std::pair<std::string, int>> per_day;  // the last 7 local dates, oldest first
   std::string last_connection;  // its time as written; empty: none
+  std::int64_t last_connection_utc = 0;
   int units_waiting = 0;        // units the journal saw refilled and not yet computed
-  double rate_per_day = 0;      // units computed per day over the last 7 days (0: none)
-  double lasts_seconds = -1;    // how long units_waiting lasts at that rate; -1: unknown
+  long long computed_recently = 0;  // units computed in the last 7 days
+  double rate_per_day = 0;      // those per day, over the last 7 days or the journal's life (0: none)
+  // How long each of the last computed units took, oldest first (at most
+  // 20): its CPU time where the state file gave one, else the time from its
+  // calc_start.
+  std::vector<double> unit_seconds;
 };
 
 // The journal's bytes, read at any offset: the file, or text in memory.
@@ -48,13 +56,23 @@ bool parse_iso8601(std::string_view text, std::int64_t* utc);
 // journal's size. `now` dates the 7-day figures. False when a read failed.
 bool summarize_journal(JournalBytes& bytes, std::size_t last_n, const LocalTime& now, HistorySummary* out,
                        std::size_t block = 1 << 16);
-std::string format_history_table(const HistorySummary& h, const std::string& file);
-std::string format_history_json(const HistorySummary& h, const std::string& file);
+// The horizon lines come from `outlook`, worked out from the buffer as it
+// stands (or, when its folders cannot be read, from the journal's count).
+std::string format_history_table(const HistorySummary& h, const Outlook& outlook, const std::string& file);
+std::string format_history_json(const HistorySummary& h, const Outlook& outlook, const std::string& file);
+
+// The figures of the journal file `file`, with no events; false when it
+// cannot be read.
+bool summarize_journal_file(const std::string& file, const LocalTime& now, HistorySummary* out);
+// The outlook of the buffer in `status`, from the journal and the window
+// that vorcnt.cfg in the current folder names, and the controller's status
+// file in the client folder.
+Outlook buffer_outlook(const BufferStatus& status, Clock& clock, std::int64_t now);
 
 // True when the arguments ask for the history.
 bool wants_history(int argc, const char* const* argv);
 // vorstat --history [FILE] [-n N] [--json]. Exit status: 0 done, 1 the
 // journal cannot be read, 2 bad usage.
-int run_history(int argc, const char* const* argv, Console& out, std::string& errors, const LocalTime& now);
+int run_history(int argc, const char* const* argv, Console& out, std::string& errors, Clock& clock, std::int64_t now);
 
 }  // namespace vorcnt::vorstat

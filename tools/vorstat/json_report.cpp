@@ -131,6 +131,39 @@ std::string folder_json(const FolderStatus& f) {
   return o.close();
 }
 
+std::string or_null(bool known, double value) { return known ? json_number(value) : "null"; }
+
+// The controller and the buffer's horizon; times in seconds since 1970.
+std::string outlook_json(const Outlook& o) {
+  const PublishedStatus& p = o.published;
+  std::string out = "  \"controller_up\": " + std::string(o.controller_up ? "true" : "false");
+  out += ",\n  \"controller\": ";
+  if (!o.status_file) {
+    out += "null";
+  } else {
+    out += "{\"pid\": " + std::to_string(p.pid) + ", \"started\": " + std::to_string(p.started) +
+           ", \"changed\": " + std::to_string(p.changed) + ", \"state\": " + json_string(p.state, Source::Native) +
+           ", \"unit\": " + (p.unit < 0 ? std::string("null") : std::to_string(p.unit)) +
+           ", \"progress\": " + or_null(p.progress >= 0, p.progress) + ", \"waiting_for\": " +
+           json_string(p.wait, Source::Native) + ", \"wait_time\": " +
+           (p.wait_time > 0 ? std::to_string(p.wait_time) : std::string("null")) +
+           ", \"status\": " + json_string(p.line, Source::Native) + "}";
+  }
+  out += ",\n  \"units_waiting_to_compute\": " + std::to_string(o.counts.to_compute);
+  out += ",\n  \"units_waiting_to_send\": " + std::to_string(o.counts.to_send);
+  out += ",\n  \"computing\": " + std::string(o.counts.computing ? "true" : "false");
+  out += ",\n  \"unit_seconds_median\": " + or_null(o.unit_seconds >= 0, o.unit_seconds);
+  out += ",\n  \"computed_units_timed\": " + std::to_string(o.samples);
+  out += ",\n  \"buffer_seconds_left\": " + or_null(o.seconds_left >= 0, o.seconds_left);
+  out += ",\n  \"buffer_runs_dry_timestamp_seconds\": " + or_null(o.runs_dry > 0, static_cast<double>(o.runs_dry));
+  out += ",\n  \"connect_window_opens_timestamp_seconds\": " +
+         or_null(o.window_opens > 0, static_cast<double>(o.window_opens));
+  out += ",\n  \"runs_dry_before_window\": " + std::string(o.dry_before_window ? "true" : "false");
+  out += ",\n  \"last_connection_timestamp_seconds\": " +
+         or_null(o.last_connection > 0, static_cast<double>(o.last_connection));
+  return out;
+}
+
 }  // namespace
 
 std::string format_json(const BufferStatus& status) {
@@ -159,6 +192,7 @@ std::string format_json(const BufferStatus& status) {
            ", \"files\": " + std::to_string(move.files) + "}";
   }
   out += ",\n  \"units_waiting_for_work\": " + std::to_string(status.waiting_for_work.size());
+  out += ",\n" + outlook_json(status.outlook);
   out += "\n}\n";
   return out;
 }

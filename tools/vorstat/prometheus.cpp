@@ -40,6 +40,34 @@ void sample(std::string& out, const char* name, const std::string& labels, doubl
 
 std::string state_label(int state) { return std::string("{state=\"") + data_state_name(state) + "\"}"; }
 
+// The same figures as the table's and the JSON's outlook. A figure that is
+// not known has no sample, so that no alert fires on a guess.
+void outlook_gauges(std::string& out, const Outlook& o) {
+  gauge(out, "vorcnt_controller_up", "1 while a controller holds the client folder's lock.");
+  sample(out, "vorcnt_controller_up", "", o.controller_up ? 1 : 0);
+  gauge(out, "vorcnt_controller_waiting", "1 for what the running controller says it waits for, 0 for the others.");
+  if (o.controller_up && o.status_file)
+    for (const char* kind : {"none", "client_computing", "connection", "window", "no_work", "failure"})
+      sample(out, "vorcnt_controller_waiting", std::string("{for=\"") + kind + "\"}", o.published.wait == kind ? 1 : 0);
+  gauge(out, "vorcnt_controller_start_timestamp_seconds", "When the running controller started.");
+  if (o.controller_up && o.status_file)
+    sample(out, "vorcnt_controller_start_timestamp_seconds", "", static_cast<double>(o.published.started));
+  gauge(out, "vorcnt_units_waiting_to_compute",
+        "Units waiting to be computed, whatever state -fill left them in; the running one not counted.");
+  sample(out, "vorcnt_units_waiting_to_compute", "", o.counts.to_compute);
+  gauge(out, "vorcnt_units_waiting_to_send", "Units computed and waiting to be sent.");
+  sample(out, "vorcnt_units_waiting_to_send", "", o.counts.to_send);
+  gauge(out, "vorcnt_buffer_seconds_left",
+        "Computing left in the buffer at the median pace of the last 20 computed units.");
+  if (o.seconds_left >= 0) sample(out, "vorcnt_buffer_seconds_left", "", o.seconds_left);
+  gauge(out, "vorcnt_connect_window_opens_timestamp_seconds", "When a closed connection window next opens.");
+  if (o.window_opens > 0)
+    sample(out, "vorcnt_connect_window_opens_timestamp_seconds", "", static_cast<double>(o.window_opens));
+  gauge(out, "vorcnt_last_connection_timestamp_seconds", "When the client last finished a connection.");
+  if (o.last_connection > 0)
+    sample(out, "vorcnt_last_connection_timestamp_seconds", "", static_cast<double>(o.last_connection));
+}
+
 }  // namespace
 
 std::string format_prometheus(const BufferStatus& status) {
@@ -61,7 +89,10 @@ std::string format_prometheus(const BufferStatus& status) {
     }
     const int state = f.report.data_state;
     if (state >= 0 && state < kStates) ++per_state[state];
-    if (state == Data_Calculation_wait && f.work_unit_dated && (!waiting || f.work_unit_age > oldest)) {
+    // A unit parked as Data_Calculation (as -fill may leave one) waits to be
+    // computed just as much.
+    const bool to_compute = state == Data_Calculation_wait || state == Data_Calculation;
+    if (to_compute && f.work_unit_dated && (!waiting || f.work_unit_age > oldest)) {
       oldest = f.work_unit_age;
       waiting = true;
     }
@@ -102,6 +133,7 @@ std::string format_prometheus(const BufferStatus& status) {
 
   gauge(out, "vorcnt_units_waiting_for_work", "Units whose project had no work, waiting to ask again (NOWORK).");
   sample(out, "vorcnt_units_waiting_for_work", "", static_cast<double>(status.waiting_for_work.size()));
+  outlook_gauges(out, status.outlook);
   return out;
 }
 

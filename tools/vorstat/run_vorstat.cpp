@@ -151,10 +151,9 @@ void write_table(const BufferStatus& status, Console& out) {
 }  // namespace
 
 int run_vorstat(int argc, const char* const* argv, Console& out, std::string& errors, std::int64_t now) {
-  if (wants_history(argc, argv)) {
-    NullConsole unused;  // only the clock's zone is wanted; it never pauses here
-    return run_history(argc, argv, out, errors, make_real_clock(unused)->local_time(now));
-  }
+  NullConsole unused;  // only the clock's zone is wanted; it never pauses here
+  const std::unique_ptr<Clock> clock = make_real_clock(unused);
+  if (wants_history(argc, argv)) return run_history(argc, argv, out, errors, *clock, now);
   Request req;
   if (const int status = parse_request(argc, argv, errors, req)) return status;
   if (req.help) {
@@ -167,7 +166,8 @@ int run_vorstat(int argc, const char* const* argv, Console& out, std::string& er
   }
   if (const int status = find_client_folder(req, errors)) return status;
 
-  const BufferStatus status = read_buffer_status(req.path, now);
+  BufferStatus status = read_buffer_status(req.path, now);
+  status.outlook = buffer_outlook(status, *clock, now);
   if (req.prometheus) return publish_metrics(req.metrics_file, format_prometheus(status), errors) ? 0 : 1;
   if (req.json)
     out.write(format_json(status));

@@ -107,6 +107,7 @@ std::vector<std::string> table_pieces(const BufferStatus& status) {
     out += "client files changed in the future (their newest time is ahead of the clock)\n";
   else if (status.client.files_dated)
     appendf(out, "client files unchanged for %s\n", duration(static_cast<double>(status.client.files_unchanged)).c_str());
+  out += outlook_lines(status.outlook);
   move_lines(out, status);
   if (!status.waiting_for_work.empty()) {
     appendf(out, "units waiting for work: %d (", static_cast<int>(status.waiting_for_work.size()));

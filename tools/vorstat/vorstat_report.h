@@ -9,6 +9,7 @@
 
 #include "clientdata/report.h"
 #include "clientdata/snapshot.h"
+#include "outlook.h"
 #include "platform/os.h"
 
 namespace vorcnt::vorstat {
@@ -62,6 +63,8 @@ struct BufferStatus {
   // (with NOWORK); why that file cannot be used, if so.
   std::vector<int> waiting_for_work;
   std::string work_wait_problem;
+  // What lies ahead and who works on it; filled by run_vorstat after the read.
+  Outlook outlook;
 };
 
 // Reads the client folder `path` (ending in a separator) and its unit folders.
@@ -72,6 +75,9 @@ struct BufferStatus {
 // in_transition.
 BufferStatus read_buffer_status(const std::string& path, std::int64_t now);
 BufferStatus read_buffer_status(const std::string& path, std::int64_t now, void (*pause)(int attempt));
+
+// The units of the buffer as it stands, whatever state -fill left them in.
+BufferCounts count_buffer(const BufferStatus& status);
 
 // The buffer as Prometheus text exposition: gauges named vorcnt_...
 std::string format_prometheus(const BufferStatus& status);

@@ -1,0 +1,115 @@
+#include "outlook.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "engine/connect_window.h"
+#include "platform/files.h"
+#include "report_text.h"
+
+namespace vorcnt::vorstat {
+
+namespace {
+
+constexpr std::size_t kLastComputed = 20;
+
+std::string local_text(Clock& clock, std::int64_t utc) {
+  if (utc <= 0) return std::string();
+  const LocalTime t = clock.local_time(utc);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day, t.hour, t.minute);
+  return buf;
+}
+
+// The status file: small, a regular file only (a FIFO must not block us).
+std::string read_small_file(const std::string& name) {
+  const int h = open_for_reading(name.c_str());
+  if (h < 0) return std::string();
+  std::string text;
+  char buf[1024];
+  for (long n; text.size() < 8192 && (n = read_some(h, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+  close_handle(h);
+  return text;
+}
+
+}  // namespace
+
+double median_unit_seconds(const std::vector<double>& durations, int* samples) {
+  const std::size_t n = std::min(durations.size(), kLastComputed);
+  std::vector<double> last(durations.end() - static_cast<std::ptrdiff_t>(n), durations.end());
+  *samples = static_cast<int>(n);
+  if (n < static_cast<std::size_t>(kMinComputedUnits)) return -1;
+  std::sort(last.begin(), last.end());
+  return n % 2 == 1 ? last[n / 2] : (last[n / 2 - 1] + last[n / 2]) / 2;
+}
+
+Outlook make_outlook(const BufferCounts& counts, const std::vector<double>& durations, const ConnectWindow& window,
+                     std::int64_t last_connection, Clock& clock, std::int64_t now) {
+  Outlook o;
+  o.last_connection = last_connection;
+  o.last_connection_text = local_text(clock, last_connection);
+  o.counts = counts;
+  o.unit_seconds = median_unit_seconds(durations, &o.samples);
+  if (counts.moving)
+    o.seconds_left = -1;  // a unit left out of the counts: no figure rather than a wrong one
+  else if (counts.to_compute == 0 && !counts.computing)
+    o.seconds_left = 0;  // dry already, whatever the pace
+  else if (o.unit_seconds >= 0)
+    o.seconds_left = (counts.to_compute + counts.running_left) * o.unit_seconds;
+  if (o.seconds_left >= 0) o.runs_dry = now + static_cast<std::int64_t>(std::llround(o.seconds_left));
+  if (window_set(window)) {
+    const std::int64_t until = seconds_until_open(window, clock.local_time(now));
+    if (until > 0) o.window_opens = now + until;
+  }
+  o.dry_before_window = o.window_opens > 0 && o.seconds_left >= 0 && o.runs_dry < o.window_opens;
+  o.runs_dry_text = local_text(clock, o.runs_dry);
+  o.window_opens_text = local_text(clock, o.window_opens);
+  return o;
+}
+
+void read_controller(const std::string& path, Clock& clock, Outlook* o) {
+  o->controller_up = controller_at_work(path.c_str());
+  o->status_file = parse_status_file(read_small_file(path_in(path, kStatusFileName)), &o->published);
+  if (!o->status_file) return;
+  o->last_connection = std::max(o->last_connection, o->published.last_connection);
+  o->last_connection_text = local_text(clock, o->last_connection);
+  o->started_text = local_text(clock, o->published.started);
+  o->changed_text = local_text(clock, o->published.changed);
+}
+
+std::string horizon_text(const Outlook& o) {
+  if (o.seconds_left == 0) return "no work left to compute: the buffer has run dry";
+  if (o.counts.moving) return "a move is under way: how long the work lasts is told once it has settled";
+  if (o.seconds_left < 0) return "not enough computed units yet to tell how long the work lasts";
+  std::string out = "work for about " + duration(o.seconds_left) + "; the buffer runs dry about " + o.runs_dry_text;
+  if (o.dry_before_window) out += ", before the connection window opens (" + o.window_opens_text + ")";
+  return out;
+}
+
+std::string controller_text(const Outlook& o) {
+  const PublishedStatus& p = o.published;
+  if (!o.controller_up) {
+    if (!o.status_file) return "controller: not running";
+    return "controller: not running (last seen " + o.changed_text + ")";
+  }
+  if (!o.status_file) return "controller: running";
+  std::string out;
+  appendf(out, "controller: running (pid %d) since %s, ", p.pid, o.started_text.c_str());
+  if (p.wait == "client_computing")
+    appendf(out, "computing unit%d (%.1f %%)", p.unit, p.progress);
+  else
+    out += printable(p.line);
+  return out;
+}
+
+std::string outlook_lines(const Outlook& o) {
+  std::string out = controller_text(o) + "\n";
+  appendf(out, "units: %d waiting to compute%s, %d done and waiting to send\n", o.counts.to_compute,
+          o.counts.computing ? " and 1 computing" : "", o.counts.to_send);
+  out += horizon_text(o) + "\n";
+  out += "last connection: " + (o.last_connection_text.empty() ? std::string("none recorded") : o.last_connection_text) + "\n";
+  return out;
+}
+
+}  // namespace vorcnt::vorstat
