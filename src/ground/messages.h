@@ -110,6 +110,14 @@ inline constexpr char kSettingsUtf16Unconvertible[] =
     "used\n";
 inline constexpr char kSettingsUtf16TooBig[] =
     "vorcnt.cfg is saved as UTF-16 (%s) and is over 1 MiB: save it as %s; none of its settings are used\n";
+inline constexpr char kSettingsUtf8Unconvertible[] =
+    "vorcnt.cfg is saved as UTF-8 (%s) and its line %d has no %s form: save it as %s; none of its settings are "
+    "used\n";
+inline constexpr char kSettingsUtf8TooBig[] =
+    "vorcnt.cfg is saved as UTF-8 (%s) and is over 1 MiB: save it as %s; none of its settings are used\n";
+inline constexpr char kSettingsUtf8Invalid[] =
+    "vorcnt.cfg starts with a UTF-8 byte-order mark but its line %d is not UTF-8: save it as %s; none of its "
+    "settings are used\n";
 inline constexpr char kUnitsOptionRefused[] = "bad arg: -units %s\n";
 inline constexpr char kFillOptionEcho[] = "fill:%s\n";
 inline constexpr char kFillOptionRefused[] = "bad arg: -fill %s\n";
