@@ -15,6 +15,7 @@
 #include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/log_file.h"
 #include "platform/path_text.h"
 #include "platform/session_lock.h"
 
@@ -224,15 +225,10 @@ void main_loop(Os& os, ControllerContext& ctx) {
   }
 }
 
-int controller_main(Os& os, int argc, char** argv) {
-  // The settings are read once, first: the client folder they name is what
-  // the lock below guards. What they have to say waits until the closer has
-  // had its order and the banner is out.
-  ControllerContext ctx;
-  SettingsNotes settings_notes;
-  read_config_file(ctx, settings_notes);
-  parse_command_line(argc, argv, ctx, settings_notes);
+namespace {
 
+// The run, once the settings are known.
+int run_controller(Os& os, ControllerContext& ctx, const SettingsNotes& settings_notes) {
   // One controller per client folder.
   ControllerLock lock;
   if (lock.take(ctx.path) == ControllerLock::Outcome::held) {
@@ -279,6 +275,23 @@ int controller_main(Os& os, int argc, char** argv) {
   if (ctx.mode == Mode_calc && ctx.vorcnt_state == Vorcnt_error && count_unit_folders(ctx.path) == 0)
     print(os, "%s", msg::kFreshFolderNeedsFill);
   return 0;
+}
+
+}  // namespace
+
+int controller_main(Os& os, int argc, char** argv) {
+  // The settings are read once, first: the client folder they name is what
+  // the lock below guards. What they have to say waits until the closer has
+  // had its order and the banner is out.
+  ControllerContext ctx;
+  SettingsNotes settings_notes;
+  read_config_file(ctx, settings_notes);
+  parse_command_line(argc, argv, ctx, settings_notes);
+  if (ctx.log[0] == '\0') return run_controller(os, ctx, settings_notes);
+  // Nothing has been printed yet, so the log gets every line of the run.
+  LogConsole log(os.console, os.clock, ctx.log, {msg::kLogWriteFailed, msg::kLogWriteResumed});
+  Os logged{os.shell, os.clock, log, os.disk};
+  return run_controller(logged, ctx, settings_notes);
 }
 
 }  // namespace vorcnt

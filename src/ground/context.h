@@ -74,6 +74,7 @@ struct ControllerContext {
   char execempty[kTextField] = {};  // run when nothing is left to compute
   std::int32_t stall = 0;           // minutes the client's files may stay unchanged
                                     // before it is restarted; 0: never restarted
+  char log[kTextField] = {};        // every console line copied here; empty: none
 
   // Their run state.
   std::int32_t connect_waiting = 0;  // the wait for the window has been announced

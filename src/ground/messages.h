@@ -42,6 +42,14 @@ inline constexpr char kHelpTime[] =
     "\t-time N             Polling Time. default=120Sec 120Sec<=N<=36000Sec\n";
 inline constexpr char kHelpExecfinish[] =
     "\t-execfinish COMMAND Execute command if finished run Vorelith.\n";
+// The options added since, each after the ones above.
+inline constexpr char kHelpConnect[] = "\t-connect FROM-TO    Connect only from FROM to TO (local HH:MM-HH:MM).\n";
+inline constexpr char kHelpExecempty[] = "\t-execempty COMMAND  Execute command if no work_unit is left to compute.\n";
+inline constexpr char kHelpStall[] =
+    "\t-stall MINUTES      Restart Vorelith if its files do not change for MINUTES. 1<=N<=100000\n";
+inline constexpr char kHelpNowork[] =
+    "\t-nowork MINUTES     End a connection that gets no new work after MINUTES and retry later. 1<=N<=100000\n";
+inline constexpr char kHelpLog[] = "\t-log FILE           Copy every line to FILE (UTF-8), with the time.\n";
 inline constexpr char kDumpMode[] = "mode:%s";
 inline constexpr char kDumpState[] = "vorcnt_state:%s";
 inline constexpr char kDumpClientFolder[] = "path:%s\n";
@@ -74,9 +82,11 @@ inline constexpr char kOptInLineMalformed[] = "bad arg: %s\n";
 inline constexpr char kFormConnect[] = "CONNECT = HH:MM-HH:MM";
 inline constexpr char kFormHistory[] = "HISTORY = FILE";
 inline constexpr char kFormExecempty[] = "EXECEMPTY = COMMAND";
+inline constexpr char kFormLog[] = "LOG = FILE";
 inline constexpr char kNameConnect[] = "connect";
 inline constexpr char kNameHistory[] = "history";
 inline constexpr char kNameExecempty[] = "execempty";
+inline constexpr char kNameLog[] = "log";
 inline constexpr char kOverlongValueShownAs[] = "(a line longer than 254 characters)";
 inline constexpr char kConnectOptionWithoutValue[] =
     "connect window ignored: -connect needs HH:MM-HH:MM; connecting at any time\n";
@@ -84,6 +94,11 @@ inline constexpr char kExecemptyOptionWithoutValue[] = "bad arg: -execempty COMM
 inline constexpr char kDumpConnect[] = "connect:%s-%s\n";
 inline constexpr char kDumpJournal[] = "history:%s\n";
 inline constexpr char kDumpEmptyHook[] = "execempty:%s\n";
+inline constexpr char kLogOptionWithoutValue[] = "bad arg: -log FILE\n";
+inline constexpr char kDumpLog[] = "log:%s\n";
+// The log: its path where the first %s stands.
+inline constexpr char kLogWriteFailed[] = "log: cannot write %s (%s); the run goes on without it\n";
+inline constexpr char kLogWriteResumed[] = "log: %s is written again\n";
 inline constexpr char kStallValueMalformed[] =
     "stall watch ignored: '%.*s' is not a number of minutes from 1 to 100000; the client is never restarted\n";
 inline constexpr char kStallLineMalformed[] =

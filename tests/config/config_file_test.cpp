@@ -196,6 +196,8 @@ std::vector<ConfigRow> config_rows() {
        "bad arg: execempty longer than 254 characters\nbad arg: \n\n", {.mode = Mode_error, .execempty = "a"}},
       {"history_with_a_nul_refused", std::string("HISTORY = a") + '\0' + "b\n", "bad arg:  = a\n",
        {.mode = Mode_error}},
+      {"log_set", "LOG = vorcnt.log \r\n", "", {.log = "vorcnt.log"}},
+      {"log_without_equals", "LOG vorcnt.log\n", "bad arg: LOG = FILE\n", {.mode = Mode_error}},
       {"execempty_without_equals", "EXECEMPTY beep\n", "bad arg: EXECEMPTY = COMMAND\n", {.mode = Mode_error}},
   };
 }

@@ -24,6 +24,7 @@ struct Settings {
   std::string history;
   std::string execempty;
   int stall = 0;
+  std::string log;
   bool operator==(const Settings&) const = default;
 };
 
@@ -31,14 +32,14 @@ inline Settings settings_of(const ControllerContext& ctx) {
   const std::string connect =
       ctx.connect_start < 0 ? "" : format_hhmm(ctx.connect_start) + "-" + format_hhmm(ctx.connect_end);
   return Settings{ctx.path,     ctx.execfinish,   ctx.mode, ctx.fill,    ctx.units,    ctx.time, ctx.prog,
-                  ctx.autofill, ctx.vorcnt_state, connect,  ctx.history, ctx.execempty, ctx.stall};
+                  ctx.autofill, ctx.vorcnt_state, connect,  ctx.history, ctx.execempty, ctx.stall, ctx.log};
 }
 
 inline void PrintTo(const Settings& s, std::ostream* os) {
   *os << "{path=\"" << s.path << "\" execfinish=\"" << s.execfinish << "\" mode=" << s.mode << " fill=" << s.fill
       << " units=" << s.units << " time=" << s.time << " prog=" << s.prog << " autofill=" << s.autofill
       << " state=" << s.state << " connect=" << s.connect << " history=\"" << s.history << "\" execempty=\""
-      << s.execempty << "\" stall=" << s.stall << "}";
+      << s.execempty << "\" stall=" << s.stall << " log=\"" << s.log << "\"}";
 }
 
 }  // namespace vorcnt::testing

@@ -154,6 +154,10 @@ case_help() {
   expected+=$'\t-prog               show Vorelith Progress.\r\n'
   expected+=$'\t-time N             Polling Time. default=120Sec 120Sec<=N<=36000Sec\r\n'
   expected+=$'\t-execfinish COMMAND Execute command if finished run Vorelith.\r\n'
+  expected+=$'\t-connect FROM-TO    Connect only from FROM to TO (local HH:MM-HH:MM).\r\n'
+  expected+=$'\t-execempty COMMAND  Execute command if no work_unit is left to compute.\r\n'
+  expected+=$'\t-stall MINUTES      Restart Vorelith if its files do not change for MINUTES. 1<=N<=100000\r\n'
+  expected+=$'\t-log FILE           Copy every line to FILE (UTF-8), with the time.\r\n'
   run_vorcnt "$dir" -help
   local status=$?
   if [ $status -ne 0 ]; then
