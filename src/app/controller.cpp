@@ -258,6 +258,10 @@ int run_controller(Os& os, ControllerContext& ctx, const SettingsNotes& settings
   print(os, msg::kControllerBanner, ctx.controller_version);
   print(os, msg::kMonitorBanner, ctx.monitor_version);
   settings_notes.print(os);
+  // -version and -help need no closer, but the interpreter has said that it
+  // found none; say what that means. Without an interpreter nothing was said.
+  if ((ctx.mode == Mode_verinfo || ctx.mode == Mode_help) && closer_status != -1 && could_not_start(closer_status))
+    print(os, msg::kCloserNotFoundForInfo, closer_status);
 
   if (ctx.mode == Mode_verinfo) return 0;
   if (ctx.mode == Mode_help) {

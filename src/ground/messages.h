@@ -23,6 +23,9 @@ inline constexpr char kConnectComplete[] = "[Unit%d] Data\x8c\xf0\x90" "M\x8a\xa
 // The controller: start-up refusals, help and dump.
 inline constexpr char kCloserFailed[] =
     "vorclose could not be run (status %d): a running client could not be stopped; nothing is started\n";
+inline constexpr char kCloserNotFoundForInfo[] =
+    "vorclose could not be run (status %d), so the command interpreter said it is not found: put the client's "
+    "vorclose.exe in this folder or on PATH\n";
 inline constexpr char kClientFolderRefused[] =
     "The client folder setting was refused: nothing is started; correct EXEC or -exec\n";
 inline constexpr char kClientFolderNoSeparator[] =

@@ -219,6 +219,12 @@ INSTANTIATE_TEST_SUITE_P(
         StartRow{"NoInterpreter", {"-exec", "@client/"},
                  "vorclose could not be run (status -1): a running client could not be stopped; nothing is started",
                  -1},
+        // Asked only for its version, with no closer found: the interpreter's
+        // "not found" line is explained. With no interpreter nobody said a word.
+        StartRow{"VersionCloserNotFound", {"-version"},
+                 "vorclose could not be run (status 127), so the command interpreter said it is not found: put the "
+                 "client's vorclose.exe in this folder or on PATH",
+                 127},
         StartRow{"NoClientProgram", {"-exec", "@client/"}, "Client folder @client/ holds no Vorelith.exe: nothing is started",
                  0, false},
         StartRow{"FolderMissing", {"-exec", "@absent/"}, "Client folder @absent/ not found: nothing is started"},
