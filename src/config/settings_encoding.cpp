@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "ground/text.h"
 #include "platform/files.h"
 #include "platform/local_text.h"
 
@@ -73,6 +74,18 @@ bool utf8_to_utf16(std::string_view line, std::u16string* units) {
   return true;
 }
 
+// Appends `line` in the local code page. A comment applies nothing, so one
+// the code page cannot hold (Japanese notes read on a Western system) is kept
+// as an empty comment; only a setting refuses the file.
+bool put_line(std::u16string_view line, std::string* text) {
+  if (utf16_to_local(line, text)) return true;
+  std::size_t at = 0;
+  while (at < line.size() && line[at] < 0x80 && is_blank(static_cast<char>(line[at]))) ++at;
+  if (at == line.size() || (line[at] != u'#' && line[at] != u';' && line[at] != u'/')) return false;
+  text->append(line.ends_with(u'\n') ? "#\n" : "#");
+  return true;
+}
+
 // Line by line, so that a refusal can say which line.
 void convert_utf8(std::string_view bytes, EncodedSettings* s) {
   std::u16string units;
@@ -84,7 +97,7 @@ void convert_utf8(std::string_view bytes, EncodedSettings* s) {
       s->not_utf8 = true;
       break;
     }
-    if (!utf16_to_local(units, &s->text)) break;
+    if (!put_line(units, &s->text)) break;
     bytes.remove_prefix(end);
   }
   if (!bytes.empty()) {
@@ -106,7 +119,7 @@ void convert_utf16(std::string_view bytes, bool little, EncodedSettings* s) {
   for (; !rest.empty(); ++line) {
     const std::size_t end = rest.find(u'\n');
     if (end == std::u16string_view::npos) break;
-    if (!utf16_to_local(rest.substr(0, end + 1), &s->text)) {
+    if (!put_line(rest.substr(0, end + 1), &s->text)) {
       s->bad_line = line;
       break;
     }
@@ -114,7 +127,7 @@ void convert_utf16(std::string_view bytes, bool little, EncodedSettings* s) {
   }
   // The last line has no line end; half a code unit after it is a character
   // cut off.
-  if (s->bad_line == 0 && (!utf16_to_local(rest, &s->text) || bytes.size() % 2 != 0)) s->bad_line = line;
+  if (s->bad_line == 0 && (!put_line(rest, &s->text) || bytes.size() % 2 != 0)) s->bad_line = line;
   if (s->bad_line != 0) s->text.clear();
 }
 

@@ -109,6 +109,8 @@ std::vector<ConfigRow> config_rows() {
        "vorcnt.cfg is saved as UTF-16 (little-endian) and its line 2 has no UTF-8 form: save it as UTF-8; none of "
        "its settings are used\n",
        {.mode = Mode_error}},
+      // A comment applies nothing: one with no local form passes.
+      {"utf16_comment_without_form_passes", utf16(u" # a\xD800\nPROG\n;\xDC00", true), "", {.prog = 1}},
       {"utf16_cut_off_refused", utf16(u"PROG\n", false) + std::string(1, '\0'),
        "vorcnt.cfg is saved as UTF-16 (big-endian) and its line 2 has no UTF-8 form: save it as UTF-8; none of "
        "its settings are used\n",
