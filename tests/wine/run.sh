@@ -139,6 +139,15 @@ case_version() {
   fi
   transcripts+=("$dir/out.bin")
   same_bytes version "$dir/out.bin" "$banners$no_cfg" && pass version || fail version "output differs"
+
+  # Unzipped before the client's closer is on PATH: cmd's "not recognized"
+  # line comes first, and the line after the version explains it.
+  dir=$(new_case version-no-closer)
+  rm "$dir/vorclose.exe"
+  run_vorcnt "$dir" -version
+  transcripts+=("$dir/out.bin")
+  same_bytes version-no-closer "$dir/out.bin" "$banners$no_cfg"$'vorclose could not be run (status 9009), so the command interpreter said it is not found: put the client\'s vorclose.exe in this folder or on PATH\r\n' &&
+    pass version-no-closer || fail version-no-closer "output differs"
 }
 
 # --- help: banners, then the help text with its tabs -----------------------------
