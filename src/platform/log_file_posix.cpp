@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
 #include <utility>
 
 #include "platform/cp932.h"
