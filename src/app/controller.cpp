@@ -18,6 +18,7 @@
 #include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/log_file.h"
 #include "platform/path_text.h"
 #include "platform/session_lock.h"
 
@@ -246,24 +247,9 @@ void run_loop(Os& os, ControllerContext& ctx, ServiceNotifier& notifier) {
   notifier.send("STOPPING=1");
 }
 
-}  // namespace
 
-int controller_main(Os& outer_os, int argc, char** argv) {
-  // With a service manager's watchdog, every pause is cut so that a live
-  // loop keeps pinging it; without one the seam is used as given.
-  ServiceNotifier notifier;
-  std::unique_ptr<Clock> pinging;
-  if (notifier.ping_interval_ms() > 0) pinging = make_pinging_clock(outer_os.clock, notifier);
-  Os os{outer_os.shell, pinging ? *pinging : outer_os.clock, outer_os.console, outer_os.disk};
-
-  // The settings are read once, first: the client folder they name is what
-  // the lock below guards. What they have to say waits until the closer has
-  // had its order and the banner is out.
-  ControllerContext ctx;
-  SettingsNotes settings_notes;
-  read_config_file(ctx, settings_notes);
-  parse_command_line(argc, argv, ctx, settings_notes);
-
+// The run, once the settings are known.
+int run_controller(Os& os, ControllerContext& ctx, const SettingsNotes& settings_notes, ServiceNotifier& notifier) {
   // One controller per client folder.
   ControllerLock lock;
   if (lock.take(ctx.path) == ControllerLock::Outcome::held) {
@@ -293,6 +279,10 @@ int controller_main(Os& outer_os, int argc, char** argv) {
   print(os, msg::kControllerBanner, ctx.controller_version);
   print(os, msg::kMonitorBanner, ctx.monitor_version);
   settings_notes.print(os);
+  // -version and -help need no closer, but the interpreter has said that it
+  // found none; say what that means. Without an interpreter nothing was said.
+  if ((ctx.mode == Mode_verinfo || ctx.mode == Mode_help) && closer_status != -1 && could_not_start(closer_status))
+    print(os, msg::kCloserNotFoundForInfo, closer_status);
 
   if (ctx.mode == Mode_verinfo) return 0;
   if (ctx.mode == Mode_help) {
@@ -310,6 +300,30 @@ int controller_main(Os& outer_os, int argc, char** argv) {
   if (ctx.mode == Mode_calc && ctx.vorcnt_state == Vorcnt_error && count_unit_folders(ctx.path) == 0)
     print(os, "%s", msg::kFreshFolderNeedsFill);
   return 0;
+}
+
+}  // namespace
+
+int controller_main(Os& outer_os, int argc, char** argv) {
+  // With a service manager's watchdog, every pause is cut so that a live
+  // loop keeps pinging it; without one the seam is used as given.
+  ServiceNotifier notifier;
+  std::unique_ptr<Clock> pinging;
+  if (notifier.ping_interval_ms() > 0) pinging = make_pinging_clock(outer_os.clock, notifier);
+  Os os{outer_os.shell, pinging ? *pinging : outer_os.clock, outer_os.console, outer_os.disk};
+
+  // The settings are read once, first: the client folder they name is what
+  // the lock below guards. What they have to say waits until the closer has
+  // had its order and the banner is out.
+  ControllerContext ctx;
+  SettingsNotes settings_notes;
+  read_config_file(ctx, settings_notes);
+  parse_command_line(argc, argv, ctx, settings_notes);
+  if (ctx.log[0] == '\0') return run_controller(os, ctx, settings_notes, notifier);
+  // Nothing has been printed yet, so the log gets every line of the run.
+  LogConsole log(os.console, os.clock, ctx.log, {msg::kLogWriteFailed, msg::kLogWriteResumed});
+  Os logged{os.shell, os.clock, log, os.disk};
+  return run_controller(logged, ctx, settings_notes, notifier);
 }
 
 }  // namespace vorcnt

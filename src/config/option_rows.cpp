@@ -158,6 +158,19 @@ bool arg_execempty(SettingsNotes& notes, ControllerContext& ctx, const char* val
   return true;
 }
 
+void line_log(SettingsNotes& notes, ControllerContext& ctx, char* rest, bool cut) {
+  set_text(notes, ctx, ctx.log, msg::kNameLog, trimmed(rest), cut);
+}
+
+bool arg_log(SettingsNotes& notes, ControllerContext& ctx, const char* value, char*) {
+  set_text(notes, ctx, ctx.log, msg::kNameLog, value, false);  // as given
+  return true;
+}
+
+void dump_log(Os& os, const ControllerContext& ctx) {
+  if (ctx.log[0] != '\0') print_showing(os, ctx.log, msg::kDumpLog, kVerbatim);
+}
+
 void dump_history(Os& os, const ControllerContext& ctx) {
   if (ctx.history[0] != '\0') print_showing(os, ctx.history, msg::kDumpJournal, kVerbatim);
 }
@@ -375,17 +388,21 @@ const OptionRow kOptionRows[] = {
     {.name = "AUTOFILL", .mark = mark_autofill, .bare = mark_autofill},
     {.name = "CONNECT", .arg = arg_connect, .line = line_connect,
      .arg_missing = msg::kConnectOptionWithoutValue, .line_missing = msg::kConnectLineMalformed,
-     .form = msg::kFormConnect, .reset = reset_connect, .dump = dump_connect, .quirks = kTypoTolerated},
+     .form = msg::kFormConnect, .reset = reset_connect, .dump = dump_connect, .help = msg::kHelpConnect,
+     .quirks = kTypoTolerated},
     {.name = "HISTORY", .line = line_history, .line_missing = msg::kOptInLineMalformed, .form = msg::kFormHistory,
      .dump = dump_history, .quirks = kFileOnly},
     {.name = "EXECEMPTY", .arg = arg_execempty, .line = line_execempty, .arg_missing = msg::kExecemptyOptionWithoutValue,
-     .line_missing = msg::kOptInLineMalformed, .form = msg::kFormExecempty, .dump = dump_execempty},
+     .line_missing = msg::kOptInLineMalformed, .form = msg::kFormExecempty, .dump = dump_execempty,
+     .help = msg::kHelpExecempty},
     {.name = "STALL", .arg = arg_stall, .line = line_stall, .arg_missing = msg::kStallOptionWithoutValue,
-     .line_missing = msg::kStallLineMalformed, .reset = reset_stall, .dump = dump_stall,
+     .line_missing = msg::kStallLineMalformed, .reset = reset_stall, .dump = dump_stall, .help = msg::kHelpStall,
      .quirks = kTypoTolerated},
     {.name = "NOWORK", .arg = arg_nowork, .line = line_nowork, .arg_missing = msg::kNoWorkOptionWithoutValue,
      .line_missing = msg::kNoWorkLineMalformed, .reset = reset_nowork, .dump = dump_nowork,
-     .quirks = kTypoTolerated},
+     .help = msg::kHelpNowork, .quirks = kTypoTolerated},
+    {.name = "LOG", .arg = arg_log, .line = line_log, .arg_missing = msg::kLogOptionWithoutValue,
+     .line_missing = msg::kOptInLineMalformed, .form = msg::kFormLog, .dump = dump_log, .help = msg::kHelpLog},
 };
 
 }  // namespace

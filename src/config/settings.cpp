@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "config/settings_utf16.h"
+#include "config/settings_encoding.h"
 #include "ground/messages.h"
 #include "ground/text.h"
 #include "platform/files.h"
@@ -59,6 +59,22 @@ int apply_option(SettingsNotes& notes, ControllerContext& ctx, const OptionRow& 
   return (row.quirks & kRefusedNotConsumed) ? 1 : 2;
 }
 
+// Half a file would be worse than none: a file that cannot be converted
+// whole is refused whole, with how to save it.
+bool refused_encoding(SettingsNotes& notes, ControllerContext& ctx, const EncodedSettings& encoded) {
+  const std::string local = local_text_name();
+  const bool utf16 = encoded.encoding == SettingsEncoding::utf16;
+  if (encoded.too_big) {
+    refuse(notes, ctx, utf16 ? msg::kSettingsUtf16TooBig : msg::kSettingsUtf8TooBig, encoded.form, local.c_str());
+  } else if (encoded.not_utf8) {
+    refuse(notes, ctx, msg::kSettingsUtf8Invalid, encoded.bad_line, local.c_str());
+  } else if (encoded.bad_line > 0) {
+    refuse(notes, ctx, utf16 ? msg::kSettingsUtf16Unconvertible : msg::kSettingsUtf8Unconvertible, encoded.form,
+           encoded.bad_line, local.c_str(), local.c_str());
+  }
+  return encoded.too_big || encoded.bad_line > 0;
+}
+
 }  // namespace
 
 void read_config_file(ControllerContext& ctx, SettingsNotes& notes) {
@@ -72,20 +88,10 @@ void read_config_file(ControllerContext& ctx, SettingsNotes& notes) {
   ctx.execfinish[0] = '\0';
 
   TextReader file;
-  const Utf16Settings utf16 = read_utf16_settings(kConfigName);
-  if (utf16.utf16) {
-    // Half a file would be worse than none: refused whole, with how to save it.
-    const std::string local = local_text_name();
-    if (utf16.too_big) {
-      refuse(notes, ctx, msg::kSettingsUtf16TooBig, utf16.byte_order, local.c_str());
-      return;
-    }
-    if (utf16.bad_line > 0) {
-      refuse(notes, ctx, msg::kSettingsUtf16Unconvertible, utf16.byte_order, utf16.bad_line, local.c_str(),
-             local.c_str());
-      return;
-    }
-    file.open_memory(utf16.text.data(), utf16.text.size());
+  const EncodedSettings encoded = read_encoded_settings(kConfigName);
+  if (encoded.encoding != SettingsEncoding::local) {
+    if (refused_encoding(notes, ctx, encoded)) return;
+    file.open_memory(encoded.text.data(), encoded.text.size());
   } else if (!file.open(kConfigName)) {
     notes.say(msg::kSettingsFileUnreadable);
     return;

@@ -92,6 +92,7 @@ struct ControllerContext {
                                     // before it is restarted; 0: never restarted
   std::int32_t nowork = 0;          // minutes a connection may wait for work before it
                                     // is ended and its unit waits; 0: it waits on
+  char log[kTextField] = {};        // every console line copied here; empty: none
 
   // Their run state.
   std::int32_t connect_waiting = 0;  // the wait for the window has been announced

@@ -23,6 +23,9 @@ inline constexpr char kConnectComplete[] = "[Unit%d] Data\x8c\xf0\x90" "M\x8a\xa
 // The controller: start-up refusals, help and dump.
 inline constexpr char kCloserFailed[] =
     "vorclose could not be run (status %d): a running client could not be stopped; nothing is started\n";
+inline constexpr char kCloserNotFoundForInfo[] =
+    "vorclose could not be run (status %d), so the command interpreter said it is not found: put the client's "
+    "vorclose.exe in this folder or on PATH\n";
 inline constexpr char kClientFolderRefused[] =
     "The client folder setting was refused: nothing is started; correct EXEC or -exec\n";
 inline constexpr char kClientFolderNoSeparator[] =
@@ -42,6 +45,14 @@ inline constexpr char kHelpTime[] =
     "\t-time N             Polling Time. default=120Sec 120Sec<=N<=36000Sec\n";
 inline constexpr char kHelpExecfinish[] =
     "\t-execfinish COMMAND Execute command if finished run Vorelith.\n";
+// The options added since, each after the ones above.
+inline constexpr char kHelpConnect[] = "\t-connect FROM-TO    Connect only from FROM to TO (local HH:MM-HH:MM).\n";
+inline constexpr char kHelpExecempty[] = "\t-execempty COMMAND  Execute command if no work_unit is left to compute.\n";
+inline constexpr char kHelpStall[] =
+    "\t-stall MINUTES      Restart Vorelith if its files do not change for MINUTES. 1<=N<=100000\n";
+inline constexpr char kHelpNowork[] =
+    "\t-nowork MINUTES     End a connection that gets no new work after MINUTES and retry later. 1<=N<=100000\n";
+inline constexpr char kHelpLog[] = "\t-log FILE           Copy every line to FILE (UTF-8), with the time.\n";
 inline constexpr char kDumpMode[] = "mode:%s";
 inline constexpr char kDumpState[] = "vorcnt_state:%s";
 inline constexpr char kDumpClientFolder[] = "path:%s\n";
@@ -74,9 +85,11 @@ inline constexpr char kOptInLineMalformed[] = "bad arg: %s\n";
 inline constexpr char kFormConnect[] = "CONNECT = HH:MM-HH:MM";
 inline constexpr char kFormHistory[] = "HISTORY = FILE";
 inline constexpr char kFormExecempty[] = "EXECEMPTY = COMMAND";
+inline constexpr char kFormLog[] = "LOG = FILE";
 inline constexpr char kNameConnect[] = "connect";
 inline constexpr char kNameHistory[] = "history";
 inline constexpr char kNameExecempty[] = "execempty";
+inline constexpr char kNameLog[] = "log";
 inline constexpr char kOverlongValueShownAs[] = "(a line longer than 254 characters)";
 inline constexpr char kConnectOptionWithoutValue[] =
     "connect window ignored: -connect needs HH:MM-HH:MM; connecting at any time\n";
@@ -84,6 +97,11 @@ inline constexpr char kExecemptyOptionWithoutValue[] = "bad arg: -execempty COMM
 inline constexpr char kDumpConnect[] = "connect:%s-%s\n";
 inline constexpr char kDumpJournal[] = "history:%s\n";
 inline constexpr char kDumpEmptyHook[] = "execempty:%s\n";
+inline constexpr char kLogOptionWithoutValue[] = "bad arg: -log FILE\n";
+inline constexpr char kDumpLog[] = "log:%s\n";
+// The log: its path where the first %s stands.
+inline constexpr char kLogWriteFailed[] = "log: cannot write %s (%s); the run goes on without it\n";
+inline constexpr char kLogWriteResumed[] = "log: %s is written again\n";
 inline constexpr char kStallValueMalformed[] =
     "stall watch ignored: '%.*s' is not a number of minutes from 1 to 100000; the client is never restarted\n";
 inline constexpr char kStallLineMalformed[] =
@@ -118,6 +136,14 @@ inline constexpr char kSettingsUtf16Unconvertible[] =
     "used\n";
 inline constexpr char kSettingsUtf16TooBig[] =
     "vorcnt.cfg is saved as UTF-16 (%s) and is over 1 MiB: save it as %s; none of its settings are used\n";
+inline constexpr char kSettingsUtf8Unconvertible[] =
+    "vorcnt.cfg is saved as UTF-8 (%s) and its line %d has no %s form: save it as %s; none of its settings are "
+    "used\n";
+inline constexpr char kSettingsUtf8TooBig[] =
+    "vorcnt.cfg is saved as UTF-8 (%s) and is over 1 MiB: save it as %s; none of its settings are used\n";
+inline constexpr char kSettingsUtf8Invalid[] =
+    "vorcnt.cfg starts with a UTF-8 byte-order mark but its line %d is not UTF-8: save it as %s; none of its "
+    "settings are used\n";
 inline constexpr char kUnitsOptionRefused[] = "bad arg: -units %s\n";
 inline constexpr char kFillOptionEcho[] = "fill:%s\n";
 inline constexpr char kFillOptionRefused[] = "bad arg: -fill %s\n";

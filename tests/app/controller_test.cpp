@@ -46,7 +46,12 @@ const std::string kHelp =
     "\t-units N            Number of work_unit buffer. default=2 1<=N<=16\n"
     "\t-prog               show Vorelith Progress.\n"
     "\t-time N             Polling Time. default=120Sec 120Sec<=N<=36000Sec\n"
-    "\t-execfinish COMMAND Execute command if finished run Vorelith.\n";
+    "\t-execfinish COMMAND Execute command if finished run Vorelith.\n"
+    "\t-connect FROM-TO    Connect only from FROM to TO (local HH:MM-HH:MM).\n"
+    "\t-execempty COMMAND  Execute command if no work_unit is left to compute.\n"
+    "\t-stall MINUTES      Restart Vorelith if its files do not change for MINUTES. 1<=N<=100000\n"
+    "\t-nowork MINUTES     End a connection that gets no new work after MINUTES and retry later. 1<=N<=100000\n"
+    "\t-log FILE           Copy every line to FILE (UTF-8), with the time.\n";
 
 // Runs the controller in a scratch folder (the current folder is where
 // vorcnt.cfg is looked for).
@@ -93,6 +98,11 @@ TEST_P(InfoRuns, RunTheCloserBeforeAnyOutputThenPrintOnlyBannersAndHelp) {
   EXPECT_EQ(fake_.shell.commands_ran, std::vector<std::string>{"vorclose.exe -exit -echo off"});
   EXPECT_EQ(fake_.console.output, GetParam().output);
   EXPECT_TRUE(fake_.clock.pauses.empty());
+  if (dir_.exists("run.log")) {
+    const std::string log = dir_.read("run.log");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), std::count(GetParam().output.begin(), GetParam().output.end(), '\n'));
+    EXPECT_TRUE(log.ends_with("1970-01-01 00:00:00 \t-log FILE           Copy every line to FILE (UTF-8), with the time.\n"));
+  }
 }
 
 const std::string kNoSettings = "vorcnt.cfg open error!\n";
@@ -105,7 +115,9 @@ INSTANTIATE_TEST_SUITE_P(
                       InfoRow{"VersionThenHelp", nullptr, {"-version", "-help"}, kBanners + kNoSettings + kHelp},
                       InfoRow{"HelpLineInTheFile", "# settings\r\nHELP\r\n", {}, kBanners + kHelp},
                       InfoRow{"LaterVersionLineInTheFile", "help\nversion\n", {}, kBanners},
-                      InfoRow{"OptionOverTheFile", "VERSION\n", {"-help"}, kBanners + kHelp}),
+                      InfoRow{"OptionOverTheFile", "VERSION\n", {"-help"}, kBanners + kHelp},
+                      // The log changes no byte of the console and gets each line.
+                      InfoRow{"LogInTheFile", "LOG = run.log\nHELP\n", {}, kBanners + kHelp}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(ControllerRun, SettingsInErrorWithNoWorkStartNothing) {
@@ -215,6 +227,12 @@ INSTANTIATE_TEST_SUITE_P(
         StartRow{"NoInterpreter", {"-exec", "@client/"},
                  "vorclose could not be run (status -1): a running client could not be stopped; nothing is started",
                  -1},
+        // Asked only for its version, with no closer found: the interpreter's
+        // "not found" line is explained. With no interpreter nobody said a word.
+        StartRow{"VersionCloserNotFound", {"-version"},
+                 "vorclose could not be run (status 127), so the command interpreter said it is not found: put the "
+                 "client's vorclose.exe in this folder or on PATH",
+                 127},
         StartRow{"NoClientProgram", {"-exec", "@client/"}, "Client folder @client/ holds no Vorelith.exe: nothing is started",
                  0, false},
         StartRow{"FolderMissing", {"-exec", "@absent/"}, "Client folder @absent/ not found: nothing is started"},

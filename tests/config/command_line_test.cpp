@@ -114,6 +114,8 @@ std::vector<ArgsRow> args_rows() {
        "no-work limit ignored: -nowork needs MINUTES; a connection waits for work as long as it takes\n", {}},
       {"execempty_set", {"-execempty", "beep -f 2"}, "", {.execempty = "beep -f 2"}},
       {"execempty_last", {"-execempty"}, "bad arg: -execempty COMMAND\n", {.mode = Mode_error}},
+      {"log_set_and_last", {"-log", "C:\\vorcnt\\vorcnt.log", "-log"}, "bad arg: -log FILE\n",
+       {.mode = Mode_error, .log = "C:\\vorcnt\\vorcnt.log"}},
       {"execempty_255", {"-execempty", x255}, "bad arg: execempty longer than 254 characters\n", {.mode = Mode_error}},
       {"history_is_no_option", {"-history", "h.tsv"}, "bad arg: -history\nbad arg: h.tsv\n",
        {.mode = Mode_error}},

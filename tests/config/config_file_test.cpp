@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "config/settings_encoding.h"
 #include "config/settings_view.h"
 #include "support/scratch.h"
 
@@ -68,6 +69,12 @@ std::string utf16(std::u16string_view text, bool little_endian) {
   return bytes;
 }
 
+std::string repeated(std::string_view text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 std::vector<ConfigRow> config_rows() {
   const std::string a118(118 - 4, 'a'), a119(119 - 4, 'a');
   return {
@@ -102,10 +109,30 @@ std::vector<ConfigRow> config_rows() {
        "vorcnt.cfg is saved as UTF-16 (little-endian) and its line 2 has no UTF-8 form: save it as UTF-8; none of "
        "its settings are used\n",
        {.mode = Mode_error}},
+      // A comment applies nothing: one with no local form passes.
+      {"utf16_comment_without_form_passes", utf16(u" # a\xD800\nPROG\n;\xDC00", true), "", {.prog = 1}},
       {"utf16_cut_off_refused", utf16(u"PROG\n", false) + std::string(1, '\0'),
        "vorcnt.cfg is saved as UTF-16 (big-endian) and its line 2 has no UTF-8 form: save it as UTF-8; none of "
        "its settings are used\n",
        {.mode = Mode_error}},
+      // UTF-8, with a mark or without one, is read as the text it stands for;
+      // Japanese text in CP932 is never valid UTF-8 and is read as it stands.
+      {"utf8_without_mark", "EXEC = /srv/ボランティア/client/\nUNITS = 3\n", "",
+       {.path = "/srv/ボランティア/client/", .units = 3}},
+      {"utf8_with_mark", "\xEF\xBB\xBF# 設定\r\nEXEC = /srv/データ/\r\n", "", {.path = "/srv/データ/"}},
+      {"cp932_read_as_it_stands", "# \x90\xdd\x92\xe8\nEXECFINISH = echo \x83\x7b\x83\x89\x83\x93\n", "",
+       {.execfinish = "echo \x83\x7b\x83\x89\x83\x93\n"}},
+      {"utf8_mark_line_not_utf8_refused", "\xEF\xBB\xBFPROG\nEXECFINISH = \x83\x7b\n",
+       "vorcnt.cfg starts with a UTF-8 byte-order mark but its line 2 is not UTF-8: save it as UTF-8; none of its "
+       "settings are used\n",
+       {.mode = Mode_error}},
+      {"utf8_mark_over_1_mib_refused", "\xEF\xBB\xBF" + std::string(1 << 20, '#'),
+       "vorcnt.cfg is saved as UTF-8 (with a byte-order mark) and is over 1 MiB: save it as UTF-8; none of its "
+       "settings are used\n",
+       {.mode = Mode_error}},
+      // The 254-byte pieces are taken from the converted text, the mark not counted.
+      {"utf8_long_comment_second_piece", "\xEF\xBB\xBF#" + repeated("ア", 100) + "\nPROG\n",
+       "bad arg: \n\n", {.mode = Mode_error, .prog = 1}},
       {"exec_trailing_words_dropped", "EXEC = c:\\vorelith\\ more words\n", "", {.path = "c:\\vorelith\\"}},
       {"exec_without_equals", "EXEC c:\\x\\\n", "bad arg: path = c:\\progra~1\\vorelith\\\n", {.mode = Mode_error}},
       {"exec_118_accepted", "EXEC = c:\\" + a118 + "\\\n", "", {.path = "c:\\" + a118 + "\\"}},
@@ -176,8 +203,34 @@ std::vector<ConfigRow> config_rows() {
        "bad arg: execempty longer than 254 characters\nbad arg: \n\n", {.mode = Mode_error, .execempty = "a"}},
       {"history_with_a_nul_refused", std::string("HISTORY = a") + '\0' + "b\n", "bad arg:  = a\n",
        {.mode = Mode_error}},
+      {"log_set", "LOG = vorcnt.log \r\n", "", {.log = "vorcnt.log"}},
+      {"log_without_equals", "LOG vorcnt.log\n", "bad arg: LOG = FILE\n", {.mode = Mode_error}},
       {"execempty_without_equals", "EXECEMPTY beep\n", "bad arg: EXECEMPTY = COMMAND\n", {.mode = Mode_error}},
   };
+}
+
+// A file without a mark is UTF-8 only when its bytes above 0x7F all form
+// strict UTF-8. CP932 Japanese almost never does: a run of kana or common
+// kanji starts with a byte 0x81-0x9F, which UTF-8 never starts a character
+// with. Two half-width katakana can (ﾃｨ is C3 A8, è).
+TEST(LooksLikeUtf8, Table) {
+  const std::pair<std::string_view, bool> rows[] = {
+      {"EXEC = C:\\vorelith\\", false},                    // ASCII alone: as it stands
+      {"C:\\ボランティア\\client\\", true},
+      {"\x83\x7b\x83\x89\x83\x93\x83\x65\x83\x42\x83\x41", false},  // ボランティア in CP932
+      {"\x83\x66\x81\x5b\x83\x5e", false},                    // データ
+      {"\x8c\x76\x8e\x5a\x92\x86", false},                    // 計算中
+      {"\x93\x8c\x8b\x9e\x93\x73", false},                    // 東京都
+      {"\xce\xde\xd7\xdd\xc3\xa8\xb1", false},                // ﾎﾞﾗﾝﾃｨｱ
+      {"\xc3\xa8", true},                                    // ﾃｨ, the rare ambiguous case
+      {"\xc0\xaf", false},                                   // an overlong '/'
+      {"\xe0\x80\xaf", false},                               // an overlong '/' in three bytes
+      {"\xed\xa0\x80", false},                               // a surrogate
+      {"\xf4\x90\x80\x80", false},                           // past U+10FFFF
+      {"\xf0\x9f\x98\x80", true},                            // an emoji
+      {"\xe3\x82", false},                                   // a character cut short
+  };
+  for (const auto& [bytes, utf8] : rows) EXPECT_EQ(looks_like_utf8(bytes), utf8) << bytes;
 }
 
 INSTANTIATE_TEST_SUITE_P(ConfigFile, ConfigFileLines, ::testing::ValuesIn(config_rows()),

@@ -25,6 +25,7 @@ struct Settings {
   std::string execempty;
   int stall = 0;
   int nowork = 0;
+  std::string log;
   bool operator==(const Settings&) const = default;
 };
 
@@ -32,14 +33,14 @@ inline Settings settings_of(const ControllerContext& ctx) {
   const std::string connect =
       ctx.connect_start < 0 ? "" : format_hhmm(ctx.connect_start) + "-" + format_hhmm(ctx.connect_end);
   return Settings{ctx.path,     ctx.execfinish,   ctx.mode, ctx.fill,    ctx.units,    ctx.time, ctx.prog,
-                  ctx.autofill, ctx.vorcnt_state, connect,  ctx.history, ctx.execempty, ctx.stall, ctx.nowork};
+                  ctx.autofill, ctx.vorcnt_state, connect,  ctx.history, ctx.execempty, ctx.stall, ctx.nowork, ctx.log};
 }
 
 inline void PrintTo(const Settings& s, std::ostream* os) {
   *os << "{path=\"" << s.path << "\" execfinish=\"" << s.execfinish << "\" mode=" << s.mode << " fill=" << s.fill
       << " units=" << s.units << " time=" << s.time << " prog=" << s.prog << " autofill=" << s.autofill
       << " state=" << s.state << " connect=" << s.connect << " history=\"" << s.history << "\" execempty=\""
-      << s.execempty << "\" stall=" << s.stall << " nowork=" << s.nowork << "}";
+      << s.execempty << "\" stall=" << s.stall << " nowork=" << s.nowork << " log=\"" << s.log << "\"}";
 }
 
 }  // namespace vorcnt::testing

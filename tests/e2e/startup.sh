@@ -19,7 +19,7 @@ SH
 chmod +x "$work/tools/vorclose"
 
 banners=$'Vorelith Client Controler Version 0.2\x83\xc0+6\nVorelith Client Monitor Version 0.6\x83\xbf6\n'
-help=$'options:\n\t-version            show version info\n\t-help               show help info\n\t-exec PATH          Vorelith Client PATH\n\t-fill               Send result & get New work_unit\n\t-units N            Number of work_unit buffer. default=2 1<=N<=16\n\t-prog               show Vorelith Progress.\n\t-time N             Polling Time. default=120Sec 120Sec<=N<=36000Sec\n\t-execfinish COMMAND Execute command if finished run Vorelith.\n'
+help=$'options:\n\t-version            show version info\n\t-help               show help info\n\t-exec PATH          Vorelith Client PATH\n\t-fill               Send result & get New work_unit\n\t-units N            Number of work_unit buffer. default=2 1<=N<=16\n\t-prog               show Vorelith Progress.\n\t-time N             Polling Time. default=120Sec 120Sec<=N<=36000Sec\n\t-execfinish COMMAND Execute command if finished run Vorelith.\n\t-connect FROM-TO    Connect only from FROM to TO (local HH:MM-HH:MM).\n\t-execempty COMMAND  Execute command if no work_unit is left to compute.\n\t-stall MINUTES      Restart Vorelith if its files do not change for MINUTES. 1<=N<=100000\n\t-nowork MINUTES     End a connection that gets no new work after MINUTES and retry later. 1<=N<=100000\n\t-log FILE           Copy every line to FILE (UTF-8), with the time.\n'
 failed=0
 
 check() {  # NAME EXPECTED ARGS...

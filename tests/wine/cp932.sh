@@ -54,23 +54,54 @@ server_counts() {  # results, client
   printf '%s\n' "$report" | grep -qx 'lost 0' || { echo "    $(printf '%s' "$report" | tr '\n' ' ')"; return 1; }
 }
 
+# vorcnt.cfg's text (UTF-8 on stdin) saved as Notepad saves it: ANSI (code
+# page 932), UTF-8 without a mark and with one, and Unicode (UTF-16 with its
+# mark).
+saved_as() {  # cp932 | utf8 | utf8bom | utf16
+  case $1 in
+    cp932) iconv -f UTF-8 -t CP932 ;;
+    utf8) cat ;;
+    utf8bom) printf '\xef\xbb\xbf'; cat ;;
+    utf16) iconv -f UTF-8 -t UTF-16 ;;
+  esac
+}
+
+# The log beside the console: a UTF-8 mark first, CR LF line ends, a local
+# time before every line, and every line the controller printed, in order.
+# The console loses what its buffer held when the run is stopped, and the
+# lines of the commands it ran are the console's only, so the log's lines
+# start with the console's own ones.
+log_matches_console() {  # log, console out.txt, fewest console lines
+  local lines=$dir/log-lines.txt ours=$dir/console-lines.txt
+  [ "$(head -c 3 "$1" | od -An -tx1 | tr -d ' ')" = efbbbf ] || { echo "    the log has no UTF-8 mark"; return 1; }
+  transcripts+=("$1")
+  tail -c +4 "$1" | tr -d '\r' >"$lines"
+  grep -Evq '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} ' "$lines" &&
+    { echo "    a log line without its time: $(grep -Ev '^[0-9]{4}-' "$lines" | head -n 1)"; return 1; }
+  grep -Ev '^vorclose: |^Vorelith: |^ +[0-9]+ file\(s\) copied\.$' "$2" >"$ours"
+  cut -c 21- "$lines" | head -n "$(grep -c '' "$ours")" | cmp -s - "$ours" ||
+    { echo "    the log differs from the console: $(cut -c 21- "$lines" | diff - "$ours" | head -n 4 | tr '\n' '|')"; return 1; }
+  [ "$(grep -c '' "$ours")" -ge "$3" ] || { echo "    only $(grep -c '' "$ours") console lines"; return 1; }
+}
+
 # --- a Japanese client folder: the computing road of case_road in C:\NAME\client\,
-# named in vorcnt.cfg in code page 932. Both units are computed and sent once,
+# named in vorcnt.cfg saved in ENCODING. Both units are computed and sent once,
 # and after the refill the buffer holds new work only, each unit once --------
-jp_road() {  # case name, folder name (UTF-8)
-  have_sim "$1" || return
+jp_road() {  # case name, folder name (UTF-8), encoding, controller args...
+  local name=$1 folder=$2 encoding=$3
+  shift 3
+  have_sim "$name" || return
   local dir srv run drive bad=0 client id0 id1 ids
-  c_drive_folder "$2"
+  c_drive_folder "$folder"
   client=$drive/client
-  road_world "$1" 8 && mkdir -p "$client" && cp "$bin/Vorelith.exe" "$client/" &&
+  road_world "$name" 8 && mkdir -p "$client" && cp "$bin/Vorelith.exe" "$client/" &&
     park_unit "$client/unit0" 100 && park_unit "$client/unit1" 3600 ||
-    { fail "$1" "cannot lay out the world"; return; }
+    { fail "$name" "cannot lay out the world"; return; }
   id0=$(unit_id "$client/unit0/work_unit.vwu")
   id1=$(unit_id "$client/unit1/work_unit.vwu")
-  { printf 'EXEC = C:\\%s\\client\\\n' "$2" | iconv -f UTF-8 -t CP932; printf 'UNITS = 2\nHISTORY = units.tsv\n'; } \
-    >"$dir/vorcnt.cfg"
+  printf 'EXEC = C:\\%s\\client\\\nUNITS = 2\nHISTORY = units.tsv\n' "$folder" | saved_as "$encoding" >"$dir/vorcnt.cfg"
 
-  cp932 road_run 8
+  cp932 road_run 8 "$@"
 
   local lines
   mapfile -t lines < <(golden_lines "$here/../golden/calc_road.txt" 1 "1 0" "0 1")
@@ -83,7 +114,7 @@ jp_road() {  # case name, folder name (UTF-8)
   [ "$(printf '%s\n' "$ids" | grep -c .)" -ge 2 ] && [ -z "$(printf '%s\n' "$ids" | sort | uniq -d)" ] &&
     ! printf '%s\n' "$ids" | grep -qx -e "$id0" -e "$id1" ||
     { echo "    work units in the buffer after the refill: $(printf '%s' "$ids" | tr '\n' ' ')"; bad=1; }
-  server_counts 2 "C:\\$2\\client\\" || bad=1
+  server_counts 2 "C:\\$folder\\client\\" || bad=1
   # The journal's lines end in CR LF (checked with the transcripts), and
   # vorstat reads both connections from it whole.
   transcripts+=("$dir/units.tsv")
@@ -91,16 +122,37 @@ jp_road() {  # case name, folder name (UTF-8)
   sent=$(cd "$dir" && cp932 wine "$bin/vorstat.exe" --history units.tsv -n 100 --json 2>/dev/null |
     grep -o '"event": "connected", "identity": "[0-9a-f-]*", "detail": "sent=yes new_work=yes"}' | grep -c .)
   [ "$sent" -eq 2 ] || { echo "    vorstat read $sent connections from the journal, expected 2"; bad=1; }
-  road_verdict "$1" $bad
+  # With a log, it holds every line of the console's full cycle.
+  if [ $# -gt 0 ]; then log_matches_console "$dir/vorcnt.log" "$dir/out.txt" 30 || bad=1; fi
+  road_verdict "$name" $bad
   rm -rf "$drive"
 }
 
 case_jp_folders() {
   cp932_ready || { fail jp_folders "no code page 932 for Wine (localedef: $(head -c 200 "$work/localedef.log"))"; return; }
   # ボ and ン are plain; タ ends in 0x5E ('^'), ソ in 0x5C ('\').
-  jp_road jp_volunteer ボランティア
-  jp_road jp_data データ
-  jp_road jp_soft ソフト
+  jp_road jp_volunteer ボランティア cp932
+  jp_road jp_data データ cp932
+  jp_road jp_soft ソフト cp932
+  # Saved by today's Notepad: UTF-8, with a mark and without one (the second
+  # with the log of the task), and as "Unicode".
+  jp_road jp_utf8 ボランティア utf8 -log vorcnt.log
+  jp_road jp_utf8_mark ボランティア utf8bom
+  jp_road jp_utf16 ボランティア utf16
+  jp_no_form
+}
+
+# --- a UTF-8 vorcnt.cfg naming a folder that code page 932 cannot write (Korean):
+# refused in one line that names the encoding. A comment in the same letters
+# applies nothing and passes --------------------------------------------------
+jp_no_form() {
+  local dir
+  dir=$(new_case jp_no_form)
+  printf '# 한국어\r\nEXEC = C:\\한국\\client\\\r\n' >"$dir/vorcnt.cfg"
+  cp932 run_vorcnt "$dir" -version
+  transcripts+=("$dir/out.bin")
+  same_bytes jp_no_form "$dir/out.bin" "$banners"$'vorcnt.cfg is saved as UTF-8 (without a byte-order mark) and its line 2 has no ANSI (code page 932) form: save it as ANSI (code page 932); none of its settings are used\r\n' &&
+    pass jp_no_form || fail jp_no_form "a setting with no code page 932 form was not refused in one line"
 }
 
 # --- cmd's own characters: a folder holding '+' is refused at start with the

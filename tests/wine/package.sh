@@ -5,7 +5,7 @@
 # and open.
 
 # --- zip: the zip as an operator unpacks it, with the client's closer copied
-# beside it as its README says -------------------------------------------------
+# beside it as its README says, run as its task runs it (with the log) --------
 case_zip() {
   have_sim zip || return
   local zip dir srv run bad=0
@@ -16,8 +16,18 @@ case_zip() {
   unzip -q -j "$zip" -d "$dir/zip" || { fail zip "unzip $zip"; return; }
   local names
   names=$(cd "$dir/zip" && ls | tr '\n' ' ')
-  [ "$names" = "LICENSE.txt README.txt vorcnt-task.xml vorcnt.cfg vorcnt.exe vorstat.exe " ] ||
+  [ "$names" = "LICENSE.txt README-ja.txt README.txt vorcnt-task.xml vorcnt.cfg vorcnt.exe vorstat.exe " ] ||
     { echo "    the zip holds: $names"; bad=1; }
+  # One folder, vorcnt: unpacked to C:\ it is the task's C:\vorcnt\.
+  [ -z "$(unzip -Z1 "$zip" | grep -v '^vorcnt/')" ] && grep -q '<Command>C:\\vorcnt\\vorcnt.exe</Command>' "$dir/zip/vorcnt-task.xml" ||
+    { echo "    the zip's folders: $(unzip -Z1 "$zip" | cut -d/ -f1 | sort -u | tr '\n' ' ')"; bad=1; }
+  # The Japanese texts are UTF-8 with a mark, as Notepad reads them anywhere.
+  local f
+  for f in README-ja.txt vorcnt.cfg; do
+    [ "$(head -c 3 "$dir/zip/$f" | od -An -tx1 | tr -d ' ')" = efbbbf ] && iconv -f UTF-8 -t UTF-16 "$dir/zip/$f" >/dev/null &&
+      [ "$(grep -c $'\r$' "$dir/zip/$f")" -eq "$(wc -l <"$dir/zip/$f")" ] || { echo "    $f is not UTF-8 with a mark and CR LF"; bad=1; }
+  done
+  grep -q '<Arguments>-log vorcnt.log</Arguments>' "$dir/zip/vorcnt-task.xml" || { echo "    the task keeps no log"; bad=1; }
   cp "$dir/zip/vorcnt.exe" "$dir/"
   # The example with its EXEC line pointed at this client folder, nothing else
   # touched, CR LF kept.
@@ -42,9 +52,15 @@ case_zip() {
 
   # The closer's start-up order, then "-close" once the client computes unit0.
   # (Stopped as the second order arrives: the line after it may not be out.)
-  road_run 2
+  road_run 2 -log vorcnt.log
   road_lines "[Unit0] pop" "[Unit0] Data計算準備" || bad=1
   road_orders "-exit -echo off" "-close -echo off" || bad=1
+  log_matches_console "$dir/vorcnt.log" "$dir/out.txt" 5 || bad=1
+  # Its -help: the lines of the help case (past its missing-file line).
+  if [ -s "$work/help/out.bin" ]; then
+    run_vorcnt "$dir" -help
+    same_bytes zip-help "$dir/out.bin" "$banners$(tail -n +4 "$work/help/out.bin")"$'\n' || bad=1
+  fi
   road_verdict zip $bad
 }
 

@@ -139,6 +139,15 @@ case_version() {
   fi
   transcripts+=("$dir/out.bin")
   same_bytes version "$dir/out.bin" "$banners$no_cfg" && pass version || fail version "output differs"
+
+  # Unzipped before the client's closer is on PATH: cmd's "not recognized"
+  # line comes first, and the line after the version explains it.
+  dir=$(new_case version-no-closer)
+  rm "$dir/vorclose.exe"
+  run_vorcnt "$dir" -version
+  transcripts+=("$dir/out.bin")
+  same_bytes version-no-closer "$dir/out.bin" "$banners$no_cfg"$'vorclose could not be run (status 9009), so the command interpreter said it is not found: put the client\'s vorclose.exe in this folder or on PATH\r\n' &&
+    pass version-no-closer || fail version-no-closer "output differs"
 }
 
 # --- help: banners, then the help text with its tabs -----------------------------
@@ -154,6 +163,11 @@ case_help() {
   expected+=$'\t-prog               show Vorelith Progress.\r\n'
   expected+=$'\t-time N             Polling Time. default=120Sec 120Sec<=N<=36000Sec\r\n'
   expected+=$'\t-execfinish COMMAND Execute command if finished run Vorelith.\r\n'
+  expected+=$'\t-connect FROM-TO    Connect only from FROM to TO (local HH:MM-HH:MM).\r\n'
+  expected+=$'\t-execempty COMMAND  Execute command if no work_unit is left to compute.\r\n'
+  expected+=$'\t-stall MINUTES      Restart Vorelith if its files do not change for MINUTES. 1<=N<=100000\r\n'
+  expected+=$'\t-nowork MINUTES     End a connection that gets no new work after MINUTES and retry later. 1<=N<=100000\r\n'
+  expected+=$'\t-log FILE           Copy every line to FILE (UTF-8), with the time.\r\n'
   run_vorcnt "$dir" -help
   local status=$?
   if [ $status -ne 0 ]; then

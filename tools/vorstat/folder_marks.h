@@ -10,6 +10,10 @@
 
 namespace vorcnt::vorstat {
 
+// The help's last line: where this platform's users find the whole story (a
+// manual page on POSIX, the zip's README on Windows).
+extern const char kSeeAlso[];
+
 // One regular file of a folder as the listing saw it.
 struct FileMark {
   std::string name;

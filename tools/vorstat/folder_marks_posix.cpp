@@ -10,6 +10,8 @@
 
 namespace vorcnt::vorstat {
 
+const char kSeeAlso[] = "See vorstat(1).\n";
+
 std::vector<FileMark> list_files(const std::string& folder) {
   std::vector<FileMark> marks;
   DIR* dir = ::opendir(folder.c_str());

@@ -7,6 +7,8 @@
 
 namespace vorcnt::vorstat {
 
+const char kSeeAlso[] = "See README.txt beside vorstat.exe (in Japanese: README-ja.txt).\n";
+
 std::vector<FileMark> list_files(const std::string& folder) {
   std::vector<FileMark> marks;
   WIN32_FIND_DATAA data;

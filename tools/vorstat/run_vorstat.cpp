@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "config/settings.h"
+#include "folder_marks.h"
 #include "ground/context.h"
 #include "history_report.h"
 #include "platform/files.h"
@@ -30,8 +31,7 @@ constexpr char kUsage[] =
     "                     a temporary file and a rename; print nothing\n"
     "  --history [FILE] [-n N]  the unit journal instead (--history --help)\n"
     "  --version          print the version and exit\n"
-    "  --help             print this help and exit\n"
-    "See vorstat(1).\n";
+    "  --help             print this help and exit\n";
 
 // The longest name read below a client folder: "unit15\user_info.vwu".
 constexpr std::size_t kLongestInnerName = 20;
@@ -158,6 +158,7 @@ int run_vorstat(int argc, const char* const* argv, Console& out, std::string& er
   if (const int status = parse_request(argc, argv, errors, req)) return status;
   if (req.help) {
     out.write(kUsage);
+    out.write(kSeeAlso);
     return 0;
   }
   if (req.version) {
