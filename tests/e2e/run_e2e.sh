@@ -589,6 +589,8 @@ case_no_work() {
   grep -qP '\tproject_dry\t-\tretry_in=3600s$' "$W/units.tsv" || fail "project_dry without its pause"
   expect_server mismatched 0 duplicates 0
   expect_nothing_lost
+}
+
 # A service manager stands in: a datagram socket (an abstract name) whose
 # listener logs each message. The road's every state reaches it as a
 # STATUS= line after READY=1; vorstat shows the controller at work from its
