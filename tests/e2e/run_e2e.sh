@@ -564,7 +564,7 @@ case_no_work() {
   stop_controller
   vorstat "$C/" | grep -qx "units waiting for work: 4 (unit0, unit1, unit2, unit3; their project had no work)" ||
     fail "vorstat: $(vorstat "$C/")"
-  vorstat --json "$C/" | grep -qx '  "units_waiting_for_work": 4' || fail "vorstat --json: $(vorstat --json "$C/")"
+  vorstat --json "$C/" | grep -qx '  "units_waiting_for_work": 4,' || fail "vorstat --json: $(vorstat --json "$C/")"
   cat "$W/out.txt" >"$W/all_out.txt"
   expect_server results 5 verified 5 mismatched 0 duplicates 0
   cp "$C/vorcnt.nowork" "$W/nowork.before"
