@@ -564,7 +564,7 @@ case_no_work() {
   stop_controller
   vorstat "$C/" | grep -qx "units waiting for work: 4 (unit0, unit1, unit2, unit3; their project had no work)" ||
     fail "vorstat: $(vorstat "$C/")"
-  vorstat --json "$C/" | grep -qx '  "units_waiting_for_work": 4' || fail "vorstat --json: $(vorstat --json "$C/")"
+  vorstat --json "$C/" | grep -qx '  "units_waiting_for_work": 4,' || fail "vorstat --json: $(vorstat --json "$C/")"
   cat "$W/out.txt" >"$W/all_out.txt"
   expect_server results 5 verified 5 mismatched 0 duplicates 0
   cp "$C/vorcnt.nowork" "$W/nowork.before"
@@ -589,6 +589,8 @@ case_no_work() {
   grep -qP '\tproject_dry\t-\tretry_in=3600s$' "$W/units.tsv" || fail "project_dry without its pause"
   expect_server mismatched 0 duplicates 0
   expect_nothing_lost
+}
+
 # A service manager stands in: a datagram socket (an abstract name) whose
 # listener logs each message. The road's every state reaches it as a
 # STATUS= line after READY=1; vorstat shows the controller at work from its
