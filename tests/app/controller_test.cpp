@@ -355,7 +355,9 @@ TEST_F(LoopPass, PublishedStateIsWrittenOnlyWhenItChanges) {
     std::filesystem::remove(dir_.path() + "vorcnt.status");
     publisher.publish(fake_.clock, ctx_);
     ASSERT_EQ(dir_.exists("vorcnt.status"), row.written) << row.has;
-    if (row.written) EXPECT_NE(dir_.read("vorcnt.status").find(row.has), std::string::npos) << dir_.read("vorcnt.status");
+    if (row.written) {
+      EXPECT_NE(dir_.read("vorcnt.status").find(row.has), std::string::npos) << dir_.read("vorcnt.status");
+    }
   }
 }
 

@@ -40,7 +40,7 @@ struct Listener {
 
 TEST(ServiceNotifier, OneDatagramPerMessageToAPathOrAnAbstractName) {
   testing::ScratchDir dir;
-  for (const std::string name : {"@vorcnt-notify-test-" + std::to_string(::getpid()), dir.path() + "notify"}) {
+  for (const std::string& name : {"@vorcnt-notify-test-" + std::to_string(::getpid()), dir.path() + "notify"}) {
     SCOPED_TRACE(name);
     Listener listener(name);
     ScopedEnv socket("NOTIFY_SOCKET", name);
