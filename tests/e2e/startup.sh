@@ -133,17 +133,17 @@ ended_within() {  # SECONDS
   status=$?
 }
 
+verdict() {  # OK NAME DETAIL
+  if [ "$1" -eq 0 ]; then echo "PASS $2"; else echo "FAIL $2 (status ${status:-}): $3"; failed=1; fi
+}
+
 # Nothing to compute: the hook runs. `cat` reads nothing and ends, and the
 # run goes on to its dump.
 rm -f "$client/unit0/work_unit.vwu" "$client/work_unit.vwu"
 printf 'EXECEMPTY = cat\n' >"$work/run/vorcnt.cfg"
 start_bg
-if wait_for "fill:0" && kill -TERM "$pid" && ended_within 10 && [ "$status" -eq 0 ]; then
-  echo "PASS hook_reads_nothing"
-else
-  echo "FAIL hook_reads_nothing: $(tail -n 3 "$work/out")"
-  failed=1
-fi
+wait_for "fill:0" && kill -TERM "$pid" && ended_within 10 && [ "$status" -eq 0 ]
+verdict $? hook_reads_nothing "$(tail -n 3 "$work/out")"
 
 # A hook that hangs and ignores SIGTERM ends with the controller's stop, by
 # SIGKILL after the grace, well within 10 s.
@@ -151,13 +151,9 @@ printf "EXECEMPTY = trap '' TERM; echo \$\$ >%s/hook.pid; exec sleep 100000\n" "
 start_bg
 for _ in $(seq 200); do [ -s "$work/hook.pid" ] && break; sleep 0.1; done
 hook=$(cat "$work/hook.pid" 2>/dev/null)
-if [ -n "$hook" ] && kill -TERM "$pid" && ended_within 10 && [ "$status" -eq 0 ] && ! kill -0 "$hook" 2>/dev/null; then
-  echo "PASS hung_hook_ends_with_stop"
-else
-  echo "FAIL hung_hook_ends_with_stop: hook '$hook', status ${status:-}"
-  [ -n "$hook" ] && kill -KILL "$hook" 2>/dev/null
-  failed=1
-fi
+[ -n "$hook" ] && kill -TERM "$pid" && ended_within 10 && [ "$status" -eq 0 ] && ! kill -0 "$hook" 2>/dev/null
+verdict $? hung_hook_ends_with_stop "hook '$hook'"
+[ -n "$hook" ] && kill -KILL "$hook" 2>/dev/null
 
 # Stopped by hand while the client computes: the lines of today, then one
 # that says the client goes on and what ends it.
@@ -165,11 +161,7 @@ rm -f "$work/run/vorcnt.cfg"
 printf 'w\n' >"$client/unit0/work_unit.vwu"
 start_bg
 note='Stopped; the client goes on computing unit0: "vorclose -exit" ends it'
-if wait_for $'[Unit0] Data\x8cv\x8eZ\x8aJ\x8en' && kill -INT "$pid" && ended_within 10 && [ "$status" -eq 0 ] &&
-  [ "$(tail -n 1 "$work/out")" = "$note" ] && [ "$(grep -c . "$work/out")" -gt 1 ]; then
-  echo "PASS stop_by_hand_says_client_goes_on"
-else
-  echo "FAIL stop_by_hand_says_client_goes_on (status ${status:-}): $(tail -n 2 "$work/out")"
-  failed=1
-fi
+wait_for $'[Unit0] Data\x8cv\x8eZ\x8aJ\x8en' && kill -INT "$pid" && ended_within 10 && [ "$status" -eq 0 ] &&
+  [ "$(tail -n 1 "$work/out")" = "$note" ] && [ "$(grep -c . "$work/out")" -gt 1 ]
+verdict $? stop_by_hand_says_client_goes_on "$(tail -n 2 "$work/out")"
 exit $failed
