@@ -81,7 +81,7 @@ fi
 completions=$root/usr/share/bash-completion/completions
 for program in vorcnt vorstat; do
   if [ "$program" = vorcnt ]; then
-    listed=$(cd "$work" && PATH="$bin:$PATH" TMPDIR="$work" "$root/usr/bin/vorcnt" -help | grep -o $'^\t-[a-z]*' | tr -d '\t')
+    listed=$(cd "$work" && PATH="$bin:$PATH" TMPDIR="$work" "$root/usr/bin/vorcnt" -help 2>/dev/null | grep -o $'^\t-[a-z]*' | tr -d '\t')
   else
     listed=$("$root/usr/bin/vorstat" --help | grep -oE -- '(^| )--?[a-z]+' | tr -d ' ')
   fi
@@ -91,7 +91,7 @@ for program in vorcnt vorstat; do
   if [ -n "$listed" ] && [ -z "$missing" ]; then
     pass "bash completes the options of $program"
   else
-    fail "bash completion of $program lacks: ${missing:-its help's options (none read)}"
+    fail "bash completion of $program lacks: ${missing:-the options of its help (none read)}"
   fi
 done
 
