@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The demo: builds everything, then lets the controller drive the simulated
+# The demo: builds what it runs (the controller, vorstat and the simulated
+# world; scripts/test.sh builds the tests), then lets the controller drive the simulated
 # client through a whole cycle in about a minute. Three buffered work units
 # are computed one after another, oldest first; with nothing left to compute
 # the client connects once per unit to send each result and fetch new work;
@@ -13,7 +14,7 @@ command -v iconv >/dev/null || need_packages libc-bin
 
 echo "demo: building"
 cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc 2>/dev/null || echo 2)"
+cmake --build --preset default -j "$(nproc 2>/dev/null || echo 2)" --target vorcnt vorstat vorsim_client vorclose vorserver
 BIN=$PWD/build/bin
 
 W=$(mktemp -d /tmp/vorcnt-demo.XXXXXX)

@@ -1,5 +1,6 @@
 #include "app/controller.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -95,35 +96,42 @@ void retry_quietly(Os& os, ControllerContext& ctx, Step step) {
 }
 
 // Start-up checks made before any file moves, folder is made or client
-// starts. False, after one line that says what is wrong, when the run must
-// end there.
-bool ready_to_start(Os& os, const ControllerContext& ctx, int closer_status) {
+// starts. Exit_ok, or, after one line that says what is wrong, the status
+// the run ends with there.
+int ready_to_start(Os& os, const ControllerContext& ctx, int closer_status) {
   if (could_not_start(closer_status)) {
     print(os, msg::kCloserFailed,
           closer_status);
-    return false;
+    return Exit_unavailable;
   }
   if (ctx.path_refused) {
     // Falling back to the current folder would work somewhere not asked for.
     print(os, msg::kClientFolderRefused);
-    return false;
+    return Exit_config;
   }
   const std::string path(ctx.path);
   const std::string shown = path.empty() ? std::string(".") : path;
   if (!path.empty() && !ends_in_separator(path)) {
     // The commands append names directly: "clientunit0" beside the folder.
     print(os, msg::kClientFolderNoSeparator, shown.c_str());
-    return false;
+    return Exit_config;
   }
   if (!is_directory(shown.c_str())) {
     print(os, msg::kClientFolderNotFound, shown.c_str());
-    return false;
+    return Exit_unavailable;
   }
   if (!path_exists(client_program(path.c_str()).c_str())) {
     print(os, msg::kClientFolderNoClient, shown.c_str());
-    return false;
+    return Exit_unavailable;
   }
-  return true;
+  return Exit_ok;
+}
+
+// A refused setting is what a run that went no further than it could ends
+// on, whatever stopped it: 64 when the command line held it, else 78.
+int refused_status(const ControllerContext& ctx, std::int32_t refused_in_file) {
+  if (ctx.settings_refused > refused_in_file) return Exit_usage;
+  return ctx.settings_refused > 0 ? Exit_config : Exit_ok;
 }
 
 }  // namespace
@@ -156,6 +164,7 @@ bool loop_pass(Os& os, ControllerContext& ctx) {
     // would start the client on nothing or print the same failure for ever.
     print(os, msg::kNoCurrentUnitStop, ctx.calculation_unit);
     ctx.vorcnt_state = Vorcnt_error;
+    ctx.stop_status = Exit_software;
   } else if (acting && ctx.pop_pending) {
     // Nothing runs in the client folder until the current unit is wholly
     // there; the retry waits as long as a computing pass.
@@ -234,6 +243,23 @@ void main_loop(Os& os, ControllerContext& ctx) {
 
 namespace {
 
+// A stop from outside ends the run through exit(), past every frame below:
+// the service manager still hears that the controller is stopping.
+ServiceNotifier* g_stopping_notifier = nullptr;
+void say_stopping() {
+  if (g_stopping_notifier != nullptr) g_stopping_notifier->send("STOPPING=1");
+}
+struct StoppingNotice {
+  explicit StoppingNotice(ServiceNotifier& notifier) {
+    if (!notifier.active()) return;
+    static const bool registered = std::atexit(say_stopping) == 0;
+    if (registered) g_stopping_notifier = &notifier;
+  }
+  ~StoppingNotice() { g_stopping_notifier = nullptr; }
+  StoppingNotice(const StoppingNotice&) = delete;
+  StoppingNotice& operator=(const StoppingNotice&) = delete;
+};
+
 // The run after the start-up checks and the recovery: the service manager
 // hears that it is ready, and each state from the pause that follows it.
 void run_loop(Os& os, ControllerContext& ctx, ServiceNotifier& notifier) {
@@ -249,13 +275,15 @@ void run_loop(Os& os, ControllerContext& ctx, ServiceNotifier& notifier) {
 
 
 // The run, once the settings are known.
-int run_controller(Os& os, ControllerContext& ctx, const SettingsNotes& settings_notes, ServiceNotifier& notifier) {
+// `refused` is the status the settings already call for, if any.
+int run_controller(Os& os, ControllerContext& ctx, const SettingsNotes& settings_notes, int refused,
+                   ServiceNotifier& notifier) {
   // One controller per client folder.
   ControllerLock lock;
   if (lock.take(ctx.path) == ControllerLock::Outcome::held) {
     print(os, msg::kAnotherController,
           ctx.path[0] == '\0' ? "." : ctx.path);
-    return 0;
+    return Exit_tempfail;
   }
   // Without the session lock, the closer order might stop another
   // controller's client: no guard, no order.
@@ -265,10 +293,10 @@ int run_controller(Os& os, ControllerContext& ctx, const SettingsNotes& settings
       break;
     case SessionLock::Outcome::held:
       print(os, "%s", msg::kAnotherControllerInSession);
-      return 0;
+      return Exit_tempfail;
     case SessionLock::Outcome::unavailable:
       print(os, msg::kSessionLockUnavailable, session.problem().c_str());
-      return 0;
+      return Exit_tempfail;
   }
 
   // No client may be running while the folders are scanned and moved.
@@ -284,22 +312,28 @@ int run_controller(Os& os, ControllerContext& ctx, const SettingsNotes& settings
   if ((ctx.mode == Mode_verinfo || ctx.mode == Mode_help) && closer_status != -1 && could_not_start(closer_status))
     print(os, msg::kCloserNotFoundForInfo, closer_status);
 
-  if (ctx.mode == Mode_verinfo) return 0;
+  if (ctx.mode == Mode_verinfo) return Exit_ok;
   if (ctx.mode == Mode_help) {
     print_help(os);
-    return 0;
+    return Exit_ok;
   }
-  if (!ready_to_start(os, ctx, closer_status)) return 0;
+  if (const int status = ready_to_start(os, ctx, closer_status); status != Exit_ok)
+    return refused != Exit_ok ? refused : status;
 
   load_work_waits(os, ctx);
   unitscan(os, ctx);
   dump_context(os, ctx);
   run_loop(os, ctx, notifier);
   // A fresh client folder without -fill stops at once with nothing to do;
-  // say what would have given it work.
-  if (ctx.mode == Mode_calc && ctx.vorcnt_state == Vorcnt_error && count_unit_folders(ctx.path) == 0)
-    print(os, "%s", msg::kFreshFolderNeedsFill);
-  return 0;
+  // say what would have given it work. Starting it again as it is would do
+  // the same: a setting is what it lacks.
+  const bool fresh = ctx.mode == Mode_calc && ctx.vorcnt_state == Vorcnt_error && count_unit_folders(ctx.path) == 0;
+  if (fresh) print(os, "%s", msg::kFreshFolderNeedsFill);
+  // The loop ends by itself only on a stop: with settings in error after
+  // what they allowed, or on what the folders hold.
+  if (refused != Exit_ok) return refused;
+  if (ctx.stop_status != Exit_ok) return ctx.stop_status;
+  return fresh ? Exit_config : Exit_unavailable;
 }
 
 }  // namespace
@@ -310,6 +344,7 @@ int controller_main(Os& outer_os, int argc, char** argv) {
   ServiceNotifier notifier;
   std::unique_ptr<Clock> pinging;
   if (notifier.ping_interval_ms() > 0) pinging = make_pinging_clock(outer_os.clock, notifier);
+  const StoppingNotice stopping(notifier);
   Os os{outer_os.shell, pinging ? *pinging : outer_os.clock, outer_os.console, outer_os.disk};
 
   // The settings are read once, first: the client folder they name is what
@@ -318,12 +353,14 @@ int controller_main(Os& outer_os, int argc, char** argv) {
   ControllerContext ctx;
   SettingsNotes settings_notes;
   read_config_file(ctx, settings_notes);
+  const std::int32_t refused_in_file = ctx.settings_refused;
   parse_command_line(argc, argv, ctx, settings_notes);
-  if (ctx.log[0] == '\0') return run_controller(os, ctx, settings_notes, notifier);
+  const int refused = refused_status(ctx, refused_in_file);
+  if (ctx.log[0] == '\0') return run_controller(os, ctx, settings_notes, refused, notifier);
   // Nothing has been printed yet, so the log gets every line of the run.
   LogConsole log(os.console, os.clock, ctx.log, {msg::kLogWriteFailed, msg::kLogWriteResumed});
   Os logged{os.shell, os.clock, log, os.disk};
-  return run_controller(logged, ctx, settings_notes, notifier);
+  return run_controller(logged, ctx, settings_notes, refused, notifier);
 }
 
 }  // namespace vorcnt

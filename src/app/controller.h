@@ -6,7 +6,7 @@
 
 namespace vorcnt {
 
-// The whole life of a run; returns the exit status (always 0).
+// The whole life of a run; returns its exit status (ExitStatus).
 int controller_main(Os& os, int argc, char** argv);
 
 void print_help(Os& os);

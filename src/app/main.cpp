@@ -6,6 +6,7 @@ int main(int argc, char** argv) {
   auto console = vorcnt::make_real_console();
   auto shell = vorcnt::make_real_shell();
   auto clock = vorcnt::make_real_clock(*console);
+  vorcnt::arm_stop(*console);
   vorcnt::Os os{*shell, *clock, *console};
   int status = vorcnt::controller_main(os, argc, argv);
   console->flush();

@@ -70,6 +70,7 @@ bool path_is_plain(SettingsNotes& notes, const char* value) {
 
 void refuse_path(ControllerContext& ctx) {
   ctx.mode = Mode_error;
+  ++ctx.settings_refused;
   ctx.path_refused = true;
 }
 
@@ -418,7 +419,10 @@ void refuse_row(SettingsNotes& notes, ControllerContext& ctx, const OptionRow& r
   if (const std::size_t at = line.find("%s"); row.form != nullptr && at != std::string::npos)
     line.replace(at, 2, row.form);
   notes.say("%s", line.c_str());
-  if (!(row.quirks & kTypoTolerated)) ctx.mode = Mode_error;
+  if (!(row.quirks & kTypoTolerated)) {
+    ctx.mode = Mode_error;
+    ++ctx.settings_refused;
+  }
   if (row.reset != nullptr) row.reset(ctx);
 }
 
@@ -428,6 +432,7 @@ void refuse(SettingsNotes& notes, ControllerContext& ctx, const char* format, ..
   notes.vsay(format, args);
   va_end(args);
   ctx.mode = Mode_error;
+  ++ctx.settings_refused;
 }
 
 void refuse_showing(SettingsNotes& notes, ControllerContext& ctx, std::string_view text, const char* format, ...) {
@@ -436,6 +441,7 @@ void refuse_showing(SettingsNotes& notes, ControllerContext& ctx, std::string_vi
   notes.vsay_showing(text, format, args);
   va_end(args);
   ctx.mode = Mode_error;
+  ++ctx.settings_refused;
 }
 
 void print_option_help(Os& os) {

@@ -43,6 +43,8 @@ void record_connected(Os& os, ControllerContext& ctx) {
 
 void calc_start(Os& os, ControllerContext& ctx) {
   run_command(os, client_command(ctx));
+  // From here a stop by hand leaves the client computing; it says so.
+  set_stop_note(format_text(msg::kStopClientComputing, ctx.calculation_unit));
   os.clock.sleep_seconds(5);
   run_command(os, "vorclose -close -echo off");
   ctx.vorcnt_state = Vorcon_Calc;
@@ -52,6 +54,7 @@ void calc_start(Os& os, ControllerContext& ctx) {
 int calc_check(Os& os, ControllerContext& ctx) {
   if (ctx.data_state != Data_Calculation_completion) return 0;
   run_command(os, "vorclose -exit -echo off");
+  set_stop_note({});
   record_unit_state(os, ctx, Data_Calculation_completion);
   ctx.vorcnt_state = Vorcon_CalcCompletion;
   record_computed(os, ctx);
@@ -69,6 +72,7 @@ void connect_start(Os& os, ControllerContext& ctx) {
   // may be gone before the journal could name it.
   record_event(os, ctx, UnitEvent::connect_start, ctx.calculation_unit, ctx.path);
   run_command(os, client_command(ctx));
+  set_stop_note(format_text(msg::kStopClientConnecting, ctx.calculation_unit));
   os.clock.sleep_seconds(20);
   if (ctx.fill == 2) run_command(os, "vorclose.exe -connect");
   ctx.vorcnt_state = Vorcon_Connection;
@@ -78,6 +82,7 @@ void connect_start(Os& os, ControllerContext& ctx) {
 void connect_check(Os& os, ControllerContext& ctx) {
   if (ctx.data_state != Data_Calculation && ctx.data_state != Data_Calculation_wait) return;
   run_command(os, "vorclose.exe -exit -echo off");
+  set_stop_note({});
   record_unit_state(os, ctx, Data_Calculation_wait);
   ctx.vorcnt_state = Vorcon_ConnectCompletion;
   print(os, msg::kClientConnectEnded, ctx.calculation_unit);

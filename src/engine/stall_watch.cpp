@@ -23,6 +23,7 @@ std::string client_files(const ControllerContext& ctx) {
 
 void restart_client(Os& os, ControllerContext& ctx) {
   run_command(os, "vorclose -exit -echo off");
+  set_stop_note({});
   os.clock.sleep_seconds(5);
   if (ctx.vorcnt_state == Vorcon_Calc)
     calc_start(os, ctx);

@@ -25,6 +25,20 @@ enum ControllerState : std::int32_t {
   Vorcnt_error = 99,
 };
 
+// The exit statuses, as sysexits.h numbers them, for scripts and service
+// managers. Every console line stays the same whatever the status.
+enum ExitStatus : int {
+  Exit_ok = 0,            // -version, -help, a stop from outside
+  Exit_usage = 64,        // an argument on the command line was refused
+  Exit_unavailable = 69,  // the client folder, client or closer cannot be found or
+                          // run, or the folder's units cannot be gone on with
+  Exit_software = 70,     // an internal stop
+  Exit_tempfail = 75,     // another controller holds the folder, or its guard
+                          // cannot be made: a later start may work
+  Exit_config = 78,       // a setting or vorcnt.cfg was refused, or a fresh folder
+                          // was started without -fill
+};
+
 // "No unit is current": never an index into unit_state.
 constexpr std::int32_t NO_UNIT = 255;
 constexpr int kMaxUnits = 16;
@@ -112,6 +126,10 @@ struct ControllerContext {
   // A client folder setting was refused; the run must not fall back to the
   // current folder.
   bool path_refused = false;
+  // Settings refused so far (each left Mode_error), and the exit status of a
+  // stop that has one of its own (Exit_ok: none).
+  std::int32_t settings_refused = 0;
+  std::int32_t stop_status = Exit_ok;
 };
 
 }  // namespace vorcnt

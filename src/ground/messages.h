@@ -73,6 +73,11 @@ inline constexpr char kAnotherControllerInSession[] =
     "Another vorcnt is running for this user; its client would be stopped: this one ends\n";
 inline constexpr char kSessionLockUnavailable[] =
     "The one-controller-per-user lock cannot be made (%s), so no client is stopped: this one ends\n";
+// The last line of a stop by hand while the client works: it goes on.
+inline constexpr char kStopClientComputing[] =
+    "Stopped; the client goes on computing unit%d: \"vorclose -exit\" ends it\n";
+inline constexpr char kStopClientConnecting[] =
+    "Stopped; the client goes on connecting for unit%d: \"vorclose -exit\" ends it\n";
 
 // Opt-in settings.
 inline constexpr char kConnectValueMalformed[] =

@@ -98,6 +98,22 @@ std::unique_ptr<Console> make_real_console();
 std::unique_ptr<Shell> make_real_shell();
 std::unique_ptr<Clock> make_real_clock(Console& console);
 
+// A stop from outside: SIGTERM or SIGINT (on Windows, Ctrl+C or Ctrl+Break at
+// the console). Once armed, such a stop ends the run at its next pause,
+// before it starts a program, or while it waits for one; an in-process copy
+// or delete is never cut in two. A program still running then gets SIGTERM
+// (its whole process group), and SIGKILL kCommandStopGrace seconds later; on
+// Windows it has had the console's own Ctrl+C, and its interpreter is ended
+// after the same grace. The console is flushed, the stop note (below)
+// printed after a stop by hand, and the process exits with status 0.
+// Unarmed (the tests, the tools), the signals do what they always did.
+inline constexpr int kCommandStopGrace = 5;
+void arm_stop(Console& console);
+// The line a stop by hand (SIGINT, Ctrl+C) prints last; empty: none. A stop
+// by a service manager (SIGTERM) prints none: its own stop has already ended
+// the client with the closer.
+void set_stop_note(std::string line);
+
 // True for the statuses with which this platform's interpreter says that a
 // command could not be started at all (not found, not runnable), and -1.
 bool could_not_start(int status);

@@ -22,6 +22,7 @@
 #include "platform/os.h"
 #include "platform/posix_commands.h"
 #include "platform/posix_io.h"
+#include "platform/stop_posix.h"
 
 namespace vorcnt {
 
@@ -179,6 +180,10 @@ static void give_back_free_memory() {
 
 void pause_milliseconds(long long ms) {
   give_back_free_memory();
+  if (stop_armed()) {
+    pause_watching_stop(ms);
+    return;
+  }
   struct timespec ts;
   ts.tv_sec = static_cast<time_t>(ms / 1000);
   ts.tv_nsec = static_cast<long>((ms % 1000) * 1000000L);

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -89,7 +90,40 @@ class RealConsole final : public Console {
   BlockBuffer blocks_{[this](std::string_view bytes) { emit(bytes); }};
 };
 
+// The stop from outside. The console's handler runs on a thread of its own
+// and only sets the event; the pauses and the waits for a command watch it,
+// and the stop itself runs in the program's own flow.
+HANDLE g_stop_event = nullptr;
+Console* g_stop_console = nullptr;
+std::string g_stop_note;
+
+BOOL WINAPI on_console_stop(DWORD kind) {
+  // Closing the window, logging off and shutting down end the run as before.
+  if (kind != CTRL_C_EVENT && kind != CTRL_BREAK_EVENT) return FALSE;
+  SetEvent(g_stop_event);
+  return TRUE;
+}
+
+bool stop_came() { return g_stop_event != nullptr && WaitForSingleObject(g_stop_event, 0) == WAIT_OBJECT_0; }
+
+// A Ctrl+C is always a stop by hand: the note goes last.
+void stop_if_asked() {
+  if (!stop_came()) return;
+  if (!g_stop_note.empty()) g_stop_console->write(g_stop_note);
+  g_stop_console->flush();
+  std::exit(0);
+}
+
 }  // namespace
+
+void arm_stop(Console& console) {
+  g_stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (g_stop_event == nullptr) return;
+  g_stop_console = &console;
+  SetConsoleCtrlHandler(on_console_stop, TRUE);
+}
+
+void set_stop_note(std::string line) { g_stop_note = std::move(line); }
 
 // Sleep takes a DWORD and treats 0xFFFFFFFF as "forever", so long pauses go
 // in pieces.
@@ -97,9 +131,14 @@ void pause_milliseconds(long long ms) {
   constexpr long long kPiece = 0x7FFFFFFF;
   while (ms > 0) {
     long long piece = ms > kPiece ? kPiece : ms;
-    Sleep(static_cast<DWORD>(piece));
+    stop_if_asked();
+    if (g_stop_event != nullptr)
+      WaitForSingleObject(g_stop_event, static_cast<DWORD>(piece));
+    else
+      Sleep(static_cast<DWORD>(piece));
     ms -= piece;
   }
+  stop_if_asked();
 }
 
 // The zone's rules for that date; the offset is what the conversion moved the
@@ -235,6 +274,7 @@ class RealShell final : public Shell {
   }
 
   int run(const std::string& command_line) override {
+    stop_if_asked();
     std::string interpreter = find_interpreter();
     if (interpreter.empty()) return -1;
 
@@ -251,11 +291,17 @@ class RealShell final : public Shell {
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
-    if (quiet_) {
+    // The controller's own input is not for the command: it reads NUL.
+    if (!nul_in_.valid()) {
+      SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+      nul_in_ = UniqueHandle(
+          CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
+    }
+    if (quiet_ || nul_in_.valid()) {
       startup.dwFlags = STARTF_USESTDHANDLES;
-      startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-      startup.hStdOutput = null_.get();
-      startup.hStdError = null_.get();
+      startup.hStdInput = nul_in_.valid() ? nul_in_.get() : GetStdHandle(STD_INPUT_HANDLE);
+      startup.hStdOutput = quiet_ ? null_.get() : GetStdHandle(STD_OUTPUT_HANDLE);
+      startup.hStdError = quiet_ ? null_.get() : GetStdHandle(STD_ERROR_HANDLE);
     }
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof process);
@@ -274,6 +320,16 @@ class RealShell final : public Shell {
       AssignProcessToJobObject(job, child.get());
       ResumeThread(thread.get());
     }
+    if (g_stop_event != nullptr) {
+      HANDLE either[2] = {child.get(), g_stop_event};
+      if (WaitForMultipleObjects(2, either, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        // The program had the console's Ctrl+C too; what has not ended after
+        // the grace is ended here.
+        if (WaitForSingleObject(child.get(), kCommandStopGrace * 1000) != WAIT_OBJECT_0)
+          TerminateProcess(child.get(), 1);
+        stop_if_asked();
+      }
+    }
     WaitForSingleObject(child.get(), INFINITE);
     DWORD code = 0;
     return GetExitCodeProcess(child.get(), &code) ? static_cast<int>(code) : -1;
@@ -281,6 +337,7 @@ class RealShell final : public Shell {
 
  private:
   UniqueHandle null_;
+  UniqueHandle nul_in_;
   bool quiet_ = false;
 };
 

@@ -19,6 +19,7 @@
 
 #include "platform/files.h"
 #include "platform/posix_io.h"
+#include "platform/stop_posix.h"
 
 extern char** environ;
 
@@ -55,22 +56,32 @@ std::string shell_quote(const std::string& text) {
 bool g_quiet = false;
 
 int run_shell(const std::string& line) {
+  // A stop that came since the last pause ends the run before anything new
+  // starts.
+  stop_if_asked();
   std::string text = shell_line_for(line);
   char sh[] = "sh";
   char dash_c[] = "-c";
   char* argv[] = {sh, dash_c, text.data(), nullptr};
   // The controller ignores SIGPIPE for its own output's sake; the programs it
-  // starts get the usual default, as from any shell.
+  // starts get the usual default, as from any shell. Each command leads a
+  // process group of its own, so that a stop can end all of it, and reads
+  // nothing: the controller's own input is not for it.
   posix_spawnattr_t attr;
   if (::posix_spawnattr_init(&attr) != 0) return -1;
   sigset_t defaults;
   ::sigemptyset(&defaults);
   ::sigaddset(&defaults, SIGPIPE);
   ::posix_spawnattr_setsigdefault(&attr, &defaults);
-  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+  sigset_t none;
+  ::sigemptyset(&none);
+  ::posix_spawnattr_setsigmask(&attr, &none);
+  ::posix_spawnattr_setpgroup(&attr, 0);
+  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
   pid_t pid;
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   if (g_quiet) {
     ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
@@ -79,6 +90,7 @@ int run_shell(const std::string& line) {
   ::posix_spawn_file_actions_destroy(&actions);
   ::posix_spawnattr_destroy(&attr);
   if (spawned != 0) return -1;
+  if (stop_armed()) return wait_watching_stop(pid);
   int status;
   if (retry_on_eintr([&] { return ::waitpid(pid, &status, 0); }) < 0) return -1;
   if (WIFEXITED(status)) return WEXITSTATUS(status);

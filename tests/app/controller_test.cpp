@@ -126,7 +126,7 @@ TEST_F(ControllerRun, SettingsInErrorWithNoWorkStartNothing) {
   dir_.write("Vorelith.exe", "");
   dir_.write("unit0/version.vwu", "v");
   dir_.write("unit0/work_unit.vwu", "w");
-  EXPECT_EQ(run({"-help", "-exec"}), 0);
+  EXPECT_EQ(run({"-help", "-exec"}), Exit_usage);
   const std::string& out = fake_.console.output;
   EXPECT_EQ(out.find("options:"), std::string::npos);
   EXPECT_NE(out.find("bad arg: -path N\n[unit0] Dir find : 5\nThe settings are in error"), std::string::npos) << out;
@@ -135,6 +135,10 @@ TEST_F(ControllerRun, SettingsInErrorWithNoWorkStartNothing) {
   EXPECT_EQ(fake_.shell.commands_ran, std::vector<std::string>{"vorclose.exe -exit -echo off"});
   EXPECT_EQ(fake_.clock.pauses, (std::vector<int>{5, 0}));
   EXPECT_EQ(dir_.read("unit0/work_unit.vwu"), "w");
+  // Refused in vorcnt.cfg rather than on the command line: 78; both: 64.
+  dir_.write("vorcnt.cfg", "UNITS = 99\n");
+  EXPECT_EQ(run({}), Exit_config);
+  EXPECT_EQ(run({"-units", "0"}), Exit_usage);
 }
 
 // A fresh client folder run without -fill has nothing to do and stops; its
@@ -142,7 +146,7 @@ TEST_F(ControllerRun, SettingsInErrorWithNoWorkStartNothing) {
 TEST_F(ControllerRun, AFreshFolderWithoutFillEndsSayingToFill) {
   const std::string hint = "No unit folders yet: start once with -fill (or a FILL line) to make them and fetch work\n";
   dir_.write("Vorelith.exe", "");
-  EXPECT_EQ(run({}), 0);
+  EXPECT_EQ(run({}), Exit_config);  // starting it again as it is would do the same
   const std::string& out = fake_.console.output;
   ASSERT_GT(out.size(), hint.size() + 8);
   EXPECT_EQ(out.substr(out.size() - hint.size() - 8), "fill:0\n\n" + hint);
@@ -158,6 +162,7 @@ struct StartRow {
   const char* name;
   std::vector<std::string> args;  // "@" stands for the scratch folder
   std::string last_line;          // "@" likewise
+  int status;                     // the run's exit status
   int closer_status = 0;
   bool client_present = true;
   bool folder_locked = false;
@@ -201,7 +206,7 @@ TEST_P(StartChecks, EndTheRunBeforeAnythingMoves) {
               0);
   }
 
-  EXPECT_EQ(run(args), 0);
+  EXPECT_EQ(run(args), row.status);
   const std::string& out = fake_.console.output;
   ASSERT_FALSE(out.empty());
   const std::size_t last = out.rfind('\n', out.size() - 2);
@@ -223,40 +228,41 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         StartRow{"CloserNotFound", {"-exec", "@client/"},
                  "vorclose could not be run (status 127): a running client could not be stopped; nothing is started",
-                 127},
+                 Exit_unavailable, 127},
         StartRow{"NoInterpreter", {"-exec", "@client/"},
                  "vorclose could not be run (status -1): a running client could not be stopped; nothing is started",
-                 -1},
+                 Exit_unavailable, -1},
         // Asked only for its version, with no closer found: the interpreter's
         // "not found" line is explained. With no interpreter nobody said a word.
         StartRow{"VersionCloserNotFound", {"-version"},
                  "vorclose could not be run (status 127), so the command interpreter said it is not found: put the "
                  "client's vorclose.exe in this folder or on PATH",
-                 127},
+                 Exit_ok, 127},
         StartRow{"NoClientProgram", {"-exec", "@client/"}, "Client folder @client/ holds no Vorelith.exe: nothing is started",
-                 0, false},
-        StartRow{"FolderMissing", {"-exec", "@absent/"}, "Client folder @absent/ not found: nothing is started"},
+                 Exit_unavailable, 0, false},
+        StartRow{"FolderMissing", {"-exec", "@absent/"}, "Client folder @absent/ not found: nothing is started",
+                 Exit_unavailable},
         StartRow{"NoSeparator", {"-exec", "@client"},
-                 "Client folder @client does not end in a folder separator: nothing is started"},
+                 "Client folder @client does not end in a folder separator: nothing is started", Exit_config},
         StartRow{"PathRefused", {"-fill", "-exec", "@client/a b/"},
-                 "The client folder setting was refused: nothing is started; correct EXEC or -exec"},
+                 "The client folder setting was refused: nothing is started; correct EXEC or -exec", Exit_usage},
         StartRow{"AnotherController", {"-exec", "@client/"},
-                 "Another vorcnt is working on the client folder @client/: this one ends", 0, true, true},
+                 "Another vorcnt is working on the client folder @client/: this one ends", Exit_tempfail, 0, true, true},
         // -version is no exception: its closer order would stop the other
         // controller's client.
         StartRow{"AnotherControllerVersion", {"-version", "-exec", "@client/"},
-                 "Another vorcnt is working on the client folder @client/: this one ends", 0, true, true},
+                 "Another vorcnt is working on the client folder @client/: this one ends", Exit_tempfail, 0, true, true},
         // One that works on another folder, or is asked only for -version
         // anywhere, would stop that controller's client all the same.
         StartRow{"AnotherControllerInSession", {"-version"},
-                 "Another vorcnt is running for this user; its client would be stopped: this one ends", 0, true,
-                 false, true},
+                 "Another vorcnt is running for this user; its client would be stopped: this one ends",
+                 Exit_tempfail, 0, true, false, true},
         // No guard, no order: it might stop another controller's client.
         StartRow{"SessionLockCannotBeMade", {"-version"},
                  "The one-controller-per-user lock cannot be made (<lock> is taken by a program that is not "
                  "vorcnt; no lock file of this user's own stands in for it (@no-home/.vorcnt: No such file or "
                  "directory)), so no client is stopped: this one ends",
-                 0, true, false, false, true}),
+                 Exit_tempfail, 0, true, false, false, true}),
     [](const ::testing::TestParamInfo<StartRow>& info_row) { return std::string(info_row.param.name); });
 
 // Eleven lines; Mode_error has no name and no line end, and the user's path
@@ -627,6 +633,7 @@ TEST_F(LoopPass, NoCurrentUnitEndsTheLoopWithOneLine) {
     EXPECT_FALSE(loop_pass(fake_.os, ctx_));
     EXPECT_EQ(fake_.console.output, "No unit is current (255): nothing can be computed or sent; stopping\n");
     EXPECT_EQ(ctx_.vorcnt_state, Vorcnt_error);
+    EXPECT_EQ(ctx_.stop_status, Exit_software);
   }
   EXPECT_TRUE(fake_.shell.commands_ran.empty());
 }

@@ -8,8 +8,10 @@
 #   crash_consistency.sh BIN_DIR [STOPS] [SIGNALS]
 #
 # STOPS (default 30) stop points per signal; SIGNALS (default "KILL TERM")
-# each get a world of their own. The controller installs no handler, so both
-# end it wherever it stands. Stop points are of three kinds:
+# each get a world of their own. SIGKILL ends the controller wherever it
+# stands; SIGTERM at its next pause or command wait (an in-process copy or
+# delete in hand is finished first), with status 0. Stop points are of three
+# kinds:
 #   timed  a random moment up to 4 s (nominal 400 s) after the start: the
 #          start-up scan and pop, the client computing or connecting;
 #   push   a random moment up to 1.4 nominal seconds after a "[UnitN] push"
@@ -159,6 +161,12 @@ run_to_stop() {
   while IFS= read -r -t 10 -u "$OUT" line; do printf '%s\n' "$line" >>"$W/out.raw"; done
   exec {OUT}<&-
   for _ in $(seq 100); do kill -0 "$VPID" 2>/dev/null || break; pause_ms 20; done
+  wait "$VPID" 2>/dev/null
+  local ended=$? want=0
+  [ "$SIG" = KILL ] && want=137
+  # SIGTERM before the first line may come before the handler is set.
+  [ "$SIG:$ended:$LAST" = "TERM:143:(no output yet)" ] && want=143
+  [ "$STOPPED_BY" = ended ] || [ "$ended" = "$want" ] || fail "stopped by SIG$SIG ($PHASE): exit status $ended"
   VPID=
 }
 

@@ -93,6 +93,8 @@ stop_controller() {
     kill -0 "$CPID" 2>/dev/null || fail "the controller had ended before it was stopped"
     kill -TERM "$CPID" 2>/dev/null
     wait "$CPID" 2>/dev/null
+    local stopped=$?
+    [ $stopped -eq 0 ] || fail "stopped from outside, the controller exited with status $stopped"
     CPID=
   fi
   vorclose -exit -echo off >/dev/null 2>&1
@@ -309,13 +311,14 @@ case_two_controllers() {
   mkdir -p "$W/second"
   local out
   out=$(cd "$W/second" && timeout 60 "$BIN/vorcnt" -exec "$C/")
-  [ $? -eq 0 ] || fail "the second controller's exit status"
+  [ $? -eq 75 ] || fail "the second controller's exit status is not 75"
   [ "$out" = "Another vorcnt is working on the client folder $C/: this one ends" ] ||
     fail "the second controller printed: $out"
   [ "$(wc -l <"$VORSIM_RUNDIR/orders.log")" -eq "$orders" ] || fail "the second controller gave an order"
   # Asked only for its version, in a folder of its own: its start-up order
   # would stop the first controller's client all the same.
   out=$(cd "$W/second" && timeout 60 "$BIN/vorcnt" -version)
+  [ $? -eq 75 ] || fail "a controller elsewhere: exit status not 75"
   [ "$out" = "Another vorcnt is running for this user; its client would be stopped: this one ends" ] ||
     fail "a controller elsewhere printed: $out"
   [ "$(wc -l <"$VORSIM_RUNDIR/orders.log")" -eq "$orders" ] || fail "a controller elsewhere gave an order"
@@ -368,7 +371,7 @@ case_bad_setting_with_work() {
   write_client_files "$C"
   write_cfg "UNITS = 99"
   run_to_end
-  [ "$RUN_STATUS" -eq 0 ] || fail "exit status $RUN_STATUS"
+  [ "$RUN_STATUS" -eq 78 ] || fail "exit status $RUN_STATUS, not 78 (a bad setting)"
   expect_lines "vorcnt.cfg bad arg: units = 99" "[unit0] Dir find : 5" "[Unit1] Dir maiking SUB. : 0" \
     "[Unit1] Data計算準備" "[Unit1] Data計算完了" "[Unit1] push" \
     "[Unit1] is home; the settings are in error, so nothing more is done: correct them and restart"
@@ -464,7 +467,7 @@ case_long_arguments() {
   # Without -version the run goes on, with its settings in error, only as
   # far as it safely can: with no work in the client folder, nothing starts.
   run_to_end "$big"
-  [ "$RUN_STATUS" -eq 0 ] || fail "exit status $RUN_STATUS"
+  [ "$RUN_STATUS" -eq 64 ] || fail "exit status $RUN_STATUS, not 64 (a bad command line)"
   expect_lines "bad arg: argument longer than 255 characters" "[unit0] Dir find : 5" \
     "The settings are in error and the client folder holds no work: nothing is started; correct them and restart" \
     "path:$C/"
@@ -485,7 +488,7 @@ case_long_paths() {
   # The run does not fall back to the current folder, which holds a client.
   stand_in_client "$W"
   run_to_end
-  [ "$RUN_STATUS" -eq 0 ] || fail "exit status $RUN_STATUS"
+  [ "$RUN_STATUS" -eq 78 ] || fail "exit status $RUN_STATUS, not 78 (a bad setting)"
   expect_line_count 1 "bad arg: path longer than 118 characters"
   # A line longer than 254 bytes is read in pieces, each a line of its own;
   # the refused folder ends the run before anything is scanned.
@@ -512,7 +515,7 @@ case_cfg_noise() {
   expect_sound_run
 
   run_to_end
-  [ "$RUN_STATUS" -eq 0 ] || fail "exit status $RUN_STATUS"
+  [ "$RUN_STATUS" -eq 78 ] || fail "exit status $RUN_STATUS, not 78 (a bad setting)"
   # The line with a NUL was refused whole; the Ctrl-Z ended the file before
   # "UNITS = 16".
   expect_lines "[unit0] Dir find : 5" "path:$C/" "Units:0"

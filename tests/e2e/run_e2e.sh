@@ -78,13 +78,15 @@ server_verified() { vorserver verify "$SRV" | grep -qx "verified $1"; }
 orders_at_least() { [ "$(grep -c . "$VORSIM_RUNDIR/orders.log" 2>/dev/null)" -ge "$1" ]; }
 
 # Stops the controller as an operator would, keeps what it had written and
-# the orders so far, then ends the client.
+# the orders so far, then ends the client. Stopped from outside, it exits 0.
 stop_controller() {
   if [ -n "$CPID" ]; then
     kill -TERM "$CPID" 2>/dev/null
     for _ in $(seq 50); do kill -0 "$CPID" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$CPID" 2>/dev/null
     wait "$CPID" 2>/dev/null
+    local stopped=$?
+    [ $stopped -eq 0 ] || fail "stopped from outside, the controller exited with status $stopped"
     CPID=
   fi
   cp "$VORSIM_RUNDIR/orders.log" "$W/orders.txt"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The real binary's first moments: the closer runs before any output, and
 # -version / -help print exactly their bytes and exit 0. With no closer to
-# run nothing else happens; redirected lines are out before the first pause.
+# run nothing else happens (status 69); redirected lines are out before the
+# first pause. A stop from outside exits 0; a hook reads nothing and does not
+# outlive a stop; a stop by hand says that the client goes on.
 # Usage: startup.sh BIN_DIR
 set -uo pipefail
 bin=$(cd "$1" && pwd)
@@ -87,7 +89,7 @@ rm -f "$work/run/vorcnt.cfg"
 (cd "$work/run" && PATH=/usr/bin:/bin "$bin/vorcnt" -exec "$client/" >"$work/out" 2>"$work/err")
 status=$?
 expected="${banners}vorcnt.cfg open error!"$'\n'"vorclose could not be run (status 127): a running client could not be stopped; nothing is started"$'\n'
-if [ "$status" -ne 0 ] || ! cmp -s "$work/out" <(printf '%s' "$expected") || [ ! -f "$client/unit0/work_unit.vwu" ] ||
+if [ "$status" -ne 69 ] || ! cmp -s "$work/out" <(printf '%s' "$expected") || [ ! -f "$client/unit0/work_unit.vwu" ] ||
   [ -e "$client/work_unit.vwu" ]; then
   echo "FAIL no_closer: $(od -c "$work/out" | tail -n 4)"
   failed=1
@@ -104,10 +106,62 @@ for _ in $(seq 100); do [ -e "$client/unit0/work_unit.vwu" ] || break; sleep 0.1
 sleep 0.5
 kill -TERM "$pid"
 wait "$pid" 2>/dev/null
-if tail -n 2 "$work/out" | head -n 1 | grep -qx 'fill:0'; then
+status=$?
+if [ "$status" -eq 0 ] && tail -n 2 "$work/out" | head -n 1 | grep -qx 'fill:0'; then
   echo "PASS stop_during_pause"
 else
-  echo "FAIL stop_during_pause: $(tail -n 3 "$work/out")"
+  echo "FAIL stop_during_pause (status $status): $(tail -n 3 "$work/out")"
   failed=1
 fi
+
+# Runs the controller on $client in the background, its input a pipe that
+# is never written to and never closed, as a terminal's would be.
+start_bg() {
+  (cd "$work/run" && PATH="$work/tools:$PATH" VORCNT_TIME_SCALE=0.01 exec "$bin/vorcnt" -exec "$client/" \
+    >"$work/out" 2>"$work/err" < <(sleep 600)) &
+  pid=$!
+}
+wait_for() {  # TEXT: up to 20 s for TEXT in the output
+  for _ in $(seq 200); do LC_ALL=C grep -qF "$1" "$work/out" 2>/dev/null && return 0; sleep 0.1; done
+  return 1
+}
+# Up to SECONDS for the controller to end; its status in `status`.
+ended_within() {  # SECONDS
+  for _ in $(seq $(($1 * 10))); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then kill -KILL "$pid"; wait "$pid" 2>/dev/null; return 1; fi
+  wait "$pid" 2>/dev/null
+  status=$?
+}
+
+verdict() {  # OK NAME DETAIL
+  if [ "$1" -eq 0 ]; then echo "PASS $2"; else echo "FAIL $2 (status ${status:-}): $3"; failed=1; fi
+}
+
+# Nothing to compute: the hook runs. `cat` reads nothing and ends, and the
+# run goes on to its dump.
+rm -f "$client/unit0/work_unit.vwu" "$client/work_unit.vwu"
+printf 'EXECEMPTY = cat\n' >"$work/run/vorcnt.cfg"
+start_bg
+wait_for "fill:0" && kill -TERM "$pid" && ended_within 10 && [ "$status" -eq 0 ]
+verdict $? hook_reads_nothing "$(tail -n 3 "$work/out")"
+
+# A hook that hangs and ignores SIGTERM ends with the controller's stop, by
+# SIGKILL after the grace, well within 10 s.
+printf "EXECEMPTY = trap '' TERM; echo \$\$ >%s/hook.pid; exec sleep 100000\n" "$work" >"$work/run/vorcnt.cfg"
+start_bg
+for _ in $(seq 200); do [ -s "$work/hook.pid" ] && break; sleep 0.1; done
+hook=$(cat "$work/hook.pid" 2>/dev/null)
+[ -n "$hook" ] && kill -TERM "$pid" && ended_within 10 && [ "$status" -eq 0 ] && ! kill -0 "$hook" 2>/dev/null
+verdict $? hung_hook_ends_with_stop "hook '$hook'"
+[ -n "$hook" ] && kill -KILL "$hook" 2>/dev/null
+
+# Stopped by hand while the client computes: the lines of today, then one
+# that says the client goes on and what ends it.
+rm -f "$work/run/vorcnt.cfg"
+printf 'w\n' >"$client/unit0/work_unit.vwu"
+start_bg
+note='Stopped; the client goes on computing unit0: "vorclose -exit" ends it'
+wait_for $'[Unit0] Data\x8cv\x8eZ\x8aJ\x8en' && kill -INT "$pid" && ended_within 10 && [ "$status" -eq 0 ] &&
+  [ "$(tail -n 1 "$work/out")" = "$note" ] && [ "$(grep -c . "$work/out")" -gt 1 ]
+verdict $? stop_by_hand_says_client_goes_on "$(tail -n 2 "$work/out")"
 exit $failed

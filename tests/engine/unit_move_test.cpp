@@ -348,6 +348,53 @@ TEST_F(SwapTest, AFailedPopHoldsTheClientBackUntilARetryCompletesIt) {
   EXPECT_FALSE(dir.exists("unit1/work_unit.vwu"));
 }
 
+// Every step that fails and is retried by a later pass: each retry waits
+// the pass's full pause and, failing the same way, prints nothing new.
+TEST(QuietRetryTest, EachRetryWaitsItsFullPauseAndSaysNothingNew) {
+  enum Step { push, pop };
+  const struct {
+    const char* name;
+    Step step;
+    void (*brk)(EngineWorld&);
+  } rows[] = {
+      {"PushCopy", push, [](EngineWorld& w) { w.world.fault = Fault::copy_fails; }},
+      {"PopCopy", pop, [](EngineWorld& w) { w.world.fault = Fault::copy_fails; }},
+      {"PushRecordWrite", push, [](EngineWorld& w) { w.fake.disk.fail_from(FaultyDisk::kWrite, 1, ENOSPC); }},
+      {"PopRecordWrite", pop, [](EngineWorld& w) { w.fake.disk.fail_from(FaultyDisk::kWrite, 1, ENOSPC); }},
+      {"PushWithTheJournalUnwritable", push,
+       [](EngineWorld& w) {
+         w.world.fault = Fault::copy_fails;
+         w.dir.write("plain", "a file, not a folder");
+         std::snprintf(w.ctx.history, sizeof w.ctx.history, "%splain/journal.tsv", w.P.c_str());
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EngineWorld w;
+    w.given_units(Mode_calc, {Data_Calculation_wait, Data_Calculation_wait});
+    w.lay("unit1", Data_Calculation_wait);
+    w.ctx.time = 600;
+    if (row.step == push) {
+      w.lay("", Data_Calculation_completion);
+      w.dir.mkdir("unit0");
+      w.ctx.calculation_unit = 0;
+      w.ctx.vorcnt_state = Vorcon_CalcCompletion;
+    } else {
+      w.ctx.calculation_unit = 1;
+      w.ctx.vorcnt_state = Vorcon_CalcWait;
+      w.ctx.pop_pending = true;
+    }
+    row.brk(w);
+    EXPECT_TRUE(loop_pass(w.fake.os, w.ctx));
+    const std::string first = w.fake.console.output;
+    EXPECT_NE(first.find(row.step == push ? "push failed" : "pop failed"), std::string::npos) << first;
+    w.fake.clock.pauses.clear();
+    for (int pass = 0; pass < 3; ++pass) EXPECT_TRUE(loop_pass(w.fake.os, w.ctx));
+    EXPECT_EQ(w.fake.clock.pauses, (std::vector<int>{600, 600, 600}));
+    EXPECT_EQ(w.fake.console.output, first);
+  }
+}
+
 TEST_F(SwapTest, SettingsInErrorPushTheUnitHomeAndEnd) {
   ctx.mode = Mode_error;
   unitswap(fake.os, ctx);

@@ -46,7 +46,8 @@ dpkg-deb -x "$deb" "$root" || { fail "dpkg-deb -x"; exit 1; }
 for f in usr/bin/vorcnt usr/bin/vorstat usr/share/man/man1/vorcnt.1.gz usr/share/man/man1/vorstat.1.gz \
   usr/share/doc/vorcnt/copyright usr/share/doc/vorcnt/changelog.gz etc/vorcnt/vorcnt.cfg etc/logrotate.d/vorcnt \
   usr/lib/systemd/system/vorcnt.service usr/lib/systemd/system/vorstat-prometheus.service \
-  usr/lib/systemd/system/vorstat-prometheus.timer usr/lib/sysusers.d/vorcnt.conf usr/lib/tmpfiles.d/vorcnt.conf; do
+  usr/lib/systemd/system/vorstat-prometheus.timer usr/lib/sysusers.d/vorcnt.conf usr/lib/tmpfiles.d/vorcnt.conf \
+  usr/share/bash-completion/completions/vorcnt usr/share/bash-completion/completions/vorstat; do
   [ -e "$root/$f" ] || fail "the package lacks /$f"
 done
 # A closer of ours on PATH would shadow the real one, which comes with the
@@ -61,8 +62,9 @@ file "$root/usr/bin/vorcnt" | grep -q ', stripped' || fail "vorcnt is not stripp
 ls "$work"/pkg/vorcnt-dbgsym_*.ddeb >/dev/null 2>&1 || fail "no debug symbols package beside the .deb"
 
 if command -v lintian >/dev/null; then
-  # Every tag at warning level or above fails; informational ones are shown.
-  lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1
+  # Every tag at warning level or above fails, in either package;
+  # informational ones are shown.
+  lintian --fail-on error,warning "$deb" "$work"/pkg/vorcnt-dbgsym_*.ddeb >"$work/lintian.log" 2>&1
   lintian_status=$?
   tags=$(grep -E '^[EW]: ' "$work/lintian.log")
   if [ $lintian_status -eq 0 ] && [ -z "$tags" ]; then
@@ -74,6 +76,24 @@ $(cat "$work/lintian.log")"
 else
   skip lintian "lintian not installed"
 fi
+
+# The shell completion offers every option each program's help names.
+completions=$root/usr/share/bash-completion/completions
+for program in vorcnt vorstat; do
+  if [ "$program" = vorcnt ]; then
+    listed=$(cd "$work" && PATH="$bin:$PATH" TMPDIR="$work" "$root/usr/bin/vorcnt" -help 2>/dev/null | grep -o $'^\t-[a-z]*' | tr -d '\t')
+  else
+    listed=$("$root/usr/bin/vorstat" --help | grep -oE -- '(^| )--?[a-z]+' | tr -d ' ')
+  fi
+  offered=$(bash -c '. "$1"; COMP_WORDS=("$2" -); COMP_CWORD=1; "_$2"; printf "%s\n" "${COMPREPLY[@]}"' _ \
+    "$completions/$program" "$program" 2>&1)
+  missing=$(comm -23 <(echo "$listed" | sort -u) <(echo "$offered" | sort -u))
+  if [ -n "$listed" ] && [ -z "$missing" ]; then
+    pass "bash completes the options of $program"
+  else
+    fail "bash completion of $program lacks: ${missing:-the options of its help (none read)}"
+  fi
+done
 
 # The programs run from the unpacked package, the closer found along PATH.
 mkdir "$work/run"
@@ -202,6 +222,8 @@ if [ -x "$bin/Vorelith.exe" ] && [ -x "$bin/vorserver" ] && [ -x "$bin/vorclose"
   fi
   kill -TERM "$controller" 2>/dev/null
   wait "$controller" 2>/dev/null
+  stopped=$?
+  [ $stopped -eq 0 ] || fail "service stop: the controller exited with status $stopped, not 0"
   sleep 0.2  # the pipe's reader writes out what is left
   stop_world
   # 計算 (computing) of the controller's lines, in UTF-8.

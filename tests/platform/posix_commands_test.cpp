@@ -309,6 +309,21 @@ TEST(ShellTest, ExitStatusPassesThrough) {
   EXPECT_EQ(run("true " + std::string(100000, 'x')).status, 0);  // an overlong line still runs
 }
 
+// A command reads nothing of the controller's own input, and leads a
+// process group of its own, which a stop ends whole.
+TEST(ShellTest, CommandsReadNothingAndLeadAGroupOfTheirOwn) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::write(fds[1], "x\n", 2), 2);
+  {
+    testing::Redirect input(STDIN_FILENO, fds[0]);
+    EXPECT_EQ(run("test -z \"$(cat)\"").status, 0);
+  }
+  ::close(fds[0]);
+  ::close(fds[1]);
+  EXPECT_EQ(run("test \"$(ps -o pgid= -p $$ | tr -d ' ')\" = $$").status, 0);
+}
+
 TEST_F(ProgramTest, OnlyTheFirstWordIsRewritten) {
   program("vorclose", 0);
   program("it's", 0);

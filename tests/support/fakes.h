@@ -92,7 +92,15 @@ class FaultyDisk final : public Disk {
     nth_ = nth;
     error_ = error;
   }
-  void heal() { nth_ = 0; }
+  // As fail(), for the Nth call and every one after it.
+  void fail_from(Op op, int nth, int error) {
+    fail(op, nth, error);
+    every_ = true;
+  }
+  void heal() {
+    nth_ = 0;
+    every_ = false;
+  }
   int calls(Op op) const { return calls_[op]; }
 
   Status write_file(const std::string& path, std::string_view bytes) override {
@@ -126,11 +134,15 @@ class FaultyDisk final : public Disk {
   bool is_link(const std::string& path) override { return real_disk().is_link(path); }
 
  private:
-  bool hit(Op op) { return ++calls_[op] == nth_ && op == op_; }
+  bool hit(Op op) {
+    ++calls_[op];
+    return op == op_ && nth_ > 0 && (calls_[op] == nth_ || (every_ && calls_[op] > nth_));
+  }
   int calls_[kOps] = {};
   Op op_ = kWrite;
   int nth_ = 0;
   int error_ = 0;
+  bool every_ = false;
 };
 
 // The fakes wired together, with one shared log.

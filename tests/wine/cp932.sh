@@ -166,7 +166,9 @@ case_plus_slash() {
   waiting "$drive/unit0" unit0
   printf 'EXEC = C:\\a+b\\\n' >"$dir/vorcnt.cfg"
   run_vorcnt "$dir"
+  local status=$?
   transcripts+=("$dir/out.bin")
+  [ $status -eq 78 ] || { echo "    exit status $status, not 78 (a refused setting)"; ok=1; }
   same_bytes plus "$dir/out.bin" "$banners"$'bad arg: path holds the character +, which the command interpreter reads specially\r\n'\
 $'The client folder setting was refused: nothing is started; correct EXEC or -exec\r\n' || ok=1
   [ -f "$drive/unit0/work_unit.vwu" ] && [ ! -e "$drive/work_unit.vwu" ] || { echo "    files moved"; ok=1; }

@@ -50,18 +50,25 @@ run_vorcnt() {  # dir, args...
   (cd "$dir" && VORCNT_TIME_SCALE=$scale timeout -k 5 60 wine vorcnt.exe "$@" >out.bin 2>err.txt)
 }
 
-# Ends a program started here, as an operator's interrupt would; one that
-# does not go within five seconds is killed.
+# Ends a program started here, as an operator's interrupt would (Wine makes
+# SIGINT the console's Ctrl+C); one that does not go within ten seconds is
+# killed. Stopped so, the controller exits with status 0: any other is
+# noted for the stop_status case.
+bad_stops=()
+stops=0
 stop_pid() {  # pid
-  kill "$1" 2>/dev/null
-  local i
-  for i in $(seq 50); do
+  kill -INT "$1" 2>/dev/null
+  local i status
+  for i in $(seq 100); do
     kill -0 "$1" 2>/dev/null || break
     sleep 0.1
   done
   # Not reaped yet, so the id is still this child's.
   kill -KILL "$1" 2>/dev/null
   wait "$1" 2>/dev/null
+  status=$?
+  stops=$((stops + 1))
+  [ $status -eq 0 ] || bad_stops+=("$status")
 }
 
 # Starts vorcnt.exe in DIR, waits until its output holds MARKER (the
@@ -366,6 +373,7 @@ case_session() {
   end=$((SECONDS + 60))
   until grep -qa '^fill:' "$first/out.bin" 2>/dev/null || [ $SECONDS -ge $end ]; do sleep 0.2; done
   run_vorcnt "$second" -version
+  local second_status=$?
   stop_pid "$pid"
   if ! grep -qa '^fill:' "$first/out.bin"; then
     fail session "the first controller did not reach its dump"
@@ -375,6 +383,7 @@ case_session() {
   else
     fail session "the second controller did not stop at the session lock"
   fi
+  [ $second_status -eq 75 ] || fail session_status "the second controller exited with status $second_status, not 75"
 }
 
 # vorcnt.cfg saved as UTF-16 ("Unicode"): read in the ANSI code page; a line
@@ -421,6 +430,15 @@ with open("err.txt", "wb") as err:
   fi
 }
 
+# Every controller stopped with Ctrl+C above exited with status 0.
+case_stop_status() {
+  if [ $stops -gt 0 ] && [ ${#bad_stops[@]} -eq 0 ]; then
+    pass stop_status
+  else
+    fail stop_status "$stops stops, statuses other than 0: ${bad_stops[*]:-none}"
+  fi
+}
+
 case_crlf() {
   local bad=0 f
   for f in "${transcripts[@]}"; do
@@ -449,6 +467,7 @@ for name in ${VORCNT_WINE_CASES:-version help interpreter push pop flush session
   "case_$name"
 done
 case_crlf
+case_stop_status
 
 echo "wine: cases ran in $SECONDS s"
 echo "wine: $passed passed, $failed failed"

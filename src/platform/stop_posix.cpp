@@ -1,0 +1,134 @@
+// A stop from outside on POSIX. The handlers only note the signal and write
+// a byte to a pipe; the pauses and the waits for a command poll that pipe,
+// so a signal that comes just before one of them still wakes it, and
+// everything else (the console, the child's end, the exit) runs in the
+// program's own flow, where it is safe.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/os.h"
+#include "platform/stop_posix.h"
+
+namespace vorcnt {
+
+namespace {
+
+volatile sig_atomic_t g_stop_signal = 0;
+int g_wake[2] = {-1, -1};
+Console* g_console = nullptr;
+std::string g_note;
+
+extern "C" void on_signal(int sig) {
+  const int saved = errno;
+  if (sig != SIGCHLD && g_stop_signal == 0) g_stop_signal = sig;
+  const char byte = 0;
+  // A full pipe already holds a wake-up.
+  if (::write(g_wake[1], &byte, 1) < 0) {
+  }
+  errno = saved;
+}
+
+// Waits until a signal comes or `ms` pass (-1: no limit), then empties the
+// pipe.
+void wait_for_signal(long long ms) {
+  struct pollfd wake = {g_wake[0], POLLIN, 0};
+  const int timeout = ms < 0 ? -1 : (ms > INT_MAX ? INT_MAX : static_cast<int>(ms));
+  (void)::poll(&wake, 1, timeout);
+  char bytes[64];
+  while (::read(g_wake[0], bytes, sizeof bytes) > 0) {
+  }
+}
+
+long long now_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The command's process group ends: SIGTERM at once, SIGKILL to whatever of
+// it is left after the grace. The shell ending first is not enough, since a
+// program it started may still run in the group.
+void end_command_group(pid_t pid) {
+  ::kill(-pid, SIGTERM);
+  const long long until = now_ms() + kCommandStopGrace * 1000LL;
+  bool reaped = false;
+  while (now_ms() < until) {
+    int status;
+    if (!reaped && ::waitpid(pid, &status, WNOHANG) == pid) reaped = true;
+    if (reaped && ::kill(-pid, 0) != 0) return;
+    // What is left of the group after the shell says nothing when it ends.
+    wait_for_signal(reaped ? 100 : until - now_ms());
+  }
+  ::kill(-pid, SIGKILL);
+  int status;
+  if (!reaped) (void)::waitpid(pid, &status, 0);
+}
+
+}  // namespace
+
+void arm_stop(Console& console) {
+  if (::pipe(g_wake) != 0) return;  // unarmed: the signals end the run as before
+  for (int fd : g_wake) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+  g_console = &console;
+  struct sigaction action = {};
+  action.sa_handler = on_signal;
+  ::sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGINT, &action, nullptr);
+  action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+  ::sigaction(SIGCHLD, &action, nullptr);
+}
+
+void set_stop_note(std::string line) { g_note = std::move(line); }
+
+bool stop_armed() { return g_console != nullptr; }
+
+void stop_if_asked() {
+  if (g_console == nullptr || g_stop_signal == 0) return;
+  if (g_stop_signal == SIGINT && !g_note.empty()) g_console->write(g_note);
+  g_console->flush();
+  std::exit(0);
+}
+
+void pause_watching_stop(long long ms) {
+  const long long until = now_ms() + ms;
+  for (;;) {
+    stop_if_asked();
+    const long long left = until - now_ms();
+    if (left <= 0) return;
+    wait_for_signal(left);
+  }
+}
+
+int wait_watching_stop(pid_t pid) {
+  for (;;) {
+    int status;
+    const pid_t got = ::waitpid(pid, &status, WNOHANG);
+    if (got == pid) {
+      if (WIFEXITED(status)) return WEXITSTATUS(status);
+      if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+      return -1;
+    }
+    if (got < 0 && errno != EINTR) return -1;
+    if (g_stop_signal != 0) {
+      end_command_group(pid);
+      stop_if_asked();
+    }
+    wait_for_signal(-1);
+  }
+}
+
+}  // namespace vorcnt
