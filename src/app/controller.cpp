@@ -360,7 +360,11 @@ int controller_main(Os& outer_os, int argc, char** argv) {
   // Nothing has been printed yet, so the log gets every line of the run.
   LogConsole log(os.console, os.clock, ctx.log, {msg::kLogWriteFailed, msg::kLogWriteResumed});
   Os logged{os.shell, os.clock, log, os.disk};
-  return run_controller(logged, ctx, settings_notes, refused, notifier);
+  // A stop by hand ends the run past this frame: its note goes to the log too.
+  set_stop_console(&log);
+  const int status = run_controller(logged, ctx, settings_notes, refused, notifier);
+  set_stop_console(nullptr);
+  return status;
 }
 
 }  // namespace vorcnt

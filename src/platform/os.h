@@ -113,6 +113,9 @@ void arm_stop(Console& console);
 // by a service manager (SIGTERM) prints none: its own stop has already ended
 // the client with the closer.
 void set_stop_note(std::string line);
+// The console a stop writes its note to and flushes, while `console` lives
+// (one that copies to a log, say); nullptr: the one armed.
+void set_stop_console(Console* console);
 
 // True for the statuses with which this platform's interpreter says that a
 // command could not be started at all (not found, not runnable), and -1.

@@ -96,6 +96,7 @@ class RealConsole final : public Console {
 HANDLE g_stop_event = nullptr;
 Console* g_stop_console = nullptr;
 std::string g_stop_note;
+Console* g_note_console = nullptr;  // where the note goes, when not g_stop_console
 
 BOOL WINAPI on_console_stop(DWORD kind) {
   // Closing the window, logging off and shutting down end the run as before.
@@ -109,8 +110,9 @@ bool stop_came() { return g_stop_event != nullptr && WaitForSingleObject(g_stop_
 // A Ctrl+C is always a stop by hand: the note goes last.
 void stop_if_asked() {
   if (!stop_came()) return;
-  if (!g_stop_note.empty()) g_stop_console->write(g_stop_note);
-  g_stop_console->flush();
+  Console* out = g_note_console != nullptr ? g_note_console : g_stop_console;
+  if (!g_stop_note.empty()) out->write(g_stop_note);
+  out->flush();
   std::exit(0);
 }
 
@@ -124,6 +126,8 @@ void arm_stop(Console& console) {
 }
 
 void set_stop_note(std::string line) { g_stop_note = std::move(line); }
+
+void set_stop_console(Console* console) { g_note_console = console; }
 
 // Sleep takes a DWORD and treats 0xFFFFFFFF as "forever", so long pauses go
 // in pieces.

@@ -27,22 +27,24 @@ PSID token_sid(HANDLE token, TOKEN_INFORMATION_CLASS kind, std::vector<unsigned 
                            : reinterpret_cast<TOKEN_OWNER*>(buf.data())->Owner;
 }
 
-// True when the mutex's owner is this user, or the owner this process gives
-// what it makes (an elevated one gives the administrators).
+// False only when the mutex's owner is known and is neither this user nor
+// the owner this process gives what it makes (an elevated one gives the
+// administrators). An owner that cannot be read is taken for this user's, as
+// before: a held lock ends the run either way, only its line differs.
 bool owned_by_this_user(HANDLE mutex) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
   if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &sd) !=
       ERROR_SUCCESS)
-    return false;
+    return true;
   HANDLE raw = nullptr;
-  bool mine = false;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw) != 0) {
+  bool mine = true;
+  if (owner != nullptr && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw) != 0) {
     const UniqueHandle token(raw);
     std::vector<unsigned char> user, made_by;
     const PSID a = token_sid(token.get(), TokenUser, user);
     const PSID b = token_sid(token.get(), TokenOwner, made_by);
-    mine = owner != nullptr && ((a != nullptr && EqualSid(owner, a)) || (b != nullptr && EqualSid(owner, b)));
+    if (a != nullptr && b != nullptr) mine = EqualSid(owner, a) || EqualSid(owner, b);
   }
   LocalFree(sd);
   return mine;

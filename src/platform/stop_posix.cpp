@@ -27,6 +27,7 @@ volatile sig_atomic_t g_stop_signal = 0;
 int g_wake[2] = {-1, -1};
 Console* g_console = nullptr;
 std::string g_note;
+Console* g_note_console = nullptr;  // where the note goes, when not g_console
 
 extern "C" void on_signal(int sig) {
   const int saved = errno;
@@ -94,12 +95,15 @@ void arm_stop(Console& console) {
 
 void set_stop_note(std::string line) { g_note = std::move(line); }
 
+void set_stop_console(Console* console) { g_note_console = console; }
+
 bool stop_armed() { return g_console != nullptr; }
 
 void stop_if_asked() {
   if (g_console == nullptr || g_stop_signal == 0) return;
-  if (g_stop_signal == SIGINT && !g_note.empty()) g_console->write(g_note);
-  g_console->flush();
+  Console* out = g_note_console != nullptr ? g_note_console : g_console;
+  if (g_stop_signal == SIGINT && !g_note.empty()) out->write(g_note);
+  out->flush();
   std::exit(0);
 }
 
