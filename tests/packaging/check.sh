@@ -100,7 +100,7 @@ mkdir "$work/run"
 out=$(cd "$work/run" && PATH="$root/usr/bin:$bin:$PATH" TMPDIR="$work/run" "$root/usr/bin/vorcnt" -version)
 grep -q '^Vorelith Client Controler Version 0.2' <<<"$out" || fail "vorcnt -version said: $out"
 out=$("$root/usr/bin/vorstat" --version)
-[ "$out" = "vorstat 0.2" ] || fail "vorstat --version said: $out"
+[ "$out" = "vorstat 1.0" ] || fail "vorstat --version said: $out"
 pass "vorcnt -version and vorstat --version from the package"
 
 # Every keyword of the option table is in the example settings, explained.
