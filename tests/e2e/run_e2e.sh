@@ -479,7 +479,8 @@ case_slow_download() {
   new_world 4
   finished_unit 0
   write_cfg "UNITS = 1"
-  export VORSIM_FAULT=slowdownload
+  # Long enough that the new unit is still being computed when it is compared.
+  export VORSIM_FAULT=slowdownload VORSIM_COMPUTE_SECONDS=3000
   start_controller -fill
   wait_until "computing to start again" orders_at_least 3
   stop_controller
