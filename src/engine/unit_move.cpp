@@ -4,6 +4,7 @@
 // failed copy nor a power cut costs a file; and a move counts only once its
 // source is gone, so a unit is never left in two places to be computed or
 // sent twice.
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ namespace vorcnt {
 
 using engine_detail::check_copy;
 using engine_detail::CopyCheck;
+
+std::string reason_of(const Status& s) { return s.error() == ELOOP ? std::string(msg::kNameIsAForeignLink) : s.reason(); }
 
 void report_failure(Os& os, std::string* shown, const std::string& line, std::string_view text) {
   if (shown != nullptr) {
@@ -43,7 +46,7 @@ namespace {
 std::string named(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
 
 std::string not_synced(const std::string& name, const Status& s) {
-  return format_text(msg::kNotOnDisk, name.c_str(), s.reason().c_str());
+  return format_text(msg::kNotOnDisk, name.c_str(), reason_of(s).c_str());
 }
 
 // One push or pop under way, from its record to its end. It knows which
@@ -78,7 +81,7 @@ class RecordedMove {
     // unit folder's files came there by a push, which synced them.
     if (record_.direction == MoveDirection::push && !sync_sources()) return sources_unsynced_;
     const Status s = write_move_record(os_.disk, path_, record_);
-    if (!s.ok()) return format_text(msg::kRecordNotWritten, s.reason().c_str());
+    if (!s.ok()) return format_text(msg::kRecordNotWritten, reason_of(s).c_str());
     recorded_ = true;
     return std::string();
   }
@@ -173,7 +176,7 @@ class RecordedMove {
   std::string end() {
     if (!recorded_) return std::string();
     const Status s = clear_move_record(os_.disk, path_);
-    if (!s.ok()) return s.reason();
+    if (!s.ok()) return reason_of(s);
     recorded_ = false;
     return std::string();
   }

@@ -200,6 +200,9 @@ inline constexpr char kPushName[] = "push";
 inline constexpr char kPopName[] = "pop";
 // The reasons a move failed.
 inline constexpr char kRecordNotWritten[] = "the move record could not be written (%s)";
+// Why a name was not written, renamed or removed, in place of the system's
+// text: a link (or another name of the file) that the controller did not make.
+inline constexpr char kNameIsAForeignLink[] = "it is a link the controller did not make; nothing is done through it";
 inline constexpr char kNotOnDisk[] = "%s could not be written to the disk (%s)";
 inline constexpr char kSourceStayedUndone[] = "%s could not be deleted, the copies were removed";
 inline constexpr char kSourceStayedBecauseUndone[] = "%s could not be deleted (%s), the copies were removed";

@@ -115,7 +115,9 @@ void set_durable_writes(bool on) { g_durable = on; }
 bool durable_writes() { return g_durable; }
 
 Status write_whole_file(const std::string& path, std::string_view bytes) {
-  UniqueFd fd = open_fd(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  FolderAndName at;
+  if (!open_folder_of(native_path(path.c_str()), &at)) return Status::failed(errno, path);
+  UniqueFd fd = open_in_folder(at.folder.get(), at.name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (!fd.valid()) return Status::failed(errno, path);
   int error = 0;
   for (std::size_t done = 0; done < bytes.size();) {
