@@ -22,7 +22,9 @@ namespace vorcnt {
 using engine_detail::check_copy;
 using engine_detail::CopyCheck;
 
-std::string reason_of(const Status& s) { return s.error() == ELOOP ? std::string(msg::kNameIsAForeignLink) : s.reason(); }
+std::string reason_of(const Status& s) {
+  return s.error() == ELOOP ? std::string(msg::kNameIsAForeignLink) : s.reason();
+}
 
 void report_failure(Os& os, std::string* shown, const std::string& line, std::string_view text) {
   if (shown != nullptr) {

@@ -92,7 +92,8 @@ Status copy_new_file(const std::string& from_path, const std::string& to) {
 }
 
 Status rename_file(const std::string& from_path, const std::string& to) {
-  if (const int refused = foreign_link_at(wide_path(from_path)); refused != 0) return Status::failed(refused, from_path);
+  if (const int refused = foreign_link_at(wide_path(from_path)); refused != 0)
+    return Status::failed(refused, from_path);
   if (const int refused = foreign_link_at(wide_path(to)); refused != 0) return Status::failed(refused, to);
   std::error_code ec;
   fs::rename(fs_path(from_path), fs_path(to), ec);

@@ -318,6 +318,29 @@ TEST_F(SwapTest, FailedPushChangesNothingSoALaterPassRetriesQuietly) {
   EXPECT_EQ(fake.clock.pauses.back(), 5);
 }
 
+// Links planted at the record and the journal, pointing outside: each is
+// refused in one line, the push is retried quietly like any failed one, and
+// neither outside file changes.
+TEST_F(SwapTest, LinksAtTheRecordAndTheJournalAreRefusedInOneLineEach) {
+  ScratchDir outside;
+  outside.write("precious", "PRECIOUS");
+  std::filesystem::create_symlink(outside.path() + "precious", P + kMoveRecordName);
+  std::filesystem::create_symlink(outside.path() + "journal", P + "units.tsv");
+  std::snprintf(ctx.history, sizeof ctx.history, "%sunits.tsv", P.c_str());
+  ctx.time = 600;
+  for (int pass = 0; pass < 3; ++pass) EXPECT_TRUE(loop_pass(fake.os, ctx));
+  EXPECT_EQ(ctx.calculation_unit, 0);
+  EXPECT_EQ(dir.read("result.vwu"), "result ");
+  EXPECT_EQ(outside.read("precious"), "PRECIOUS");
+  EXPECT_FALSE(outside.exists("journal"));
+  const std::string refused = "it is a link the controller did not make; nothing is done through it";
+  const auto lines = lines_of(fake.console.output);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](auto& l) { return l.find(refused) != l.npos; }), 2)
+      << fake.console.output;
+  EXPECT_NE(fake.console.output.find("[Unit0] push failed: the move record could not be written (" + refused + ")"),
+            std::string::npos);
+}
+
 TEST_F(SwapTest, AFailedPopHoldsTheClientBackUntilARetryCompletesIt) {
   // unit1's files cannot be copied out: the client folder must stay empty
   // and the client unstarted, pass after pass, until they can.
