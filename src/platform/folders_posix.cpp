@@ -92,6 +92,11 @@ bool is_regular_file(const std::string& path) {
   return stat_of(path, &st) && S_ISREG(st.st_mode);
 }
 
+bool is_foreign_link(const std::string& path) {
+  struct stat st;
+  return ::lstat(native_path(path.c_str()).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 Presence presence(const std::string& path) {
   struct stat st;
   if (stat_of(path, &st)) return Presence::present;

@@ -66,6 +66,8 @@ bool is_regular_file(const std::string& path) {
   return fs::is_regular_file(fs_path(path), ec) && !ec;
 }
 
+bool is_foreign_link(const std::string& path) { return foreign_link_at(wide_path(path)) != 0; }
+
 Presence presence(const std::string& path) {
   std::error_code ec;
   const bool there = fs::exists(fs_path(path), ec);
