@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/journal_file.h"
 
 namespace vorcnt {
 
@@ -27,6 +28,9 @@ class RealDisk final : public Disk {
   Status remove(const std::string& path) override { return remove_file(path); }
   Status copy_new(const std::string& from, const std::string& to) override { return copy_new_file(from, to); }
   Status make_folders(const std::string& folder) override { return create_folders(folder); }
+  Status append_line(const char* path, std::string_view header, std::string_view line) override {
+    return append_journal_line(path, header, line);
+  }
 };
 
 }  // namespace

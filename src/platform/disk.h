@@ -30,6 +30,9 @@ class Disk {
   virtual Status copy_new(const std::string& from, const std::string& to) = 0;
   // Makes the folder and those above it; an existing folder is no error.
   virtual Status make_folders(const std::string& folder) = 0;
+  // Appends one journal line, synced, as append_journal_line does
+  // (journal_file.h); a journal it makes has its name synced too.
+  virtual Status append_line(const char* path, std::string_view header, std::string_view line) = 0;
 };
 
 // The disk as it is; one for the whole program.

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/os.h"
 #include "support/synced_memory.h"
 
@@ -88,7 +89,7 @@ class FakeConsole final : public Console {
 // without reaching the disk.
 class FaultyDisk final : public Disk {
  public:
-  enum Op { kWrite, kSyncFile, kSyncFolder, kRename, kRemove, kCopy, kMakeFolders, kOps };
+  enum Op { kWrite, kSyncFile, kSyncFolder, kRename, kRemove, kCopy, kMakeFolders, kAppend, kOps };
   void fail(Op op, int nth, int error) {
     op_ = op;
     nth_ = nth;
@@ -137,6 +138,19 @@ class FaultyDisk final : public Disk {
   Status make_folders(const std::string& folder) override {
     step();
     return hit(kMakeFolders) ? Status::failed(error_, folder) : real_disk().make_folders(folder);
+  }
+  // The line's sync, and its folder's when the journal is new, are the
+  // next two syncs.
+  Status append_line(const char* path, std::string_view header, std::string_view line) override {
+    step();
+    if (hit(kAppend)) return Status::failed(error_, path);
+    const bool made = presence(path) == Presence::absent;
+    const Status s = real_disk().append_line(path, header, line);
+    if (memory == nullptr || !s.ok()) return s;
+    if (synced(path) != skipped) memory->file_synced(path);
+    const std::string folder = std::string(path).substr(0, std::string(path).find_last_of('/') + 1);
+    if (made && synced(folder) != skipped) memory->folder_synced(folder);
+    return s;
   }
 
  private:
