@@ -69,10 +69,15 @@ Status copy_bytes(int in, int out, off_t expected, const std::string& shown) {
 // A copy stopped mid-file leaves its temporary behind; it never matches
 // "*.vwu", but it should not pile up in a unit folder over months. Removes
 // those whose copying process is gone; a link under such a name is not ours.
-void remove_stale_temps(const std::string& dir, int folder) {
+void remove_stale_temps(int folder) {
   constexpr std::string_view kPrefix = ".vorcnt-copy-";
-  DIR* d = ::opendir(folder_or_current(dir));
-  if (d == nullptr) return;
+  // Listed through the folder already opened, never through its name again.
+  const int listing = ::dup(folder);
+  DIR* d = listing >= 0 ? ::fdopendir(listing) : nullptr;
+  if (d == nullptr) {
+    if (listing >= 0) ::close(listing);
+    return;
+  }
   while (const struct dirent* entry = ::readdir(d)) {
     std::string_view name(entry->d_name);
     if (name.substr(0, kPrefix.size()) != kPrefix || name.size() < 4 || name.substr(name.size() - 4) != ".tmp")
@@ -184,7 +189,7 @@ Status copy_command(const std::vector<std::string>& args) {
   // name comes to point at meanwhile.
   const UniqueFd folder = open_fd(folder_or_current(to.dir), O_RDONLY | O_DIRECTORY);
   if (!folder.valid()) return Status::failed(errno, folder_or_current(to.dir));
-  remove_stale_temps(to.dir, folder.get());
+  remove_stale_temps(folder.get());
   int copied = 0;
   for (const std::string& name : sources.names) {
     const Status s = copy_file(sources.dir + name, folder.get(), to.dir, to.name.empty() ? name : to.name,
