@@ -24,8 +24,8 @@ namespace {
 #ifndef SYS_openat2
 #define SYS_openat2 __NR_openat2
 #endif
-// Cleared when the kernel (or a filter in front of it) does not know the
-// call; the plain call with O_NOFOLLOW then does the same for one name.
+// Cleared when the kernel does not know the call; the plain call with
+// O_NOFOLLOW then does the same for one name.
 std::atomic<bool> g_have_openat2{true};
 
 // -2 when the call is not there, so the caller falls back.
@@ -36,10 +36,10 @@ int open_without_links(int folder, const char* name, int flags, unsigned mode) {
   how.mode = (flags & O_CREAT) != 0 ? mode : 0;
   how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
   const long fd = retry_on_eintr([&] { return ::syscall(SYS_openat2, folder, name, &how, sizeof how); });
-  if (fd < 0 && (errno == ENOSYS || errno == EPERM)) {
-    g_have_openat2.store(false, std::memory_order_relaxed);
-    return -2;
-  }
+  if (fd < 0 && errno == ENOSYS) g_have_openat2.store(false, std::memory_order_relaxed);
+  // A filter may refuse the call it does not know with EPERM; the plain call
+  // then says whether the open itself is refused.
+  if (fd < 0 && (errno == ENOSYS || errno == EPERM)) return -2;
   return static_cast<int>(fd);
 }
 #else
