@@ -239,8 +239,6 @@ TEST_F(CommandTest, NothingIsDoneThroughALinkAtTheName) {
        [&] { return loop(real_disk().write_file(p + "vorcnt.move", "x")); }},
       {"JournalAppend", "units.tsv", false, false,
        [&] { return loop(append_journal_line((p + "units.tsv").c_str(), "h\n", "l\n")); }},
-      {"JournalCreate", "units.tsv", true, false,
-       [&] { return loop(append_journal_line((p + "units.tsv").c_str(), "h\n", "l\n")); }},
       {"Remove", "result.vwu", false, false, [&] { return loop(real_disk().remove(p + "result.vwu")); }},
       {"RenameFrom", "result.vwu", false, false,
        [&] { return loop(real_disk().rename(p + "result.vwu", p + "moved")); }},
