@@ -220,6 +220,8 @@ inline constexpr char kFileNotRemovedOrSetAside[] = "a file could not be removed
 // Why a copy was not taken as whole.
 inline constexpr char kSourceFolderUnlisted[] = "cannot read the folder %s";
 inline constexpr char kCopyAbsent[] = "%s did not arrive";
+inline constexpr char kDestinationIsALink[] =
+    "%s where the copy goes is a link the controller did not make; nothing is copied through it";
 inline constexpr char kSourceAppeared[] = "%s appeared during the move";
 inline constexpr char kDestinationUnwritable[] = "%s cannot be written (%s)";
 inline constexpr char kSourceFileUnreadable[] = "%s cannot be read (%s)";

@@ -195,19 +195,21 @@ case_links_planted() {
   write_cfg "HISTORY = $C/units.tsv"
   start_controller -fill
   local refused="it is a link the controller did not make; nothing is done through it"
-  quiet_retries "the refused record" "^\[Unit1\] push failed: the move record could not be written \($refused\)"
+  local copy_refused="[Unit1] push failed: result.vwu where the copy goes is a link the controller did not make; nothing is copied through it, files kept in the client folder"
+  quiet_retries "the refused unit file" '^\[Unit1\] push failed: result.vwu where the copy goes is a link'
   [ "$(checksums "$C")" = "$before" ] || fail "the client folder's files changed while the pushes were refused"
-  rm "$C/vorcnt.move"
-  local copy_refused="[Unit1] push failed: result.vwu did not arrive, files kept in the client folder"
-  wait_until "the copy onto the planted unit file to fail" output_has "$copy_refused"
   rm "$W/disk2/result.vwu"
+  local record_refused="[Unit1] push failed: the move record could not be written ($refused), files kept in the client folder"
+  wait_until "the refused record" output_has "$record_refused"
+  rm "$C/vorcnt.move"
   wait_until "the connection to complete" output_count_at_least 1 "Data Conection Compleate."
   stop_controller
   [ "$(cd "$out" && ls -l --time-style=+%s && cksum ./*)" = "$outside" ] || fail "a file outside was changed or made"
   [ -L "$C/units.tsv" ] || fail "the journal's link was replaced"
-  expect_line_count 1 "[Unit1] push failed: the move record could not be written ($refused), files kept in the client folder"
+  expect_line_count 1 "$record_refused"
   expect_line_count 1 "history: cannot write $C/units.tsv ($refused); the buffer goes on without it"
-  expect_lines "$copy_refused" "[Unit1] push: the earlier failure has cleared" "[Unit1] Data Conection Compleate."
+  expect_lines "$copy_refused" "$record_refused" "[Unit1] push: the earlier failure has cleared" \
+    "[Unit1] Data Conection Compleate."
   expect_server results 1 verified 1 mismatched 0 duplicates 0
   expect_nothing_lost
   expect_sound_run
