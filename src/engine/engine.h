@@ -23,6 +23,9 @@ void unitselect(Os& os, ControllerContext& ctx);
 // null every failure is printed.
 // `line` is whole, ending in a line end; `text` is written unchanged (a path
 // or a name, not converted as CP932) where kVerbatim stands in it.
+// What a failed file operation says in a line: the system's text, or ours
+// for a name refused because it is a link.
+std::string reason_of(const Status& s);
 void report_failure(Os& os, std::string* shown, const std::string& line, std::string_view text = {});
 // `name` is the move's name, for "[Unit%d] %s: the earlier failure has cleared".
 void report_cleared(Os& os, std::string* shown, int unit, const char* name);

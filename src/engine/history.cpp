@@ -76,9 +76,9 @@ void record_event(Os& os, ControllerContext& ctx, UnitEvent event, int unit, con
   if (ctx.history[0] == '\0') return;
   const std::string identity = is_unit_index(unit) ? unit_identity(folder) : "-";
   const std::string line = journal_line(os.clock.local_now(), unit, event, identity, detail);
-  if (const Status s = append_journal_line(ctx.history, kJournalHeader, line); !s.ok()) {
+  if (const Status s = os.disk.append_line(ctx.history, kJournalHeader, line); !s.ok()) {
     if (ctx.history_fault == 0)
-      print_showing(os, ctx.history, msg::kJournalWriteFailed, kVerbatim, s.reason().c_str());
+      print_showing(os, ctx.history, msg::kJournalWriteFailed, kVerbatim, reason_of(s).c_str());
     ctx.history_fault = 1;
     return;
   }

@@ -186,8 +186,9 @@ bool clear_end(Os& os, const ControllerContext& ctx, const End& end, const MoveR
     const std::string slot = damaged_slot(damaged, end.label, odd);
     const std::string dir = path_in(damaged, slot);
     std::vector<std::string> moved;
-    // A folder that cannot be made shows as files that could not be set aside.
-    const bool made = os.disk.make_folders(dir).ok();
+    // A folder that cannot be made shows as files that could not be set
+    // aside; so does a link at either name, which would carry them outside.
+    const bool made = os.disk.make_folders(damaged).ok() && os.disk.make_folders(dir).ok();
     for (const std::string& name : odd)
       if (made && presence(path_in(dir, name)) == Presence::absent && os.disk.rename(path_in(end.folder, name), path_in(dir, name)).ok())
         moved.push_back(name);
@@ -266,7 +267,7 @@ MoveOutcome recover_recorded_move(Os& os, ControllerContext& ctx, const MoveReco
     const Status s = clear_move_record(os.disk, ctx.path);
     if (!s.ok()) {
       repaired = false;
-      print(os, msg::kRecordCouldNotRepair, k, what, format_text(msg::kRecordStays, s.reason().c_str()).c_str());
+      print(os, msg::kRecordCouldNotRepair, k, what, format_text(msg::kRecordStays, reason_of(s).c_str()).c_str());
     }
   } else {
     print(os, msg::kRecordCouldNotRepair, k, what, msg::kFileNotRemovedOrSetAside);

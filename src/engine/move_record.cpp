@@ -183,7 +183,15 @@ Status clear_move_record(Disk& disk, const char* path) {
 
 RecordRead read_move_record(const char* path, MoveRecord* record, std::string* why) {
   const std::string name = move_record_path(path);
+  // A link at the name was not made by the controller: what it leads to is
+  // never taken for a record. One leading nowhere holds none, and the first
+  // move refuses it.
+  const bool link = is_foreign_link(name);
   if (presence(name) == Presence::absent) return RecordRead::none;
+  if (link) {
+    *why = msg::kNameIsAForeignLink;
+    return RecordRead::unreadable;
+  }
   const int fd = open_for_reading(name.c_str());
   if (fd < 0) {
     *why = "it cannot be opened";

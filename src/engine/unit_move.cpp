@@ -4,6 +4,7 @@
 // failed copy nor a power cut costs a file; and a move counts only once its
 // source is gone, so a unit is never left in two places to be computed or
 // sent twice.
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ namespace vorcnt {
 
 using engine_detail::check_copy;
 using engine_detail::CopyCheck;
+
+std::string reason_of(const Status& s) {
+  return s.error() == ELOOP ? std::string(msg::kNameIsAForeignLink) : s.reason();
+}
 
 void report_failure(Os& os, std::string* shown, const std::string& line, std::string_view text) {
   if (shown != nullptr) {
@@ -43,7 +48,7 @@ namespace {
 std::string named(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
 
 std::string not_synced(const std::string& name, const Status& s) {
-  return format_text(msg::kNotOnDisk, name.c_str(), s.reason().c_str());
+  return format_text(msg::kNotOnDisk, name.c_str(), reason_of(s).c_str());
 }
 
 // One push or pop under way, from its record to its end. It knows which
@@ -68,8 +73,11 @@ class RecordedMove {
     }
     std::string why;
     if (!describe_sources(from_, &record_.files, &why)) return why;
-    for (const RecordedFile& f : record_.files)
+    for (const RecordedFile& f : record_.files) {
+      // Not every copy command refuses to write through a link.
+      if (is_foreign_link(path_in(to_, f.name))) return format_text(msg::kDestinationIsALink, f.name.c_str());
       there_before_.push_back(presence(path_in(to_, f.name)) != Presence::absent);
+    }
     // A move of nothing needs no record: no file can be lost by it.
     if (record_.files.empty()) return std::string();
     // The record must describe what the disk holds: the client writes its
@@ -78,7 +86,7 @@ class RecordedMove {
     // unit folder's files came there by a push, which synced them.
     if (record_.direction == MoveDirection::push && !sync_sources()) return sources_unsynced_;
     const Status s = write_move_record(os_.disk, path_, record_);
-    if (!s.ok()) return format_text(msg::kRecordNotWritten, s.reason().c_str());
+    if (!s.ok()) return format_text(msg::kRecordNotWritten, reason_of(s).c_str());
     recorded_ = true;
     return std::string();
   }
@@ -173,7 +181,7 @@ class RecordedMove {
   std::string end() {
     if (!recorded_) return std::string();
     const Status s = clear_move_record(os_.disk, path_);
-    if (!s.ok()) return s.reason();
+    if (!s.ok()) return reason_of(s);
     recorded_ = false;
     return std::string();
   }

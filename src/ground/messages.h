@@ -252,6 +252,9 @@ inline constexpr char kPushName[] = "push";
 inline constexpr char kPopName[] = "pop";
 // The reasons a move failed.
 inline constexpr char kRecordNotWritten[] = "the move record could not be written (%s)";
+// Why a name was not written, renamed or removed, in place of the system's
+// text: a link (or another name of the file) that the controller did not make.
+inline constexpr char kNameIsAForeignLink[] = "it is a link the controller did not make; nothing is done through it";
 inline constexpr char kNotOnDisk[] = "%s could not be written to the disk (%s)";
 inline constexpr char kSourceStayedUndone[] = "%s could not be deleted, the copies were removed";
 inline constexpr char kSourceStayedBecauseUndone[] = "%s could not be deleted (%s), the copies were removed";
@@ -269,6 +272,8 @@ inline constexpr char kFileNotRemovedOrSetAside[] = "a file could not be removed
 // Why a copy was not taken as whole.
 inline constexpr char kSourceFolderUnlisted[] = "cannot read the folder %s";
 inline constexpr char kCopyAbsent[] = "%s did not arrive";
+inline constexpr char kDestinationIsALink[] =
+    "%s where the copy goes is a link the controller did not make; nothing is copied through it";
 inline constexpr char kSourceAppeared[] = "%s appeared during the move";
 inline constexpr char kDestinationUnwritable[] = "%s cannot be written (%s)";
 inline constexpr char kSourceFileUnreadable[] = "%s cannot be read (%s)";

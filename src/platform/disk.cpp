@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/journal_file.h"
 
 namespace vorcnt {
 
@@ -31,6 +32,9 @@ class RealDisk final : public Disk {
     return write_whole_new_file(path, bytes);
   }
   bool is_link(const std::string& path) override { return is_symbolic_link(path); }
+  Status append_line(const char* path, std::string_view header, std::string_view line) override {
+    return append_journal_line(path, header, line);
+  }
 };
 
 }  // namespace

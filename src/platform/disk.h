@@ -36,6 +36,9 @@ class Disk {
   virtual Status write_new_file(const std::string& path, std::string_view bytes) = 0;
   // True when `path` is a symbolic link (or, on Windows, any reparse point).
   virtual bool is_link(const std::string& path) = 0;
+  // Appends one journal line, synced, as append_journal_line does
+  // (journal_file.h); a journal it makes has its name synced too.
+  virtual Status append_line(const char* path, std::string_view header, std::string_view line) = 0;
 };
 
 // The disk as it is; one for the whole program.

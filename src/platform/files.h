@@ -72,6 +72,9 @@ bool exists_but_not_folder(const std::string& folder);
 bool file_size_of(const std::string& path, std::uintmax_t* size);
 // False when not a regular file or when that cannot be told.
 bool is_regular_file(const std::string& path);
+// True when the name itself is a symbolic link (a reparse point on
+// Windows), whatever it leads to.
+bool is_foreign_link(const std::string& path);
 enum class Presence { absent, present, unknown };
 Presence presence(const std::string& path);
 // A missing file is no error. `removed` says whether a file went.

@@ -141,14 +141,16 @@ Status write_all(UniqueFd fd, const std::string& path, std::string_view bytes) {
 }  // namespace
 
 Status write_whole_file(const std::string& path, std::string_view bytes) {
-  return write_all(open_fd(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), path, bytes);
+  FolderAndName at;
+  if (!open_folder_of(native_path(path.c_str()), &at)) return Status::failed(errno, path);
+  return write_all(open_in_folder(at.folder.get(), at.name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), path, bytes);
 }
 
-// O_EXCL fails on any name already taken, a dangling link included, and
-// O_NOFOLLOW says so for a link even where O_EXCL would not be checked.
+// O_EXCL fails on any name already taken, a dangling link included.
 Status write_whole_new_file(const std::string& path, std::string_view bytes) {
-  return write_all(open_fd(native_path(path.c_str()).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666), path,
-                   bytes);
+  FolderAndName at;
+  if (!open_folder_of(native_path(path.c_str()), &at)) return Status::failed(errno, path);
+  return write_all(open_in_folder(at.folder.get(), at.name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666), path, bytes);
 }
 
 bool is_symbolic_link(const std::string& path) {

@@ -148,6 +148,31 @@ void flush_folder(const std::string& folder) {
 void set_durable_writes(bool on) { g_durable = on; }
 bool durable_writes() { return g_durable; }
 
+UniqueHandle open_not_through_link(const std::wstring& name, DWORD access, DWORD share, DWORD disposition,
+                                   int* error) {
+  UniqueHandle h(CreateFileW(name.c_str(), access | FILE_READ_ATTRIBUTES, share, nullptr, disposition,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!h.valid()) {
+    *error = errno_of(GetLastError());
+    return h;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(h.get(), &info) == 0) {
+    *error = errno_of(GetLastError());
+    return UniqueHandle();
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1) {
+    *error = ELOOP;
+    return UniqueHandle();
+  }
+  return h;
+}
+
+int foreign_link_at(const std::wstring& name) {
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? ELOOP : 0;
+}
+
 namespace {
 
 Status write_all(UniqueHandle h, const std::string& path, std::string_view bytes) {
@@ -169,9 +194,12 @@ Status write_all(UniqueHandle h, const std::string& path, std::string_view bytes
 }  // namespace
 
 Status write_whole_file(const std::string& path, std::string_view bytes) {
-  return write_all(UniqueHandle(CreateFileW(wide_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)),
-                   path, bytes);
+  // Emptied only once it is known to be the file the name holds.
+  int opened = 0;
+  UniqueHandle h = open_not_through_link(wide_path(path), GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS, &opened);
+  if (!h.valid()) return Status::failed(opened, path);
+  if (SetEndOfFile(h.get()) == 0) return Status::failed(errno_of(GetLastError()), path);
+  return write_all(std::move(h), path, bytes);
 }
 
 // CREATE_NEW fails on any name already taken, a link or a junction included.

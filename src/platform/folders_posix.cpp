@@ -92,6 +92,11 @@ bool is_regular_file(const std::string& path) {
   return stat_of(path, &st) && S_ISREG(st.st_mode);
 }
 
+bool is_foreign_link(const std::string& path) {
+  struct stat st;
+  return ::lstat(native_path(path.c_str()).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 Presence presence(const std::string& path) {
   struct stat st;
   if (stat_of(path, &st)) return Presence::present;
@@ -99,20 +104,42 @@ Presence presence(const std::string& path) {
 }
 
 Status remove_file(const std::string& path, bool* removed) {
-  const bool gone = ::remove(native_path(path.c_str()).c_str()) == 0;
-  if (removed != nullptr) *removed = gone;
-  return gone || errno == ENOENT ? Status() : last_error(path);
+  if (removed != nullptr) *removed = false;
+  FolderAndName at;
+  // No folder, no file.
+  if (!open_folder_of(native_path(path.c_str()), &at)) return errno == ENOENT ? Status() : last_error(path);
+  if (const int refused = check_not_link(at.folder.get(), at.name.c_str()); refused != 0)
+    return Status::failed(refused, path);
+  if (::unlinkat(at.folder.get(), at.name.c_str(), 0) != 0) return errno == ENOENT ? Status() : last_error(path);
+  if (removed != nullptr) *removed = true;
+  return Status();
 }
 
+namespace {
+
+// Removes the name only while it still holds the file made as `ours`: a
+// name swapped since is someone else's.
+void unlink_own(int folder, const char* name, const struct stat& ours) {
+  struct stat named;
+  if (::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && ours.st_dev == named.st_dev &&
+      ours.st_ino == named.st_ino)
+    ::unlinkat(folder, name, 0);
+}
+
+}  // namespace
+
 Status copy_new_file(const std::string& from, const std::string& to) {
-  const std::string target = native_path(to.c_str());
   UniqueFd in = open_fd(native_path(from.c_str()).c_str(), O_RDONLY);
   if (!in.valid()) return last_error(from);
   struct stat st;
   if (::fstat(in.get(), &st) != 0) return last_error(from);
   if (!S_ISREG(st.st_mode)) return Status::failed(EINVAL, from, "not a regular file");
-  UniqueFd out = open_fd(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 07777);
+  FolderAndName at;
+  if (!open_folder_of(native_path(to.c_str()), &at)) return last_error(to);
+  UniqueFd out = open_in_folder(at.folder.get(), at.name.c_str(), O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 07777);
   if (!out.valid()) return last_error(to);
+  struct stat made;
+  if (::fstat(out.get(), &made) != 0) return last_error(to);
   char buf[1 << 16];
   Status s;
   for (;;) {
@@ -126,12 +153,20 @@ Status copy_new_file(const std::string& from, const std::string& to) {
   }
   if (const Status closed = out.close(to); s.ok()) s = closed;
   // The name was free before: a part copy under it would pass for the file.
-  if (!s.ok()) ::unlink(target.c_str());
+  if (!s.ok()) unlink_own(at.folder.get(), at.name.c_str(), made);
   return s;
 }
 
 Status rename_file(const std::string& from, const std::string& to) {
-  if (::rename(native_path(from.c_str()).c_str(), native_path(to.c_str()).c_str()) != 0) return last_error(from);
+  FolderAndName source, target;
+  if (!open_folder_of(native_path(from.c_str()), &source)) return last_error(from);
+  if (!open_folder_of(native_path(to.c_str()), &target)) return last_error(to);
+  if (const int refused = check_not_link(source.folder.get(), source.name.c_str()); refused != 0)
+    return Status::failed(refused, from);
+  if (const int refused = check_not_link(target.folder.get(), target.name.c_str()); refused != 0)
+    return Status::failed(refused, to);
+  if (::renameat(source.folder.get(), source.name.c_str(), target.folder.get(), target.name.c_str()) != 0)
+    return last_error(from);
   return Status();
 }
 
@@ -143,8 +178,11 @@ Status create_folders(const std::string& path) {
     if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return last_error(part);
     if (cut == std::string::npos) break;
   }
+  // The folder itself must be one: files moved into a link would land
+  // wherever it points.
   struct stat st;
-  if (::stat(name.c_str(), &st) != 0) return last_error(path);
+  if (::lstat(name.c_str(), &st) != 0) return last_error(path);
+  if (S_ISLNK(st.st_mode)) return Status::failed(ELOOP, path);
   return S_ISDIR(st.st_mode) ? Status() : Status::failed(ENOTDIR, path);
 }
 

@@ -4,7 +4,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/ansi_path_windows.h"
 #include "platform/files.h"
+#include "platform/handle_windows.h"
 
 namespace fs = std::filesystem;
 
@@ -64,6 +66,8 @@ bool is_regular_file(const std::string& path) {
   return fs::is_regular_file(fs_path(path), ec) && !ec;
 }
 
+bool is_foreign_link(const std::string& path) { return foreign_link_at(wide_path(path)) != 0; }
+
 Presence presence(const std::string& path) {
   std::error_code ec;
   const bool there = fs::exists(fs_path(path), ec);
@@ -72,6 +76,8 @@ Presence presence(const std::string& path) {
 }
 
 Status remove_file(const std::string& path, bool* removed) {
+  if (removed != nullptr) *removed = false;
+  if (const int refused = foreign_link_at(wide_path(path)); refused != 0) return Status::failed(refused, path);
   std::error_code ec;
   const bool gone = fs::remove(fs_path(path), ec);
   if (removed != nullptr) *removed = gone && !ec;
@@ -79,12 +85,18 @@ Status remove_file(const std::string& path, bool* removed) {
 }
 
 Status copy_new_file(const std::string& from_path, const std::string& to) {
+  // A dangling link at `to` would pass for a free name, and the copy land
+  // where it points.
+  if (const int refused = foreign_link_at(wide_path(to)); refused != 0) return Status::failed(refused, to);
   std::error_code ec;
   fs::copy_file(fs_path(from_path), fs_path(to), ec);
   return from(ec, to);
 }
 
 Status rename_file(const std::string& from_path, const std::string& to) {
+  if (const int refused = foreign_link_at(wide_path(from_path)); refused != 0)
+    return Status::failed(refused, from_path);
+  if (const int refused = foreign_link_at(wide_path(to)); refused != 0) return Status::failed(refused, to);
   std::error_code ec;
   fs::rename(fs_path(from_path), fs_path(to), ec);
   return from(ec, from_path);
@@ -93,7 +105,13 @@ Status rename_file(const std::string& from_path, const std::string& to) {
 Status create_folders(const std::string& path) {
   std::error_code ec;
   fs::create_directories(fs_path(path), ec);
-  return from(ec, path);
+  if (ec) return from(ec, path);
+  // The folder itself must be one: files moved into a junction would land
+  // wherever it points.
+  std::string named = path;
+  while (named.size() > 1 && (named.back() == '\\' || named.back() == '/')) named.pop_back();
+  if (const int refused = foreign_link_at(wide_path(named)); refused != 0) return Status::failed(refused, path);
+  return Status();
 }
 
 }  // namespace vorcnt

@@ -61,4 +61,15 @@ class UniqueHandle {
   HANDLE h_ = INVALID_HANDLE_VALUE;
 };
 
+// Names that others can write: a reparse point (a symbolic link, a
+// junction) is never written, renamed or removed through. Opens `name`
+// itself, never what a reparse point there leads to, as CreateFileW would
+// with `access`, `share` and `disposition`; a reparse point, or a file with
+// more than one name, is closed again and gives no handle, with ELOOP in
+// `error` (the C runtime's number otherwise).
+UniqueHandle open_not_through_link(const std::wstring& name, DWORD access, DWORD share, DWORD disposition,
+                                   int* error);
+// ELOOP when `name` is a reparse point; 0 when not, or absent.
+int foreign_link_at(const std::wstring& name);
+
 }  // namespace vorcnt

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/files.h"
+
 namespace vorcnt {
 
 Status append_journal_line(const char* path, std::string_view header, std::string_view line) {
@@ -23,7 +25,15 @@ Status append_journal_line(const char* path, std::string_view header, std::strin
   s = file.append(text);
   if (s.ok()) s = file.sync();
   Status closed = file.close();
-  return s.ok() ? closed : s;
+  if (s.ok()) s = closed;
+  // A journal just made has a name only its folder's sync keeps: without it
+  // a power cut could take the whole file.
+  if (s.ok() && size == 0) {
+    const std::string name(path);
+    const std::size_t cut = name.find_last_of("/\\");
+    s = sync_one_folder(cut == std::string::npos ? std::string() : name.substr(0, cut + 1));
+  }
+  return s;
 }
 
 }  // namespace vorcnt

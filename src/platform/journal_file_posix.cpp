@@ -16,18 +16,19 @@ JournalFile::~JournalFile() { UniqueFd owned(static_cast<int>(handle_)); }
 
 Status JournalFile::open(const char* path) {
   path_ = path;
-  const std::string name = native_path(path);
+  // Never appended to through a link at its name: the file is checked
+  // to be the one the name holds.
+  FolderAndName at;
+  if (!open_folder_of(native_path(path), &at)) return Status::failed(errno, path);
   // Read access only to look at the last byte; a file we may only append to
   // is still written.
   UniqueFd fd;
   for (int access : {O_RDWR, O_WRONLY}) {
-    fd = open_fd(name.c_str(), access | O_APPEND | O_CREAT, 0644);
+    fd = open_in_folder(at.folder.get(), at.name.c_str(), access | O_APPEND | O_CREAT, 0644);
     if (fd.valid() || errno != EACCES) break;
   }
+  if (!fd.valid() && errno == EINVAL) return Status::failed(EINVAL, path, "not a regular file");
   if (!fd.valid()) return Status::failed(errno, path);
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return Status::failed(errno, path);
-  if (!S_ISREG(st.st_mode)) return Status::failed(EINVAL, path, "not a regular file");
   handle_ = fd.release();
   return Status();
 }

@@ -26,11 +26,14 @@ JournalFile::~JournalFile() { UniqueHandle owned(handle_of(handle_)); }
 
 Status JournalFile::open(const char* path) {
   path_ = path;
-  // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end.
-  HANDLE h = CreateFileW(wide_path(path).c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE, FILE_SHARE_READ,
-                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return last_error(path);
-  handle_ = reinterpret_cast<std::intptr_t>(h);
+  // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end;
+  // never through a link at the journal's name.
+  int error = 0;
+  UniqueHandle h = open_not_through_link(wide_path(path), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
+                                         FILE_SHARE_READ, OPEN_ALWAYS, &error);
+  if (!h.valid() && error == ELOOP) return Status::failed(ELOOP, path);
+  if (!h.valid()) return last_error(path);
+  handle_ = reinterpret_cast<std::intptr_t>(h.release());
   return Status();
 }
 

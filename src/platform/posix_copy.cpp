@@ -68,11 +68,16 @@ Status copy_bytes(int in, int out, off_t expected, const std::string& shown) {
 
 // A copy stopped mid-file leaves its temporary behind; it never matches
 // "*.vwu", but it should not pile up in a unit folder over months. Removes
-// those whose copying process is gone.
-void remove_stale_temps(const std::string& dir) {
+// those whose copying process is gone; a link under such a name is not ours.
+void remove_stale_temps(int folder) {
   constexpr std::string_view kPrefix = ".vorcnt-copy-";
-  DIR* d = ::opendir(folder_or_current(dir));
-  if (d == nullptr) return;
+  // Listed through the folder already opened, never through its name again.
+  const int listing = ::dup(folder);
+  DIR* d = listing >= 0 ? ::fdopendir(listing) : nullptr;
+  if (d == nullptr) {
+    if (listing >= 0) ::close(listing);
+    return;
+  }
   while (const struct dirent* entry = ::readdir(d)) {
     std::string_view name(entry->d_name);
     if (name.substr(0, kPrefix.size()) != kPrefix || name.size() < 4 || name.substr(name.size() - 4) != ".tmp")
@@ -80,7 +85,9 @@ void remove_stale_temps(const std::string& dir) {
     const long pid = std::strtol(entry->d_name + kPrefix.size(), nullptr, 10);
     if (pid <= 0 || pid == ::getpid()) continue;
     if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
-    ::unlink((dir + entry->d_name).c_str());  // one that stays is tried again by the next copy
+    struct stat st;
+    if (::fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    ::unlinkat(folder, entry->d_name, 0);  // one that stays is tried again by the next copy
   }
   ::closedir(d);
 }
@@ -99,11 +106,12 @@ Status finish_temp(UniqueFd& out, const struct stat& source, const std::string& 
   return out.close(shown);
 }
 
-// Copies `from` to `to_dir` + `to_name` through a temporary file in the same
-// folder, renamed into place, so an interrupted copy never leaves a partial
-// file under the destination's name. `existing` is the destination's status
-// when it is a file that exists.
-Status copy_file(const std::string& from, const std::string& to_dir, const std::string& to_name,
+// Copies `from` to `to_name` in the folder `to` (opened once, named
+// `to_dir`) through a temporary file in the same folder, renamed into place,
+// so an interrupted copy never leaves a partial file under the destination's
+// name. `existing` is the destination's status when it is a file that
+// exists. A link at the destination's name is refused, never replaced.
+Status copy_file(const std::string& from, int to, const std::string& to_dir, const std::string& to_name,
                  const struct stat* existing) {
   static unsigned serial = 0;
   static const pid_t pid = ::getpid();
@@ -114,19 +122,20 @@ Status copy_file(const std::string& from, const std::string& to_dir, const std::
   if (existing != nullptr && existing->st_dev == st.st_dev && existing->st_ino == st.st_ino)
     return refusal(from + " cannot be copied onto itself");
   const std::string target = to_dir + to_name;
+  if (const int refused = check_not_link(to, to_name.c_str()); refused != 0) return Status::failed(refused, target);
   std::string temp;
   UniqueFd out;
   // The temporary name never ends in an extension the controller moves.
   for (int attempt = 0; attempt < 100 && !out.valid(); ++attempt) {
-    temp = to_dir + ".vorcnt-copy-" + std::to_string(pid) + "-" + std::to_string(serial++) + ".tmp";
-    out = open_fd(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 0777);
+    temp = ".vorcnt-copy-" + std::to_string(pid) + "-" + std::to_string(serial++) + ".tmp";
+    out = open_in_folder(to, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 0777);
     if (!out.valid() && errno != EEXIST) break;
   }
   if (!out.valid()) return Status::failed(errno, target);
   Status s = copy_bytes(in.get(), out.get(), st.st_size, target);
   if (s.ok()) s = finish_temp(out, st, target);
-  if (s.ok() && ::rename(temp.c_str(), target.c_str()) != 0) s = Status::failed(errno, target);
-  if (!s.ok()) ::unlink(temp.c_str());  // one that stays is swept by a later copy
+  if (s.ok() && ::renameat(to, temp.c_str(), to, to_name.c_str()) != 0) s = Status::failed(errno, target);
+  if (!s.ok()) ::unlinkat(to, temp.c_str(), 0);  // one that stays is swept by a later copy
   return s;
 }
 
@@ -176,16 +185,21 @@ Status copy_command(const std::vector<std::string>& args) {
   Destination to;
   if (Status s = find_destination(paths, sources, &to); !s.ok()) return s;
 
-  remove_stale_temps(to.dir);
+  // Opened once: every file of the copy lands in this folder, whatever its
+  // name comes to point at meanwhile.
+  const UniqueFd folder = open_fd(folder_or_current(to.dir), O_RDONLY | O_DIRECTORY);
+  if (!folder.valid()) return Status::failed(errno, folder_or_current(to.dir));
+  remove_stale_temps(folder.get());
   int copied = 0;
   for (const std::string& name : sources.names) {
-    const Status s = copy_file(sources.dir + name, to.dir, to.name.empty() ? name : to.name,
+    const Status s = copy_file(sources.dir + name, folder.get(), to.dir, to.name.empty() ? name : to.name,
                                to.existing ? &to.st : nullptr);
     if (!s.ok()) return s;
     ++copied;
   }
   // The renames themselves are entries of the destination folder.
-  if (Status s = sync_one_folder(to.dir); !s.ok()) return Status::failed(s.error(), folder_or_current(to.dir));
+  if (durable_writes() && retry_on_eintr([&] { return ::fsync(folder.get()); }) != 0)
+    return Status::failed(errno, folder_or_current(to.dir));
   char line[64];
   const int n = std::snprintf(line, sizeof line, "        %d file(s) copied.\n", copied);
   // The count is what the interpreter says too; the files are copied whether

@@ -62,4 +62,26 @@ class UniqueFd {
 // open(2) with close-on-exec, retried when interrupted.
 UniqueFd open_fd(const char* name, int flags, unsigned mode = 0);
 
+// Names that others can write. Anyone who can write a folder can put a link
+// in it, so a file the controller writes, renames or removes is reached
+// relative to its folder, opened once, and never through a link at its own
+// name. The folder itself may be a link (a unit on another disk). A refusal
+// fails with ELOOP.
+//
+// The folder of `path` (native, as native_path gives it), and its last name.
+struct FolderAndName {
+  UniqueFd folder;
+  std::string name;
+};
+// False, with errno, when the folder cannot be opened.
+bool open_folder_of(const std::string& path, FolderAndName* out);
+// Opens `name` in `folder` without following a link at it, then checks that
+// what was opened is the regular file the name holds, with no other name
+// (fstat against lstat). O_CREAT, O_EXCL and access flags as for open(2);
+// O_TRUNC is done only after the check. -1 with errno on failure.
+UniqueFd open_in_folder(int folder, const char* name, int flags, unsigned mode = 0);
+// 0 when `name` in `folder` may be renamed or removed (absent, or anything
+// but a link), else the errno: ELOOP for a link.
+int check_not_link(int folder, const char* name);
+
 }  // namespace vorcnt

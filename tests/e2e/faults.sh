@@ -176,6 +176,49 @@ case_unit_is_a_file() {
   expect_sound_run
 }
 
+# Links planted at the move record (leading nowhere yet), the journal and one
+# file of the unit the push goes to, all pointing outside; the unit folder is itself a link to
+# another "disk", which stays usable. Each link is refused in one line, with
+# the quiet retries of any failed push; nothing outside changes, and the
+# result is sent once the links are gone.
+case_links_planted() {
+  new_world 4
+  add_unit 0
+  compute_here "$C"
+  local out=$W/outside
+  mkdir -p "$out" "$W/disk2"
+  echo PRECIOUS >"$out/precious"
+  echo OUTSIDE >"$out/unit_file"
+  ln -s "$W/disk2" "$C/unit1"
+  ln -s "$out/record" "$C/vorcnt.move"
+  ln -s "$out/precious" "$C/units.tsv"
+  ln -s "$out/unit_file" "$W/disk2/result.vwu"
+  local before outside
+  before=$(checksums "$C")
+  outside=$(cd "$out" && ls -l --time-style=+%s && cksum ./*)
+  write_cfg "HISTORY = $C/units.tsv"
+  start_controller -fill
+  local refused="it is a link the controller did not make; nothing is done through it"
+  local copy_refused="[Unit1] push failed: result.vwu where the copy goes is a link the controller did not make; nothing is copied through it, files kept in the client folder"
+  quiet_retries "the refused unit file" '^\[Unit1\] push failed: result.vwu where the copy goes is a link'
+  [ "$(checksums "$C")" = "$before" ] || fail "the client folder's files changed while the pushes were refused"
+  rm "$W/disk2/result.vwu"
+  local record_refused="[Unit1] push failed: the move record could not be written ($refused), files kept in the client folder"
+  wait_until "the refused record" output_has "$record_refused"
+  rm "$C/vorcnt.move"
+  wait_until "the connection to complete" output_count_at_least 1 "Data Conection Compleate."
+  stop_controller
+  [ "$(cd "$out" && ls -l --time-style=+%s && cksum ./*)" = "$outside" ] || fail "a file outside was changed or made"
+  [ -L "$C/units.tsv" ] || fail "the journal's link was replaced"
+  expect_line_count 1 "$record_refused"
+  expect_line_count 1 "history: cannot write $C/units.tsv ($refused); the buffer goes on without it"
+  expect_lines "$copy_refused" "$record_refused" "[Unit1] push: the earlier failure has cleared" \
+    "[Unit1] Data Conection Compleate."
+  expect_server results 1 verified 1 mismatched 0 duplicates 0
+  expect_nothing_lost
+  expect_sound_run
+}
+
 # Pushing into a folder into which nothing can be written fails at the copy;
 # the files stay in the client folder until the folder can be written.
 lock_folder() {  # FOLDER: true when nothing can be created in it any more

@@ -107,7 +107,7 @@ cut_at() {  # K SYSCALL N: K numbers the cut
   local inject=(-e "inject=$call:signal=SIGSTOP:when=$n")
   [ $NO_SYNC -eq 1 ] && inject+=(-e "inject=fsync,fdatasync,syncfs:retval=0")
   (cd "$d" && VORSIM_RUNDIR=$d/run VORSIM_SERVER=$d/srv VORSIM_COMPUTE_SECONDS=50 \
-    exec strace -o "$d/strace.log" -e trace=unlink,rename,fsync,fdatasync,syncfs "${inject[@]}" vorcnt >"$d/out1.txt" 2>&1) &
+    exec strace -o "$d/strace.log" -e trace=unlink,unlinkat,rename,renameat,renameat2,fsync,fdatasync,syncfs "${inject[@]}" vorcnt >"$d/out1.txt" 2>&1) &
   local tracer=$! pid="" end=$((SECONDS + 30)) state=""
   while [ $SECONDS -lt $end ]; do
     [ -z "$pid" ] && pid=$(pgrep -P "$tracer" -x vorcnt)
@@ -196,7 +196,7 @@ cut_points() {
   mkdir -p "$d/m"
   power_world "$d" || return 1
   (cd "$d" && VORSIM_RUNDIR=$d/run VORSIM_SERVER=$d/srv VORSIM_COMPUTE_SECONDS=50 \
-    exec strace -o "$d/strace.log" -e trace=unlink,rename,fsync,openat,close vorcnt >"$d/out.txt" 2>&1) &
+    exec strace -o "$d/strace.log" -e trace=unlink,unlinkat,rename,renameat,renameat2,fsync,openat,openat2,close vorcnt >"$d/out.txt" 2>&1) &
   local tracer=$! end=$((SECONDS + 30))
   # Done when unit1 has been popped and its record emptied.
   until [ -z "$(ls "$d/m/c/unit1"/*.vwu 2>/dev/null)" ] && [ -z "$(ls "$d/m/c"/result.vwu 2>/dev/null)" ] &&
@@ -209,16 +209,17 @@ cut_points() {
   wait "$tracer" 2>/dev/null
   VORSIM_RUNDIR=$d/run vorclose -exit -echo off >/dev/null 2>&1
   # The cycle ends when the third record is emptied (each record is opened
-  # twice to write: its content, then nothing). A record's sync opens it for
-  # reading, without following links, and fsyncs that descriptor.
+  # twice to write: its content, then nothing; by its name in the client
+  # folder, opened first). A record's sync opens it for reading, without
+  # following links, and fsyncs that descriptor.
   awk -F'(' '
-    /^openat\(/ && index($0, "/vorcnt.move\"") {
+    /^openat2?\(/ && index($0, "vorcnt.move\"") {
       if (index($0, "O_WRONLY") && ++writes == 6) exit
       if (index($0, "O_NOFOLLOW")) { record_fd = $0; sub(/.*= /, "", record_fd) }
       next
     }
     /^close\(/ { fd = $2; sub(/\).*/, "", fd); if (fd == record_fd) record_fd = ""; next }
-    /^(unlink|rename|fsync)\(/ {
+    /^(unlink|unlinkat|rename|renameat|renameat2|fsync)\(/ {
       n[$1]++
       if ($1 == "fsync") {
         fd = $2; sub(/\).*/, "", fd)

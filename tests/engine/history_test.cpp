@@ -102,6 +102,31 @@ TEST_F(Journal, AFaultCostsOneLineWhenItBeginsAndOneWhenItClears) {
             "history: cannot write " + pipe + " (not a regular file); the buffer goes on without it\n");
 }
 
+// A power cut right after an event is journaled keeps its line, on a new
+// journal and an old one; without the line's sync, or on a new journal its
+// folder's, the line is lost.
+TEST_F(Journal, APowerCutAfterAnEventKeepsItsLineOnlyWithBothSyncs) {
+  const struct {
+    bool fresh;
+    int skipped;  // 1: the line's sync, 2: the new journal's folder
+    bool kept;
+  } rows[] = {{true, 0, true}, {true, 1, false}, {true, 2, false}, {false, 0, true}, {false, 1, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.fresh) + " " + std::to_string(row.skipped));
+    std::remove(ctx.history);
+    if (!row.fresh) record_event(fake.os, ctx, UnitEvent::fill_complete, NO_UNIT, {});
+    testing::SyncedMemory memory;
+    memory.all_synced({dir.path()});
+    fake.disk.memory = &memory;
+    fake.disk.syncs.clear();
+    fake.disk.skipped = row.skipped;
+    record_event(fake.os, ctx, UnitEvent::no_work, NO_UNIT, {});
+    memory.drop_unsynced();
+    fake.disk.memory = nullptr;
+    EXPECT_EQ(dir.exists("h.tsv") && dir.read("h.tsv").find("no_work") != std::string::npos, row.kept);
+  }
+}
+
 TEST_F(Journal, AFailedMoveIsRecordedOnceUntilAMoveSucceeds) {
   record_move_outcome(fake.os, ctx, false, JournaledMove::push, 1);
   record_move_outcome(fake.os, ctx, false, JournaledMove::push, 1);

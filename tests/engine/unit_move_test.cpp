@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <map>
+#include <tuple>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "engine/engine_fixture.h"
 #include "engine/interrupted_move.h"
 #include "engine/move_record.h"
+#include "platform/files.h"
 
 namespace vorcnt::testing {
 namespace {
@@ -260,6 +263,123 @@ TEST(DiskFaultTest, EveryFailingCallLosesNothingAndTheRestartPutsItRight) {
       }
     }
   }
+}
+
+// A power cut at each step of a move: every disk call and every command of
+// the second of two moves, with sync number `skipped` of that move (1 up; 0
+// none) not reaching the disk. The first move leaves its record on the disk,
+// as a move does (emptied, but not synced): A is popped from unit0 and B,
+// which the client made of it, pushed into unit1; or A is pushed into unit0
+// and B popped from unit1. `fresh`: the client's B never synced.
+struct CutRun {
+  std::string failure;             // what the first cut that lost a unit, or stopped the start, left
+  std::vector<std::string> syncs;  // what each sync of the move named, a folder ending in '/'
+  std::vector<int> steps;          // the step each sync was
+};
+
+// `from`: the step of the skipped sync; earlier cuts cannot tell it.
+CutRun cut_at_every_step(bool push, bool fresh, int skipped, int from = 1) {
+  const Files a = {{"state.vwu", "prog=0.000000\n"}, {"version.vwu", "v"}, {"work_unit.vwu", "id=7\ndata"}};
+  const Files b = {{"result.vwu", "id=8\ndigest=11ee\n"}, {"state.vwu", "prog=0.250000\n"}, {"version.vwu", "w"}};
+  CutRun run;
+  for (int cut = from;; ++cut) {
+    EngineWorld w;
+    SyncedMemory memory;
+    w.dir.mkdir("unit0");
+    w.dir.mkdir("unit1");
+    w.put(push ? "unit0/" : "", a);
+    if (!push) w.put("unit1/", b);
+    w.ctx.mode = Mode_calc;
+    memory.all_synced({w.P, w.P + "unit0", w.P + "unit1"});
+    w.fake.disk.memory = &memory;
+    w.fake.shell.effect = [&](const std::string& line) {
+      memory.step();
+      return w.world(line);
+    };
+    EXPECT_TRUE(push ? unitpop(w.fake.os, 0, w.ctx.path) : unitpush(w.fake.os, 0, w.ctx.path));
+    if (push) {  // the client computes: a new result, files rewritten in place, the work unit gone
+      w.put("", b);
+      std::filesystem::remove(w.P + "work_unit.vwu");
+    }
+    for (const auto& [name, text] : b)
+      if (push && !fresh) memory.file_synced(w.P + name);
+    if (push && !fresh) memory.folder_synced(w.P);  // but not the record: its emptying stays unsynced
+    memory.steps = 0;
+    memory.cut_at = cut;
+    w.fake.disk.syncs.clear();
+    w.fake.disk.sync_steps.clear();
+    w.fake.disk.skipped = skipped;
+    bool cut_fell = false;
+    try {
+      (void)(push ? unitpush(w.fake.os, 1, w.ctx.path) : unitpop(w.fake.os, 1, w.ctx.path));
+    } catch (const PowerCut&) {
+      cut_fell = true;
+    }
+    if (!cut_fell) std::tie(run.syncs, run.steps) = std::tie(w.fake.disk.syncs, w.fake.disk.sync_steps);
+    memory.drop_unsynced();
+    memory.cut_at = 0;
+    w.fake.console.output.clear();
+    w.ctx = ControllerContext{};
+    w.set_path(w.P);
+    w.given_units(Mode_calc, {Data_Calculation_wait, Data_Calculation_wait});
+    unitscan(w.fake.os, w.ctx);
+    // Each folder holds one whole set or none; A and B are each in one
+    // place (A is gone once B is made of it). What the client had not
+    // synced is its own loss: B has then only to be whole wherever it went.
+    int as = 0, bs = 0, broken = 0;
+    for (const char* folder : {"", "unit0/", "unit1/"}) {
+      const Files held = unit_files(w, folder);
+      as += held == a;
+      bs += held == b;
+      broken += !held.empty() && held != a && held != b;
+    }
+    const Files moved = unit_files(w, "unit1/");
+    const bool whole = fresh ? moved.empty() || (moved == b && unit_files(w, "").empty())
+                             : broken == 0 && bs == 1 && as == (push ? 0 : 1);
+    const bool record_gone = !w.dir.exists(kMoveRecordName) || w.dir.read(kMoveRecordName).empty();
+    if (run.failure.empty() && (w.ctx.vorcnt_state == Vorcnt_error || !whole || !record_gone))
+      run.failure = "cut before step " + std::to_string(cut) + (record_gone ? "" : ", a record left") + ": " +
+                    w.fake.console.output;
+    if (!cut_fell) return run;
+  }
+}
+
+// The syncs of a push, in order: 1-4 the sources (the pop's empty output
+// file, result, state, version), 5 the client folder, 6 the record, 7-10 the
+// copies, 11 unit1, 12 the client folder after the delete. Of a pop: 1 the
+// record, 2-4 the copies, 5 the client folder, 6 unit1 after the delete.
+struct SyncNeed {
+  bool push, fresh;
+  int sync;
+  bool needed;  // a cut somewhere loses a unit or stops the next start without it
+};
+constexpr SyncNeed kSyncNeeds[] = {
+    {true, false, 6, true},   {true, false, 8, true},   {true, false, 9, true},  {true, false, 10, true},
+    {true, false, 11, true},  {true, true , 2, true},  {true, true , 3, true}, {true, true , 4, true},
+    {true, true , 5, true},  {false, false, 1, true},  {false, false, 2, true}, {false, false, 3, true},
+    {false, false, 4, true},  {false, false, 5, true},
+    // An empty file holds nothing to lose.
+    {true, true , 1, false}, {true, false, 7, false},
+    // The record's emptying is not synced either, so it outlives the
+    // delete it follows: the next start finishes the move again.
+    {true, false, 12, false}, {false, false, 6, false}};
+
+TEST(PowerCutTest, EverySyncOfAMoveIsNeeded) {
+  set_durable_writes(false);  // the memory stands for the disk
+  std::map<std::pair<bool, bool>, CutRun> with_all;
+  for (const auto& [push, fresh] : {std::pair{true, false}, std::pair{true, true}, std::pair{false, false}}) {
+    const CutRun& all = with_all[{push, fresh}] = cut_at_every_step(push, fresh, 0);
+    EXPECT_EQ(all.failure, "") << push << fresh;
+    EXPECT_EQ(all.syncs.size(), push ? 12u : 6u);
+  }
+  for (const SyncNeed& row : kSyncNeeds) {
+    const CutRun& all = with_all[{row.push, row.fresh}];
+    const CutRun without = cut_at_every_step(row.push, row.fresh, row.sync, all.steps.at(row.sync - 1));
+    EXPECT_EQ(!without.failure.empty(), row.needed)
+        << (row.push ? "push" : "pop") << (row.fresh ? " fresh" : "") << ", without sync " << row.sync << " of "
+        << all.syncs.at(row.sync - 1) << ": " << without.failure;
+  }
+  set_durable_writes(true);
 }
 
 class SwapTest : public EngineTest {

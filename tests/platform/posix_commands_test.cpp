@@ -7,11 +7,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <functional>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/disk.h"
 #include "platform/files.h"
+#include "platform/journal_file.h"
 #include "platform/process_guards.h"
 #include "support/scratch.h"
 
@@ -211,6 +215,57 @@ TEST_F(CommandTest, DelActsOnEveryPatternThatMatchesButNeverOnFolders) {
   EXPECT_EQ(run("Del " + p + "*").status, 0);
   EXPECT_EQ(names_in(p), std::vector<std::string>{"unit0"});
   EXPECT_TRUE(s.exists("unit0/a.vwu"));
+}
+
+// A link planted at a name the controller writes, renames or removes: the
+// operation is refused and what the link points at is left as it was, and
+// so is the link.
+struct LinkRow {
+  const char* name;
+  const char* at;       // the planted name, in the client folder
+  bool dangling;        // to a file not there yet, rather than one holding "PRECIOUS"
+  bool hard = false;    // a second name of the outside file instead of a symbolic link
+  std::function<bool()> refused;  // true when the operation failed
+};
+
+TEST_F(CommandTest, NothingIsDoneThroughALinkAtTheName) {
+  const auto loop = [](const Status& st) { return st.error() == ELOOP; };
+  const LinkRow rows[] = {
+      {"WriteOverAFile", "vorcnt.move", false, false,
+       [&] { return loop(real_disk().write_file(p + "vorcnt.move", "x")); }},
+      {"WriteThroughADanglingLink", "outfile.vwu", true, false,
+       [&] { return loop(real_disk().write_file(p + "outfile.vwu", "")); }},
+      {"WriteOverASecondName", "vorcnt.move", false, true,
+       [&] { return loop(real_disk().write_file(p + "vorcnt.move", "x")); }},
+      {"JournalAppend", "units.tsv", false, false,
+       [&] { return loop(append_journal_line((p + "units.tsv").c_str(), "h\n", "l\n")); }},
+      {"Remove", "result.vwu", false, false, [&] { return loop(real_disk().remove(p + "result.vwu")); }},
+      {"RenameFrom", "result.vwu", false, false,
+       [&] { return loop(real_disk().rename(p + "result.vwu", p + "moved")); }},
+      {"RenameOnto", "m.prom", false, false, [&] { return loop(real_disk().rename(p + "notes.txt", p + "m.prom")); }},
+      {"CopyBackOntoADanglingLink", "result.vwu", true, false,
+       [&] { return !real_disk().copy_new(p + "work_unit.vwu", p + "result.vwu").ok(); }},
+      {"CopyCommandOntoALink", "unit0/work_unit.vwu", false, false,
+       [&] { return run("copy " + p + "*.vwu " + p + "unit0").status != 0; }},
+      {"FolderIsALink", "damaged", false, false, [&] { return loop(real_disk().make_folders(p + "damaged")); }},
+  };
+  for (const LinkRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScratchDir outside;
+    outside.write("target", "PRECIOUS");
+    s.mkdir("unit0");
+    fs::remove(p + row.at);
+    const std::string target = outside.path() + (row.dangling ? "new" : "target");
+    if (std::string(row.name) == "FolderIsALink") fs::create_directory_symlink(outside.path(), p + row.at);
+    else if (row.hard) fs::create_hard_link(target, p + row.at);
+    else fs::create_symlink(target, p + row.at);
+    EXPECT_TRUE(row.refused());
+    EXPECT_EQ(outside.tree(true).size(), 2u);  // the folder's own time and one file: nothing made
+    EXPECT_EQ(outside.read("target"), "PRECIOUS");
+    EXPECT_TRUE(fs::is_symlink(p + row.at) || row.hard);
+    fs::remove(p + row.at);
+  }
+  EXPECT_EQ(s.read("state.vwu"), "prog=0.5\n");
 }
 
 TEST(WildcardTest, MatchesInTheLastComponentOnly) {

@@ -9,7 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/os.h"
+#include "support/synced_memory.h"
 
 namespace vorcnt::testing {
 
@@ -83,10 +85,13 @@ class FakeConsole final : public Console {
 
 // The real disk, but for one chosen call: the Nth call of one operation
 // fails with a chosen error. A failing write first writes half its bytes, as
-// a disk that fills up does.
+// a disk that fills up does. Given a memory, every call is a step a power cut
+// can fall on, and the syncs are remembered but for the one `skipped` names
+// (counting syncs of files and folders together from 1), which succeeds
+// without reaching the disk.
 class FaultyDisk final : public Disk {
  public:
-  enum Op { kWrite, kSyncFile, kSyncFolder, kRename, kRemove, kCopy, kMakeFolders, kOps };
+  enum Op { kWrite, kSyncFile, kSyncFolder, kRename, kRemove, kCopy, kMakeFolders, kAppend, kOps };
   void fail(Op op, int nth, int error) {
     op_ = op;
     nth_ = nth;
@@ -103,7 +108,13 @@ class FaultyDisk final : public Disk {
   }
   int calls(Op op) const { return calls_[op]; }
 
+  SyncedMemory* memory = nullptr;
+  int skipped = 0;
+  std::vector<std::string> syncs;  // what each sync named, a folder ending in '/'
+  std::vector<int> sync_steps;     // and the step it was
+
   Status write_file(const std::string& path, std::string_view bytes) override {
+    step();
     if (hit(kWrite)) {
       (void)real_disk().write_file(path, bytes.substr(0, bytes.size() / 2));
       return Status::failed(error_, path);
@@ -111,29 +122,62 @@ class FaultyDisk final : public Disk {
     return real_disk().write_file(path, bytes);
   }
   Status sync_file(const std::string& path) override {
-    return hit(kSyncFile) ? Status::failed(error_, path) : real_disk().sync_file(path);
+    step();
+    if (hit(kSyncFile)) return Status::failed(error_, path);
+    if (memory != nullptr && synced(path) != skipped) memory->file_synced(path);
+    return real_disk().sync_file(path);
   }
   Status sync_folder(const std::string& folder) override {
-    return hit(kSyncFolder) ? Status::failed(error_, folder) : real_disk().sync_folder(folder);
+    step();
+    if (hit(kSyncFolder)) return Status::failed(error_, folder);
+    if (memory != nullptr && synced(folder + "/") != skipped) memory->folder_synced(folder);
+    return real_disk().sync_folder(folder);
   }
   Status rename(const std::string& from, const std::string& to) override {
+    step();
     return hit(kRename) ? Status::failed(error_, from) : real_disk().rename(from, to);
   }
   Status remove(const std::string& path) override {
+    step();
     return hit(kRemove) ? Status::failed(error_, path) : real_disk().remove(path);
   }
   Status copy_new(const std::string& from, const std::string& to) override {
+    step();
     return hit(kCopy) ? Status::failed(error_, to) : real_disk().copy_new(from, to);
   }
   Status make_folders(const std::string& folder) override {
+    step();
     return hit(kMakeFolders) ? Status::failed(error_, folder) : real_disk().make_folders(folder);
   }
   Status write_new_file(const std::string& path, std::string_view bytes) override {
+    step();
     return hit(kWrite) ? Status::failed(error_, path) : real_disk().write_new_file(path, bytes);
   }
   bool is_link(const std::string& path) override { return real_disk().is_link(path); }
 
+  // The line's sync, and its folder's when the journal is new, are the
+  // next two syncs.
+  Status append_line(const char* path, std::string_view header, std::string_view line) override {
+    step();
+    if (hit(kAppend)) return Status::failed(error_, path);
+    const bool made = presence(path) == Presence::absent;
+    const Status s = real_disk().append_line(path, header, line);
+    if (memory == nullptr || !s.ok()) return s;
+    if (synced(path) != skipped) memory->file_synced(path);
+    const std::string folder = std::string(path).substr(0, std::string(path).find_last_of('/') + 1);
+    if (made && synced(folder) != skipped) memory->folder_synced(folder);
+    return s;
+  }
+
  private:
+  void step() {
+    if (memory != nullptr) memory->step();
+  }
+  int synced(const std::string& name) {
+    syncs.push_back(name);
+    sync_steps.push_back(memory->steps);
+    return static_cast<int>(syncs.size());
+  }
   bool hit(Op op) {
     ++calls_[op];
     return op == op_ && nth_ > 0 && (calls_[op] == nth_ || (every_ && calls_[op] > nth_));

@@ -2,6 +2,7 @@
 // textfile collector reads it every scrape, and must see the old file or the
 // new one, never a part.
 #include "folder_marks.h"
+#include "engine/engine.h"
 #include "platform/disk.h"
 #include "vorstat_report.h"
 
@@ -16,16 +17,16 @@ bool replace_file_atomically(const std::string& path, const std::string& bytes, 
   // a disk refusing its bytes.
   Status done = disk.write_file(temp, {});
   if (!done.ok()) {
-    error = "cannot create " + temp + ": " + done.reason();
+    error = "cannot create " + temp + ": " + reason_of(done);
     return false;
   }
   done = disk.write_file(temp, bytes);
   if (!done.ok()) {
-    error = "cannot write " + temp + ": " + done.reason();
+    error = "cannot write " + temp + ": " + reason_of(done);
   } else if (done = disk.sync_file(temp); !done.ok()) {
-    error = "cannot sync " + temp + ": " + done.reason();
+    error = "cannot sync " + temp + ": " + reason_of(done);
   } else if (done = disk.rename(temp, path); !done.ok()) {
-    error = "cannot rename " + temp + " to " + path + ": " + done.reason();
+    error = "cannot rename " + temp + " to " + path + ": " + reason_of(done);
   }
   if (done.ok()) return true;
   // What went wrong is said above; a side file left behind is named *.tmp,
