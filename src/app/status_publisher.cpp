@@ -14,13 +14,20 @@ StatusPublisher::StatusPublisher(ServiceNotifier& notifier, std::int64_t started
 void StatusPublisher::publish(Clock& clock, const ControllerContext& ctx) {
   const ControllerStatus now = observe_status(ctx, last_, clock);
   if (published_ && now == last_) return;
+  // The file follows the controller's state, not each step of the client's
+  // progress (vorstat reads that from the client): a long computation
+  // rewrites nothing beside the client's own files.
+  ControllerStatus settled = now;
+  settled.progress_permille = last_.progress_permille;
+  const bool file_stale = !published_ || !(settled == last_);
   published_ = true;
   last_ = now;
   char line[sizeof line_];
   status_line(now, clock, line, sizeof line);
   // The file is advisory: one that cannot be written is left to the next change.
-  (void)replace_small_file(client_file(ctx.path, kStatusFileName),
-                           status_file_text(now, pid_, started_, clock.now_utc(), line));
+  if (file_stale)
+    (void)replace_small_file(client_file(ctx.path, kStatusFileName),
+                             status_file_text(now, pid_, started_, clock.now_utc(), line));
   if (!notifier_.active() || std::strcmp(line, line_) == 0) return;
   std::memcpy(line_, line, sizeof line_);
   notifier_.send(std::string("STATUS=") + line);

@@ -305,9 +305,13 @@ Outlook history_outlook(const HistorySummary& h, const ControllerContext& ctx, C
   counts.to_compute = h.units_waiting;
   const std::string path = ctx.path_refused ? std::string() : ctx.path[0] == '\0' ? "./" : std::string(ctx.path);
   const bool readable = !path.empty() && is_directory(path.c_str());
-  if (readable) counts = count_buffer(read_buffer_status(path, now));
+  BufferStatus status;
+  if (readable) {
+    status = read_buffer_status(path, now);
+    counts = count_buffer(status);
+  }
   Outlook o = make_outlook(counts, h.unit_seconds, window_of(ctx), h.last_connection_utc, clock, now);
-  if (readable) read_controller(path, clock, &o);
+  if (readable) read_controller(status, clock, &o);
   return o;
 }
 
@@ -415,7 +419,7 @@ Outlook buffer_outlook(const BufferStatus& status, Clock& clock, std::int64_t no
   HistorySummary h;
   if (ctx.history[0] != '\0') (void)summarize_journal_file(ctx.history, clock.local_time(now), &h);
   Outlook o = make_outlook(count_buffer(status), h.unit_seconds, window_of(ctx), h.last_connection_utc, clock, now);
-  read_controller(status.path, clock, &o);
+  read_controller(status, clock, &o);
   return o;
 }
 
