@@ -441,7 +441,8 @@ case_stall_connection() {
   new_world 4
   finished_unit 0
   write_cfg "UNITS = 1" "STALL = 1"
-  export VORSIM_FAULT=connectcrash VORSIM_DOWNLOAD_SECONDS=40
+  # Long enough computing that the new unit is still there to compare.
+  export VORSIM_FAULT=connectcrash VORSIM_DOWNLOAD_SECONDS=40 VORSIM_COMPUTE_SECONDS=3000
   start_controller -fill
   wait_until "computing to start again" orders_at_least 4
   stop_controller

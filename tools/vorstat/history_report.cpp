@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <limits>
 
 #include "config/settings.h"
 #include "ground/context.h"
@@ -298,6 +299,12 @@ ControllerContext configured() {
   return ctx;
 }
 
+// The progress of the unit the client computes now; NaN when none does.
+double client_progress(const BufferStatus& status) {
+  return status.client.report.data_state == Data_Calculation ? status.client.report.progress
+                                                              : std::numeric_limits<double>::quiet_NaN();
+}
+
 // The horizon from the buffer as it stands when its folders can be read;
 // else from what the journal saw refilled and not yet computed.
 Outlook history_outlook(const HistorySummary& h, const ControllerContext& ctx, Clock& clock, std::int64_t now) {
@@ -311,7 +318,7 @@ Outlook history_outlook(const HistorySummary& h, const ControllerContext& ctx, C
     counts = count_buffer(status);
   }
   Outlook o = make_outlook(counts, h.unit_seconds, window_of(ctx), h.last_connection_utc, clock, now);
-  if (readable) read_controller(status, clock, &o);
+  if (readable) read_controller(path, client_progress(status), clock, &o);
   return o;
 }
 
@@ -419,7 +426,7 @@ Outlook buffer_outlook(const BufferStatus& status, Clock& clock, std::int64_t no
   HistorySummary h;
   if (ctx.history[0] != '\0') (void)summarize_journal_file(ctx.history, clock.local_time(now), &h);
   Outlook o = make_outlook(count_buffer(status), h.unit_seconds, window_of(ctx), h.last_connection_utc, clock, now);
-  read_controller(status, clock, &o);
+  read_controller(status.path, client_progress(status), clock, &o);
   return o;
 }
 

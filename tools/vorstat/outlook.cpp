@@ -7,7 +7,6 @@
 #include "engine/connect_window.h"
 #include "platform/files.h"
 #include "report_text.h"
-#include "vorstat_report.h"
 
 namespace vorcnt::vorstat {
 
@@ -69,17 +68,14 @@ Outlook make_outlook(const BufferCounts& counts, const std::vector<double>& dura
   return o;
 }
 
-void read_controller(const BufferStatus& status, Clock& clock, Outlook* o) {
-  const std::string& path = status.path;
+void read_controller(const std::string& path, double client_progress, Clock& clock, Outlook* o) {
   o->controller_up = controller_at_work(path.c_str());
   o->status_file = parse_status_file(read_small_file(path_in(path, kStatusFileName)), &o->published);
   if (!o->status_file) return;
   // The file changes with the controller's state, not with each step of the
   // client: the progress of a unit computing is the client's own, read now.
-  const double progress = status.client.report.progress;
-  if (o->published.wait == "client_computing" && status.client.report.data_state == Data_Calculation &&
-      std::isfinite(progress))
-    o->published.progress = progress;
+  if (o->published.wait == "client_computing" && std::isfinite(client_progress))
+    o->published.progress = client_progress;
   o->last_connection = std::max(o->last_connection, o->published.last_connection);
   o->last_connection_text = local_text(clock, o->last_connection);
   o->started_text = local_text(clock, o->published.started);

@@ -13,8 +13,6 @@
 
 namespace vorcnt::vorstat {
 
-struct BufferStatus;
-
 // The units of the buffer as it stands, whatever state -fill left them in.
 struct BufferCounts {
   int to_compute = 0;  // waiting to compute (Data_Calculation_wait, or parked as Data_Calculation)
@@ -55,7 +53,9 @@ Outlook make_outlook(const BufferCounts& counts, const std::vector<double>& dura
                      std::int64_t last_connection, Clock& clock, std::int64_t now);
 // Adds what the controller published in client folder `path`, and whether
 // it still holds the folder's lock.
-void read_controller(const BufferStatus& status, Clock& clock, Outlook* outlook);
+// `client_progress`: the progress of the unit the client computes now, NaN
+// when none computes.
+void read_controller(const std::string& path, double client_progress, Clock& clock, Outlook* outlook);
 
 // "work for about 3d04h; the buffer runs dry about 2026-12-10 14:00", or why
 // nothing can be said.
