@@ -98,8 +98,8 @@ bool init_server(const ServerFolder& server, int count, std::size_t bytes, std::
 bool refill_when_dry(const ServerFolder& server, double scale) {
   int count = 0;
   double seconds = 0;
-  const std::string spec = env_text("VORSIM_REFILL", "");
-  if (std::sscanf(spec.c_str(), "%d:%lf", &count, &seconds) != 2 || count <= 0 || seconds < 0) return false;
+  const std::string refill = env_text("VORSIM_REFILL", "");
+  if (std::sscanf(refill.c_str(), "%d:%lf", &count, &seconds) != 2 || count <= 0 || seconds < 0) return false;
   const std::string mark = join(server.dir, "dry.at");
   const std::string done = join(server.dir, "refilled");
   const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
