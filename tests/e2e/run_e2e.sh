@@ -82,7 +82,7 @@ orders_at_least() { [ "$(grep -c . "$VORSIM_RUNDIR/orders.log" 2>/dev/null)" -ge
 stop_controller() {
   if [ -n "$CPID" ]; then
     kill -TERM "$CPID" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$CPID" 2>/dev/null || break; sleep 0.1; done
+    for _ in $(seq 100); do kill -0 "$CPID" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$CPID" 2>/dev/null
     wait "$CPID" 2>/dev/null
     local stopped=$?
