@@ -1,7 +1,6 @@
 // The wall-clock half of the seam that needs no operating system: civil
 // dates from seconds, and the base clock's UTC and pause-clock readings.
 #include <chrono>
-#include <cmath>
 #include <ctime>
 #include <memory>
 
@@ -48,13 +47,19 @@ double Clock::pause_clock_seconds() {
   return std::chrono::duration<double>(since).count() / time_scale();
 }
 
+// Rounded by hand, as scaled_milliseconds does: std::llround and std::ceil
+// would map the maths library into a process that otherwise never needs it.
 std::int64_t Clock::wall_after(std::int64_t seconds) {
-  return now_utc() + std::llround(static_cast<double>(seconds) * time_scale());
+  const double scaled = static_cast<double>(seconds) * time_scale();
+  return now_utc() + static_cast<std::int64_t>(scaled >= 0 ? scaled + 0.5 : scaled - 0.5);
 }
 
 std::int64_t Clock::pause_until(std::int64_t utc) {
   const std::int64_t left = utc - now_utc();
-  return left > 0 ? static_cast<std::int64_t>(std::ceil(static_cast<double>(left) / time_scale())) : 0;
+  if (left <= 0) return 0;
+  const double scaled = static_cast<double>(left) / time_scale();
+  const auto whole = static_cast<std::int64_t>(scaled);
+  return whole + (scaled > static_cast<double>(whole) ? 1 : 0);
 }
 
 namespace {
