@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/status.h"
@@ -25,6 +27,20 @@ inline int errno_of(DWORD error) {
     case ERROR_WRITE_PROTECT: return EROFS;
     default: return EIO;
   }
+}
+
+// Writes `text` to `h` with each line end as CR LF, in one write, so that a
+// line is never split by another writer. The bytes written, in `written`.
+inline bool write_crlf(HANDLE h, std::string_view text, std::size_t* written) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') out.push_back('\r');
+    out.push_back(c);
+  }
+  DWORD done = 0;
+  *written = out.size();
+  return WriteFile(h, out.data(), static_cast<DWORD>(out.size()), &done, nullptr) && done == out.size();
 }
 
 class UniqueHandle {

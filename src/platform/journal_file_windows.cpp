@@ -53,15 +53,8 @@ bool JournalFile::byte_at(std::uint64_t offset, char* byte) {
 }
 
 Status JournalFile::append(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out.push_back('\r');
-    out.push_back(c);
-  }
-  DWORD written = 0;
-  if (!WriteFile(handle_of(handle_), out.data(), static_cast<DWORD>(out.size()), &written, nullptr) ||
-      written != out.size())
-    return last_error(path_);
+  std::size_t written = 0;
+  if (!write_crlf(handle_of(handle_), text, &written)) return last_error(path_);
   return Status();
 }
 

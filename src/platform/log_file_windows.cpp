@@ -63,16 +63,9 @@ Status LogFile::open(const std::string& path) {
 }
 
 Status LogFile::append(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out.push_back('\r');
-    out.push_back(c);
-  }
-  DWORD written = 0;
-  if (!WriteFile(handle_of(handle_), out.data(), static_cast<DWORD>(out.size()), &written, nullptr) ||
-      written != out.size())
-    return last_error(path_);
-  size_ += out.size();
+  std::size_t written = 0;
+  if (!write_crlf(handle_of(handle_), text, &written)) return last_error(path_);
+  size_ += written;
   return Status();
 }
 
