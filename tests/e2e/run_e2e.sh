@@ -80,6 +80,14 @@ server_verified() { vorserver verify "$SRV" | grep -qx "verified $1"; }
 
 orders_at_least() { [ "$(grep -c . "$VORSIM_RUNDIR/orders.log" 2>/dev/null)" -ge "$1" ]; }
 
+# N orders given, and every "-close" among them taken by the client: a stop
+# that lands while the closer is still on its way ends the closer too, and
+# the client, never closed, would go on to send what it computes next.
+computing_again() {
+  orders_at_least "$1" &&
+    [ "$(grep -c '^order close$' "$VORSIM_RUNDIR/client.log" 2>/dev/null)" -ge "$(grep -c '^-close' "$VORSIM_RUNDIR/orders.log")" ]
+}
+
 # Stops the controller as an operator would, keeps what it had written and
 # the orders so far, then ends the client. Stopped from outside, it exits 0.
 stop_controller() {
@@ -143,7 +151,7 @@ case_calc_road() {  # UNITS AGES...: ages in seconds of unit0, unit1, ...
 
   start_controller
   # One start order per unit computed, one per unit sent, then the next start.
-  wait_until "computing to start again" orders_at_least $((1 + 2 * units + units + 1))
+  wait_until "computing to start again" computing_again $((1 + 2 * units + units + 1))
   stop_controller
 
   local lines
@@ -256,7 +264,7 @@ case_fill_with_result() {
   compute_here "$C"
   write_cfg
   start_controller -fill
-  wait_until "computing to start again" orders_at_least 3
+  wait_until "computing to start again" computing_again 3
   stop_controller
 
   expect_lines "[unit0] Dir find : 5" "[Unit1] Dir maiking. : 0" "[Unit1] Data計算完了" "[Unit1] push" \
@@ -276,7 +284,7 @@ case_fill_auto() {
   add_unit 1 3600
   write_cfg
   start_controller -fill auto
-  wait_until "computing to start again" orders_at_least 4
+  wait_until "computing to start again" computing_again 4
   stop_controller
 
   local lines
@@ -447,7 +455,7 @@ case_stall_connection() {
   # Long enough computing that the new unit is still there to compare.
   export VORSIM_FAULT=connectcrash VORSIM_DOWNLOAD_SECONDS=40 VORSIM_COMPUTE_SECONDS=3000
   start_controller -fill
-  wait_until "computing to start again" orders_at_least 4
+  wait_until "computing to start again" computing_again 4
   stop_controller
   grep -q '^crash during download' "$VORSIM_RUNDIR/client.log" || fail "the client did not die mid-connection"
   expect_stall_lines 1 "connecting: restarting the client \(1 of 3\)"
@@ -468,7 +476,7 @@ case_torn_state() {
   write_cfg
   export VORSIM_FAULT=tornstate
   start_controller -prog
-  wait_until "computing to start again" orders_at_least 5
+  wait_until "computing to start again" computing_again 5
   stop_controller
   expect_lines "[Unit0] Data計算開始" "[Unit0] Data計算中：100.000000%" "[Unit0] Data計算完了" "FILL Completion" \
     "[Unit0] Data計算準備"
@@ -486,7 +494,7 @@ case_slow_download() {
   # Long enough that the new unit is still being computed when it is compared.
   export VORSIM_FAULT=slowdownload VORSIM_COMPUTE_SECONDS=3000
   start_controller -fill
-  wait_until "computing to start again" orders_at_least 3
+  wait_until "computing to start again" computing_again 3
   stop_controller
   local checks
   checks=$(grep -cxF "[Unit0] Data交信継続" "$W/out.txt")
