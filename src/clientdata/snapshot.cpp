@@ -109,7 +109,10 @@ ConnectionLook look_at_connection(const char* folder) {
   return look;
 }
 
-void read_snapshot(const char* folder, ClientSnapshot& snap) {
+namespace {
+
+// Steps 1-5 of a snapshot, shared by both kinds.
+void probe_snapshot(const char* folder, ClientSnapshot& snap) {
   // The version file is always looked for under ".vwu"; it decides which of
   // the two file sets every later probe uses.
   snap.ext_index = file_present(folder, "version", kExtensions[1]) ? 1 : 0;
@@ -117,6 +120,23 @@ void read_snapshot(const char* folder, ClientSnapshot& snap) {
   snap.work_unit_status = probe_work_unit(folder, snap.ext_index);
   snap.result_present = probe_result(folder, snap.ext_index);
   snap.outfile_present = probe_outfile(folder, snap.ext_index);
+}
+
+}  // namespace
+
+void read_decision_snapshot(const char* folder, ClientSnapshot& snap) {
+  probe_snapshot(folder, snap);
+  char name[kNameBuffer];
+  TextReader reader;
+  snap.state_status = build_name(name, folder, "state", extension_of(snap.ext_index)) && reader.open(name)
+                          ? read_progress_lines(snap, reader)
+                          : 1;
+  // A missing user-info file reads so too; its contents decide nothing.
+  snap.user_info_status = 1;
+}
+
+void read_snapshot(const char* folder, ClientSnapshot& snap) {
+  probe_snapshot(folder, snap);
   snap.state_status = read_state(snap, folder);
   snap.user_info_status = read_user_info(snap, folder);
 }

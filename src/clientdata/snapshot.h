@@ -54,6 +54,11 @@ int probe_outfile(const char* folder, int ext_index);
 void clear_progress(ClientSnapshot& snap);
 // Fills `snap` in place; fields whose keys the files lack keep their values.
 void read_snapshot(const char* folder, ClientSnapshot& snap);
+// What the classification decides on, and no more: the probes, and of the
+// state file only its `prog` line, read as read_snapshot reads it. The
+// user-info file and the other values are left unread. Every poll takes
+// one, so it is the cheap one.
+void read_decision_snapshot(const char* folder, ClientSnapshot& snap);
 
 // The files a snapshot reads in `folder`, as they stand now: whether each is
 // there, its size and its modification time. Nothing is opened, so a look
@@ -86,5 +91,7 @@ class TextReader;
 // (the fuzz targets feed them from memory). Results as above, without 1.
 std::int32_t read_user_info_lines(ClientSnapshot& snap, TextReader& reader);
 std::int32_t read_state_lines(ClientSnapshot& snap, TextReader& reader);
+// read_state_lines for `prog` alone: the same result and the same `prog`.
+std::int32_t read_progress_lines(ClientSnapshot& snap, TextReader& reader);
 
 }  // namespace vorcnt

@@ -98,4 +98,25 @@ std::int32_t read_state_lines(ClientSnapshot& snap, TextReader& reader) {
   return result;
 }
 
+std::int32_t read_progress_lines(ClientSnapshot& snap, TextReader& reader) {
+  std::int32_t result = 0;
+  char buffer[kLineRead + 1];
+  while (reader.read_line(buffer, kLineRead)) {
+    const char* line = buffer;
+    while (is_blank(*line)) ++line;
+    // The key is the word up to the first of these, as take_word cuts it.
+    // Byte by byte: a mismatch (the terminator included) stops the test.
+    if (line[0] != 'p' || line[1] != 'r' || line[2] != 'o' || line[3] != 'g') continue;
+    const char after = line[4];
+    if (after != '\0' && after != ' ' && after != '\t' && after != ',' && after != '=' && after != '\n') continue;
+    line += 4;
+    take_char(line);
+    char value[kTokenBuffer];
+    take_word(line, value, sizeof value);
+    snap.prog = to_real(value);
+    result = 2;
+  }
+  return result;
+}
+
 }  // namespace vorcnt

@@ -188,7 +188,7 @@ void update_data_state(ControllerContext& ctx) {
   init_report(report);
   ClientSnapshot snap;
   clear_progress(snap);
-  read_snapshot(ctx.path, snap);
+  read_decision_snapshot(ctx.path, snap);
   classify_snapshot(snap, report);
   ctx.data_state = report.data_state;
   ctx.progress = report.progress;

@@ -199,6 +199,7 @@ class TextReader {
   const char* next_ = nullptr;
   const char* end_ = nullptr;
   bool ended_ = false;
+  bool plain_ = false;  // next_ to end_ holds neither a carriage return nor a Ctrl-Z
   // The files are small; one block usually holds the whole file.
   char block_[4096];
 };

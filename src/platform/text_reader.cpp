@@ -7,7 +7,13 @@ namespace vorcnt {
 
 namespace {
 constexpr char kCtrlZ = 0x1A;
+
+// Looked for once per block, so that the lines of a block with neither
+// need no search of their own.
+bool plain(const char* data, std::size_t size) {
+  return std::memchr(data, '\r', size) == nullptr && std::memchr(data, kCtrlZ, size) == nullptr;
 }
+}  // namespace
 
 TextReader::~TextReader() { close(); }
 
@@ -24,6 +30,7 @@ void TextReader::open_memory(const char* data, std::size_t size) {
   close();
   next_ = data;
   end_ = data + size;
+  plain_ = plain(data, size);
 }
 
 void TextReader::close() {
@@ -33,6 +40,7 @@ void TextReader::close() {
   }
   next_ = end_ = nullptr;
   ended_ = false;
+  plain_ = false;
 }
 
 bool TextReader::refill() {
@@ -51,6 +59,7 @@ bool TextReader::refill() {
   }
   next_ = block_;
   end_ = block_ + n;
+  plain_ = plain(block_, static_cast<std::size_t>(n));
   return true;
 }
 
@@ -68,9 +77,12 @@ std::size_t TextReader::read_line(char* buf, int size) {
     if (stop != nullptr) span = static_cast<std::size_t>(stop - next_) + 1;
     // A carriage return is dropped and a Ctrl-Z ends the data; copy what
     // stands before the first of them in one go.
-    const char* special = static_cast<const char*>(std::memchr(next_, '\r', span));
-    const char* ctrl_z = static_cast<const char*>(std::memchr(next_, kCtrlZ, span));
-    if (ctrl_z != nullptr && (special == nullptr || ctrl_z < special)) special = ctrl_z;
+    const char* special = nullptr;
+    if (!plain_) {
+      special = static_cast<const char*>(std::memchr(next_, '\r', span));
+      const char* ctrl_z = static_cast<const char*>(std::memchr(next_, kCtrlZ, span));
+      if (ctrl_z != nullptr && (special == nullptr || ctrl_z < special)) special = ctrl_z;
+    }
     if (special == nullptr) {
       std::memcpy(buf + n, next_, span);
       n += span;

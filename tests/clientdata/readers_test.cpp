@@ -11,6 +11,7 @@
 
 #include "clientdata/folder_fixture.h"
 #include "clientdata/snapshot.h"
+#include "platform/files.h"
 
 namespace vorcnt {
 namespace {
@@ -59,12 +60,20 @@ TEST_P(Numbers, ConvertsTheValuesAndGivesTheStatus) {
     EXPECT_EQ(state ? snap.prog : snap.nwus, c.first);
     EXPECT_EQ(state ? snap.cpu : snap.total_cpu, c.second);
   }
+  if (c.reader != read_state) return;
+  // Each poll reads the progress alone; it must read it the same way.
+  ClientSnapshot fast = marked(1);
+  TextReader reader;
+  reader.open_memory(c.contents.data(), c.contents.size());
+  EXPECT_EQ(read_progress_lines(fast, reader), c.status);
+  EXPECT_EQ(fast.prog, c.first);
 }
 
 const NumberCase kNumberCases[] = {
     {"State_Plain", read_state, "prog=0.25\ncpu=3600\n", 2, 0.25, 3600.0},
     {"State_SpacesAroundEquals", read_state, "prog = 0.25\n", 2, 0.0, kOld},
     {"State_UpperCaseKeyIsNoKey", read_state, "PROG=0.25\n", 0, kOld, kOld},
+    {"State_LongerKeyIsNoKey", read_state, "  prog,0.5\nprogress=0.25\n", 2, 0.5, kOld},
     {"State_EmptyValueStillCounts", read_state, "prog=\n", 2, 0.0, kOld},
     {"State_BareKeyWithoutLineEnd", read_state, "prog", 2, 0.0, kOld},
     {"State_LastLineWithoutLineEnd", read_state, "cpu=5\nprog=0.5", 2, 0.5, 5.0},
