@@ -76,23 +76,33 @@ void clear_progress(ClientSnapshot& snap) {
 
 ClientFilesLook look_at_client_files(const char* folder) {
   ClientFilesLook look;
-  // One stat per file; its outcome for the version file also chooses the
-  // file set, as the snapshot's probe does.
+  look.marks.reserve(7 * (1 + sizeof(std::uintmax_t) + sizeof(std::int64_t)) + sizeof(double));
+  // One stat per file the snapshot reads; its outcome for the version file
+  // also chooses the file set, as the snapshot's probe does.
+  FolderDates dates(folder);
   auto mark = [&](const char* base, const char* file_ext) {
     char name[kNameBuffer];
     std::int64_t mtime = 0;
     std::uintmax_t size = 0;
-    if (!build_name(name, folder, base, file_ext) || !file_mtime(name, &mtime, &size)) {
-      look.marks += "-;";
+    if (!build_name(name, "", base, file_ext) || std::strlen(folder) + std::strlen(name) > kNameBuffer - 1 ||
+        !dates.file_mtime(name, &mtime, &size)) {
+      look.marks += '-';
       return false;
     }
-    look.marks += std::to_string(size) + "@" + std::to_string(mtime) + ";";
+    // Only ever compared, so the raw bytes do; a fixed length keeps them apart.
+    look.marks += '+';
+    look.marks.append(reinterpret_cast<const char*>(&size), sizeof size);
+    look.marks.append(reinterpret_cast<const char*>(&mtime), sizeof mtime);
     if (!look.dated || mtime > look.newest) look.newest = mtime;
     look.dated = true;
     return true;
   };
   const char* ext = extension_of(mark("version", kExtensions[1]) ? 1 : 0);
-  for (const char* base : {"work_unit", "wtemp", "result", "outfile", "state", "user_info"}) mark(base, ext);
+  // The temporary work unit only counts while the real one is missing, so
+  // it is looked at only then, as the snapshot's probe does.
+  if (mark("work_unit", ext)) look.marks += '.';
+  else mark("wtemp", ext);
+  for (const char* base : {"result", "outfile", "state", "user_info"}) mark(base, ext);
   return look;
 }
 

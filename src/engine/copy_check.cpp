@@ -60,13 +60,14 @@ CopyCheck check_copy(const std::string& from, const std::string& to, int copy_st
   }
   for (const RecordedFile& file : recorded) {
     const std::string copy = path_in(to, file.name);
+    const NameLook look = look_at_name(copy);
     // Bytes behind a link are not the controller's to keep.
-    if (is_foreign_link(copy)) {
+    if (look.link) {
       result.reason = format_text(msg::kDestinationIsALink, file.name.c_str());
       return result;
     }
     std::uintmax_t copy_size = 0;
-    if (!is_regular_file(copy) || !file_size_of(copy, &copy_size) || copy_size != file.size) {
+    if (!look.regular || look.size != file.size) {
       result.reason = why_not_arrived(from, to, file);
       return result;
     }

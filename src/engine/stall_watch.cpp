@@ -16,9 +16,9 @@ namespace {
 // The progress goes in too: a state file rewritten within one second at the
 // same size still shows as a change.
 std::string client_files(const ControllerContext& ctx) {
-  char progress[40];
-  std::snprintf(progress, sizeof progress, "%.6f", ctx.progress);
-  return look_at_client_files(ctx.path).marks + progress;
+  std::string marks = look_at_client_files(ctx.path).marks;
+  marks.append(reinterpret_cast<const char*>(&ctx.progress), sizeof ctx.progress);
+  return marks;
 }
 
 void restart_client(Os& os, ControllerContext& ctx) {

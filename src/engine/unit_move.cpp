@@ -74,9 +74,10 @@ class RecordedMove {
     std::string why;
     if (!describe_sources(from_, &record_.files, &why)) return why;
     for (const RecordedFile& f : record_.files) {
+      const NameLook look = look_at_name(path_in(to_, f.name));
       // Not every copy command refuses to write through a link.
-      if (is_foreign_link(path_in(to_, f.name))) return format_text(msg::kDestinationIsALink, f.name.c_str());
-      there_before_.push_back(presence(path_in(to_, f.name)) != Presence::absent);
+      if (look.link) return format_text(msg::kDestinationIsALink, f.name.c_str());
+      there_before_.push_back(look.presence != Presence::absent);
     }
     // A move of nothing needs no record: no file can be lost by it.
     if (record_.files.empty()) return std::string();

@@ -70,7 +70,9 @@ UniqueFd open_in_folder(int folder, const char* name, int flags, unsigned mode) 
   if (fd == -2)
     fd = retry_on_eintr([&] { return ::openat(folder, name, flags, static_cast<mode_t>(mode)); });
   UniqueFd opened(fd);
-  if (!opened.valid()) return opened;
+  // A file this open made is new, regular and ours alone: O_EXCL with
+  // O_NOFOLLOW fails on any name already there, a link included.
+  if (!opened.valid() || (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL)) return opened;
   struct stat got, named;
   if (::fstat(fd, &got) != 0 || ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) != 0) return UniqueFd();
   if (!S_ISREG(got.st_mode)) {

@@ -48,6 +48,21 @@ bool name_taken(const char* path);
 // Last-modification time in whole seconds since 1970, and the size when
 // `size` is given, from one look; false when absent.
 bool file_mtime(const char* path, std::int64_t* mtime, std::uintmax_t* size = nullptr);
+// file_mtime for several files of one folder (the folder text, ending in a
+// separator or empty), the folder looked up once rather than once per file.
+class FolderDates {
+ public:
+  explicit FolderDates(const char* folder);
+  ~FolderDates();
+  FolderDates(const FolderDates&) = delete;
+  FolderDates& operator=(const FolderDates&) = delete;
+  // As file_mtime of the folder text followed by `name`.
+  bool file_mtime(const char* name, std::int64_t* mtime, std::uintmax_t* size);
+
+ private:
+  const char* folder_;
+  int handle_ = -1;
+};
 
 // Folder contents and the file moves the engine makes itself. Folders are
 // given as in the command lines ("" is the current folder, a trailing
@@ -77,6 +92,16 @@ bool is_regular_file(const std::string& path);
 bool is_foreign_link(const std::string& path);
 enum class Presence { absent, present, unknown };
 Presence presence(const std::string& path);
+// One look at a name that does not follow a link at it: what a check that
+// refuses links and then wants the file's presence, kind or size would
+// otherwise learn from two or three.
+struct NameLook {
+  Presence presence = Presence::unknown;
+  bool link = false;     // the name itself is a link (a reparse point on Windows)
+  bool regular = false;  // a regular file, not a link
+  std::uintmax_t size = 0;
+};
+NameLook look_at_name(const std::string& path);
 // A missing file is no error. `removed` says whether a file went.
 Status remove_file(const std::string& path, bool* removed = nullptr);
 // Copies to a name not yet taken (a taken name is a failure).
@@ -128,6 +153,8 @@ struct FileIdentity {
 };
 // Follows links. False when `path` cannot be looked at.
 bool file_identity(const std::string& path, FileIdentity* identity);
+// file_identity of a folder; false too when `path` is no folder.
+bool folder_identity(const std::string& path, FileIdentity* identity);
 
 // Why nothing can be created in `folder` ("" is the current folder), or why
 // `file` cannot be read; ok when nothing says so. For failure lines only.

@@ -98,6 +98,41 @@ bool file_mtime(const char* path, std::int64_t* mtime, std::uintmax_t* size) {
 }
 
 namespace {
+// Opened to look names up in, never read: no read permission is needed where
+// the system offers that.
+#ifdef O_PATH
+constexpr int kLookOnly = O_PATH;
+#else
+constexpr int kLookOnly = O_RDONLY;
+#endif
+}  // namespace
+
+FolderDates::FolderDates(const char* folder) : folder_(folder) {
+  char name[kMaxFileName + 1];
+  // Not opened: the names are then looked at whole, as file_mtime does.
+  if (to_native(folder[0] == '\0' ? "." : folder, name))
+    handle_ = retry_on_eintr([&] { return ::open(name, kLookOnly | O_DIRECTORY | O_CLOEXEC); });
+}
+
+FolderDates::~FolderDates() {
+  if (handle_ >= 0) ::close(handle_);
+}
+
+bool FolderDates::file_mtime(const char* file, std::int64_t* mtime, std::uintmax_t* size) {
+  char name[kMaxFileName + 1];
+  const std::size_t folder_length = std::strlen(folder_);
+  if (handle_ < 0 || folder_length + std::strlen(file) > kMaxFileName || !to_native(file, name)) {
+    const std::string whole = std::string(folder_) + file;
+    return vorcnt::file_mtime(whole.c_str(), mtime, size);
+  }
+  struct stat st;
+  if (::fstatat(handle_, name, &st, 0) != 0) return false;
+  *mtime = static_cast<std::int64_t>(st.st_mtime);
+  if (size != nullptr) *size = static_cast<std::uintmax_t>(st.st_size);
+  return true;
+}
+
+namespace {
 
 bool g_durable = true;
 
@@ -192,6 +227,14 @@ Status replace_small_file(const std::string& path, std::string_view bytes) {
 bool file_identity(const std::string& path, FileIdentity* identity) {
   struct stat st;
   if (::stat(path.empty() ? "." : native_path(path.c_str()).c_str(), &st) != 0) return false;
+  identity->volume = static_cast<std::uint64_t>(st.st_dev);
+  identity->index = static_cast<std::uint64_t>(st.st_ino);
+  return true;
+}
+
+bool folder_identity(const std::string& path, FileIdentity* identity) {
+  struct stat st;
+  if (::stat(path.empty() ? "." : native_path(path.c_str()).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   identity->volume = static_cast<std::uint64_t>(st.st_dev);
   identity->index = static_cast<std::uint64_t>(st.st_ino);
   return true;

@@ -97,6 +97,14 @@ bool file_mtime(const char* path, std::int64_t* mtime, std::uintmax_t* size) {
   return true;
 }
 
+FolderDates::FolderDates(const char* folder) : folder_(folder) {}
+
+FolderDates::~FolderDates() = default;
+
+bool FolderDates::file_mtime(const char* name, std::int64_t* mtime, std::uintmax_t* size) {
+  return vorcnt::file_mtime((std::string(folder_) + name).c_str(), mtime, size);
+}
+
 namespace {
 
 bool g_durable = true;
@@ -222,6 +230,10 @@ Status sync_one_file(const std::string& path) {
 Status sync_one_folder(const std::string& folder) {
   if (g_durable) flush_folder(folder);
   return Status();
+}
+
+bool folder_identity(const std::string& path, FileIdentity* identity) {
+  return is_directory(path.empty() ? "." : path.c_str()) && file_identity(path, identity);
 }
 
 bool file_identity(const std::string& path, FileIdentity* identity) {

@@ -103,6 +103,20 @@ Presence presence(const std::string& path) {
   return errno == ENOENT || errno == ENOTDIR ? Presence::absent : Presence::unknown;
 }
 
+NameLook look_at_name(const std::string& path) {
+  NameLook look;
+  struct stat st;
+  if (::lstat(native_path(path.c_str()).c_str(), &st) != 0) {
+    look.presence = errno == ENOENT || errno == ENOTDIR ? Presence::absent : Presence::unknown;
+    return look;
+  }
+  look.presence = Presence::present;
+  look.link = S_ISLNK(st.st_mode);
+  look.regular = S_ISREG(st.st_mode);
+  if (look.regular) look.size = static_cast<std::uintmax_t>(st.st_size);
+  return look;
+}
+
 Status remove_file(const std::string& path, bool* removed) {
   if (removed != nullptr) *removed = false;
   FolderAndName at;

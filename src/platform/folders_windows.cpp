@@ -75,6 +75,14 @@ Presence presence(const std::string& path) {
   return there ? Presence::present : Presence::absent;
 }
 
+NameLook look_at_name(const std::string& path) {
+  NameLook look;
+  look.link = is_foreign_link(path);
+  look.presence = presence(path);
+  look.regular = !look.link && is_regular_file(path) && file_size_of(path, &look.size);
+  return look;
+}
+
 Status remove_file(const std::string& path, bool* removed) {
   if (removed != nullptr) *removed = false;
   if (const int refused = foreign_link_at(wide_path(path)); refused != 0) return Status::failed(refused, path);
