@@ -56,7 +56,8 @@ Digest digest_of(std::string_view bytes) { return from_xxh(XXH3_128bits(bytes.da
 bool digest_file(const std::string& path, Digest* digest, std::uintmax_t* size, int* error) {
   Handle file;
   errno = 0;
-  file.fd = open_for_reading(path.c_str());
+  std::uintmax_t opened_size = 0;
+  file.fd = open_for_reading(path.c_str(), &opened_size);
   if (file.fd < 0) {
     *error = errno != 0 ? errno : ENOENT;
     return false;
@@ -78,6 +79,10 @@ bool digest_file(const std::string& path, Digest* digest, std::uintmax_t* size, 
     if (n == 0) break;
     XXH3_128bits_update(&state, buf.get(), static_cast<std::size_t>(n));
     total += static_cast<std::uintmax_t>(n);
+    // A short read that ends where the file ended when it was opened is its
+    // end: a read for the end would only say so, and bytes added after it
+    // could as well have come after that read.
+    if (static_cast<std::size_t>(n) < kChunk && total == opened_size) break;
   }
   *digest = from_xxh(XXH3_128bits_digest(&state));
   *size = total;

@@ -35,6 +35,8 @@ std::FILE* open_file(const char* name, const char* mode);
 // a device must never block or feed the reader for ever); read_some gives the
 // bytes read, 0 at the end and -1 on an error.
 int open_for_reading(const char* path);
+// The same, with the file's size as it stood when opened.
+int open_for_reading(const char* path, std::uintmax_t* size);
 long read_some(int handle, char* buf, std::size_t size);
 void close_handle(int handle);
 

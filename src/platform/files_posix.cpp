@@ -53,13 +53,19 @@ UniqueFd open_fd(const char* name, int flags, unsigned mode) {
   return UniqueFd(retry_on_eintr([&] { return ::open(name, flags | O_CLOEXEC, static_cast<mode_t>(mode)); }));
 }
 
-int open_for_reading(const char* path) {
+int open_for_reading(const char* path, std::uintmax_t* size) {
   char name[kMaxFileName + 1];
   if (!to_native(path, name)) return -1;
   UniqueFd fd = open_fd(name, O_RDONLY | O_NONBLOCK);
   struct stat st;
   if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  *size = static_cast<std::uintmax_t>(st.st_size);
   return fd.release();
+}
+
+int open_for_reading(const char* path) {
+  std::uintmax_t size;
+  return open_for_reading(path, &size);
 }
 
 long read_some(int handle, char* buf, std::size_t size) {

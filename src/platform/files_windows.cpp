@@ -58,12 +58,19 @@ bool path_lead_byte(unsigned char c) { return IsDBCSLeadByteEx(CP_ACP, c) != 0; 
 void to_native_separators(char* path) { slashes_to_backslashes(path); }
 
 int open_for_reading(const char* path) {
+  std::uintmax_t size;
+  return open_for_reading(path, &size);
+}
+
+int open_for_reading(const char* path, std::uintmax_t* size) {
   if (std::strlen(path) > kMaxFileName) return -1;
   // Shared as the client expects; only a file on disk is read (a pipe or a
   // device could block or never end).
   UniqueHandle h(CreateFileW(wide_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!h.valid() || GetFileType(h.get()) != FILE_TYPE_DISK) return -1;
+  LARGE_INTEGER bytes;
+  if (!h.valid() || GetFileType(h.get()) != FILE_TYPE_DISK || !GetFileSizeEx(h.get(), &bytes)) return -1;
+  *size = static_cast<std::uintmax_t>(bytes.QuadPart);
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h.get()), _O_RDONLY | _O_BINARY);
   if (fd >= 0) h.release();  // the descriptor owns it now
   return fd;
