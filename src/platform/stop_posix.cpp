@@ -3,6 +3,7 @@
 // so a signal that comes just before one of them still wakes it, and
 // everything else (the console, the child's end, the exit) runs in the
 // program's own flow, where it is safe.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,9 +15,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/os.h"
+#include "platform/posix_io.h"
 #include "platform/stop_posix.h"
 
 namespace vorcnt {
@@ -55,6 +58,50 @@ long long now_ms() {
       .count();
 }
 
+// A /proc/N/stat entry's state and process group; false when it cannot be
+// read (the process has gone) or does not parse.
+bool read_proc_stat(const char* path, char* state, long* group) {
+  UniqueFd fd = open_fd(path, O_RDONLY);
+  if (!fd.valid()) return false;
+  char text[512];
+  const ssize_t got = retry_on_eintr([&] { return ::read(fd.get(), text, sizeof text - 1); });
+  if (got <= 0) return false;
+  text[got] = '\0';
+  // The name in parentheses may hold anything, ")" included.
+  const char* close = std::strrchr(text, ')');
+  long parent = 0;
+  return close != nullptr && std::sscanf(close + 1, " %c %ld %ld", state, &parent, group) == 3;
+}
+
+}  // namespace
+
+bool group_still_running(pid_t group) {
+  if (::kill(-group, 0) != 0) return false;
+  // Where /proc cannot be read, kill() has the last word.
+  char state = 0;
+  long own = 0;
+  if (!read_proc_stat("/proc/self/stat", &state, &own)) return true;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return true;
+  bool running = false;
+  while (!running) {
+    const dirent* entry = ::readdir(proc);
+    if (entry == nullptr) break;
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9' ||
+        std::strspn(entry->d_name, "0123456789") != std::strlen(entry->d_name))
+      continue;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%.20s/stat", entry->d_name);
+    long member_group = 0;
+    if (read_proc_stat(path, &state, &member_group) && member_group == group && state != 'Z' && state != 'X')
+      running = true;
+  }
+  ::closedir(proc);
+  return running;
+}
+
+namespace {
+
 // The command's process group ends: SIGTERM at once, SIGKILL to whatever of
 // it is left after the grace. The shell ending first is not enough, since a
 // program it started may still run in the group.
@@ -65,7 +112,7 @@ void end_command_group(pid_t pid) {
   while (now_ms() < until) {
     int status;
     if (!reaped && ::waitpid(pid, &status, WNOHANG) == pid) reaped = true;
-    if (reaped && ::kill(-pid, 0) != 0) return;
+    if (reaped && !group_still_running(pid)) return;
     // What is left of the group after the shell says nothing when it ends.
     wait_for_signal(reaped ? 100 : until - now_ms());
   }

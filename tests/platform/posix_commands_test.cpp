@@ -2,6 +2,7 @@
 #include "platform/posix_commands.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include "platform/files.h"
 #include "platform/journal_file.h"
 #include "platform/process_guards.h"
+#include "platform/stop_posix.h"
 #include "support/scratch.h"
 
 namespace vorcnt {
@@ -377,6 +379,40 @@ TEST(ShellTest, CommandsReadNothingAndLeadAGroupOfTheirOwn) {
   ::close(fds[0]);
   ::close(fds[1]);
   EXPECT_EQ(run("test \"$(ps -o pgid= -p $$ | tr -d ' ')\" = $$").status, 0);
+}
+
+// A stop waits for a command's group while a member runs, and not for
+// members that have ended but are not reaped yet (an orphan waits for init).
+TEST(ShellTest, AGroupHasEndedOnceOnlyZombiesAreLeft) {
+  const pid_t dead = ::fork();
+  ASSERT_GE(dead, 0);
+  if (dead == 0) {
+    ::setpgid(0, 0);
+    const pid_t orphan = ::fork();
+    siginfo_t ended;
+    if (orphan == 0 || ::waitid(P_PID, orphan, &ended, WEXITED | WNOWAIT) == 0) ::_exit(0);
+    ::_exit(1);
+  }
+  ::setpgid(dead, dead);
+  siginfo_t ended;
+  ASSERT_EQ(::waitid(P_PID, dead, &ended, WEXITED | WNOWAIT), 0);
+  EXPECT_EQ(::kill(-dead, 0), 0) << "the unreaped leader still holds its group";
+  EXPECT_FALSE(group_still_running(dead));
+  int status;
+  ::waitpid(dead, &status, 0);
+
+  const pid_t live = ::fork();
+  ASSERT_GE(live, 0);
+  if (live == 0) {
+    ::setpgid(0, 0);
+    ::pause();
+    ::_exit(0);
+  }
+  ::setpgid(live, live);
+  EXPECT_TRUE(group_still_running(live));
+  ::kill(live, SIGKILL);
+  ::waitpid(live, &status, 0);
+  EXPECT_FALSE(group_still_running(live));
 }
 
 TEST_F(ProgramTest, OnlyTheFirstWordIsRewritten) {
