@@ -46,7 +46,8 @@ add_unit 1 60
 add_unit 2 3600
 write_cfg "UNITS = 3" PROG
 for n in 0 1 2; do
-  echo "demo:   unit$n holds $(unit_id "$C/unit$n/work_unit.vwu")"
+  age=$(($(date +%s) - $(stat -c %Y "$C/unit$n/work_unit.vwu")))
+  echo "demo:   unit$n holds $(unit_id "$C/unit$n/work_unit.vwu"), fetched $((age / 60)) min ago"
 done
 echo "demo:   the server has $(ls "$SRV/queue" | wc -l) more work units queued"
 echo
