@@ -66,10 +66,42 @@ Status copy_bytes(int in, int out, off_t expected, const std::string& shown) {
   }
 }
 
+// True the first time a folder is seen by this process. Temporaries are left
+// only by a copy stopped mid-file, and this process removes its own when a
+// copy fails, so they come from an earlier run: one sweep of each folder per
+// run is enough. A folder is known by its device, inode and birth time, so one
+// made anew where an old one was is swept too. Where the birth time is not
+// told, every copy sweeps.
+bool first_copy_into(int folder) {
+#ifdef STATX_BTIME
+  struct statx st;
+  if (::statx(folder, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &st) != 0 || !(st.stx_mask & STATX_BTIME))
+    return true;
+  struct Seen {
+    unsigned major, minor;
+    unsigned long long ino;
+    long long sec;
+    unsigned nsec;
+    bool operator==(const Seen&) const = default;
+  };
+  static std::vector<Seen> swept;
+  const Seen id{st.stx_dev_major, st.stx_dev_minor, st.stx_ino, st.stx_btime.tv_sec, st.stx_btime.tv_nsec};
+  for (const Seen& seen : swept)
+    if (seen == id) return false;
+  // A few dozen folders at most; past that, each new one sweeps every time.
+  if (swept.size() < 64) swept.push_back(id);
+  return true;
+#else
+  (void)folder;
+  return true;
+#endif
+}
+
 // A copy stopped mid-file leaves its temporary behind; it never matches
 // "*.vwu", but it should not pile up in a unit folder over months. Removes
 // those whose copying process is gone; a link under such a name is not ours.
 void remove_stale_temps(int folder) {
+  if (!first_copy_into(folder)) return;
   constexpr std::string_view kPrefix = ".vorcnt-copy-";
   // Listed through the folder already opened, never through its name again.
   const int listing = ::dup(folder);

@@ -103,6 +103,14 @@ TEST_F(CommandTest, TemporariesOfAStoppedCopyAreClearedButNotThoseOfARunningOne)
   Ran r = run("copy " + p + "*.vwu " + p + "unit3");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(names_in(p + "unit3"), (std::vector<std::string>{running, "state.vwu", "work_unit.vwu"}));
+
+  // A folder is swept once a run, but one made anew in its place (the same
+  // inode, often) is a folder of its own.
+  fs::remove_all(p + "unit3");
+  s.mkdir("unit3");
+  s.write("unit3/" + stale, "half a work unit");
+  EXPECT_EQ(run("copy " + p + "*.vwu " + p + "unit3").status, 0);
+  EXPECT_EQ(names_in(p + "unit3"), (std::vector<std::string>{"state.vwu", "work_unit.vwu"}));
 }
 
 TEST_F(CommandTest, PopTakesBackslashesAndAFolderWithoutTrailingSeparator) {
