@@ -577,9 +577,9 @@ case_no_work() {
   start_controller
   wait_until "every unit to wait for work" waiting_units 4
   stop_controller
-  vorstat "$C/" | grep -qx "units waiting for work: 4 (unit0, unit1, unit2, unit3; their project had no work)" ||
+  grep -qx "units waiting for work: 4 (unit0, unit1, unit2, unit3; their project had no work)" <<<"$(vorstat "$C/")" ||
     fail "vorstat: $(vorstat "$C/")"
-  vorstat --json "$C/" | grep -qx '  "units_waiting_for_work": 4,' || fail "vorstat --json: $(vorstat --json "$C/")"
+  grep -qx '  "units_waiting_for_work": 4,' <<<"$(vorstat --json "$C/")" || fail "vorstat --json: $(vorstat --json "$C/")"
   cat "$W/out.txt" >"$W/all_out.txt"
   expect_server results 5 verified 5 mismatched 0 duplicates 0
   cp "$C/vorcnt.nowork" "$W/nowork.before"
@@ -636,7 +636,7 @@ while True:
   # Again, and frozen: no ping while stopped, pings again after.
   start_controller
   wait_until "the controller's status" grep -qs '^status=computing' "$C/vorcnt.status"
-  vorstat "$C/" | grep -q '^controller: running (pid [0-9]*) since [-0-9]* [0-9:]*, [a-z]' ||
+  grep -q '^controller: running (pid [0-9]*) since [-0-9]* [0-9:]*, [a-z]' <<<"$(vorstat "$C/")" ||
     fail "vorstat: $(vorstat "$C/" | grep controller)"
   local pid
   pid=$(pgrep -P "$CPID" vorcnt)
@@ -652,7 +652,7 @@ while True:
   kill -KILL "$pid"
   wait "$CPID" 2>/dev/null
   CPID=
-  vorstat "$C/" | grep -q '^controller: not running (last seen ' || fail "after SIGKILL: $(vorstat "$C/" | grep controller)"
+  grep -q '^controller: not running (last seen ' <<<"$(vorstat "$C/")" || fail "after SIGKILL: $(vorstat "$C/" | grep controller)"
   kill "$listener"; [ -n "${VORCNT_E2E_VERBOSE:-}" ] && sort "$log" | uniq -c
   unset NOTIFY_SOCKET WATCHDOG_USEC
 }

@@ -110,7 +110,7 @@ sleep 0.5
 kill -TERM "$pid"
 wait "$pid" 2>/dev/null
 status=$?
-if [ "$status" -eq 0 ] && tail -n 2 "$work/out" | head -n 1 | grep -qx 'fill:0'; then
+if [ "$status" -eq 0 ] && [ "$(tail -n 2 "$work/out" | sed -n 1p)" = 'fill:0' ]; then
   echo "PASS stop_during_pause"
 else
   echo "FAIL stop_during_pause (status $status): $(tail -n 3 "$work/out")"
