@@ -306,13 +306,20 @@ namespace {
 // An unshared handle on a lock file; the file goes with the handle, which
 // goes with the process.
 ControllerLock::Outcome lock_file(const std::wstring& name, long long& handle) {
-  HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    return error == ERROR_SHARING_VIOLATION ? ControllerLock::Outcome::held
-                                            : ControllerLock::Outcome::unavailable;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  DWORD error = 0;
+  // A look by vorstat holds the file for a moment; a controller starting in
+  // that moment waits it out rather than take it for another controller.
+  for (int tries = 0;; ++tries) {
+    h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h != INVALID_HANDLE_VALUE) break;
+    error = GetLastError();
+    if (error != ERROR_SHARING_VIOLATION || tries == 3) break;
+    Sleep(30);
   }
+  if (h == INVALID_HANDLE_VALUE)
+    return error == ERROR_SHARING_VIOLATION ? ControllerLock::Outcome::held : ControllerLock::Outcome::unavailable;
   handle = static_cast<long long>(reinterpret_cast<intptr_t>(h));
   return ControllerLock::Outcome::taken;
 }
@@ -322,11 +329,12 @@ ControllerLock::Outcome lock_file(const std::wstring& name, long long& handle) {
 int current_process_id() { return static_cast<int>(GetCurrentProcessId()); }
 
 bool controller_at_work(const char* path) {
-  // The lock file goes with its controller: one that exists and cannot be
-  // opened is held.
-  const UniqueHandle h(CreateFileW(wide_path(std::string(path) + "vorcnt.lock").c_str(), 0,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                   nullptr));
+  // The lock file goes with its controller, which holds it unshared. Only an
+  // open that asks to read its data meets that: one asking for no access is
+  // never refused. A missing file is no controller, and is not made.
+  const UniqueHandle h(CreateFileW(wide_path(std::string(path) + "vorcnt.lock").c_str(), FILE_READ_DATA,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   return !h.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 

@@ -2,7 +2,7 @@
 # world builder (tests/e2e/world.sh): the computing
 # road with two units, and a fill run. The controller lines, the closer's
 # orders and the server's counts are the ones the POSIX end-to-end run expects
-# of the same roads.
+# of the same roads. Then vorstat.exe beside a running controller.
 
 # Starting a program through cmd.exe takes Wine a good part of a second, so a
 # unit computes for longer than on POSIX: the "-close" order must reach the
@@ -172,4 +172,54 @@ case_fill() {
     { echo "    the closer's -connect report is missing or out of place"; bad=1; }
   road_server 1 || bad=1
   road_verdict fill $bad
+}
+
+# vorstat.exe run beside the controller (it reads vorcnt.cfg for the folder):
+# its table in DIR/seen.txt; with "all", its JSON and metrics file too.
+presence_look() {  # [all]
+  (cd "$dir" && wine vorstat.exe 2>&1 | tr -d '\r' >seen.txt)
+  [ "${1:-}" = all ] || return 0
+  (cd "$dir" && wine vorstat.exe --json 2>&1 | tr -d '\r' >seen.json
+    rm -f seen.prom && wine vorstat.exe --prometheus seen.prom >/dev/null 2>&1)
+}
+
+# --- presence: vorstat.exe sees the running controller while it moves a unit
+# (2000 small files besides its own make the pop take seconds) and while it
+# computes, and sees it gone once it was killed --------------------------------
+case_presence() {
+  have_sim presence || return
+  local dir srv run bad=0 pid end i moves=0
+  road_world presence 2 && park_unit "$dir/c/unit0" 100 || { fail presence "cannot lay out the world"; return; }
+  VORSIM_COMPUTE_SECONDS=20000  # computing for 100 s, so that the looks find it computing
+  for i in $(seq -w 1 2000); do printf 'pad %s\n' "$i" >"$dir/c/unit0/pad$i.vwu"; done
+  cp "$bin/vorstat.exe" "$dir/"
+  printf 'EXEC = c\\\r\nUNITS = 1\r\n' >"$dir/vorcnt.cfg"
+  (cd "$dir" && VORCNT_TIME_SCALE=$road_scale exec wine vorcnt.exe >out.bin 2>err.txt) &
+  pid=$!
+  end=$((SECONDS + 120))
+  until [ -s "$dir/c/vorcnt.move" ] || [ $SECONDS -ge $end ] || ! kill -0 $pid 2>/dev/null; do sleep 0.05; done
+  # The record is emptied once the move is done. Every look that found it
+  # full saw the move under way.
+  while [ -s "$dir/c/vorcnt.move" ] && [ $SECONDS -lt $end ]; do
+    presence_look
+    grep -q '^interrupted move' "$dir/seen.txt" && { echo "    mid-move: $(grep '^interrupted' "$dir/seen.txt")"; bad=1; }
+    grep -q '^move under way: pop of unit0' "$dir/seen.txt" && moves=$((moves + 1))
+  done
+  [ $moves -gt 0 ] || { echo "    no look caught the move under way"; bad=1; }
+  end=$((SECONDS + 60))
+  until grep -qaF $'[Unit0] Data\x8c\x76\x8e\x5a\x8a\x4a\x8e\x6e' "$dir/out.bin" || [ $SECONDS -ge $end ]; do sleep 0.2; done
+  presence_look all
+  grep -q '^controller: running (pid [0-9]*) since .*, computing unit0' "$dir/seen.txt" &&
+    grep -q '"controller_up": true' "$dir/seen.json" && grep -qx 'vorcnt_controller_up 1' "$dir/seen.prom" ||
+    { echo "    computing: $(grep '^controller' "$dir/seen.txt"), $(grep -h '^vorcnt_controller_up\|"controller_up"' "$dir/seen.json" "$dir/seen.prom" | tr -d '\n')"; bad=1; }
+  kill -KILL $pid 2>/dev/null
+  wait $pid 2>/dev/null
+  presence_look all
+  grep -q '^controller: not running (last seen ' "$dir/seen.txt" &&
+    grep -q '"controller_up": false' "$dir/seen.json" && grep -qx 'vorcnt_controller_up 0' "$dir/seen.prom" ||
+    { echo "    killed: $(grep '^controller' "$dir/seen.txt"), $(grep -h '^vorcnt_controller_up\|"controller_up"' "$dir/seen.json" "$dir/seen.prom" | tr -d '\n')"; bad=1; }
+  (cd "$dir" && wine vorclose.exe -exit -echo off >/dev/null 2>&1)
+  transcripts+=("$dir/out.bin")
+  iconv -c -f CP932 -t UTF-8 <"$dir/out.bin" | tr -d '\r' >"$dir/out.txt"
+  road_verdict presence $bad
 }
