@@ -75,13 +75,14 @@ std::string journal_line(const LocalTime& t, int unit, UnitEvent event, const st
 namespace {
 
 // A pop to compute begins a computation; its first calc_start (a stall
-// restart starts the client again on the same one) dates it.
+// restart starts the client again on the same one) dates it. A calc_start
+// with no pop in this run dates nothing that record_computed will use.
 void watch_computation(Os& os, ControllerContext& ctx, UnitEvent event, int unit) {
   ComputeWatch& w = ctx.compute_watch;
   if (event == UnitEvent::pop_compute) {
     w = ComputeWatch{};
     w.unit = unit;
-  } else if (event == UnitEvent::calc_start && w.unit == unit && !w.started) {
+  } else if (event == UnitEvent::calc_start && !w.started) {
     w.started = true;
     w.since = os.clock.pause_clock_seconds();
   }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -14,6 +15,7 @@
 
 #include "engine/move_record.h"
 #include "history_report.h"
+#include "json_writer.h"
 #include "platform/files.h"
 #include "platform/process_guards.h"
 #include "support/fakes.h"
@@ -748,7 +750,8 @@ TEST(VorstatHorizon, HostileNumbersLeaveEveryReportWholeAndDaysReadAsDays) {
   EXPECT_EQ(line_of(table.out, dry).size(), dry.size() + 16) << table.out;  // YYYY-MM-DD HH:MM
   EXPECT_NE(table.out.find("\nclient  1 Data_Calculation               50.00%          ?"), std::string::npos) << table.out;
   const std::string json = run({"--json"}).out;
-  for (const char* figure : {"\"cpu\": null", "\"unit_seconds_median\": 108000.0,", "\"computed_units_timed\": 3,",
+  EXPECT_TRUE(has_field(JsonReport{json}.client(), "cpu", "null"));
+  for (const char* figure : {"\"unit_seconds_median\": 108000.0,", "\"computed_units_timed\": 3,",
                              "\"buffer_seconds_left\": 162000.0,", "\"buffer_runs_dry_timestamp_seconds\": 1700162000.0,"})
     EXPECT_NE(json.find(figure), std::string::npos) << figure << "\n" << json;
   EXPECT_EQ(run({"--prometheus", dir.path() + "m.prom"}).status, 0);
@@ -778,6 +781,20 @@ TEST(VorstatController, StatusFileIsBelievedOnlyWhileTheLockIsHeld) {
   const JsonReport j = json_report(dir.path());
   EXPECT_NE(j.text.find("\"controller_up\": true,\n  \"controller\": {\"pid\": 812, \"started\": 1765098000"),
             std::string::npos) << j.text;
+}
+
+// The journal's text reaches its JSON as the buffer report's does: each
+// character beyond ASCII a \u escape, a byte that is not UTF-8 U+FFFD; and
+// the one writer of both writes no number JSON cannot hold.
+TEST(VorstatHistory, JsonEscapesTheJournalsTextAsTheBufferReportDoes) {
+  for (const double bad : {HUGE_VAL, -HUGE_VAL, std::nan("")})
+    EXPECT_EQ(vorstat::json_fixed(bad, 3) + " " + vorstat::json_number(bad), "null null");
+  TextJournal journal("2025-12-07T12:00:00+09:00\t-\tno_work\t-\tcaf\xc3\xa9 \xff\x01 \xf0\x9f\x93\x81\n");
+  vorstat::HistorySummary h;
+  ASSERT_TRUE(vorstat::summarize_journal(journal, 1, civil_time(1765076400, 0), &h));
+  const std::string json = vorstat::format_history_json(h, vorstat::Outlook{}, "h\xc3\xa9.tsv");
+  EXPECT_NE(json.find("\"file\": \"h\\u00e9.tsv\","), std::string::npos) << json;
+  EXPECT_NE(json.find("\"detail\": \"caf\\u00e9 \\ufffd\\u0001 \\ud83d\\udcc1\"}"), std::string::npos) << json;
 }
 
 // Read in blocks, forwards and from the end, the journal gives the same

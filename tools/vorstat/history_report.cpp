@@ -1,7 +1,6 @@
 #include "history_report.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
