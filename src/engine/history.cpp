@@ -9,6 +9,7 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/journal_file.h"
+#include "platform/time_scale.h"
 
 namespace vorcnt {
 
@@ -71,9 +72,35 @@ std::string journal_line(const LocalTime& t, int unit, UnitEvent event, const st
   return line;
 }
 
+namespace {
+
+// A pop to compute begins a computation; its first calc_start (a stall
+// restart starts the client again on the same one) dates it. A calc_start
+// with no pop in this run dates nothing that record_computed will use.
+void watch_computation(Os& os, ControllerContext& ctx, UnitEvent event, int unit) {
+  ComputeWatch& w = ctx.compute_watch;
+  if (event == UnitEvent::pop_compute) {
+    w = ComputeWatch{};
+    w.unit = unit;
+  } else if (event == UnitEvent::calc_start && !w.started) {
+    w.started = true;
+    w.since = os.clock.pause_clock_seconds();
+  }
+}
+
+// "key=value" with `value` printed as "%.1f", after a blank unless first.
+void add_seconds(std::string& detail, const char* key, double seconds) {
+  char part[48];
+  std::snprintf(part, sizeof part, "%s%s=%.1f", detail.empty() ? "" : " ", key, seconds);
+  detail += part;
+}
+
+}  // namespace
+
 void record_event(Os& os, ControllerContext& ctx, UnitEvent event, int unit, const std::string& folder,
                   const std::string& detail) {
   if (ctx.history[0] == '\0') return;
+  watch_computation(os, ctx, event, unit);
   const std::string identity = is_unit_index(unit) ? unit_identity(folder) : "-";
   const std::string line = journal_line(os.clock.local_now(), unit, event, identity, detail);
   if (const Status s = os.disk.append_line(ctx.history, kJournalHeader, line); !s.ok()) {
@@ -109,8 +136,23 @@ void record_computed(Os& os, ControllerContext& ctx) {
   ClientSnapshot snap;
   clear_progress(snap);
   read_snapshot(ctx.path, snap);
-  char detail[96];
-  std::snprintf(detail, sizeof detail, "progress=%.6f cpu=%.1f", snap.prog * 100.0, snap.cpu);
+  ComputeWatch& w = ctx.compute_watch;
+  // The pause clock runs slower under VORCNT_TIME_SCALE; the journal's
+  // seconds are the wall clock's, as its times are.
+  const bool timed = w.started && w.unit == ctx.calculation_unit;
+  const double wall = timed ? (os.clock.pause_clock_seconds() - w.since) * time_scale() : -1;
+  w = ComputeWatch{};
+  // A state file is the client's word, and a corrupt one says anything: what
+  // no computation can have is not written, so no reader takes it for a figure.
+  std::string detail;
+  const double percent = snap.prog * 100.0;
+  if (percent >= 0 && percent <= 100) {
+    char part[32];
+    std::snprintf(part, sizeof part, "progress=%.6f", percent);
+    detail = part;
+  }
+  if (credible_seconds(snap.cpu)) add_seconds(detail, "cpu", snap.cpu);
+  if (credible_seconds(wall)) add_seconds(detail, "wall", wall);
   record_event(os, ctx, UnitEvent::computed, ctx.calculation_unit, ctx.path, detail);
 }
 

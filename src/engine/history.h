@@ -15,7 +15,8 @@ namespace vorcnt {
 enum class UnitEvent {
   pop_compute,    // popped into the client folder to be computed
   calc_start,     // the client was started to compute it
-  computed,       // detail: progress and CPU seconds from the state file
+  computed,       // detail: progress and CPU seconds from the state file, and
+                  // the seconds the client computed it when this run saw it begin
   push,           // pushed back into its unit folder
   pop_send,       // popped into the client folder to be sent
   connect_start,  // the client was started to connect
@@ -30,6 +31,12 @@ enum class UnitEvent {
   project_dry,    // with NOWORK: a connection ended without work; detail: the pause
   work_again,     // a unit that waited for work got some
 };
+
+// The most a unit's computation, or its CPU time, can take. A figure beyond
+// it, negative or not a number comes from a corrupt file: it is left out of
+// the journal and of every figure read from it.
+constexpr double kLongestCredibleSeconds = 366.0 * 86400;
+inline bool credible_seconds(double seconds) { return seconds >= 0 && seconds <= kLongestCredibleSeconds; }
 
 // The journal's first line and the event names in it.
 extern const char kJournalHeader[];
@@ -64,7 +71,9 @@ void record_move_outcome(Os& os, ControllerContext& ctx, bool ok, JournaledMove 
 // vorcnt_state tells.
 void record_pop(Os& os, ControllerContext& ctx, bool ok);
 // The journal line for a computation that has just finished, with what the
-// client's state file reports.
+// client's state file reports and, when this run popped the unit and started
+// the client on it, the seconds since then on a clock no step can move
+// ("wall=").
 void record_computed(Os& os, ControllerContext& ctx);
 
 }  // namespace vorcnt

@@ -75,6 +75,15 @@ struct DryWatch {
   double dry_since = 0;    // on the pause clock: when that was first seen
 };
 
+// The computation the journal times: a unit popped to compute in this run,
+// and when the client began on it, on the pause clock. A unit this run did
+// not pop (one the client computed when the run began) has no time to give.
+struct ComputeWatch {
+  std::int32_t unit = -1;  // -1: none popped to compute
+  bool started = false;    // its calc_start came
+  double since = 0;        // then
+};
+
 // Version texts, CP932 ("0.2β+6", "0.6α6").
 extern const char kControllerVersion[];
 extern const char kMonitorVersion[];
@@ -115,6 +124,7 @@ struct ControllerContext {
   StallWatch stall_watch;            // the client's files while it computes or connects
   WorkWait work_wait[kMaxUnits];     // units whose project had no work (with NOWORK)
   DryWatch dry_watch;                // a connection waiting for work (with NOWORK)
+  ComputeWatch compute_watch;        // the unit computing, for the journal's time of it
 
   // Run state of our own beside the settings above (the dump never shows it).
   // The one failure line now showing: a retry that fails the same way prints

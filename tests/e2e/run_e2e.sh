@@ -212,7 +212,7 @@ case_window_open() {
     [ "$(id_of $u connect_start)" = "$(id_of $u computed)" ] || fail "unit$u connected as $(id_of $u connect_start)"
     echo "$issued" | grep -qx "$(id_of $u connected)" || fail "unit$u refilled as $(id_of $u connected)"
   done
-  grep -qP '\t0\tcomputed\t[0-9a-f]{12}\tprogress=100\.000000 cpu=[0-9.]+$' "$j" || fail "computed without its figures"
+  grep -qP '\t0\tcomputed\t[0-9a-f]{12}\tprogress=100\.000000 cpu=[0-9.]+ wall=[0-9.]+$' "$j" || fail "computed without its figures"
   grep -qP '\t1\tconnected\t[0-9a-f]{12}\tsent=yes new_work=yes$' "$j" || fail "connected without its outcome"
   [ "$(cat "$W/hook.log")" = "empty" ] || fail "the hook ran $(grep -c . "$W/hook.log") times, not once"
 

@@ -127,6 +127,44 @@ TEST_F(Journal, APowerCutAfterAnEventKeepsItsLineOnlyWithBothSyncs) {
   }
 }
 
+// A computed unit's line: the state file's figures where they are credible,
+// and the wall-clock time the client computed it, counted on the pause clock
+// from the first calc_start after this run popped it (a stall restart starts
+// the client again on the same computation); none for a unit this run did not
+// see begin. Events come 600 s apart.
+TEST_F(Journal, AComputedLineTimesOnlyWhatThisRunSawBeginAndDropsWhatNoneCanHave) {
+  using E = UnitEvent;
+  const struct {
+    const char* name;
+    std::vector<UnitEvent> before;
+    const char* state;
+    const char* detail;
+  } rows[] = {
+      {"popped_here", {E::pop_compute, E::calc_start}, "prog=1\ncpu=3000.5\n", "progress=100.000000 cpu=3000.5 wall=600.0"},
+      {"stall_restart", {E::pop_compute, E::calc_start, E::restarted, E::calc_start}, "prog=1\n", "progress=100.000000 cpu=0.0 wall=1800.0"},
+      {"begun_before_this_run", {E::calc_start}, "prog=1\ncpu=3000.5\n", "progress=100.000000 cpu=3000.5"},
+      {"finished_before_this_run", {}, "prog=1\ncpu=3000.5\n", "progress=100.000000 cpu=3000.5"},
+      {"huge", {E::pop_compute, E::calc_start}, "prog=1e999\ncpu=1e308\n", "wall=600.0"},
+      {"negative", {E::pop_compute, E::calc_start}, "prog=-0.5\ncpu=-5\n", "wall=600.0"},
+      {"over_whole_and_over_a_year", {E::pop_compute, E::calc_start}, "prog=2\ncpu=31622401\n", "wall=600.0"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::remove(ctx.history);
+    ctx.compute_watch = ComputeWatch{};
+    ctx.calculation_unit = 1;
+    dir.write("version.vwu", "");
+    dir.write("state.vwu", row.state);
+    for (const UnitEvent e : row.before) {
+      record_event(fake.os, ctx, e, 1, ctx.path);
+      fake.clock.sleep_seconds(600);
+    }
+    record_computed(fake.os, ctx);
+    const std::string text = dir.read("h.tsv");
+    EXPECT_TRUE(text.ends_with("\tcomputed\t-\t" + std::string(row.detail) + "\n")) << text;
+  }
+}
+
 TEST_F(Journal, AFailedMoveIsRecordedOnceUntilAMoveSucceeds) {
   record_move_outcome(fake.os, ctx, false, JournaledMove::push, 1);
   record_move_outcome(fake.os, ctx, false, JournaledMove::push, 1);

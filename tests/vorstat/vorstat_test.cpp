@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -14,6 +15,7 @@
 
 #include "engine/move_record.h"
 #include "history_report.h"
+#include "json_writer.h"
 #include "platform/files.h"
 #include "platform/process_guards.h"
 #include "support/fakes.h"
@@ -610,7 +612,9 @@ TEST(VorstatHistory, CountsPerDayLastConnectionAndHowLongTheBufferLasts) {
                            "2025-12-05T23:30:00+09:00\t1\tconnected\tbbbbbbbbbbbb\tsent=yes new_work=yes\n"
                            "2025-12-06T01:00:00+09:00\t-\tfill_complete\t-\t\n"
                            "garbage without tabs\n"
-                           "2025-12-06T10:00:00+09:00\t0\tcomputed\tcccccccccccc\tprogress=100.000000 cpu=9.0\n"
+                           "2025-12-06T10:00:00+09:00\t0\tcomputed\tcccccccccccc\tprogress=100.000000 cpu=9.0 wall=7.0\n"
+                           // A connection under way has not finished: not the last one.
+                           "2025-12-06T11:00:00+09:00\t0\tconnect_start\tcccccccccccc\t\n"
                            "2025-12-07T11:00:00+09:00\t1\tpop_compute\tbbbbbbbbbbbb\t\n"
                            "2025-12-07T11:30:00+09:00\t1\tcomp";
   for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += std::strlen(line_end))
@@ -621,7 +625,7 @@ TEST(VorstatHistory, CountsPerDayLastConnectionAndHowLongTheBufferLasts) {
   ASSERT_TRUE(vorstat::summarize_journal(journal, 2, now, &h));
   ASSERT_EQ(h.events.size(), 2u);
   EXPECT_EQ(h.events.back().detail, "");  // no CR left over
-  EXPECT_EQ(h.total_events, 5);
+  EXPECT_EQ(h.total_events, 6);
   EXPECT_EQ(h.skipped, 1);
   EXPECT_EQ(h.per_day.front().first, "2025-12-01");
   EXPECT_EQ(h.per_day.back().first, "2025-12-07");
@@ -630,14 +634,14 @@ TEST(VorstatHistory, CountsPerDayLastConnectionAndHowLongTheBufferLasts) {
   EXPECT_EQ(h.units_waiting, 1);  // unit0 was computed; unit1 is still to do
   // One unit in the 37 hours since the journal began.
   EXPECT_NEAR(h.rate_per_day, 24.0 / 37.0, 1e-9);
-  EXPECT_EQ(h.unit_seconds, std::vector<double>{9.0});
+  EXPECT_EQ(h.unit_seconds, std::vector<double>{7.0});  // the wall clock's, not the CPU time
 
   testing::FakeClock utc;
   vorstat::BufferCounts counts;
   counts.to_compute = h.units_waiting;
   const vorstat::Outlook o = vorstat::make_outlook(counts, h.unit_seconds, {}, h.last_connection_utc, utc, now.utc_seconds);
   const std::string table = vorstat::format_history_table(h, o, "h.tsv");
-  EXPECT_EQ(table.rfind("History: h.tsv (5 events, 1 unreadable lines skipped)\n", 0), 0u) << table;
+  EXPECT_EQ(table.rfind("History: h.tsv (6 events, 1 unreadable lines skipped)\n", 0), 0u) << table;
   EXPECT_EQ(table.find("fill_complete"), std::string::npos);  // only the last two events
   EXPECT_NE(table.find("\n2025-12-07T11:00:00+09:00 1    pop_compute   bbbbbbbbbbbb \n"), std::string::npos) << table;
   EXPECT_NE(table.find("Units waiting to compute: 1\nUnits done and waiting to send: 0\n"
@@ -670,19 +674,29 @@ TEST(VorstatHistory, AJournalLessThanASecondOldCountsItsUnits) {
 }
 
 // The horizon: 5 units waiting and one half done at a median of 2 hours
-// (CPU time where the journal has it, else the time since calc_start) last
-// 11 hours; too few computed units say so; a window opening later is named.
+// last 11 hours; too few computed units say so; a window opening later is
+// named. A unit's time is the wall-clock one its "computed" line gives, never
+// its CPU time; a figure in another form or beyond credence is left out.
 TEST(VorstatHorizon, WaitingUnitsTimesTheMedianPlusWhatIsLeftOfTheRunningOne) {
-  std::string text = "time\tunit\tevent\tidentity\tdetail\n"
-                     "2025-12-07T01:00:00+00:00\t1\tcalc_start\t-\t\n"
-                     "2025-12-07T03:00:00+00:00\t1\tcomputed\t-\tprogress=100 cpu=0.0\n";
-  for (const char* cpu : {"1800.0", "7200.0", "9000.0", "7200.0"})
-    text += std::string("2025-12-07T04:00:00+00:00\t2\tcomputed\t-\tprogress=100 cpu=") + cpu + "\n";
+  const struct {
+    const char* detail;
+    double seconds;  // 0: left out
+  } rows[] = {{"progress=100.000000 cpu=0.0 wall=7200.0", 7200}, {"cpu=99999.0 wall=1800.0", 1800},
+              {"progress=100.000000 cpu=7200.0", 0},  // not seen from its start
+              {"wall=7200", 7200}, {"cpu=1e308 wall=9000.0", 9000}, {"wall=-5.0", 0}, {"wall=nan", 0},
+              {"wall=inf", 0}, {"wall=1e3", 0}, {"wall=0x10", 0}, {"wall=31622401.0", 0}, {"wall=0.0", 0},
+              {"wall=7200.0s", 0}, {"wall=", 0}, {"wall=.5", 0}, {"xwall=60.0", 0}, {"wall=7200.0", 7200}};
+  std::string text = "time\tunit\tevent\tidentity\tdetail\n";
+  std::vector<double> kept;
+  for (const auto& row : rows) {
+    text += std::string("2025-12-07T04:00:00+00:00\t2\tcomputed\t-\t") + row.detail + "\n";
+    if (row.seconds > 0) kept.push_back(row.seconds);
+  }
   TextJournal journal(text);
   vorstat::HistorySummary h;
   const std::int64_t now = 1765098000;  // 2025-12-07T09:00:00Z
   ASSERT_TRUE(vorstat::summarize_journal(journal, 0, civil_time(now, 0), &h));
-  EXPECT_EQ(h.unit_seconds, (std::vector<double>{7200, 1800, 7200, 9000, 7200}));
+  EXPECT_EQ(h.unit_seconds, kept);
   vorstat::BufferCounts counts{5, 2, true, 0.5};
   testing::FakeClock utc;
   vorstat::Outlook o = vorstat::make_outlook(counts, h.unit_seconds, {}, 0, utc, now);
@@ -696,8 +710,57 @@ TEST(VorstatHorizon, WaitingUnitsTimesTheMedianPlusWhatIsLeftOfTheRunningOne) {
   counts.to_compute = 40;
   o = vorstat::make_outlook(counts, h.unit_seconds, window, 0, utc, now);
   EXPECT_EQ(vorstat::horizon_text(o), "work for about 3d09h; the buffer runs dry about 2025-12-10 18:00");
-  o = vorstat::make_outlook(counts, {7200, 7200}, window, 0, utc, now);
+  o = vorstat::make_outlook(counts, {7200, 7200, 1e308}, window, 0, utc, now);
   EXPECT_EQ(vorstat::horizon_text(o), "not enough computed units yet to tell how long the work lasts");
+  counts.to_compute = 2'000'000'000;  // no buffer holds as many: no figure
+  o = vorstat::make_outlook(counts, h.unit_seconds, window, 0, utc, now);
+  EXPECT_EQ(vorstat::horizon_text(o), "how long the work lasts is unknown");
+
+  // The last 20 computed units set the pace, not the journal's first ones.
+  text = "time\tunit\tevent\tidentity\tdetail\n";
+  for (int i = 0; i < 30; ++i) text += std::string("2025-12-07T04:00:00+00:00\t2\tcomputed\t-\twall=") + (i < 10 ? "3600.0\n" : "10800.0\n");
+  TextJournal later(text);
+  ASSERT_TRUE(vorstat::summarize_journal(later, 0, civil_time(now, 0), &h));
+  o = vorstat::make_outlook({}, h.unit_seconds, {}, 0, utc, now);
+  EXPECT_EQ(o.unit_seconds, 10800);
+  EXPECT_EQ(o.samples, 20);
+}
+
+// Hostile numbers in the journal and the state file (a corrupt state.vwu
+// gives them) are no figure, and every report stays whole; units of more
+// than a day read as days. Three units of 30 hours (wall clock; their CPU
+// time is more) and a half-done one: 1.5 x 30 h = 1d21h.
+TEST(VorstatHorizon, HostileNumbersLeaveEveryReportWholeAndDaysReadAsDays) {
+  ScratchDir dir;
+  lay_out(dir, {kVersion, {"work_unit.vwu", "w"}, {"state.vwu", "prog=0.5\ncpu=1e308\n"}, {"unit0/version.vwu", ""},
+                {"unit0/work_unit.vwu", "w0"}, {"vorcnt.cfg", "HISTORY = h.tsv\n"}});
+  std::string journal = "time\tunit\tevent\tidentity\tdetail\n";
+  for (const char* detail : {"cpu=400000.0 wall=100000.0", "cpu=1e308", "cpu=-5", "cpu=nan wall=nan",
+                             "wall=1e308", "cpu=400000.0 wall=116000.0", "cpu=400000.0 wall=108000.0"})
+    journal += std::string("2023-11-14T11:00:00+00:00\t1\tcomputed\t-\tprogress=100.000000 ") + detail + "\n";
+  journal += "2023-11-14T12:00:00+00:00\t1\tcalc_start\t-\t\n";  // after its finish
+  dir.write("h.tsv", journal);
+  ScopedCwd here(dir.path());
+  const auto line_of = [](const std::string& text, const std::string& start) {
+    const std::size_t at = text.find("\n" + start);
+    return at == std::string::npos ? std::string() : text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+  };
+  const std::string dry = "work for about 1d21h; the buffer runs dry about ";
+  const Outcome table = run({});
+  EXPECT_EQ(line_of(table.out, dry).size(), dry.size() + 16) << table.out;  // YYYY-MM-DD HH:MM
+  EXPECT_NE(table.out.find("\nclient  1 Data_Calculation               50.00%          ?"), std::string::npos) << table.out;
+  const std::string json = run({"--json"}).out;
+  EXPECT_TRUE(has_field(JsonReport{json}.client(), "cpu", "null"));
+  for (const char* figure : {"\"unit_seconds_median\": 108000.0,", "\"computed_units_timed\": 3,",
+                             "\"buffer_seconds_left\": 162000.0,", "\"buffer_runs_dry_timestamp_seconds\": 1700162000.0,"})
+    EXPECT_NE(json.find(figure), std::string::npos) << figure << "\n" << json;
+  EXPECT_EQ(run({"--prometheus", dir.path() + "m.prom"}).status, 0);
+  EXPECT_NE(dir.read("m.prom").find("\nvorcnt_buffer_seconds_left 162000\n"), std::string::npos) << dir.read("m.prom");
+  const std::string history = run({"--history"}).out;
+  EXPECT_EQ(line_of(history, "Buffer: " + dry).size(), 8 + dry.size() + 16) << history;
+  const std::string history_json = run({"--history", "--json"}).out;
+  EXPECT_NE(history_json.find("\n  \"unit_seconds_median\": 108000.000,\n  \"buffer_lasts_s\": 162000.000,\n"),
+            std::string::npos) << history_json;
 }
 
 // The controller's status file, read against its lock: alive while a
@@ -718,6 +781,20 @@ TEST(VorstatController, StatusFileIsBelievedOnlyWhileTheLockIsHeld) {
   const JsonReport j = json_report(dir.path());
   EXPECT_NE(j.text.find("\"controller_up\": true,\n  \"controller\": {\"pid\": 812, \"started\": 1765098000"),
             std::string::npos) << j.text;
+}
+
+// The journal's text reaches its JSON as the buffer report's does: each
+// character beyond ASCII a \u escape, a byte that is not UTF-8 U+FFFD; and
+// the one writer of both writes no number JSON cannot hold.
+TEST(VorstatHistory, JsonEscapesTheJournalsTextAsTheBufferReportDoes) {
+  for (const double bad : {HUGE_VAL, -HUGE_VAL, std::nan("")})
+    EXPECT_EQ(vorstat::json_fixed(bad, 3) + " " + vorstat::json_number(bad), "null null");
+  TextJournal journal("2025-12-07T12:00:00+09:00\t-\tno_work\t-\tcaf\xc3\xa9 \xff\x01 \xf0\x9f\x93\x81\n");
+  vorstat::HistorySummary h;
+  ASSERT_TRUE(vorstat::summarize_journal(journal, 1, civil_time(1765076400, 0), &h));
+  const std::string json = vorstat::format_history_json(h, vorstat::Outlook{}, "h\xc3\xa9.tsv");
+  EXPECT_NE(json.find("\"file\": \"h\\u00e9.tsv\","), std::string::npos) << json;
+  EXPECT_NE(json.find("\"detail\": \"caf\\u00e9 \\ufffd\\u0001 \\ud83d\\udcc1\"}"), std::string::npos) << json;
 }
 
 // Read in blocks, forwards and from the end, the journal gives the same

@@ -1,7 +1,6 @@
 #include "history_report.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +11,8 @@
 #include "ground/context.h"
 #include "platform/files.h"
 #include "engine/connect_window.h"
+#include "engine/history.h"
+#include "json_writer.h"
 #include "report_text.h"
 #include "vorstat_report.h"
 
@@ -39,31 +40,6 @@ std::int64_t days_from_civil(int y, int m, int d) {
 std::string date_of(const LocalTime& t) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.year, t.month, t.day);
-  return buf;
-}
-
-// The journal is UTF-8 already; only what JSON forbids is escaped.
-std::string json_text(const std::string& text) {
-  std::string out = "\"";
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
-
-std::string json_real(double value) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.3f", value);
   return buf;
 }
 
@@ -118,6 +94,32 @@ JournalEvent event_of(const Fields& f) {
   return e;
 }
 
+// The seconds that `key` ("wall=1234.5") gives in a detail, in the form the
+// controller writes (digits, a point, a digit); false when absent, in
+// another form (a sign, an exponent, "nan", "inf") or beyond credence.
+bool detail_seconds(std::string_view detail, std::string_view key, double* out) {
+  for (std::size_t at = 0; at <= detail.size();) {
+    std::size_t end = detail.find(' ', at);
+    if (end == std::string_view::npos) end = detail.size();
+    const std::string_view word = detail.substr(at, end - at);
+    at = end + 1;
+    if (word.size() <= key.size() || !word.starts_with(key) || word[key.size()] != '=') continue;
+    const std::string_view value = word.substr(key.size() + 1);
+    const std::size_t point = value.find('.');
+    const std::string_view whole = value.substr(0, point);
+    const std::string_view fraction = point == std::string_view::npos ? "0" : value.substr(point + 1);
+    const auto digits = [](std::string_view t) {
+      return !t.empty() && t.size() <= 12 && t.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (!digits(whole) || !digits(fraction)) return false;
+    const double seconds = std::strtod(std::string(value).c_str(), nullptr);
+    if (!credible_seconds(seconds)) return false;
+    *out = seconds;
+    return true;
+  }
+  return false;
+}
+
 // The figures of the whole journal, fed one line at a time.
 class Tally {
  public:
@@ -141,9 +143,7 @@ class Tally {
     const int unit = unit_of(f.f[1]);
     const bool unit_ok = unit >= 0 && unit < kMaxUnits;
     const std::string_view event = f.f[2];
-    if (event == "calc_start" && unit_ok) {
-      started_[unit] = f.utc;
-    } else if (event == "connected") {
+    if (event == "connected") {
       h_.last_connection.assign(f.f[0]);
       h_.last_connection_utc = f.utc;
       if (unit_ok && f.f[4].find("new_work=yes") != std::string_view::npos) waiting_[unit] = true;
@@ -151,8 +151,7 @@ class Tally {
       waiting_[unit] = true;  // computed later, whatever the journal saw before
     } else if (event == "computed") {
       if (unit_ok) waiting_[unit] = false;
-      took(unit_ok ? started_[unit] : 0, f);
-      if (unit_ok) started_[unit] = 0;
+      took(f.f[4]);
       for (auto& [date, count] : h_.per_day)
         if (f.f[0].substr(0, 10) == date) ++count;
       if (now_.utc_seconds - f.utc < 7 * 86400LL) ++computed_recently_;
@@ -173,21 +172,17 @@ class Tally {
   HistorySummary& h_;
   const LocalTime& now_;
   std::int64_t earliest_;
-  // How long a computed unit took: the CPU seconds its detail gives, else
-  // the time since its calc_start; neither known, it is left out.
-  void took(std::int64_t started, const Fields& f) {
+  // How long the client computed a unit, as its detail gives it; a unit
+  // without a credible figure is left out.
+  void took(std::string_view detail) {
     double seconds = 0;
-    const std::size_t at = f.f[4].find("cpu=");
-    if (at != std::string_view::npos) seconds = std::strtod(std::string(f.f[4].substr(at + 4)).c_str(), nullptr);
-    if (!(seconds > 0) && started > 0 && f.utc > started) seconds = static_cast<double>(f.utc - started);
-    if (!(seconds > 0) || !std::isfinite(seconds)) return;
+    if (!detail_seconds(detail, "wall", &seconds) || !(seconds > 0)) return;
     if (h_.unit_seconds.size() == kUnitsTimed) h_.unit_seconds.erase(h_.unit_seconds.begin());
     h_.unit_seconds.push_back(seconds);
   }
 
   static constexpr std::size_t kUnitsTimed = 20;
   bool waiting_[kMaxUnits] = {};
-  std::int64_t started_[kMaxUnits] = {};
   long long computed_recently_ = 0;
 };
 
@@ -390,30 +385,36 @@ std::string format_history_table(const HistorySummary& h, const Outlook& outlook
 std::string format_history_json(const HistorySummary& h, const Outlook& outlook, const std::string& file) {
   // The same schema number as the buffer report: a change to either that a
   // reader would notice raises both.
-  std::string out = "{\n  \"schema\": 1,\n  \"file\": " + json_text(file) + ",\n  \"events\": [";
-  for (std::size_t i = 0; i < h.events.size(); ++i) {
-    const JournalEvent& e = h.events[i];
-    out += i == 0 ? "\n    " : ",\n    ";
-    out += "{\"time\": " + json_text(e.time) + ", \"unit\": " + (e.unit < 0 ? "null" : std::to_string(e.unit)) +
-           ", \"event\": " + json_text(e.event) + ", \"identity\": " + json_text(e.identity) +
-           ", \"detail\": " + json_text(e.detail) + "}";
+  JsonObject out(JsonLayout::lines);
+  out.integer("schema", 1);
+  out.text("file", file, TextFrom::native);
+  std::vector<std::string> events;
+  for (const JournalEvent& e : h.events) {
+    JsonObject o;
+    o.text("time", e.time, TextFrom::utf8);
+    o.raw("unit", e.unit < 0 ? std::string("null") : std::to_string(e.unit));
+    o.text("event", e.event, TextFrom::utf8);
+    o.text("identity", e.identity, TextFrom::utf8);
+    o.text("detail", e.detail, TextFrom::utf8);
+    events.push_back(o.close());
   }
-  out += h.events.empty() ? "],\n" : "\n  ],\n";
-  out += "  \"skipped_lines\": " + std::to_string(h.skipped) + ",\n  \"computed_per_day\": [";
-  for (std::size_t i = 0; i < h.per_day.size(); ++i)
-    out += std::string(i == 0 ? "" : ", ") + "{\"date\": " + json_text(h.per_day[i].first) +
-           ", \"units\": " + std::to_string(h.per_day[i].second) + "}";
-  out += "],\n  \"last_connection\": " + (h.last_connection.empty() ? std::string("null") : json_text(h.last_connection));
-  out += ",\n  \"units_waiting\": " + std::to_string(outlook.counts.to_compute);
-  out += ",\n  \"units_waiting_to_send\": " + std::to_string(outlook.counts.to_send);
-  out += ",\n  \"computing\": " + std::string(outlook.counts.computing ? "true" : "false");
-  out += ",\n  \"rate_per_day\": " + (h.computed_recently == 0 ? std::string("null") : json_real(h.rate_per_day));
-  out += ",\n  \"unit_seconds_median\": " + (outlook.unit_seconds < 0 ? std::string("null") : json_real(outlook.unit_seconds));
-  const std::string left = outlook.seconds_left < 0 ? std::string("null") : json_real(outlook.seconds_left);
-  out += ",\n  \"buffer_lasts_s\": " + left;  // the key readers of schema 1 know, same figure
-  out += ",\n  \"buffer_seconds_left\": " + left;
-  out += ",\n  \"runs_dry_before_window\": " + std::string(outlook.dry_before_window ? "true" : "false");
-  return out + "\n}\n";
+  out.raw("events", json_list(events, JsonLayout::lines));
+  out.integer("skipped_lines", h.skipped);
+  std::vector<std::string> days;
+  for (const auto& [date, count] : h.per_day)
+    days.push_back(JsonObject().text("date", date, TextFrom::utf8).integer("units", count).close());
+  out.raw("computed_per_day", json_list(days, JsonLayout::one_line));
+  out.raw("last_connection",
+          h.last_connection.empty() ? std::string("null") : json_string(h.last_connection, TextFrom::utf8));
+  out.integer("units_waiting", outlook.counts.to_compute);
+  out.integer("units_waiting_to_send", outlook.counts.to_send);
+  out.boolean("computing", outlook.counts.computing);
+  out.fixed("rate_per_day", h.rate_per_day, 3, h.computed_recently != 0);
+  out.fixed("unit_seconds_median", outlook.unit_seconds, 3, outlook.unit_seconds >= 0);
+  out.fixed("buffer_lasts_s", outlook.seconds_left, 3, outlook.seconds_left >= 0);  // the key readers of schema 1 know
+  out.fixed("buffer_seconds_left", outlook.seconds_left, 3, outlook.seconds_left >= 0);  // the same figure
+  out.boolean("runs_dry_before_window", outlook.dry_before_window);
+  return out.close();
 }
 
 bool summarize_journal_file(const std::string& file, const LocalTime& now, HistorySummary* out) {

@@ -31,9 +31,11 @@ struct HistorySummary {
   int units_waiting = 0;        // units the journal saw refilled and not yet computed
   long long computed_recently = 0;  // units computed in the last 7 days
   double rate_per_day = 0;      // those per day, over the last 7 days or the journal's life (0: none)
-  // How long each of the last computed units took, oldest first (at most
-  // 20): its CPU time where the state file gave one, else the time from its
-  // calc_start.
+  // How long the client computed each of the last computed units, oldest
+  // first (at most 20): the wall-clock seconds its "computed" line gives
+  // ("wall="), which the controller writes only for a computation it saw
+  // from its start. CPU time would overstate it on several cores, and the
+  // time from an earlier calc_start would count a stop of the controller.
   std::vector<double> unit_seconds;
 };
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "engine/connect_window.h"
+#include "engine/history.h"
 #include "platform/files.h"
 #include "report_text.h"
 
@@ -13,6 +14,8 @@ namespace vorcnt::vorstat {
 namespace {
 
 constexpr std::size_t kLastComputed = 20;
+// Every unit of a full buffer at the longest credible pace.
+constexpr double kLongestHorizon = (kMaxUnits + 1) * kLongestCredibleSeconds;
 
 std::string local_text(Clock& clock, std::int64_t utc) {
   if (utc <= 0) return std::string();
@@ -36,8 +39,12 @@ std::string read_small_file(const std::string& name) {
 }  // namespace
 
 double median_unit_seconds(const std::vector<double>& durations, int* samples) {
-  const std::size_t n = std::min(durations.size(), kLastComputed);
-  std::vector<double> last(durations.end() - static_cast<std::ptrdiff_t>(n), durations.end());
+  // Only what a computation can take counts: a corrupt figure would move the
+  // median, or make it infinite.
+  std::vector<double> last;
+  for (auto d = durations.rbegin(); d != durations.rend() && last.size() < kLastComputed; ++d)
+    if (*d > 0 && credible_seconds(*d)) last.push_back(*d);
+  const std::size_t n = last.size();
   *samples = static_cast<int>(n);
   if (n < static_cast<std::size_t>(kMinComputedUnits)) return -1;
   std::sort(last.begin(), last.end());
@@ -57,7 +64,10 @@ Outlook make_outlook(const BufferCounts& counts, const std::vector<double>& dura
     o.seconds_left = 0;  // dry already, whatever the pace
   else if (o.unit_seconds >= 0)
     o.seconds_left = (counts.to_compute + counts.running_left) * o.unit_seconds;
-  if (o.seconds_left >= 0) o.runs_dry = now + static_cast<std::int64_t>(std::llround(o.seconds_left));
+  // Credible durations keep it within years; anything else is no figure,
+  // and whole seconds are taken only of what fits.
+  if (!(o.seconds_left <= kLongestHorizon)) o.seconds_left = -1;
+  if (o.seconds_left >= 0) o.runs_dry = now + static_cast<std::int64_t>(o.seconds_left + 0.5);
   if (window_set(window)) {
     const std::int64_t until = seconds_until_open(window, clock.local_time(now));
     if (until > 0) o.window_opens = now + until;
@@ -85,7 +95,8 @@ void read_controller(const std::string& path, double client_progress, Clock& clo
 std::string horizon_text(const Outlook& o) {
   if (o.seconds_left == 0) return "no work left to compute: the buffer has run dry";
   if (o.counts.moving) return "a move is under way: how long the work lasts is told once it has settled";
-  if (o.seconds_left < 0) return "not enough computed units yet to tell how long the work lasts";
+  if (o.unit_seconds < 0) return "not enough computed units yet to tell how long the work lasts";
+  if (o.seconds_left < 0 || o.runs_dry_text.empty()) return "how long the work lasts is unknown";
   std::string out = "work for about " + duration(o.seconds_left) + "; the buffer runs dry about " + o.runs_dry_text;
   if (o.dry_before_window) out += ", before the connection window opens (" + o.window_opens_text + ")";
   return out;

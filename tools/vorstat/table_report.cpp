@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "engine/history.h"
 #include "engine/move_record.h"
 #include "engine/work_wait.h"
 #include "ground/messages.h"
@@ -25,7 +26,7 @@ void table_row(std::string& out, const FolderStatus& f) {
     std::snprintf(progress, sizeof progress, "%.2f%%", f.report.progress);
   else
     std::snprintf(progress, sizeof progress, "?");
-  const std::string cpu = f.snap.state_status == 1 ? "-" : duration(f.snap.cpu);
+  const std::string cpu = f.snap.state_status == 1 ? "-" : credible_seconds(f.snap.cpu) ? duration(f.snap.cpu) : "?";
   // A file time ahead of the clock (a clock set back, a copy from another
   // machine) has no age to show.
   const std::string age = !f.work_unit_dated       ? "-"
