@@ -795,6 +795,9 @@ TEST(VorstatHistory, JsonEscapesTheJournalsTextAsTheBufferReportDoes) {
   const std::string json = vorstat::format_history_json(h, vorstat::Outlook{}, "h\xc3\xa9.tsv");
   EXPECT_NE(json.find("\"file\": \"h\\u00e9.tsv\","), std::string::npos) << json;
   EXPECT_NE(json.find("\"detail\": \"caf\\u00e9 \\ufffd\\u0001 \\ud83d\\udcc1\"}"), std::string::npos) << json;
+  // The table shows a control byte escaped, never raw to the terminal.
+  const std::string table = vorstat::format_history_table(h, vorstat::Outlook{}, "h.tsv");
+  EXPECT_NE(table.find("\xFF\\x01 "), std::string::npos) << table;
 }
 
 // Read in blocks, forwards and from the end, the journal gives the same

@@ -361,9 +361,11 @@ std::string format_history_table(const HistorySummary& h, const Outlook& outlook
   out += row;
   for (const JournalEvent& e : h.events) {
     const std::string unit = e.unit < 0 ? "-" : std::to_string(e.unit);
-    out += e.time + " " + unit + std::string(unit.size() < 4 ? 4 - unit.size() : 0, ' ') + " " + e.event +
-           std::string(e.event.size() < 13 ? 13 - e.event.size() : 0, ' ') + " " + e.identity +
-           std::string(e.identity.size() < 12 ? 12 - e.identity.size() : 0, ' ') + " " + e.detail + "\n";
+    // A corrupt journal's control bytes never reach the terminal raw.
+    const std::string event = printable(e.event), identity = printable(e.identity);
+    out += printable(e.time) + " " + unit + std::string(unit.size() < 4 ? 4 - unit.size() : 0, ' ') + " " + event +
+           std::string(event.size() < 13 ? 13 - event.size() : 0, ' ') + " " + identity +
+           std::string(identity.size() < 12 ? 12 - identity.size() : 0, ' ') + " " + printable(e.detail) + "\n";
   }
   out += "\nComputed per day:\n";
   for (const auto& [date, count] : h.per_day) out += "  " + date + "  " + std::to_string(count) + "\n";
