@@ -498,6 +498,8 @@ TEST_F(LoopPass, StallWatchRestartsAStillClientThreeTimesThenOnlyWatches) {
       {"connecting_hung_outside_the_window", Vorcon_Connection, 1, {}, "................"},
       // Sent, no work and no download, with NOWORK: its case, not a stall.
       {"connecting_waiting_for_work", Vorcon_Connection, 1, {}, "................"},
+      // With NOWORK of a minute, a download still growing is never cut.
+      {"connecting_growing_download", Vorcon_Connection, 0, {}, "................"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -517,7 +519,8 @@ TEST_F(LoopPass, StallWatchRestartsAStillClientThreeTimesThenOnlyWatches) {
     }
     dir.write("version.vwu", "");
     const bool dry = std::string_view(row.name).ends_with("work");
-    ctx.nowork = dry ? 100000 : 0;
+    const bool growing = std::string_view(row.name).ends_with("download");
+    ctx.nowork = dry ? 100000 : growing ? 1 : 0;
     dir.write(row.state == Vorcon_Calc ? "work_unit.vwu" : dry ? "outfile.vwu" : "wtemp.vwu", "data");
     dir.write("state.vwu", "prog=0.25\n");
     fake.shell.effect = [&dir](const std::string& command) {
@@ -528,6 +531,7 @@ TEST_F(LoopPass, StallWatchRestartsAStillClientThreeTimesThenOnlyWatches) {
     for (std::size_t pass = 0; pass < std::strlen(row.outcomes); ++pass) {
       if (std::count(row.changes.begin(), row.changes.end(), static_cast<int>(pass)) != 0)
         dir.write("state.vwu", "prog=0." + std::to_string(30 + pass) + "\n");
+      if (growing) dir.write("wtemp.vwu", std::string(pass + 1, 'd'));
       const std::size_t ran = fake.shell.commands_ran.size();
       fake.console.output.clear();
       ASSERT_TRUE(loop_pass(fake.os, ctx));
