@@ -169,6 +169,7 @@ struct StartRow {
   bool folder_locked = false;
   bool session_locked = false;
   bool session_squatted = false;  // its name bound by a program that is not a controller
+  std::string before = {};        // the lines before the last, when the row pins them
   friend void PrintTo(const StartRow& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -214,6 +215,7 @@ TEST_P(StartChecks, EndTheRunBeforeAnythingMoves) {
   std::string want = at_scratch(row.last_line, d);
   if (const std::size_t at = want.find("<lock>"); at != std::string::npos) want.replace(at, 6, "@" + lock_name);  // "@" is no scratch folder here
   EXPECT_EQ(out.substr(last == std::string::npos ? 0 : last + 1), want + "\n");
+  if (!row.before.empty()) EXPECT_EQ(out.substr(0, last + 1), row.before);
   ::close(squatter);
   EXPECT_EQ(fake_.shell.commands_ran.size(),
             row.folder_locked || row.session_locked || row.session_squatted ? 0u : 1u);
@@ -249,6 +251,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "The client folder setting was refused: nothing is started; correct EXEC or -exec", Exit_usage},
         StartRow{"AnotherController", {"-exec", "@client/"},
                  "Another vorcnt is working on the client folder @client/: this one ends", Exit_tempfail, 0, true, true},
+        // A refused option is still said in its usual lines, and its status
+        // comes first.
+        StartRow{.name = "AnotherControllerRefusedOption",
+                 .args = {"-units", "abc", "-exec", "@client/"},
+                 .last_line = "Another vorcnt is working on the client folder @client/: this one ends",
+                 .status = Exit_usage,
+                 .folder_locked = true,
+                 .before = "vorcnt.cfg open error!\nbad arg: -units \nbad arg: \n"},
         // -version is no exception: its closer order would stop the other
         // controller's client.
         StartRow{"AnotherControllerVersion", {"-version", "-exec", "@client/"},
