@@ -278,12 +278,20 @@ void run_loop(Os& os, ControllerContext& ctx, ServiceNotifier& notifier) {
 // `refused` is the status the settings already call for, if any.
 int run_controller(Os& os, ControllerContext& ctx, const SettingsNotes& settings_notes, int refused,
                    ServiceNotifier& notifier) {
+  // A run that ends before its banner for want of the guard still says what
+  // its settings refused, and that status comes first: starting it again
+  // later would only be refused again.
+  const auto ends_unguarded = [&] {
+    if (refused == Exit_ok) return static_cast<int>(Exit_tempfail);
+    settings_notes.print(os);
+    return refused;
+  };
   // One controller per client folder.
   ControllerLock lock;
   if (lock.take(ctx.path) == ControllerLock::Outcome::held) {
-    print(os, msg::kAnotherController,
-          ctx.path[0] == '\0' ? "." : ctx.path);
-    return Exit_tempfail;
+    const int status = ends_unguarded();
+    print(os, msg::kAnotherController, ctx.path[0] == '\0' ? "." : ctx.path);
+    return status;
   }
   // Without the session lock, the closer order might stop another
   // controller's client: no guard, no order.
@@ -291,12 +299,16 @@ int run_controller(Os& os, ControllerContext& ctx, const SettingsNotes& settings
   switch (session.take()) {
     case SessionLock::Outcome::taken:
       break;
-    case SessionLock::Outcome::held:
+    case SessionLock::Outcome::held: {
+      const int status = ends_unguarded();
       print(os, "%s", msg::kAnotherControllerInSession);
-      return Exit_tempfail;
-    case SessionLock::Outcome::unavailable:
+      return status;
+    }
+    case SessionLock::Outcome::unavailable: {
+      const int status = ends_unguarded();
       print(os, msg::kSessionLockUnavailable, session.problem().c_str());
-      return Exit_tempfail;
+      return status;
+    }
   }
 
   // No client may be running while the folders are scanned and moved.

@@ -45,6 +45,8 @@ class PublishingClock final : public Clock {
   }
   std::int64_t now_utc() override { return inner_.now_utc(); }
   double pause_clock_seconds() override { return inner_.pause_clock_seconds(); }
+  std::int64_t wall_after(std::int64_t seconds) override { return inner_.wall_after(seconds); }
+  std::int64_t pause_until(std::int64_t utc) override { return inner_.pause_until(utc); }
   LocalTime local_time(std::int64_t utc) override { return inner_.local_time(utc); }
 
  private:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "clientdata/snapshot.h"
 #include "engine/history.h"
@@ -20,6 +21,9 @@ namespace {
 constexpr char kFirstLine[] = "vorcnt.nowork 1";
 // Sixteen lines of a few dozen bytes; anything far larger is not ours.
 constexpr std::size_t kMostBytes = 4096;
+// How far the wall-clock retry time may drift from the pause before it is
+// set again: more than rounding, less than any clock step worth a word.
+constexpr std::int64_t kAdviceSlack = 60;
 
 bool waiting(const WorkWait& w) { return w.since > 0; }
 
@@ -61,16 +65,26 @@ std::string hhmm(Os& os, std::int64_t utc) {
   return buf;
 }
 
-// True when the connection window has opened since `since`: a unit that
-// waits for work asks again at once then.
-bool window_opened_since(Os& os, const ControllerContext& ctx, std::int64_t since) {
+// True when the connection window has opened since the unit's pause began: a
+// unit that waits for work asks again at once then. When the pause began is
+// read back from the pause clock, so a step of the wall clock moves it too.
+bool window_opened_since(Os& os, const ControllerContext& ctx, const WorkWait& wait) {
   const ConnectWindow w = window_of(ctx);
   if (!window_set(w) || w.start == w.end) return false;  // always open: it never opens
   const LocalTime now = os.clock.local_now();
   const int minute = now.hour * 60 + now.minute;
   if (!window_contains(w, minute)) return false;
   const int open_for = ((minute - w.start) % 1440 + 1440) % 1440;
-  return now.utc_seconds - open_for * 60 - now.second > since;
+  const auto paused_for = static_cast<std::int64_t>(os.clock.pause_clock_seconds() - wait.began);
+  return now.utc_seconds - open_for * 60 - now.second > os.clock.wall_after(-paused_for);
+}
+
+// Whole nominal seconds until the unit's pause ends (0 once it has).
+std::int64_t pause_left(Os& os, const WorkWait& w) {
+  const double left = w.ends - os.clock.pause_clock_seconds();
+  if (!(left > 0)) return 0;
+  const auto whole = static_cast<std::int64_t>(left);
+  return whole + (left > static_cast<double>(whole) ? 1 : 0);
 }
 
 void save(Os& os, ControllerContext& ctx) {
@@ -85,6 +99,8 @@ void end_dry_connection(Os& os, ControllerContext& ctx, double dry_for) {
   w.asked = os.clock.now_utc();
   if (!waiting(w)) w.since = w.asked;
   w.retry_at = os.clock.wall_after(w.pause);
+  w.began = os.clock.pause_clock_seconds();
+  w.ends = w.began + w.pause;
   run_command(os, "vorclose -exit -echo off");
   ctx.unit_state[unit] = ctx.data_state;
   ctx.vorcnt_state = Vorcon_ConnectCompletion;
@@ -187,19 +203,32 @@ void load_work_waits(Os& os, ControllerContext& ctx) {
     print(os, msg::kWorkWaitUnreadable, kWorkWaitName, why.c_str());
     return;
   }
+  // The file's times are the wall clock's, which may have been stepped since
+  // they were written (or never be ours): a unit never waits longer than its
+  // own pause from now, and one whose time has passed asks at once.
+  const double now = os.clock.pause_clock_seconds();
+  bool moved = false;
   for (int i = 0; i < kMaxUnits; ++i) {
-    const WorkWait& w = ctx.work_wait[i];
-    if (waiting(w))
-      print(os, msg::kWorkWaitKept, i, hhmm(os, w.retry_at).c_str(),
-            short_duration(os.clock.pause_until(w.retry_at)).c_str());
+    WorkWait& w = ctx.work_wait[i];
+    if (!waiting(w)) continue;
+    const std::int64_t left = std::min<std::int64_t>(os.clock.pause_until(w.retry_at), w.pause);
+    // Only a time further off than a whole pause begun now, past the second
+    // a scaled pause rounds to, is written again; one past reads as due in
+    // the file as it stands.
+    const bool too_far = w.retry_at > os.clock.wall_after(w.pause) + 1;
+    if (too_far || w.retry_at < os.clock.now_utc()) w.retry_at = os.clock.wall_after(left);
+    moved = moved || too_far;
+    w.ends = now + static_cast<double>(left);
+    w.began = w.ends - w.pause;
+    print(os, msg::kWorkWaitKept, i, hhmm(os, w.retry_at).c_str(), short_duration(left).c_str());
   }
+  if (moved) save(os, ctx);
 }
 
 bool waits_for_work(Os& os, const ControllerContext& ctx, int unit) {
   if (ctx.nowork <= 0 || !is_unit_index(unit) || !waiting(ctx.work_wait[unit])) return false;
   const WorkWait& w = ctx.work_wait[unit];
-  return nothing_to_send(ctx.unit_state[unit]) && os.clock.now_utc() < w.retry_at &&
-         !window_opened_since(os, ctx, w.asked);
+  return nothing_to_send(ctx.unit_state[unit]) && pause_left(os, w) > 0 && !window_opened_since(os, ctx, w);
 }
 
 bool choose_waiting_unit(ControllerContext& ctx) {
@@ -207,7 +236,7 @@ bool choose_waiting_unit(ControllerContext& ctx) {
   int chosen = NO_UNIT;
   for (int i = 0; i < std::clamp<int>(ctx.units_local, 0, kMaxUnits); ++i) {
     if (!waiting(ctx.work_wait[i]) || !nothing_to_send(ctx.unit_state[i])) continue;
-    if (chosen == NO_UNIT || ctx.work_wait[i].retry_at < ctx.work_wait[chosen].retry_at) chosen = i;
+    if (chosen == NO_UNIT || ctx.work_wait[i].ends < ctx.work_wait[chosen].ends) chosen = i;
   }
   if (chosen == NO_UNIT) return false;
   ctx.calculation_unit = chosen;
@@ -217,9 +246,19 @@ bool choose_waiting_unit(ControllerContext& ctx) {
 }
 
 int work_wait_gate(Os& os, ControllerContext& ctx) {
-  if (!waits_for_work(os, ctx, ctx.calculation_unit)) return 0;
-  const std::int64_t left = os.clock.pause_until(ctx.work_wait[ctx.calculation_unit].retry_at);
-  return static_cast<int>(std::clamp<std::int64_t>(left, 1, std::max(ctx.time, 1)));
+  if (ctx.nowork <= 0) return 0;
+  const bool held = waits_for_work(os, ctx, ctx.calculation_unit);
+  if (!is_unit_index(ctx.calculation_unit) || !waiting(ctx.work_wait[ctx.calculation_unit])) return 0;
+  // The wall-clock retry time is what the status and a restart read: after a
+  // step of the wall clock it is set again from the pause, once.
+  WorkWait& w = ctx.work_wait[ctx.calculation_unit];
+  const std::int64_t left = held ? pause_left(os, w) : 0;
+  const std::int64_t at = os.clock.wall_after(left);
+  if (held ? std::abs(at - w.retry_at) > kAdviceSlack : w.retry_at > at + kAdviceSlack) {
+    w.retry_at = at;
+    save(os, ctx);
+  }
+  return held ? static_cast<int>(std::clamp<std::int64_t>(left, 1, std::max(ctx.time, 1))) : 0;
 }
 
 bool connection_waits_for_work(const ControllerContext& ctx) {

@@ -6,10 +6,12 @@
 // from 1 hour, doubling to 24 hours, and ends at once when the connection
 // window opens.
 //
-// Which units wait, and until when, is kept in the controller's own file in
-// the client folder, written whole or not at all and never through a link;
-// it is never guessed from what the folders hold. Without NOWORK none of this
-// reads, writes or prints anything.
+// A pause is measured on the pause clock, never on the wall clock, so that
+// a step of the clock neither stretches nor cuts it. Which units wait, and
+// until when on the wall clock, is kept in the controller's own file in the
+// client folder for a restart, written whole or not at all and never through
+// a link; it is never guessed from what the folders hold. Without NOWORK
+// none of this reads, writes or prints anything.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +51,9 @@ int units_waiting_for_work(const WorkWaits& waits, int units);
 
 // --- the controller --------------------------------------------------------
 
-// At start-up: the waits a run before this one left, one line per unit.
+// At start-up: the waits a run before this one left, one line per unit. A
+// retry time further ahead than the unit's own pause (at most a day) is
+// read as that pause from now, one in the past as due now.
 void load_work_waits(Os& os, ControllerContext& ctx);
 // True when `unit` waits for work and its retry has not come: the selection
 // passes over it while it has nothing to send.
@@ -58,7 +62,8 @@ bool waits_for_work(Os& os, const ControllerContext& ctx, int unit);
 // comes first becomes the unit to send, and the connection's gate holds it.
 bool choose_waiting_unit(ControllerContext& ctx);
 // The gate before a connection starts: 0 when the current unit may connect;
-// otherwise the quiet pause to take, at most TIME.
+// otherwise the quiet pause to take, at most TIME. After a step of the wall
+// clock it sets the unit's wall-clock retry time again, and the file's.
 int work_wait_gate(Os& os, ControllerContext& ctx);
 // One look in Vorcon_Connection: ends a connection that has waited for work
 // for NOWORK minutes, and makes its unit wait.

@@ -59,13 +59,17 @@ struct StallWatch {
   bool after_restart = false; // the next look is the first after a restart
 };
 
-// A unit whose project had no work, in wall-clock seconds since 1970 so that
-// a restart keeps it (the controller's own file holds it).
+// A unit whose project had no work. The wait itself is a pause on the pause
+// clock, so that no step of the wall clock can stretch or cut it; the
+// wall-clock times are what the controller's own file keeps for a restart
+// and for the reports, where retry_at is advice.
 struct WorkWait {
   std::int64_t since = 0;     // when its project was first found dry; 0: not waiting
   std::int64_t asked = 0;     // when its last connection was ended for want of work
-  std::int64_t retry_at = 0;  // when it may connect again
+  std::int64_t retry_at = 0;  // when it may connect again, as the wall clock last read
   std::int32_t pause = 0;     // the nominal seconds of that pause: 1 hour, doubling to 24
+  double began = 0;           // on the pause clock: when the pause began,
+  double ends = 0;            // and when it ends
 };
 
 // A connection that has sent its result and waits for work, as last seen.

@@ -216,6 +216,18 @@ Sources resolve_sources(const std::string& operand, SourceUse use) {
   return found;
 }
 
+Status nothing_matches(const std::string& operand, const char* not_done) {
+  std::string dir, last;
+  split_last(operand, &dir, &last);
+  struct stat st;
+  if (has_wildcard(last) && ::stat(folder_or_current(dir), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::string folder = dir.empty() ? std::string("the current folder") : dir;
+    if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return refusal(folder + " holds no " + last + " file: nothing " + not_done);
+  }
+  return refusal("no file matches " + operand + ": nothing " + not_done);
+}
+
 namespace {
 
 // del PATTERN...: removes the matching files. Folders are never removed, and
@@ -226,11 +238,12 @@ std::vector<Status> del_command(const std::vector<std::string>& args) {
   if (patterns.empty()) return {refusal("name the files to delete")};
   std::vector<Status> failures;
   for (const std::string& text : patterns) {
-    const Sources sources = resolve_sources(native_path(text.c_str()), SourceUse::del);
+    const std::string native = native_path(text.c_str());
+    const Sources sources = resolve_sources(native, SourceUse::del);
     if (sources.is_folder) {
       failures.push_back(refusal(text + " is a folder; name the files to delete"));
     } else if (sources.names.empty()) {
-      failures.push_back(refusal("no file matches " + text));
+      failures.push_back(nothing_matches(native, "deleted"));
     }
     for (const std::string& name : sources.names) {
       const std::string path = sources.dir + name;

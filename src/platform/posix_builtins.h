@@ -36,6 +36,10 @@ struct Sources {
   bool is_folder = false;
 };
 Sources resolve_sources(const std::string& operand, SourceUse use);
+// The refusal when `operand` (a native path) matches nothing. An existing
+// folder with no file of a pattern is the usual case (a fresh or emptied
+// unit folder) and is said as such; `not_done` is "copied" or "deleted".
+Status nothing_matches(const std::string& operand, const char* not_done);
 
 // The copy command; `args` as split, the command's name first. Prints the
 // count of files copied when it succeeds.

@@ -212,8 +212,9 @@ Status find_destination(const std::vector<std::string>& paths, const Sources& so
 Status copy_command(const std::vector<std::string>& args) {
   const std::vector<std::string> paths = operands(args, {"/Y", "/-Y", "/B", "/V"});
   if (paths.empty() || paths.size() > 2) return refusal("give one source and at most one destination");
-  const Sources sources = resolve_sources(native_path(paths[0].c_str()), SourceUse::copy);
-  if (sources.names.empty()) return refusal("no file matches " + paths[0]);
+  const std::string source = native_path(paths[0].c_str());
+  const Sources sources = resolve_sources(source, SourceUse::copy);
+  if (sources.names.empty()) return nothing_matches(source, "copied");
   Destination to;
   if (Status s = find_destination(paths, sources, &to); !s.ok()) return s;
 

@@ -19,6 +19,7 @@
 
 #include "app/controller.h"
 #include "app/status_publisher.h"
+#include "engine/work_wait.h"
 #include "platform/files.h"
 #include "platform/session_lock.h"
 #include "platform/process_guards.h"
@@ -168,6 +169,7 @@ struct StartRow {
   bool folder_locked = false;
   bool session_locked = false;
   bool session_squatted = false;  // its name bound by a program that is not a controller
+  std::string before = {};        // the lines before the last, when the row pins them
   friend void PrintTo(const StartRow& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -213,6 +215,7 @@ TEST_P(StartChecks, EndTheRunBeforeAnythingMoves) {
   std::string want = at_scratch(row.last_line, d);
   if (const std::size_t at = want.find("<lock>"); at != std::string::npos) want.replace(at, 6, "@" + lock_name);  // "@" is no scratch folder here
   EXPECT_EQ(out.substr(last == std::string::npos ? 0 : last + 1), want + "\n");
+  if (!row.before.empty()) EXPECT_EQ(out.substr(0, last + 1), row.before);
   ::close(squatter);
   EXPECT_EQ(fake_.shell.commands_ran.size(),
             row.folder_locked || row.session_locked || row.session_squatted ? 0u : 1u);
@@ -248,6 +251,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "The client folder setting was refused: nothing is started; correct EXEC or -exec", Exit_usage},
         StartRow{"AnotherController", {"-exec", "@client/"},
                  "Another vorcnt is working on the client folder @client/: this one ends", Exit_tempfail, 0, true, true},
+        // A refused option is still said in its usual lines, and its status
+        // comes first.
+        StartRow{.name = "AnotherControllerRefusedOption",
+                 .args = {"-units", "abc", "-exec", "@client/"},
+                 .last_line = "Another vorcnt is working on the client folder @client/: this one ends",
+                 .status = Exit_usage,
+                 .folder_locked = true,
+                 .before = "vorcnt.cfg open error!\nbad arg: -units \nbad arg: \n"},
         // -version is no exception: its closer order would stop the other
         // controller's client.
         StartRow{"AnotherControllerVersion", {"-version", "-exec", "@client/"},
@@ -497,6 +508,8 @@ TEST_F(LoopPass, StallWatchRestartsAStillClientThreeTimesThenOnlyWatches) {
       {"connecting_hung_outside_the_window", Vorcon_Connection, 1, {}, "................"},
       // Sent, no work and no download, with NOWORK: its case, not a stall.
       {"connecting_waiting_for_work", Vorcon_Connection, 1, {}, "................"},
+      // With NOWORK of a minute, a download still growing is never cut.
+      {"connecting_growing_download", Vorcon_Connection, 0, {}, "................"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -516,7 +529,8 @@ TEST_F(LoopPass, StallWatchRestartsAStillClientThreeTimesThenOnlyWatches) {
     }
     dir.write("version.vwu", "");
     const bool dry = std::string_view(row.name).ends_with("work");
-    ctx.nowork = dry ? 100000 : 0;
+    const bool growing = std::string_view(row.name).ends_with("download");
+    ctx.nowork = dry ? 100000 : growing ? 1 : 0;
     dir.write(row.state == Vorcon_Calc ? "work_unit.vwu" : dry ? "outfile.vwu" : "wtemp.vwu", "data");
     dir.write("state.vwu", "prog=0.25\n");
     fake.shell.effect = [&dir](const std::string& command) {
@@ -527,6 +541,7 @@ TEST_F(LoopPass, StallWatchRestartsAStillClientThreeTimesThenOnlyWatches) {
     for (std::size_t pass = 0; pass < std::strlen(row.outcomes); ++pass) {
       if (std::count(row.changes.begin(), row.changes.end(), static_cast<int>(pass)) != 0)
         dir.write("state.vwu", "prog=0." + std::to_string(30 + pass) + "\n");
+      if (growing) dir.write("wtemp.vwu", std::string(pass + 1, 'd'));
       const std::size_t ran = fake.shell.commands_ran.size();
       fake.console.output.clear();
       ASSERT_TRUE(loop_pass(fake.os, ctx));
@@ -623,6 +638,59 @@ TEST_F(LoopPass, NoWorkEndsADryConnectionAndTheUnitWaitsForItsRetry) {
   EXPECT_NE(fake_.console.output.find("[Unit1] the project has work again: new work came after 1h"), std::string::npos);
   EXPECT_EQ(dir_.read("vorcnt.nowork"), "vorcnt.nowork 1\nend\n");
   EXPECT_EQ(fake_.console.output.find("restarting"), std::string::npos);
+}
+
+// A wait for work is a pause on the pause clock. A step of the wall clock
+// while it runs neither stretches nor cuts it, and after a restart a retry
+// time in the file far ahead or past is read as at most the unit's pause.
+TEST_F(LoopPass, NoWorkWaitsOutlastNoClockStep) {
+  const std::int64_t noon = 1'800'000'000 - 1'800'000'000 % 86400 + 12 * 3600, month = 30 * 86400;
+  const struct {
+    const char* name;
+    std::int64_t step, retry_in;  // the wall clock's step after the wait's first pass; a restart's retry time
+    const char* kept;             // the restart's line
+    std::int64_t waits;           // before the unit asks again
+  } rows[] = {{"stepped_ahead", month, 0, "", 3600},
+              {"stepped_back", -month, 0, "", 3600},
+              {"restart_ten_years_ahead", 0, 3650 * 86400, "at 13:00, in 1h00m", 3600},
+              {"restart_a_month_past", 0, -month, "at 12:00, in 0s", 0},
+              {"restart_then_stepped_back", -month, 3650 * 86400, "at 13:00, in 1h00m", 3600}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScratchDir dir;
+    FakeOs fake;
+    ControllerContext ctx = ctx_;
+    std::snprintf(ctx.path, sizeof ctx.path, "%s", dir.path().c_str());
+    ctx.nowork = 1;
+    fake.clock.wall_start = noon;
+    dir.write("version.vwu", "");
+    long long began = 0;  // when the dry connection was ended
+    fake.shell.effect = [&](const std::string& command) {
+      if (command == "vorclose -exit -echo off") began = fake.clock.now_seconds;
+      return 0;
+    };
+    if (row.retry_in != 0) {
+      dir.write("vorcnt.nowork", "vorcnt.nowork 1\nunit=1 since=5 asked=5 retry_at=" + std::to_string(noon + row.retry_in) +
+                                     " pause=3600\nend\n");
+      load_work_waits(fake.os, ctx);
+      EXPECT_EQ(fake.console.output, std::string("[Unit1] waits for work: it asks again ") + row.kept + "\n");
+    }
+    ctx.vorcnt_state = row.retry_in != 0 ? Vorcon_ConnectCompletion : Vorcon_Connection;
+    for (int pass = 0; ctx.vorcnt_state == Vorcon_Connection && pass < 10; ++pass)
+      ASSERT_TRUE(loop_pass(fake.os, ctx));
+    ctx.vorcnt_state = Vorcon_ConnectionWait;
+    for (int pass = 0; ctx.vorcnt_state == Vorcon_ConnectionWait && pass < 40; ++pass) {
+      ASSERT_TRUE(loop_pass(fake.os, ctx));
+      if (pass == 0) fake.clock.wall_start += row.step;
+      if (pass != 1 || ctx.vorcnt_state != Vorcon_ConnectionWait) continue;
+      WorkWaits waits{};  // the file's advice follows the pause, on the wall clock as it reads now
+      std::string why;
+      ASSERT_EQ(read_work_waits(ctx.path, waits, &why), WorkWaitRead::read) << why;
+      EXPECT_TRUE(waits[1].retry_at > fake.clock.now_utc() && waits[1].retry_at <= fake.clock.now_utc() + 3600);
+    }
+    EXPECT_EQ(ctx.vorcnt_state, Vorcon_Connection);
+    EXPECT_EQ(fake.clock.now_seconds - began, row.waits + 20 + 20);  // the start's 20 s and the pass's
+  }
 }
 
 TEST_F(LoopPass, NoCurrentUnitEndsTheLoopWithOneLine) {

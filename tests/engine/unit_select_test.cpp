@@ -26,7 +26,7 @@ struct Choice {
   std::string output;
   std::string execempty = {};  // the hook when nothing is left to compute
   int hook_status = 0;
-  std::map<int, long long> retry_at = {};  // with NOWORK: units waiting for work, and until when
+  std::map<int, long long> waits_until = {};  // with NOWORK: units waiting for work, to when on the pause clock
   friend void PrintTo(const Choice& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -44,8 +44,8 @@ TEST_P(SelectTest, ChoosesTheUnitAndTheMode) {
   }
   std::snprintf(ctx.execempty, sizeof ctx.execempty, "%s", row.execempty.c_str());
   fake.shell.effect = [&row](const std::string&) { return row.hook_status; };
-  for (const auto& [unit, retry_at] : row.retry_at) ctx.work_wait[unit] = {1, 1, retry_at, 3600};
-  ctx.nowork = row.retry_at.empty() ? 0 : 60;
+  for (const auto& [unit, until] : row.waits_until) ctx.work_wait[unit] = {1, 1, 1, 3600, 0, static_cast<double>(until)};
+  ctx.nowork = row.waits_until.empty() ? 0 : 60;
   unitselect(fake.os, ctx);
   EXPECT_EQ(ctx.calculation_unit, row.unit);
   EXPECT_EQ(ctx.vorcnt_state, row.vorcnt_state);

@@ -9,6 +9,7 @@
 
 #include "support/fakes.h"
 #include "support/scratch.h"
+#include "support/synced_memory.h"
 
 namespace vorcnt::testing {
 namespace {
@@ -83,6 +84,26 @@ TEST(WorkWaitFile, IsWrittenWholeAndNeverThroughALink) {
   EXPECT_EQ(dir.read("elsewhere"), "mine");
   EXPECT_EQ(read_work_waits(dir.path().c_str(), again, &why), WorkWaitRead::unreadable);
   EXPECT_EQ(why, "it is a link");
+}
+
+// Once written, the file outlasts a power cut: its bytes are synced before
+// the rename, and the folder after it. Without either sync the cut leaves
+// an empty file or the old one.
+TEST(WorkWaitFile, OutlastsAPowerCutOnlyWithBothSyncs) {
+  // By the sync skipped: none, the file's, the folder's.
+  const std::string after_cut[] = {"vorcnt.nowork 1\nend\n", "", kTwoWaiting};
+  for (int skipped = 0; skipped < 3; ++skipped) {
+    ScratchDir dir;
+    dir.write("vorcnt.nowork", kTwoWaiting);
+    SyncedMemory memory;
+    memory.all_synced({dir.path()});
+    FaultyDisk disk;
+    disk.memory = &memory;
+    disk.skipped = skipped;
+    ASSERT_TRUE(write_work_waits(disk, dir.path().c_str(), WorkWaits{}).ok());
+    memory.drop_unsynced();
+    EXPECT_EQ(dir.read("vorcnt.nowork"), after_cut[skipped]) << skipped;
+  }
 }
 
 }  // namespace
