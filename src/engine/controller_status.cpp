@@ -11,6 +11,24 @@ namespace vorcnt {
 
 const char kStatusFileName[] = "vorcnt.status";
 
+namespace {
+
+// "computing unit3 (45 %)", or without the percentage when it is not known
+// (`permille` below 0).
+int computing_line(char* out, std::size_t size, int unit, std::int32_t permille) {
+  if (permille < 0) return std::snprintf(out, size, "computing unit%d", unit);
+  return std::snprintf(out, size, "computing unit%d (%d %%)", unit, permille / 10);
+}
+
+// Rounded by hand: std::lround would bring the maths library into a program
+// that sleeps beside the client for months. -1 for a figure out of range.
+std::int32_t permille_of(double percent) {
+  const double permille = percent * 10;
+  return permille >= 0 && permille < 1e6 ? static_cast<std::int32_t>(permille + 0.5) : -1;
+}
+
+}  // namespace
+
 const char* state_word(std::int32_t vorcnt_state) {
   switch (vorcnt_state) {
     case Vorcon_CalcWait: return "starting_computation";
@@ -55,10 +73,7 @@ ControllerStatus observe_status(const ControllerContext& ctx, const ControllerSt
   }
   if (s.state == Vorcon_Calc) {
     s.wait = WaitKind::client_computing;
-    // Rounded by hand: std::lround would bring the maths library into a
-    // program that sleeps beside the client for months.
-    const double permille = ctx.progress * 10;
-    s.progress_permille = permille >= 0 && permille < 1e6 ? static_cast<std::int32_t>(permille + 0.5) : 0;
+    s.progress_permille = std::max<std::int32_t>(permille_of(ctx.progress), 0);
   } else if (s.state == Vorcon_Connection) {
     s.wait = WaitKind::connection;
   } else if (s.state == Vorcon_ConnectionWait && s.unit >= 0 && ctx.work_wait[s.unit].since != 0 &&
@@ -91,7 +106,7 @@ std::size_t status_line(const ControllerStatus& s, Clock& clock, char* out, std:
       n = std::snprintf(out, size, "no work for unit%d until %02d:%02d", s.unit, at.hour, at.minute);
       break;
     case WaitKind::client_computing:
-      n = std::snprintf(out, size, "computing unit%d (%d %%)", s.unit, s.progress_permille / 10);
+      n = computing_line(out, size, s.unit, s.progress_permille);
       break;
     case WaitKind::connection: n = std::snprintf(out, size, "connecting unit%d", s.unit); break;
     case WaitKind::none:
@@ -120,6 +135,13 @@ std::string status_file_text(const ControllerStatus& s, int pid, std::int64_t st
       static_cast<long long>(s.wait_time), static_cast<long long>(s.last_connection),
       static_cast<int>(line.size()), line.data());
   return std::string(buf, n < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buf - 1));
+}
+
+std::string published_line(const PublishedStatus& p, double progress) {
+  if (p.wait != wait_word(WaitKind::client_computing)) return p.line;
+  char line[64];
+  const int n = computing_line(line, sizeof line, p.unit, permille_of(progress));  // NaN reads as not known
+  return std::string(line, n < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1));
 }
 
 bool parse_status_file(std::string_view text, PublishedStatus* out) {

@@ -8,11 +8,13 @@
 //   changed=1796112900       when this was written (the last change)
 //   state=computing          see state_word()
 //   unit=3                   the current unit; -1 for none
-//   progress=45.0            the running unit's progress in percent; -1 when none runs
+//   progress=45.0            the running unit's progress in percent when this was
+//                            written; -1 when none runs
 //   wait=client_computing    see wait_word()
 //   wait_time=0              until (window, no_work) or since (failure); 0: none
 //   last_connection=0        when the client last finished a connection; 0: not in this run
 //   status=computing unit3 (45 %)   the same one line the service manager is told
+//                            then; see published_line() for the line now
 // A reader skips keys it does not know, so later ones may be added.
 #pragma once
 
@@ -77,6 +79,14 @@ struct PublishedStatus {
   double progress = -1;
 };
 bool parse_status_file(std::string_view text, PublishedStatus* out);
+
+// The status line of a published state as it stands now. The file is
+// written when the state changes, so the percentage in its line is that
+// moment's: for a unit computing, the line is made again with `progress`,
+// the client's own read now (percent; NaN when not known, and then no
+// percentage is given). Every other line stays true until the state
+// changes, and is the file's. Files of every version read so.
+std::string published_line(const PublishedStatus& p, double progress);
 
 // The status file's name in the client folder.
 extern const char kStatusFileName[];

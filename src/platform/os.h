@@ -95,6 +95,13 @@ struct Os {
 // run_command flushes the console before each command, and the clock does
 // before each pause, so that a stop during a long pause loses no line.
 std::unique_ptr<Console> make_real_console();
+// The console of a program whose output is the whole of its work (vorstat).
+// A reader that went away (a closed pipe: `vorstat | head -3`) has read what
+// it wanted: that is no failure, and nothing is said. Any other failure to
+// write (a full disk) is said once on stderr as "<program>: standard output
+// cannot be written (<reason>)", the rest is dropped, and `*failed` is set
+// for the exit status.
+std::unique_ptr<Console> make_report_console(const char* program, bool* failed);
 std::unique_ptr<Shell> make_real_shell();
 std::unique_ptr<Clock> make_real_clock(Console& console);
 

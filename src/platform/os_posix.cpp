@@ -79,10 +79,12 @@ Encoding chosen_encoding() {
 // Output is advice. A reader that went away (`vorcnt | head -1`, a dead log
 // reader) or a full log disk must never end the run, least of all between a
 // copy and its delete: SIGPIPE is ignored, and a failed write is said once on
-// stderr (if that still works) and then dropped.
+// stderr (if that still works) and then dropped. A report's console (given
+// `failed`) says nothing of a reader gone, and has no work to go on with.
 class RealConsole final : public Console {
  public:
-  RealConsole() : terminal_(::isatty(STDOUT_FILENO) == 1) {
+  RealConsole(const char* program = nullptr, bool* failed = nullptr)
+      : terminal_(::isatty(STDOUT_FILENO) == 1), program_(program), failed_(failed) {
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
     ::sigemptyset(&ignore.sa_mask);
@@ -142,11 +144,19 @@ class RealConsole final : public Console {
     const Status written = write_all(STDOUT_FILENO, bytes.data(), bytes.size());
     if (written.ok() || failure_said_) return;
     failure_said_ = true;
-    write_to_stderr("standard output cannot be written (" + written.reason() +
-                    "): what follows is not shown; the work goes on\n");
+    if (failed_ == nullptr) {
+      write_to_stderr("standard output cannot be written (" + written.reason() +
+                      "): what follows is not shown; the work goes on\n");
+      return;
+    }
+    if (written.error() == EPIPE) return;
+    *failed_ = true;
+    write_to_stderr(std::string(program_) + ": standard output cannot be written (" + written.reason() + ")\n");
   }
 
   bool terminal_;
+  const char* program_;
+  bool* failed_;
   bool failure_said_ = false;
   std::unique_ptr<Cp932ToUtf8> converter_;
   BlockBuffer blocks_{[this](std::string_view bytes) { emit(bytes); }};
@@ -167,6 +177,9 @@ class RealShell final : public Shell {
 }  // namespace
 
 std::unique_ptr<Console> make_real_console() { return std::make_unique<RealConsole>(); }
+std::unique_ptr<Console> make_report_console(const char* program, bool* failed) {
+  return std::make_unique<RealConsole>(program, failed);
+}
 std::unique_ptr<Shell> make_real_shell() { return std::make_unique<RealShell>(); }
 
 // The time left is carried over each interruption.

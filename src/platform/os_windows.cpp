@@ -28,8 +28,13 @@ Status write_all(HANDLE handle, const char* data, std::size_t size) {
   while (size > 0) {
     DWORD chunk = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
     DWORD written = 0;
-    if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0)
-      return Status::failed(EIO, "standard output", "error " + std::to_string(static_cast<unsigned long>(GetLastError())));
+    if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0) {
+      const DWORD error = GetLastError();
+      // A pipe whose reader has gone, told apart for a report's console.
+      const bool gone = error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED;
+      const int number = gone ? EPIPE : EIO;
+      return Status::failed(number, "standard output", "error " + std::to_string(static_cast<unsigned long>(error)));
+    }
     data += written;
     size -= written;
   }
@@ -50,10 +55,12 @@ void append_text_mode(std::string& out, std::string_view bytes) {
 //
 // Output is advice: a handle that fails (a reader that went away, a full log
 // disk) never ends the run. The failure is said once on stderr, if that
-// still works, and the rest is dropped.
+// still works, and the rest is dropped. A report's console (given `failed`)
+// says nothing of a reader gone, and has no work to go on with.
 class RealConsole final : public Console {
  public:
-  RealConsole() : handle_(GetStdHandle(STD_OUTPUT_HANDLE)) {
+  RealConsole(const char* program = nullptr, bool* failed = nullptr)
+      : handle_(GetStdHandle(STD_OUTPUT_HANDLE)), program_(program), failed_(failed) {
     DWORD mode = 0;
     console_ = handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE && GetConsoleMode(handle_, &mode) != 0;
   }
@@ -78,13 +85,18 @@ class RealConsole final : public Console {
     const Status written = write_all(handle_, bytes.data(), bytes.size());
     if (written.ok() || failure_said_) return;
     failure_said_ = true;
-    const std::string line = "standard output cannot be written (" + written.reason() +
-                             "): what follows is not shown; the work goes on\r\n";
+    if (failed_ != nullptr && written.error() == EPIPE) return;
+    if (failed_ != nullptr) *failed_ = true;
+    const std::string said = "standard output cannot be written (" + written.reason() + ")";
+    const std::string line = failed_ != nullptr ? std::string(program_) + ": " + said + "\r\n"
+                                                : said + ": what follows is not shown; the work goes on\r\n";
     // Standard error is the last place to say it: a failure there has nowhere to go.
     (void)write_all(GetStdHandle(STD_ERROR_HANDLE), line.data(), line.size());
   }
 
   HANDLE handle_;
+  const char* program_;
+  bool* failed_;
   bool console_ = false;
   bool failure_said_ = false;
   BlockBuffer blocks_{[this](std::string_view bytes) { emit(bytes); }};
@@ -348,6 +360,9 @@ class RealShell final : public Shell {
 }  // namespace
 
 std::unique_ptr<Console> make_real_console() { return std::make_unique<RealConsole>(); }
+std::unique_ptr<Console> make_report_console(const char* program, bool* failed) {
+  return std::make_unique<RealConsole>(program, failed);
+}
 std::unique_ptr<Shell> make_real_shell() { return std::make_unique<RealShell>(); }
 
 bool could_not_start(int status) { return status == -1 || status == 9009; }

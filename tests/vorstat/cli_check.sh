@@ -1,11 +1,12 @@
 #!/bin/sh
 # Runs the real vorstat binary over a scratch buffer: its --json output must
 # satisfy python3's JSON parser, bad usage must exit 2, and the table run must
-# succeed. Exit 77 (skipped) when python3 is missing.
+# succeed, also for a reader that stops early or a folder closed to the user.
+# Exit 77 (skipped) when python3 is missing.
 set -u
 vorstat=$1
 dir=$(mktemp -d) || exit 1
-trap 'rm -rf "$dir" "$dir.table" "$dir.json"' EXIT
+trap 'rm -rf "$dir" "$dir.table" "$dir.json" "$dir.err" "$dir.rc" "$dir.big"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 mkdir "$dir/unit0" "$dir/unit1" "$dir/unit2"
@@ -22,6 +23,36 @@ echo r >"$dir/unit1/result.vwu"
 
 "$vorstat" "$dir" >"$dir.table" 2>&1 || fail "table run exited $?"
 grep -q '^client  1 Data_Calculation  *37.50%' "$dir.table" || fail "no client row in: $(cat "$dir.table")"
+
+# A reader that closes the pipe early has what it wanted: the report's status,
+# nothing on stderr. The report (its damaged list) is far larger than a pipe
+# holds. (dash has no pipefail: the status is taken inside the pipeline.)
+mkdir -p "$dir.big/unit0" "$dir.big/damaged" "$dir.big/closed/unit0"
+seq 1000 | sed "s|^|$dir.big/damaged/$(printf '%0200d' 0)|" | xargs touch
+{ "$vorstat" "$dir.big" 2>"$dir.err"; echo $? >"$dir.rc"; } | head -c1 >/dev/null
+[ "$(cat "$dir.rc")" = 0 ] && [ ! -s "$dir.err" ] ||
+  fail "a reader that stopped early: status $(cat "$dir.rc"), $(cat "$dir.err")"
+# Any other failure to write is said, and fails the run.
+"$vorstat" "$dir.big" >/dev/full 2>"$dir.err"
+[ $? -eq 1 ] && [ "$(cat "$dir.err")" = "vorstat: standard output cannot be written (No space left on device)" ] ||
+  fail "a full disk: $(cat "$dir.err")"
+
+# A folder closed to the user, as the package's 0750 /var/lib/vorelith is to
+# all but its owner: one line, status 1. Root reads any folder, so the row
+# runs as nobody then; as anyone else, on a folder closed to its owner.
+chmod 755 "$dir.big" && chmod 750 "$dir.big/closed"
+as_other=env
+[ "$(id -u)" -ne 0 ] && chmod 0 "$dir.big/closed" || as_other="setpriv --reuid=nobody --regid=nogroup --clear-groups"
+if ! $as_other true 2>/dev/null; then
+  echo "setpriv cannot run as nobody here: the closed-folder row is skipped"
+else
+  $as_other "$vorstat" "$dir.big/closed" >"$dir.table" 2>"$dir.err"
+  status=$?
+  chmod 750 "$dir.big/closed"
+  [ $status -eq 1 ] && [ ! -s "$dir.table" ] && [ "$(cat "$dir.err")" = \
+    "vorstat: cannot read the client folder '$dir.big/closed/': it cannot be listed (Permission denied)" ] ||
+    fail "a closed folder: status $status, $(cat "$dir.err")"
+fi
 
 "$vorstat" --bogus >/dev/null 2>&1
 [ $? -eq 2 ] || fail "--bogus did not exit 2"

@@ -8,7 +8,10 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -359,9 +362,9 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
     if (line.starts_with("# TYPE ")) gauges += line.ends_with(" gauge");
     if (!line.starts_with("#")) samples += line + "\n";
   }
-  EXPECT_EQ(gauges, 20);
+  EXPECT_EQ(gauges, 21);
   EXPECT_EQ(samples,
-            "vorcnt_client_folder_present 1\nvorcnt_unit_folders 5\n"
+            "vorcnt_scrape_ok 1\nvorcnt_client_folder_present 1\nvorcnt_unit_folders 5\n"
             "vorcnt_units{state=\"Data_nothing\"} 1\nvorcnt_units{state=\"Data_Calculation\"} 1\n"
             "vorcnt_units{state=\"Data_Calculation_completion\"} 1\nvorcnt_units{state=\"Data_Sending\"} 0\n"
             "vorcnt_units{state=\"Data_Receiving\"} 0\nvorcnt_units{state=\"Data_Calculation_wait\"} 2\n"
@@ -374,10 +377,6 @@ TEST(VorstatPrometheus, GaugesOfTheRunningBufferWrittenWholeAndNothingPrinted) {
             "vorcnt_controller_up 0\nvorcnt_units_waiting_to_compute 3\nvorcnt_units_waiting_to_send 1\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), fs::directory_iterator()), 1);  // no temporary left
 
-  // No client folder: the file says so, and the status says it failed.
-  const Outcome gone = run({"--prometheus", out.path() + "vorcnt.prom", dir.path() + "missing"});
-  EXPECT_EQ(gone.status, 1);
-  EXPECT_NE(out.read("vorcnt.prom").find("\nvorcnt_client_folder_present 0\n"), std::string::npos);
   // A file that cannot be written: one line, status 1, the old file kept.
   const Outcome nowhere = run({"--prometheus", out.path() + "no-such-folder/vorcnt.prom", dir.path()});
   EXPECT_EQ(nowhere.status, 1);
@@ -452,8 +451,8 @@ TEST(VorstatJson, TurnsCodePage932IntoUnicode) {
 
 TEST(VorstatJson, FolderNamesInUtf8OrCodePage932BothReadBack) {
   ScratchDir dir;
-  dir.mkdir("\xf0\x9f\x93\x81");  // U+1F4C1 in UTF-8, beyond the 16-bit range
-  dir.mkdir("\x83\x66");          // U+30C7 in code page 932
+  dir.mkdir("\xf0\x9f\x93\x81/unit0");  // U+1F4C1 in UTF-8, beyond the 16-bit range
+  dir.mkdir("\x83\x66/unit0");          // U+30C7 in code page 932
   EXPECT_TRUE(has_field(json_report(dir.path() + "\xf0\x9f\x93\x81").text, "path",
                         "\"" + dir.path() + "\\ud83d\\udcc1/\""));
   EXPECT_TRUE(has_field(json_report(dir.path() + "\x83\x66").text, "path", "\"" + dir.path() + "\\u30c7/\""));
@@ -543,6 +542,71 @@ TEST(VorstatPath, ExecTheControllerRefusesOrAMissingFolderIsAnError) {
     EXPECT_EQ(r.errors, c.errors);
     EXPECT_EQ(r.out, "");
   }
+}
+
+// --- a folder the report cannot see ---------------------------------------------
+
+// One line naming the folder ('@') and the cause, status 1, nothing on
+// stdout, and a metrics file saying the scrape failed with no other figure.
+// A folder with any sign of a client or a controller is read as before.
+TEST(VorstatSight, AFolderItCannotSeeGivesOneLineStatusOneAndAFailedScrape) {
+  ScratchDir out;
+  // Whoever may read anything (root, a system without these bits) cannot show the closed rows.
+  out.write("probe", "");
+  fs::permissions(out.path() + "probe", fs::perms::none);
+  const bool can_close = !std::ifstream(out.path() + "probe").is_open();
+  fs::permissions(out.path() + "probe", fs::perms::owner_all);
+  const char* kNoFolder = "vorcnt_scrape_ok 0\nvorcnt_client_folder_present 0\n";
+  const char* kFailed = "vorcnt_scrape_ok 0\n";
+  const struct {
+    const char* label;
+    std::vector<File> files;  // no client folder at all without any
+    const char* closed;       // made unreadable to us; "." the folder itself
+    const char* said;         // after "cannot read the client folder '@': " for a closed one; "" read as before
+    const char* samples;
+  } cases[] = {
+      {"missing", {}, "", "no client folder at '@'", kNoFolder},
+      {"empty", {{"sub/", ""}}, "", "'@' is no client folder: it holds no Vorelith.exe, none of the client's files, "
+                                    "no unit0 and no vorcnt.* file", kNoFolder},
+      {"program_only", {{"Vorelith.exe", ""}}, "", "", ""},
+      {"config_only", {{"vorcnt.cfg", ""}}, "", "", ""},
+      {"client_file_in_capitals", {{"OUTFILE.TXT", ""}}, "", "", ""},
+      {"folder_closed", {{"unit0/", ""}}, ".", "it cannot be listed (Permission denied)", kFailed},
+      {"unit_closed", {{"unit0/", ""}, {"unit1/state.vwu", ""}}, "unit1", "unit1 cannot be listed (Permission denied)", kFailed},
+      {"file_closed", {{"unit0/", ""}, {"vorcnt.status", ""}}, "vorcnt.status",
+       "vorcnt.status cannot be opened (Permission denied)", kFailed},
+      {"unit_file_closed", {{"unit0/state.vwu", ""}}, "unit0/state.vwu",
+       "unit0\\state.vwu cannot be opened (Permission denied)", kFailed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    ScratchDir parent;
+    const std::string path = parent.path() + "client/";
+    for (const File& f : c.files) lay_out(parent, {{"client/" + f.name, f.contents}});
+    const fs::path closed = fs::path(path) / (std::string(c.closed) == "." ? "" : c.closed);
+    if (*c.closed != '\0' && !can_close) {
+      std::cout << "skipped: " << c.label << " (this user may read what is closed)\n";
+      continue;
+    }
+    if (*c.closed != '\0') fs::permissions(closed, fs::perms::none);
+    const Outcome table = run({path});
+    const Outcome metrics = run({"--prometheus", out.path() + "vorcnt.prom", path});
+    if (*c.closed != '\0') fs::permissions(closed, fs::perms::owner_all);
+    if (*c.said == '\0') {
+      EXPECT_EQ(table.status, 0) << table.errors;
+      continue;
+    }
+    std::string line = std::string("vorstat: ") + (*c.closed ? "cannot read the client folder '@': " : "") + c.said + "\n";
+    line.replace(line.find('@'), 1, path);
+    EXPECT_EQ(table.status, 1);
+    EXPECT_EQ(metrics.status, 1);
+    EXPECT_EQ(table.errors + table.out + metrics.errors, line + line);
+    EXPECT_EQ(std::regex_replace(out.read("vorcnt.prom"), std::regex("#[^\n]*\n"), ""), c.samples);
+  }
+  // Plain vorstat in a folder that is no client folder says the same of it.
+  ScratchDir plain;
+  ScopedCwd here(plain.path());
+  EXPECT_EQ(run({}).errors.rfind("vorstat: './' is no client folder: ", 0), 0u);
 }
 
 // --- usage -------------------------------------------------------------------
@@ -764,23 +828,39 @@ TEST(VorstatHorizon, HostileNumbersLeaveEveryReportWholeAndDaysReadAsDays) {
 }
 
 // The controller's status file, read against its lock: alive while a
-// controller holds the folder, "not running" with its last word after.
-TEST(VorstatController, StatusFileIsBelievedOnlyWhileTheLockIsHeld) {
-  ScratchDir dir;
-  lay_out_running_buffer(dir);
-  dir.write("vorcnt.status", "pid=812\nstarted=1765098000\nchanged=1765101600\nstate=computing\nunit=3\n"
-                             "progress=45.0\nwait=client_computing\nwait_time=0\nlast_connection=0\n"
-                             "status=computing unit3 (45 %)\nfuture=ignored\n");
-  EXPECT_NE(run({dir.path()}).out.find("\ncontroller: not running (last seen 2025-12-07 1"), std::string::npos);
-  ControllerLock lock;
-  ASSERT_EQ(lock.take(dir.path().c_str()), ControllerLock::Outcome::taken);
-  const std::string table = run({dir.path()}).out;
-  EXPECT_NE(table.find("\ncontroller: running (pid 812) since 2025-12-07 "), std::string::npos) << table;
-  // The progress is the client's own, read now, not the file's older one.
-  EXPECT_NE(table.find(":00, computing unit3 (37.5 %)\n"), std::string::npos) << table;
-  const JsonReport j = json_report(dir.path());
-  EXPECT_NE(j.text.find("\"controller_up\": true,\n  \"controller\": {\"pid\": 812, \"started\": 1765098000"),
-            std::string::npos) << j.text;
+// controller holds the folder, "not running" with its last word after. A
+// unit's percentage is the client's, read now, never the file's older one.
+TEST(VorstatController, StatusFileIsBelievedOnlyWhileTheLockIsHeldAndItsPercentageNever) {
+  const char* kComputing = "progress=1.0\nwait=client_computing\nstatus=computing unit2 (1 %)\n";
+  const struct {
+    std::vector<File> client;  // laid over the running buffer, the client at 74.1 %
+    const char* file;          // the status file's keys that differ
+    const char* shown;
+    const char* progress;
+  } cases[] = {
+      {{}, kComputing, "computing unit2 (74 %)", "74.1"},
+      {{{"result.vwu", "r"}, {"state.vwu", "prog=1\n"}}, kComputing, "computing unit2", "null"},  // the client is done
+      {{}, "progress=-1.0\nwait=window\nstatus=waiting for the connection window (opens 22:00)\n",
+       "waiting for the connection window (opens 22:00)", "null"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shown);
+    ScratchDir dir;
+    lay_out_running_buffer(dir);
+    lay_out(dir, {{"state.vwu", "cpu=5400\nprog=0.741\n"}});
+    lay_out(dir, c.client);
+    dir.write("vorcnt.status", std::string("pid=812\nstarted=1765098000\nchanged=1765101600\nstate=computing\nunit=2\n") +
+                                   c.file + "wait_time=0\nlast_connection=0\nfuture=ignored\n");
+    EXPECT_NE(run({dir.path()}).out.find("\ncontroller: not running (last seen 2025-12-07 1"), std::string::npos);
+    ControllerLock lock;
+    ASSERT_EQ(lock.take(dir.path().c_str()), ControllerLock::Outcome::taken);
+    const std::string table = run({dir.path()}).out;
+    EXPECT_NE(table.find(std::string("\ncontroller: running (pid 812) since 2025-12-07 ")), std::string::npos) << table;
+    EXPECT_NE(table.find(std::string(":00, ") + c.shown + "\n"), std::string::npos) << table;
+    const std::string json = json_report(dir.path()).line_starting("  \"controller\": {\"pid\": 812, \"started\": 1765098000");
+    EXPECT_TRUE(has_field(json, "progress", c.progress));
+    EXPECT_TRUE(has_field(json, "status", std::string("\"") + c.shown + "\""));
+  }
 }
 
 // The journal's text reaches its JSON as the buffer report's does: each

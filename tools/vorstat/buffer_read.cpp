@@ -1,12 +1,14 @@
 // Reading the buffer: every folder as the controller classifies it, read
 // again while a move beside it changes the files.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <chrono>
 #include <filesystem>
 #include <string_view>
 #include <thread>
 
+#include "engine/controller_status.h"
 #include "engine/move_record.h"
 #include "engine/unit_folders.h"
 #include "engine/work_wait.h"
@@ -59,8 +61,9 @@ FolderStatus read_folder(int unit, const std::string& folder, std::int64_t now) 
   return f;
 }
 
-// The files set aside below "damaged", as "<folder>\<name>", sorted.
-std::vector<std::string> damaged_files(const std::string& path) {
+// The files set aside below "damaged", as "<folder>\<name>", sorted; the
+// error that stopped the walk, if one did (a missing folder is none).
+std::vector<std::string> damaged_files(const std::string& path, std::error_code* error = nullptr) {
   std::vector<std::string> names;
   std::error_code ec;
   const std::filesystem::path damaged = fs_path(native_path(path.c_str())) / "damaged";
@@ -71,8 +74,51 @@ std::vector<std::string> damaged_files(const std::string& path) {
     slashes_to_backslashes(name.data());
     names.push_back(name);
   }
+  if (error != nullptr) *error = ec == std::errc::no_such_file_or_directory ? std::error_code() : ec;
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// The client's own files, in either of its two sets.
+constexpr const char* kClientStems[] = {"version", "work_unit", "wtemp", "result", "outfile", "state", "user_info"};
+
+std::string lower_ascii(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+bool client_file_name(const std::string& lower) {
+  for (const char* stem : kClientStems)
+    if (lower == std::string(stem) + ".txt" || lower == std::string(stem) + ".vwu") return true;
+  return false;
+}
+
+// Any trace of a client or of a controller: the client's program or files, a
+// unit folder, a file of the controller's own (vorcnt.*), its damaged folder.
+bool shows_a_client(const FolderListing& listing) {
+  for (const FolderEntry& e : listing.entries) {
+    const std::string name = lower_ascii(e.name);
+    if (name == "vorelith.exe" || name == "unit0" || name == "damaged" || name.starts_with("vorcnt.") ||
+        client_file_name(name))
+      return true;
+  }
+  return false;
+}
+
+// The first file of `folder` the report reads that it may not open, as
+// "<label><name> cannot be opened (<reason>)"; empty when there is none. A
+// file gone since the listing (a move under way) is no fault.
+std::string unopenable(const std::string& folder, const std::string& label, const FolderListing& listing) {
+  for (const FolderEntry& e : listing.entries) {
+    const std::string name = lower_ascii(e.name);
+    if (!client_file_name(name) && name != kMoveRecordName && name != kWorkWaitName && name != kStatusFileName)
+      continue;
+    const Status readable = check_readable(path_in(folder, e.name).c_str());
+    if (readable.error() == EACCES || readable.error() == EPERM)
+      return label + e.name + " cannot be opened (" + readable.reason() + ")";
+  }
+  return std::string();
 }
 
 MoveStatus move_status(const std::string& path) {
@@ -154,6 +200,41 @@ bool move_between(const std::string& path, const FolderStatus& unit, const std::
 void default_pause(int attempt) { std::this_thread::sleep_for(std::chrono::milliseconds(50 << attempt)); }
 
 }  // namespace
+
+Sight look_at_client_folder(const std::string& path) {
+  Sight sight;
+  const auto unreadable = [&](std::string why) {
+    sight.kind = Sight::Kind::unreadable;
+    sight.why = std::move(why);
+    return sight;
+  };
+  const FolderListing top = list_folder(path);
+  if (!top.status.ok()) {
+    // Only a name that is not there, or is no folder, is missing: one that
+    // cannot be looked at (a folder above it closed to us) may well be there.
+    if (!is_directory(path.c_str()) && presence(path) != Presence::unknown) sight.kind = Sight::Kind::missing;
+    return sight.kind == Sight::Kind::missing ? sight : unreadable("it cannot be listed (" + top.status.reason() + ")");
+  }
+  if (!shows_a_client(top)) {
+    sight.kind = Sight::Kind::no_client;
+    return sight;
+  }
+  if (std::string why = unopenable(path, "", top); !why.empty()) return unreadable(std::move(why));
+  const int units = count_unit_folders(path.c_str());
+  for (int n = 0; n < units; ++n) {
+    const std::string folder = unit_folder(path.c_str(), n);
+    const std::string label = "unit" + std::to_string(n);
+    const FolderListing listing = list_folder(folder);
+    // One gone since it was counted is no fault of the report's.
+    if (!listing.status.ok() && listing.status.error() != ENOENT)
+      return unreadable(label + " cannot be listed (" + listing.status.reason() + ")");
+    if (std::string why = unopenable(folder, label + "\\", listing); !why.empty()) return unreadable(std::move(why));
+  }
+  std::error_code damaged_error;
+  (void)damaged_files(path, &damaged_error);
+  if (damaged_error) return unreadable("damaged cannot be listed whole (" + damaged_error.message() + ")");
+  return sight;
+}
 
 bool BufferStatus::clock_ahead() const {
   bool ahead = client.files_ahead || client.work_unit_ahead;

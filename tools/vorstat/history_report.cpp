@@ -306,7 +306,7 @@ Outlook history_outlook(const HistorySummary& h, const ControllerContext& ctx, C
   BufferCounts counts;
   counts.to_compute = h.units_waiting;
   const std::string path = ctx.path_refused ? std::string() : ctx.path[0] == '\0' ? "./" : std::string(ctx.path);
-  const bool readable = !path.empty() && is_directory(path.c_str());
+  const bool readable = !path.empty() && look_at_client_folder(path).kind == Sight::Kind::seen;
   BufferStatus status;
   if (readable) {
     status = read_buffer_status(path, now);

@@ -7,12 +7,15 @@
 
 int main(int argc, char** argv) {
   // The controller's own console, so the terminal rule for its code page 932
-  // text is the same here, and its wall clock.
-  auto console = vorcnt::make_real_console();
+  // text is the same here, and its wall clock. A reader that stops early
+  // (`vorstat | head -3`) is no failure; a report that could not be written
+  // whole is.
+  bool output_failed = false;
+  auto console = vorcnt::make_report_console("vorstat", &output_failed);
   const std::int64_t now = vorcnt::make_real_clock(*console)->now_utc();
   std::string errors;
   const int status = vorcnt::vorstat::run_vorstat(argc, argv, *console, errors, now);
   console->flush();
   std::fputs(errors.c_str(), stderr);
-  return status;
+  return status == 0 && output_failed ? vorcnt::vorstat::kReportNotMade : status;
 }

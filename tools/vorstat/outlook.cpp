@@ -83,9 +83,11 @@ void read_controller(const std::string& path, double client_progress, Clock& clo
   o->status_file = parse_status_file(read_small_file(path_in(path, kStatusFileName)), &o->published);
   if (!o->status_file) return;
   // The file changes with the controller's state, not with each step of the
-  // client: the progress of a unit computing is the client's own, read now.
-  if (o->published.wait == "client_computing" && std::isfinite(client_progress))
-    o->published.progress = client_progress;
+  // client: the progress of a unit computing is the client's own, read now,
+  // or not known; never the file's, which was true only when it was written.
+  if (o->published.wait == "client_computing")
+    o->published.progress = std::isfinite(client_progress) ? client_progress : -1;
+  o->published.line = published_line(o->published, client_progress);
   o->last_connection = std::max(o->last_connection, o->published.last_connection);
   o->last_connection_text = local_text(clock, o->last_connection);
   o->started_text = local_text(clock, o->published.started);
@@ -111,11 +113,7 @@ std::string controller_text(const Outlook& o) {
   if (!o.status_file) return "controller: running";
   std::string out;
   appendf(out, "controller: running (pid %d) since %s, ", p.pid, o.started_text.c_str());
-  if (p.wait == "client_computing")
-    appendf(out, "computing unit%d (%.1f %%)", p.unit, p.progress);
-  else
-    out += printable(p.line);
-  return out;
+  return out + printable(p.line);
 }
 
 std::string outlook_lines(const Outlook& o) {

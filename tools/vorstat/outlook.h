@@ -54,13 +54,13 @@ Outlook make_outlook(const BufferCounts& counts, const std::vector<double>& dura
 // Adds what the controller published in client folder `path`, and whether
 // it still holds the folder's lock.
 // `client_progress`: the progress of the unit the client computes now, NaN
-// when none computes.
+// when none computes. The published status line is made again with it.
 void read_controller(const std::string& path, double client_progress, Clock& clock, Outlook* outlook);
 
 // "work for about 3d04h; the buffer runs dry about 2026-12-10 14:00", or why
 // nothing can be said.
 std::string horizon_text(const Outlook& o);
-// "controller: running (pid 812) since 2026-12-01 09:12, computing unit3 (45.0 %)".
+// "controller: running (pid 812) since 2026-12-01 09:12, computing unit3 (45 %)".
 std::string controller_text(const Outlook& o);
 // The lines of the table that say both, and the counts.
 std::string outlook_lines(const Outlook& o);

@@ -68,10 +68,19 @@ void outlook_gauges(std::string& out, const Outlook& o) {
     sample(out, "vorcnt_last_connection_timestamp_seconds", "", static_cast<double>(o.last_connection));
 }
 
+// First in every file, so that one rule tells a file of figures from one
+// that says only why there are none.
+void scrape_gauge(std::string& out, bool ok) {
+  gauge(out, "vorcnt_scrape_ok",
+        "1 when vorstat read the client folder and made this report; 0 when it could not, and gave no other figure.");
+  sample(out, "vorcnt_scrape_ok", "", ok ? 1 : 0);
+}
+
 }  // namespace
 
 std::string format_prometheus(const BufferStatus& status) {
   std::string out;
+  scrape_gauge(out, true);
   gauge(out, "vorcnt_client_folder_present", "1 when the client folder exists.");
   sample(out, "vorcnt_client_folder_present", "", 1);
 
@@ -137,10 +146,14 @@ std::string format_prometheus(const BufferStatus& status) {
   return out;
 }
 
-std::string format_prometheus_missing() {
+std::string format_prometheus_failed(bool no_folder) {
   std::string out;
-  gauge(out, "vorcnt_client_folder_present", "1 when the client folder exists.");
-  sample(out, "vorcnt_client_folder_present", "", 0);
+  scrape_gauge(out, false);
+  // A folder that cannot be read may well be there: no sample then.
+  if (no_folder) {
+    gauge(out, "vorcnt_client_folder_present", "1 when the client folder exists.");
+    sample(out, "vorcnt_client_folder_present", "", 0);
+  }
   return out;
 }
 

@@ -31,7 +31,10 @@ constexpr char kUsage[] =
     "                     a temporary file and a rename; print nothing\n"
     "  --history [FILE] [-n N]  the unit journal instead (--history --help)\n"
     "  --version          print the version and exit\n"
-    "  --help             print this help and exit\n";
+    "  --help             print this help and exit\n"
+    "Exit status: 0 the report was made; 1 it could not be made (the folder is\n"
+    "missing, cannot be read or is no client folder; FILE or standard output\n"
+    "cannot be written), with one line on why; 2 bad usage.\n";
 
 // The longest name read below a client folder: "unit15\user_info.vwu".
 constexpr std::size_t kLongestInnerName = 20;
@@ -67,7 +70,7 @@ bool publish_metrics(const std::string& file, const std::string& text, std::stri
 
 int usage_error(std::string& errors, const std::string& message) {
   errors += "vorstat: " + message + "\nUsage: vorstat [--json] [--prometheus FILE] [--version] [--help] [PATH]  (--help tells more)\n";
-  return 2;
+  return kBadUsage;
 }
 
 struct Request {
@@ -113,8 +116,18 @@ int parse_request(int argc, const char* const* argv, std::string& errors, Reques
   return 0;
 }
 
-// The client folder to read, in req.path; 0 when it is there, else the exit
-// status (said in `errors`).
+// No report: `line` says why (empty when `errors` says it already). A
+// monitoring system learns it from the metrics file too, not only from a
+// log: the file then says the scrape failed and gives no figure it could
+// not establish. `no_folder`: no client folder is there.
+int not_made(const Request& req, std::string& errors, const std::string& line, bool no_folder) {
+  if (!line.empty()) errors += "vorstat: " + line + "\n";
+  if (req.prometheus) publish_metrics(req.metrics_file, format_prometheus_failed(no_folder), errors);
+  return kReportNotMade;
+}
+
+// The client folder to read, in req.path; 0 when the report can see it,
+// else the exit status (said in `errors`).
 int find_client_folder(Request& req, std::string& errors) {
   std::string& path = req.path;
   if (req.have_path) {
@@ -122,20 +135,29 @@ int find_client_folder(Request& req, std::string& errors) {
     if (!ends_in_separator(path)) path += '/';
   } else {
     path = configured_path(errors);
-    if (path.empty()) return 1;  // the reason is in `errors` already
+    if (path.empty()) return not_made(req, errors, "", false);  // the reason is in `errors` already
   }
-  if (path.size() + kLongestInnerName > kMaxFileName) {
-    errors += "vorstat: the folder name is too long (" + std::to_string(path.size()) +
-              " bytes): the client's file names in it would pass 255 bytes\n";
-    return 1;
+  if (path.size() + kLongestInnerName > kMaxFileName)
+    return not_made(req, errors,
+                    "the folder name is too long (" + std::to_string(path.size()) +
+                        " bytes): the client's file names in it would pass 255 bytes",
+                    false);
+  const Sight sight = look_at_client_folder(path);
+  const std::string shown = std::string("'").append(printable(path)).append("'");
+  switch (sight.kind) {
+    case Sight::Kind::seen:
+      return 0;
+    case Sight::Kind::missing:
+      return not_made(req, errors, "no client folder at " + shown, true);
+    case Sight::Kind::unreadable:
+      return not_made(req, errors, "cannot read the client folder " + shown + ": " + printable(sight.why), false);
+    case Sight::Kind::no_client:
+      break;
   }
-  if (!is_directory(path.c_str())) {
-    errors += "vorstat: no client folder at '" + printable(path) + "'\n";
-    // A monitoring system learns it from the file too, not only from a log.
-    if (req.prometheus) publish_metrics(req.metrics_file, format_prometheus_missing(), errors);
-    return 1;
-  }
-  return 0;
+  return not_made(req, errors,
+                  shown + " is no client folder: it holds no Vorelith.exe, none of the client's files, no unit0 "
+                          "and no vorcnt.* file",
+                  true);
 }
 
 void write_table(const BufferStatus& status, Console& out) {
@@ -159,22 +181,23 @@ int run_vorstat(int argc, const char* const* argv, Console& out, std::string& er
   if (req.help) {
     out.write(kUsage);
     out.write(kSeeAlso);
-    return 0;
+    return kReportMade;
   }
   if (req.version) {
     out.write("vorstat " VORCNT_VERSION "\n");
-    return 0;
+    return kReportMade;
   }
   if (const int status = find_client_folder(req, errors)) return status;
 
   BufferStatus status = read_buffer_status(req.path, now);
   status.outlook = buffer_outlook(status, *clock, now);
-  if (req.prometheus) return publish_metrics(req.metrics_file, format_prometheus(status), errors) ? 0 : 1;
+  if (req.prometheus)
+    return publish_metrics(req.metrics_file, format_prometheus(status), errors) ? kReportMade : kReportNotMade;
   if (req.json)
     out.write(format_json(status));
   else
     write_table(status, out);
-  return 0;
+  return kReportMade;
 }
 
 }  // namespace vorcnt::vorstat

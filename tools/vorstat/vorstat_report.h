@@ -67,6 +67,21 @@ struct BufferStatus {
   Outlook outlook;
 };
 
+// Whether the report can see the client folder `path` (ending in a
+// separator), looked at before anything is read from it. A report that
+// cannot see says so, rather than show an empty buffer as a dry one.
+struct Sight {
+  enum class Kind {
+    seen,
+    missing,     // no folder of that name
+    unreadable,  // it, a folder in it, or a file it holds cannot be read
+    no_client,   // no sign of a client or a controller in it at all
+  };
+  Kind kind = Kind::seen;
+  std::string why;  // for unreadable: what cannot be read, and the system's reason
+};
+Sight look_at_client_folder(const std::string& path);
+
 // Reads the client folder `path` (ending in a separator) and its unit folders.
 // `now` is the current time in seconds since 1970, for the work-unit ages.
 // The whole buffer is read again while a move beside it changes the files,
@@ -79,10 +94,13 @@ BufferStatus read_buffer_status(const std::string& path, std::int64_t now, void 
 // The units of the buffer as it stands, whatever state -fill left them in.
 BufferCounts count_buffer(const BufferStatus& status);
 
-// The buffer as Prometheus text exposition: gauges named vorcnt_...
+// The buffer as Prometheus text exposition: gauges named vorcnt_...,
+// vorcnt_scrape_ok 1 among them.
 std::string format_prometheus(const BufferStatus& status);
-// The same file when the client folder is missing: only what says so.
-std::string format_prometheus_missing();
+// The same file when no report could be made: vorcnt_scrape_ok 0, with
+// vorcnt_client_folder_present 0 when `no_folder` (no client folder is
+// there), and no other figure.
+std::string format_prometheus_failed(bool no_folder);
 
 // The report as a table (code page 932 bytes, for the console) or as JSON
 // (ASCII only; every non-ASCII character is a \u escape of its Unicode value).
@@ -97,10 +115,18 @@ std::string format_json(const BufferStatus& status);
 // with `error` set, when it could not.
 bool replace_file_atomically(const std::string& path, const std::string& bytes, std::string& error);
 
+// The exit statuses.
+inline constexpr int kReportMade = 0;
+// The report could not be made: the client folder is missing, cannot be
+// read or is no client folder, vorcnt.cfg names none, or the report cannot
+// be written (the metrics file, or standard output other than to a reader
+// that stopped early).
+inline constexpr int kReportNotMade = 1;
+inline constexpr int kBadUsage = 2;
+
 // The whole program: parses argv, finds the folder, writes the report to
-// `out` and any complaint to `errors`. Returns the exit status: 0 done,
-// 1 the client folder does not exist or the metrics file cannot be written,
-// 2 bad usage.
+// `out` and any complaint to `errors` (one line each). Returns the exit
+// status.
 int run_vorstat(int argc, const char* const* argv, Console& out, std::string& errors, std::int64_t now);
 
 }  // namespace vorcnt::vorstat
