@@ -215,7 +215,9 @@ TEST_P(StartChecks, EndTheRunBeforeAnythingMoves) {
   std::string want = at_scratch(row.last_line, d);
   if (const std::size_t at = want.find("<lock>"); at != std::string::npos) want.replace(at, 6, "@" + lock_name);  // "@" is no scratch folder here
   EXPECT_EQ(out.substr(last == std::string::npos ? 0 : last + 1), want + "\n");
-  if (!row.before.empty()) EXPECT_EQ(out.substr(0, last + 1), row.before);
+  if (!row.before.empty()) {
+    EXPECT_EQ(out.substr(0, last + 1), row.before);
+  }
   ::close(squatter);
   EXPECT_EQ(fake_.shell.commands_ran.size(),
             row.folder_locked || row.session_locked || row.session_squatted ? 0u : 1u);
