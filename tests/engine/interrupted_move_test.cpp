@@ -471,7 +471,14 @@ INSTANTIATE_TEST_SUITE_P(
         ForeignFolderRow{"RecordedPopFromUnit7PastAGap",
                          [](EngineWorld& w) { link_unit7_outside(w, MoveDirection::pop); }, kUnit7NotInUse, -1},
         ForeignFolderRow{"RecordedPushIntoUnit7PastAGap",
-                         [](EngineWorld& w) { link_unit7_outside(w, MoveDirection::push); }, kUnit7NotInUse, -1}),
+                         [](EngineWorld& w) { link_unit7_outside(w, MoveDirection::push); }, kUnit7NotInUse, -1},
+        // The folders found decide, not UNITS.
+        ForeignFolderRow{"RecordedPushIntoUnit7PastAGapWithSixteenUnitsSet",
+                         [](EngineWorld& w) {
+                           w.ctx.units = 16;
+                           link_unit7_outside(w, MoveDirection::push);
+                         },
+                         kUnit7NotInUse, -1}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // A record is acted on only when it is whole (its sum matches) and exactly as
