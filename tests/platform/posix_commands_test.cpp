@@ -111,6 +111,18 @@ TEST_F(CommandTest, TemporariesOfAStoppedCopyAreClearedButNotThoseOfARunningOne)
   s.write("unit3/" + stale, "half a work unit");
   EXPECT_EQ(run("copy " + p + "*.vwu " + p + "unit3").status, 0);
   EXPECT_EQ(names_in(p + "unit3"), (std::vector<std::string>{"state.vwu", "work_unit.vwu"}));
+
+  // A process the copying user may not signal (kill answers EPERM) is alive.
+  fs::remove_all(p + "unit3");
+  s.mkdir("unit3");
+  s.write("unit3/" + running, "being written");
+  fs::permissions(p, fs::perms::all);
+  fs::permissions(p + "unit3", fs::perms::all);
+  const int kept = testing::as_plain_user([&] {
+    if (::kill(1, 0) == 0 || errno != EPERM) return 2;
+    return run("copy " + p + "*.vwu " + p + "unit3").status == 0 && fs::exists(p + "unit3/" + running) ? 0 : 1;
+  });
+  EXPECT_EQ(kept, 0) << "2: pid 1 could be signalled, -1: no plain user to run as";
 }
 
 TEST_F(CommandTest, PopTakesBackslashesAndAFolderWithoutTrailingSeparator) {
