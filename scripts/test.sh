@@ -93,8 +93,9 @@ run_as_plain_user() {
     setfacl -m "u:$uid:x" "$d" && granted+=("$part:$d")
   done
   if "${plain[@]}" test -r build/bin/vorcnt_tests -a -r tests/e2e/run_e2e.sh; then
-    home=$(mktemp -d)
-    ctdir=$(mktemp -d)
+    # Under /tmp, which every user may reach, whatever TMPDIR says here.
+    home=$(mktemp -d /tmp/vorcnt-plain.XXXXXX)
+    ctdir=$(mktemp -d /tmp/vorcnt-plain-ctest.XXXXXX)
     echo "subdirs(\"$PWD/build\")" >"$ctdir/CTestTestfile.cmake"
     chown -R "$uid:$uid" "$home" "$ctdir"
     "${plain[@]}" env HOME="$home" TMPDIR="$home" ctest --test-dir "$ctdir" -j "$jobs" --no-tests=error \

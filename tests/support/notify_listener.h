@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstring>
-#include <ctime>
 #include <string>
 
 namespace vorcnt::testing {
