@@ -19,11 +19,14 @@
 
 #include "app/controller.h"
 #include "app/status_publisher.h"
+#include "engine/digest.h"
+#include "engine/move_record.h"
 #include "engine/work_wait.h"
 #include "platform/files.h"
 #include "platform/session_lock.h"
 #include "platform/process_guards.h"
 #include "support/fakes.h"
+#include "support/notify_listener.h"
 #include "support/scratch.h"
 
 namespace vorcnt {
@@ -153,6 +156,39 @@ TEST_F(ControllerRun, AFreshFolderWithoutFillEndsSayingToFill) {
   EXPECT_EQ(out.substr(out.size() - hint.size() - 8), "fill:0\n\n" + hint);
   // Its last published state says it stopped.
   EXPECT_NE(dir_.read("vorcnt.status").find("\nstate=stopped\n"), std::string::npos);
+}
+
+// The service manager hears READY=1 once the start-up's recovery is done:
+// here a push that had ended but for its record.
+TEST_F(ControllerRun, ReadyComesOnlyAfterTheRecovery) {
+  const std::string socket = "@vorcnt-ready-test-" + std::to_string(::getpid());
+  testing::NotifyListener manager(socket);
+  ScopedEnv notify("NOTIFY_SOCKET", socket);
+  dir_.write("client/Vorelith.exe", "");
+  dir_.write("client/unit0/work_unit.vwu", "w");
+  dir_.write("client/vorcnt.move", format_move_record({MoveDirection::push, 0, {{"work_unit.vwu", 1, digest_of("w")}}}));
+  // The console lines with what the manager was sent, in the order they came.
+  struct Interleaved final : Console {
+    explicit Interleaved(testing::NotifyListener& m) : manager(m) {}
+    void write(std::string_view bytes) override { flush(), seen.append(bytes); }
+    void flush() override {
+      for (std::string m; (m = manager.next()) != "(none)";) seen += "<" + m + ">\n";
+    }
+    testing::NotifyListener& manager;
+    std::string seen;
+  } console(manager);
+  struct Stop {};
+  fake_.clock.on_sleep = [&](int) {
+    console.flush();
+    if (console.seen.find("<READY=1>") != std::string::npos) throw Stop{};
+  };
+  Os os{fake_.shell, fake_.clock, console, fake_.disk};
+  std::string args[] = {"vorcnt", "-exec", dir_.path() + "client/"};
+  char* argv[] = {args[0].data(), args[1].data(), args[2].data(), nullptr};
+  EXPECT_THROW(controller_main(os, 3, argv), Stop);
+  const std::size_t done = console.seen.find("[Unit0] the interrupted push had finished");
+  ASSERT_NE(done, std::string::npos) << console.seen;
+  EXPECT_GT(console.seen.find("<READY=1>"), done) << console.seen;
 }
 
 // Start-up checks: each failure gives one line after the banners and the
@@ -342,12 +378,15 @@ class LoopPass : public ::testing::Test {
 };
 
 // The published state is written when it changes, and only then, with what
-// the controller waits for; an unchanged pass writes nothing.
+// the controller waits for; an unchanged pass writes nothing. The service
+// manager's status line follows the computing unit's progress too.
 TEST_F(LoopPass, PublishedStateIsWrittenOnlyWhenItChanges) {
-  ScopedEnv no_manager("NOTIFY_SOCKET", std::nullopt);
-  ServiceNotifier none;
+  const std::string socket = "@vorcnt-status-test-" + std::to_string(::getpid());
+  testing::NotifyListener manager(socket);
+  ScopedEnv notify("NOTIFY_SOCKET", socket);
+  ServiceNotifier notifier;
   fake_.clock.wall_start = 1765098000;  // 2025-12-07 09:00 UTC
-  StatusPublisher publisher(none, fake_.clock.now_utc());
+  StatusPublisher publisher(notifier, fake_.clock.now_utc());
   ctx_.connect_start = 22 * 60;
   ctx_.connect_end = 23 * 60;
   const struct {
@@ -356,14 +395,20 @@ TEST_F(LoopPass, PublishedStateIsWrittenOnlyWhenItChanges) {
     const char* failure;
     bool written;
     std::string has;
+    std::string status;  // what the manager hears; "": nothing
   } rows[] = {
-      {Vorcon_Calc, 45.04, "", true, "state=computing\nunit=1\nprogress=45.0\nwait=client_computing\n"},
-      {Vorcon_Calc, 45.01, "", false, ""},  // the same to a tenth of a percent
-      {Vorcon_Calc, 45.01, "failed", true, "wait=failure\nwait_time=1765098000\n"},
-      {Vorcon_CalcWait, 0, "failed", true, "status=retrying a failed pop of unit1 since 09:00\n"},
-      {Vorcon_ConnectionWait, 0, "", true, "status=waiting for the connection window (opens 22:00)\n"},
-      {Vorcon_Connection, 0, "", true, "status=connecting unit1\n"},
-      {Vorcon_ConnectCompletion, 0, "", true, "last_connection=1765098000\n"},
+      {Vorcon_Calc, 45.04, "", true, "state=computing\nunit=1\nprogress=45.0\nwait=client_computing\n",
+       "computing unit1 (45 %)"},
+      {Vorcon_Calc, 45.01, "", false, "", ""},  // the same to a tenth of a percent
+      {Vorcon_Calc, 50.0, "", false, "", "computing unit1 (50 %)"},
+      {Vorcon_Calc, 50.0, "failed", true, "wait=failure\nwait_time=1765098000\n",
+       "retrying a failed move of unit1 since 09:00"},
+      {Vorcon_CalcWait, 0, "failed", true, "status=retrying a failed pop of unit1 since 09:00\n",
+       "retrying a failed pop of unit1 since 09:00"},
+      {Vorcon_ConnectionWait, 0, "", true, "status=waiting for the connection window (opens 22:00)\n",
+       "waiting for the connection window (opens 22:00)"},
+      {Vorcon_Connection, 0, "", true, "status=connecting unit1\n", "connecting unit1"},
+      {Vorcon_ConnectCompletion, 0, "", true, "last_connection=1765098000\n", "storing unit1"},
   };
   for (const auto& row : rows) {
     ctx_.vorcnt_state = row.state;
@@ -377,6 +422,7 @@ TEST_F(LoopPass, PublishedStateIsWrittenOnlyWhenItChanges) {
     if (row.written) {
       EXPECT_NE(dir_.read("vorcnt.status").find(row.has), std::string::npos) << dir_.read("vorcnt.status");
     }
+    EXPECT_EQ(manager.next(), row.status.empty() ? "(none)" : "STATUS=" + row.status);
   }
 }
 

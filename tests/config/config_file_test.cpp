@@ -122,6 +122,8 @@ std::vector<ConfigRow> config_rows() {
       {"utf8_with_mark", "\xEF\xBB\xBF# 設定\r\nEXEC = /srv/データ/\r\n", "", {.path = "/srv/データ/"}},
       {"cp932_read_as_it_stands", "# \x90\xdd\x92\xe8\nEXECFINISH = echo \x83\x7b\x83\x89\x83\x93\n", "",
        {.execfinish = "echo \x83\x7b\x83\x89\x83\x93\n"}},
+      {"cesu8_pair_after_utf8_read_as_it_stands", "# \xc3\xa9\nEXECFINISH = echo \xed\xa0\xbd\xed\xb8\x80\n", "",
+       {.execfinish = "echo \xed\xa0\xbd\xed\xb8\x80\n"}},
       {"utf8_mark_line_not_utf8_refused", "\xEF\xBB\xBFPROG\nEXECFINISH = \x83\x7b\n",
        "vorcnt.cfg starts with a UTF-8 byte-order mark but its line 2 is not UTF-8: save it as UTF-8; none of its "
        "settings are used\n",
@@ -223,12 +225,28 @@ TEST(LooksLikeUtf8, Table) {
       {"\x93\x8c\x8b\x9e\x93\x73", false},                    // 東京都
       {"\xce\xde\xd7\xdd\xc3\xa8\xb1", false},                // ﾎﾞﾗﾝﾃｨｱ
       {"\xc3\xa8", true},                                    // ﾃｨ, the rare ambiguous case
-      {"\xc0\xaf", false},                                   // an overlong '/'
-      {"\xe0\x80\xaf", false},                               // an overlong '/' in three bytes
-      {"\xed\xa0\x80", false},                               // a surrogate
-      {"\xf4\x90\x80\x80", false},                           // past U+10FFFF
-      {"\xf0\x9f\x98\x80", true},                            // an emoji
-      {"\xe3\x82", false},                                   // a character cut short
+      // Not UTF-8 by the table of RFC 3629, each after a valid character,
+      // so that the whole file is at stake: overlong forms of every length,
+      // surrogates alone or paired (CESU-8), past U+10FFFF, a lone
+      // continuation byte, a lead byte that has none.
+      {"\xc0\xaf", false},
+      {"\xc3\xa9\xc1\xbf", false},
+      {"\xc3\xa9\xe0\x80\xaf", false},
+      {"\xc3\xa9\xe0\x9f\xbf", false},
+      {"\xc3\xa9\xf0\x80\x80\xaf", false},
+      {"\xc3\xa9\xf0\x8f\xbf\xbf", false},
+      {"\xc3\xa9\xed\xa0\x80", false},
+      {"\xc3\xa9\xed\xa0\xbd\xed\xb8\x80", false},
+      {"\xc3\xa9\xf4\x90\x80\x80", false},
+      {"\xc3\xa9\xf5\x80\x80\x80", false},
+      {"\xc3\xa9\xf8\x88\x80\x80\x80", false},
+      {"\xc3\xa9\x80", false},
+      {"\xc3\xa9 \xbf ", false},
+      {"\xc3\xa9\xe3\x82", false},
+      {"\xc3\xa9\xe3\x82\x41", false},
+      // The edges of the table are UTF-8.
+      {"\xc2\x80\xdf\xbf\xe0\xa0\x80\xed\x9f\xbf\xee\x80\x80\xef\xbf\xbf", true},
+      {"\xf0\x90\x80\x80\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf", true},
   };
   for (const auto& [bytes, utf8] : rows) EXPECT_EQ(looks_like_utf8(bytes), utf8) << bytes;
 }

@@ -149,12 +149,15 @@ wait_for "fill:0" && kill -TERM "$pid" && ended_within 10 && [ "$status" -eq 0 ]
 verdict $? hook_reads_nothing "$(tail -n 3 "$work/out")"
 
 # A hook that hangs and ignores SIGTERM ends with the controller's stop, by
-# SIGKILL after the grace, well within 10 s.
-printf "EXECEMPTY = trap '' TERM; echo \$\$ >%s/hook.pid; exec sleep 100000\n" "$work" >"$work/run/vorcnt.cfg"
+# SIGKILL after the grace, well within 10 s: here a grandchild, not the
+# group's leader, which itself ends at the SIGTERM.
+printf "EXECEMPTY = (trap '' TERM; exec sh -c 'echo \$\$ >%s/hook.pid; exec sleep 100000') & wait\n" "$work" >"$work/run/vorcnt.cfg"
 start_bg
 for _ in $(seq 200); do [ -s "$work/hook.pid" ] && break; sleep 0.1; done
 hook=$(cat "$work/hook.pid" 2>/dev/null)
-[ -n "$hook" ] && kill -TERM "$pid" && ended_within 10 && [ "$status" -eq 0 ] && ! kill -0 "$hook" 2>/dev/null
+# Ended, or a zombie that init has yet to reap.
+hook_ended() { ! kill -0 "$1" 2>/dev/null || [ "$(sed 's/.*) \(.\).*/\1/' "/proc/$1/stat" 2>/dev/null)" = Z ]; }
+[ -n "$hook" ] && kill -TERM "$pid" && ended_within 10 && [ "$status" -eq 0 ] && hook_ended "$hook"
 verdict $? hung_hook_ends_with_stop "hook '$hook'"
 [ -n "$hook" ] && kill -KILL "$hook" 2>/dev/null
 

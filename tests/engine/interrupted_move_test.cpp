@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "engine/engine_fixture.h"
 #include "engine/interrupted_move.h"
 #include "engine/move_record.h"
+#include "platform/files.h"
 
 namespace vorcnt::testing {
 namespace {
@@ -251,6 +253,49 @@ TEST(InterruptedMoveTest, EveryStopPointLeavesEachUnitWholeInOnePlace) {
   }
 }
 
+// A power cut at any step of the start that repairs a stopped move, and of
+// the pop that may follow it, before any of that reached the disk or after:
+// the next start still finds each unit whole in one place. Nothing the
+// repair deleted may come back once a later record is on the disk.
+TEST(InterruptedMoveTest, APowerCutDuringTheRepairLosesNothing) {
+  set_durable_writes(false);  // the memory stands for the disk
+  const std::set<std::string> repairs = {"push, copied 1", "push, copied 5", "push, deleted 2", "pop, copied 2",
+                                         "pop, copied all, outfile made"};
+  std::size_t tried = 0;
+  for (const StopPoint& point : stop_points("", computed_set("wu2"))) {
+    if (repairs.count(point.name.substr(1)) == 0) continue;
+    ++tried;
+    for (int cut = 1;; ++cut) {
+      SCOPED_TRACE(point.name + ", cut before step " + std::to_string(cut));
+      StoppedMove move(point, Mode_calc, true);
+      SyncedMemory memory;
+      memory.all_synced({move.P, move.P + "unit0", move.P + "unit1", move.P + "unit2"});
+      move.fake.disk.memory = &memory;
+      move.fake.shell.effect = [&](const std::string& line) {
+        memory.step();
+        return move.world(line);
+      };
+      memory.cut_at = cut;
+      bool cut_fell = false;
+      try {
+        unitscan(move.fake.os, move.ctx);
+      } catch (const PowerCut&) {
+        cut_fell = true;
+      }
+      memory.drop_unsynced();
+      memory.cut_at = 0;
+      move.ctx = ControllerContext{};
+      move.set_path(move.P);
+      move.ctx.mode = Mode_calc;
+      unitscan(move.fake.os, move.ctx);
+      move.expect_each_unit_whole_in_one_place();
+      if (!cut_fell || ::testing::Test::HasFailure()) break;
+    }
+  }
+  EXPECT_EQ(tried, repairs.size());
+  set_durable_writes(true);
+}
+
 class FinishMoveTest : public EngineTest {};
 
 TEST_F(FinishMoveTest, CopiesInTheClientFolderAreDeletedThenTheUnitIsPoppedAgain) {
@@ -471,7 +516,14 @@ INSTANTIATE_TEST_SUITE_P(
         ForeignFolderRow{"RecordedPopFromUnit7PastAGap",
                          [](EngineWorld& w) { link_unit7_outside(w, MoveDirection::pop); }, kUnit7NotInUse, -1},
         ForeignFolderRow{"RecordedPushIntoUnit7PastAGap",
-                         [](EngineWorld& w) { link_unit7_outside(w, MoveDirection::push); }, kUnit7NotInUse, -1}),
+                         [](EngineWorld& w) { link_unit7_outside(w, MoveDirection::push); }, kUnit7NotInUse, -1},
+        // The folders found decide, not UNITS.
+        ForeignFolderRow{"RecordedPushIntoUnit7PastAGapWithSixteenUnitsSet",
+                         [](EngineWorld& w) {
+                           w.ctx.units = 16;
+                           link_unit7_outside(w, MoveDirection::push);
+                         },
+                         kUnit7NotInUse, -1}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // A record is acted on only when it is whole (its sum matches) and exactly as

@@ -265,6 +265,35 @@ TEST(DiskFaultTest, EveryFailingCallLosesNothingAndTheRestartPutsItRight) {
   }
 }
 
+// A move whose copies cannot be taken back (every removal fails) keeps its
+// record: the next start has no other way to tell a copy cut short from a
+// unit's own file. Healed, that start leaves the unit whole in one place.
+TEST(DiskFaultTest, CopiesThatCannotBeTakenBackKeepTheRecord) {
+  const Files set = {{"result.vwu", "id=1\nresult"}, {"state.vwu", "prog=1.000000\n"}, {"version.vwu", "v"}};
+  for (const Fault fault : {Fault::copy_truncates, Fault::delete_first_only}) {
+    for (const bool push : {true, false}) {
+      SCOPED_TRACE(std::string(push ? "push, " : "pop, ") + (fault == Fault::copy_truncates ? "torn copy" : "delete"));
+      EngineWorld w;
+      w.dir.mkdir("unit0");
+      w.put(push ? "" : "unit0/", set);
+      w.world.fault = fault;
+      w.fake.disk.fail_from(FaultyDisk::kRemove, 1, EIO);
+      EXPECT_FALSE(push ? unitpush(w.fake.os, 0, w.ctx.path) : unitpop(w.fake.os, 0, w.ctx.path));
+      EXPECT_FALSE(w.dir.read(kMoveRecordName).empty());
+
+      w.fake.disk.heal();
+      w.world.fault = Fault::none;
+      w.ctx = ControllerContext{};
+      w.set_path(w.P);
+      w.ctx.mode = Mode_calc;
+      unitscan(w.fake.os, w.ctx);
+      const Files client = unit_files(w, ""), unit = unit_files(w, "unit0/");
+      EXPECT_TRUE((client == set && unit.empty()) || (unit == set && client.empty())) << w.fake.console.output;
+      EXPECT_TRUE(w.dir.read(kMoveRecordName).empty());
+    }
+  }
+}
+
 // A power cut at each step of a move: every disk call and every command of
 // the second of two moves, with sync number `skipped` of that move (1 up; 0
 // none) not reaching the disk. The first move leaves its record on the disk,

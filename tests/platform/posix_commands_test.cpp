@@ -14,11 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "engine/work_wait.h"
+#include "ground/messages.h"
 #include "platform/disk.h"
 #include "platform/files.h"
 #include "platform/journal_file.h"
+#include "platform/log_file.h"
 #include "platform/process_guards.h"
 #include "platform/stop_posix.h"
+#include "support/fakes.h"
 #include "support/scratch.h"
 
 namespace vorcnt {
@@ -111,6 +115,18 @@ TEST_F(CommandTest, TemporariesOfAStoppedCopyAreClearedButNotThoseOfARunningOne)
   s.write("unit3/" + stale, "half a work unit");
   EXPECT_EQ(run("copy " + p + "*.vwu " + p + "unit3").status, 0);
   EXPECT_EQ(names_in(p + "unit3"), (std::vector<std::string>{"state.vwu", "work_unit.vwu"}));
+
+  // A process the copying user may not signal (kill answers EPERM) is alive.
+  fs::remove_all(p + "unit3");
+  s.mkdir("unit3");
+  s.write("unit3/" + running, "being written");
+  fs::permissions(p, fs::perms::all);
+  fs::permissions(p + "unit3", fs::perms::all);
+  const int kept = testing::as_plain_user([&] {
+    if (::kill(1, 0) == 0 || errno != EPERM) return 2;
+    return run("copy " + p + "*.vwu " + p + "unit3").status == 0 && fs::exists(p + "unit3/" + running) ? 0 : 1;
+  });
+  EXPECT_EQ(kept, 0) << "2: pid 1 could be signalled, -1: no plain user to run as";
 }
 
 TEST_F(CommandTest, PopTakesBackslashesAndAFolderWithoutTrailingSeparator) {
@@ -228,53 +244,60 @@ TEST_F(CommandTest, DelActsOnEveryPatternThatMatchesButNeverOnFolders) {
   EXPECT_TRUE(s.exists("unit0/a.vwu"));
 }
 
-// A link planted at a name the controller writes, renames or removes: the
-// operation is refused and what the link points at is left as it was, and
-// so is the link.
+// A link planted at a name the controller writes, renames or removes,
+// pointing at a file or at nothing: the operation is refused, nothing is
+// made or changed where the link points, and the link stays.
 struct LinkRow {
   const char* name;
   const char* at;       // the planted name, in the client folder
-  bool dangling;        // to a file not there yet, rather than one holding "PRECIOUS"
   bool hard = false;    // a second name of the outside file instead of a symbolic link
   std::function<bool()> refused;  // true when the operation failed
 };
 
 TEST_F(CommandTest, NothingIsDoneThroughALinkAtTheName) {
   const auto loop = [](const Status& st) { return st.error() == ELOOP; };
+  testing::FakeOs fake;
   const LinkRow rows[] = {
-      {"WriteOverAFile", "vorcnt.move", false, false,
+      {"MoveRecord", "vorcnt.move", false, [&] { return loop(real_disk().write_file(p + "vorcnt.move", "x")); }},
+      {"PopOutputFile", "outfile.vwu", false, [&] { return loop(real_disk().write_file(p + "outfile.vwu", "")); }},
+      {"MoveRecordSecondName", "vorcnt.move", true,
        [&] { return loop(real_disk().write_file(p + "vorcnt.move", "x")); }},
-      {"WriteThroughADanglingLink", "outfile.vwu", true, false,
-       [&] { return loop(real_disk().write_file(p + "outfile.vwu", "")); }},
-      {"WriteOverASecondName", "vorcnt.move", false, true,
-       [&] { return loop(real_disk().write_file(p + "vorcnt.move", "x")); }},
-      {"JournalAppend", "units.tsv", false, false,
-       [&] { return loop(append_journal_line((p + "units.tsv").c_str(), "h\n", "l\n")); }},
-      {"Remove", "result.vwu", false, false, [&] { return loop(real_disk().remove(p + "result.vwu")); }},
-      {"RenameFrom", "result.vwu", false, false,
-       [&] { return loop(real_disk().rename(p + "result.vwu", p + "moved")); }},
-      {"RenameOnto", "m.prom", false, false, [&] { return loop(real_disk().rename(p + "notes.txt", p + "m.prom")); }},
-      {"CopyBackOntoADanglingLink", "result.vwu", true, false,
-       [&] { return !real_disk().copy_new(p + "work_unit.vwu", p + "result.vwu").ok(); }},
-      {"CopyCommandOntoALink", "unit0/work_unit.vwu", false, false,
+      {"Journal", "units.tsv", false, [&] { return loop(append_journal_line((p + "units.tsv").c_str(), "h\n", "l\n")); }},
+      {"Log", "run.log", false,
+       [&] {
+         LogConsole log(fake.console, fake.clock, p + "run.log", {msg::kLogWriteFailed, msg::kLogWriteResumed});
+         log.write("a line\n");
+         return fake.console.output.find("(it is a link)") != std::string::npos;
+       }},
+      {"StatusFile", "vorcnt.status", false, [&] { return loop(replace_small_file(p + "vorcnt.status", "x")); }},
+      {"WaitsFile", "vorcnt.nowork", false, [&] { return !write_work_waits(real_disk(), p.c_str(), WorkWaits{}).ok(); }},
+      {"Remove", "result.vwu", false, [&] { return loop(real_disk().remove(p + "result.vwu")); }},
+      {"RenameFrom", "result.vwu", false, [&] { return loop(real_disk().rename(p + "result.vwu", p + "moved")); }},
+      {"MetricsFileRenameOnto", "m.prom", false,
+       [&] { return loop(real_disk().rename(p + "notes.txt", p + "m.prom")); }},
+      {"CopyBack", "result.vwu", false, [&] { return !real_disk().copy_new(p + "work_unit.vwu", p + "result.vwu").ok(); }},
+      {"CopyDestination", "unit0/work_unit.vwu", false,
        [&] { return run("copy " + p + "*.vwu " + p + "unit0").status != 0; }},
-      {"FolderIsALink", "damaged", false, false, [&] { return loop(real_disk().make_folders(p + "damaged")); }},
+      {"DamagedFolder", "damaged", false, [&] { return loop(real_disk().make_folders(p + "damaged")); }},
   };
   for (const LinkRow& row : rows) {
-    SCOPED_TRACE(row.name);
-    ScratchDir outside;
-    outside.write("target", "PRECIOUS");
-    s.mkdir("unit0");
-    fs::remove(p + row.at);
-    const std::string target = outside.path() + (row.dangling ? "new" : "target");
-    if (std::string(row.name) == "FolderIsALink") fs::create_directory_symlink(outside.path(), p + row.at);
-    else if (row.hard) fs::create_hard_link(target, p + row.at);
-    else fs::create_symlink(target, p + row.at);
-    EXPECT_TRUE(row.refused());
-    EXPECT_EQ(outside.tree(true).size(), 2u);  // the folder's own time and one file: nothing made
-    EXPECT_EQ(outside.read("target"), "PRECIOUS");
-    EXPECT_TRUE(fs::is_symlink(p + row.at) || row.hard);
-    fs::remove(p + row.at);
+    for (const bool dangling : {false, true}) {
+      if (dangling && row.hard) continue;
+      SCOPED_TRACE(std::string(row.name) + (dangling ? ", dangling" : ""));
+      ScratchDir outside;
+      outside.write("target", "PRECIOUS");
+      s.mkdir("unit0");
+      fs::remove(p + row.at);
+      const bool folder = std::string(row.at) == "damaged";
+      const std::string target = outside.path() + (dangling ? "new" : folder ? "" : "target");
+      if (row.hard) fs::create_hard_link(target, p + row.at);
+      else fs::create_symlink(target, p + row.at);
+      EXPECT_TRUE(row.refused());
+      EXPECT_EQ(outside.tree(true).size(), 2u);  // the folder's own time and one file: nothing made
+      EXPECT_EQ(outside.read("target"), "PRECIOUS");
+      EXPECT_TRUE(row.hard || (fs::is_symlink(p + row.at) && fs::read_symlink(p + row.at) == target));
+      fs::remove(p + row.at);
+    }
   }
   EXPECT_EQ(s.read("state.vwu"), "prog=0.5\n");
 }

@@ -4,10 +4,13 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -108,5 +111,22 @@ class ScopedCwd {
  private:
   std::string old_;
 };
+
+// Runs `body` in a child process that is not root (as nobody, uid 65534,
+// when the test runs as root) and returns its result, 0-255; -1 when the
+// child could not be made or became no one else. Root may signal and write
+// anything, so a refusal that only others meet is seen this way.
+inline int as_plain_user(const std::function<int()>& body) {
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(255);
+    ::_exit(body());
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 255) return -1;
+  return WEXITSTATUS(status);
+}
 
 }  // namespace vorcnt::testing

@@ -155,18 +155,20 @@ class FaultyDisk final : public Disk {
   }
   bool is_link(const std::string& path) override { return real_disk().is_link(path); }
 
-  // The line's sync, and its folder's when the journal is new, are the
-  // next two syncs.
+  // The line's sync, and its folder's when the journal is new, as the real
+  // call makes them: each of its fsyncs is a sync here.
   Status append_line(const char* path, std::string_view header, std::string_view line) override {
     step();
     if (hit(kAppend)) return Status::failed(error_, path);
-    const bool made = presence(path) == Presence::absent;
-    const Status s = real_disk().append_line(path, header, line);
-    if (memory == nullptr || !s.ok()) return s;
-    if (synced(path) != skipped) memory->file_synced(path);
-    const std::string folder = std::string(path).substr(0, std::string(path).find_last_of('/') + 1);
-    if (made && synced(folder) != skipped) memory->folder_synced(folder);
-    return s;
+    if (memory == nullptr) return real_disk().append_line(path, header, line);
+    FsyncWatch watch([this](const std::string& name, bool folder) {
+      if (synced(folder ? name + "/" : name) == skipped) return;
+      if (folder)
+        memory->folder_synced(name);
+      else
+        memory->file_synced(name);
+    });
+    return real_disk().append_line(path, header, line);
   }
 
  private:

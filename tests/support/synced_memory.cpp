@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <climits>
@@ -87,5 +88,30 @@ void SyncedMemory::drop_unsynced() {
 void SyncedMemory::step() {
   if (++steps == cut_at) throw PowerCut{};
 }
+
+namespace {
+std::function<void(const std::string&, bool)>* g_fsync_seen = nullptr;
+}
+
+FsyncWatch::FsyncWatch(std::function<void(const std::string&, bool)> seen) : seen_(std::move(seen)) {
+  g_fsync_seen = &seen_;
+}
+
+FsyncWatch::~FsyncWatch() { g_fsync_seen = nullptr; }
+
+}  // namespace vorcnt::testing
+
+extern "C" int fsync(int fd) {
+  using vorcnt::testing::g_fsync_seen;
+  struct stat st;
+  char path[PATH_MAX];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t n = ::readlink(link.c_str(), path, sizeof path - 1);
+  if (g_fsync_seen != nullptr && n > 0 && ::fstat(fd, &st) == 0)
+    (*g_fsync_seen)(std::string(path, static_cast<std::size_t>(n)), S_ISDIR(st.st_mode));
+  return static_cast<int>(::syscall(SYS_fsync, fd));
+}
+
+namespace vorcnt::testing {
 
 }  // namespace vorcnt::testing

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -42,6 +43,21 @@ class SyncedMemory {
   // Each file seen is held open, so that its number is never handed to a
   // new file while the memory lasts.
   std::map<ino_t, int> held_;
+};
+
+// While one lives, each fsync() that the code under test makes is told to
+// `seen` (the synced file's or folder's path, and which it is) before it is
+// made: the test program's own fsync() comes before the C library's. So a
+// double learns of the syncs a call really makes, not of those it should.
+class FsyncWatch {
+ public:
+  explicit FsyncWatch(std::function<void(const std::string& path, bool folder)> seen);
+  ~FsyncWatch();
+  FsyncWatch(const FsyncWatch&) = delete;
+  FsyncWatch& operator=(const FsyncWatch&) = delete;
+
+ private:
+  std::function<void(const std::string&, bool)> seen_;
 };
 
 }  // namespace vorcnt::testing

@@ -59,6 +59,10 @@ fi
 "$vorstat" "$dir" "$dir" >/dev/null 2>&1
 [ $? -eq 2 ] || fail "two folders did not exit 2"
 "$vorstat" --help >/dev/null 2>&1 || fail "--help did not exit 0"
+# A link at the metrics file, to nothing: refused, and nothing made where it points.
+ln -s "$dir/nowhere" "$dir/m.prom"
+"$vorstat" --prometheus "$dir/m.prom" "$dir" >/dev/null 2>&1 && fail "the metrics file was written through a link"
+[ "$(readlink "$dir/m.prom")" = "$dir/nowhere" ] && [ ! -e "$dir/nowhere" ] || fail "a link at the metrics file was followed"
 
 if ! command -v python3 >/dev/null 2>&1; then
   echo "python3 not found: the JSON check by an outside parser is skipped"
