@@ -243,8 +243,11 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
   const std::string metrics = vorstat::format_prometheus(vorstat::read_buffer_status(dir.path(), kNow));
   EXPECT_NE(metrics.find("\nvorcnt_client_unchanged_seconds 0\n"), std::string::npos) << metrics;
   EXPECT_NE(metrics.find("\nvorcnt_clock_ahead 1\n"), std::string::npos) << metrics;
-  dir.set_mtime("unit0/work_unit.vwu", kNow - 7200);
+  // A unit folder's time alone raises the flag too.
   dir.set_mtime("state.vwu", kNow - 75);
+  EXPECT_TRUE(vorstat::read_buffer_status(dir.path(), kNow).clock_ahead());
+  dir.set_mtime("unit0/work_unit.vwu", kNow - 7200);
+  EXPECT_FALSE(vorstat::read_buffer_status(dir.path(), kNow).clock_ahead());
 
   // Files the controller set aside are listed, never counted as a unit.
   dir.write("damaged/unit1/result.vwu", std::string(8, '\0'));
