@@ -107,7 +107,8 @@ mkdir "$work/run"
 out=$(cd "$work/run" && PATH="$root/usr/bin:$bin:$PATH" TMPDIR="$work/run" "$root/usr/bin/vorcnt" -version)
 grep -q '^Vorelith Client Controler Version 0.2' <<<"$out" || fail "vorcnt -version said: $out"
 out=$("$root/usr/bin/vorstat" --version)
-[ "$out" = "vorstat 1.0" ] || fail "vorstat --version said: $out"
+version=$(sed -nE 's/^project\(vorcnt VERSION ([0-9.]+).*/\1/p' "$(dirname "${BASH_SOURCE[0]}")/../../CMakeLists.txt")
+[ "$out" = "vorstat $version" ] || fail "vorstat --version said: $out (the project is $version)"
 pass "vorcnt -version and vorstat --version from the package"
 
 # Every keyword of the option table is in the example settings, explained.
