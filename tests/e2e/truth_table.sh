@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# What each report says, situation by situation: the README's table "What
-# each report says", one row here per row there. A row is reached on the
-# real controller, client and server (or, where no controller is involved,
-# on a folder laid out by hand); the controller and its client are then
-# frozen (SIGSTOP), so that every surface is read at one moment:
+# What each report says, situation by situation: the rows of the README's
+# table "What each report says". A row is reached on the real controller,
+# client and server (or, where no controller is involved, on a folder laid
+# out by hand); the controller and its client are then frozen (SIGSTOP), so
+# that every surface is read at one moment:
 #   T  the vorstat table on standard output   E  its standard error
 #   J  vorstat --json                          P  vorstat --prometheus FILE
 #   S  vorcnt.status                           N  the last message the stand-in service manager got
@@ -220,7 +220,7 @@ mkdir "$VP" && echo notes >"$VP/notes.txt"
 row "a folder that is no client folder" 1 "${FOLDER_FAILED[@]}" \
   E "^vorstat: '$VP' is no client folder: " P '^vorcnt_client_folder_present 0$'
 
-VP=$W/clock/
+VP=$W/clock/ CWD=$W/clock  # no vorcnt.cfg there: no journal
 mkdir -p "$VP" && printf 'id=wu9\ndata\n' >"$VP/work_unit.vwu" && write_client_files "$VP"
 touch -d "@$(($(date +%s) - 7200))" "$VP"/*.vwu
 row "the clock ahead of the files" 0 T '^client files unchanged for 2h00m$' T '^client  .* +- +2h00m  no$' \
