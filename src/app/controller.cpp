@@ -11,7 +11,9 @@
 #include "app/status_publisher.h"
 #include "config/settings.h"
 #include "engine/connect_window.h"
+#include "engine/controller_status.h"
 #include "engine/engine.h"
+#include "engine/file_names.h"
 #include "engine/unit_folders.h"
 #include "engine/history.h"
 #include "engine/stall_watch.h"
@@ -310,6 +312,12 @@ int run_controller(Os& os, ControllerContext& ctx, const SettingsNotes& settings
       return status;
     }
   }
+  // The status an earlier run left would read as this run's, its pid and
+  // state with our lock, until the loop publishes ours; the recovery and
+  // the moves before it can take minutes. Until then vorstat says only that
+  // a controller runs.
+  if (ctx.mode != Mode_verinfo && ctx.mode != Mode_help)
+    (void)remove_file(client_file(ctx.path, kStatusFileName));
 
   // No client may be running while the folders are scanned and moved.
   const int closer_status = run_command(os, "vorclose.exe -exit -echo off");

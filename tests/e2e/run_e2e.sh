@@ -612,20 +612,10 @@ case_no_work() {
 # status file; the watchdog's pings come while the loop lives and stop while
 # it is frozen; after a SIGKILL vorstat says it is not running.
 case_notify() {
-  local log=$W/notify.log
-  : >"$log"
-  export NOTIFY_SOCKET="@vce-notify-${W##*/}" WATCHDOG_USEC=900000
-  python3 -c '
-import socket, sys
-s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-s.bind("\0" + sys.argv[1][1:])
-open(sys.argv[2] + ".up", "w").close()
-while True:
-    with open(sys.argv[2], "a") as f:
-        f.write(s.recv(4096).decode() + "\n")
-' "$NOTIFY_SOCKET" "$log" &
-  local listener=$!
-  wait_until "the stand-in listener" test -e "$log.up"
+  local log=$W/notify.log listener
+  export WATCHDOG_USEC=900000
+  notify_listener "$log"
+  listener=$LISTENER
   case_calc_road 2 100 3600
   [ "$(grep -v '^WATCHDOG=1$' "$log" | head -n 1)" = "READY=1" ] || fail "the first message was not READY=1: $(head -n 3 "$log")"
   local line
@@ -635,11 +625,12 @@ while True:
   done
   # Again, and frozen: no ping while stopped, pings again after.
   start_controller
-  wait_until "the controller's status" grep -qs '^status=computing' "$C/vorcnt.status"
+  # This run's own status: the last run's file said computing too.
+  local pid
+  own_status() { pid=$(pgrep -P "$CPID" vorcnt) && grep -qsx "pid=$pid" "$C/vorcnt.status" && grep -qs '^status=computing' "$C/vorcnt.status"; }
+  wait_until "the controller's status" own_status
   grep -q '^controller: running (pid [0-9]*) since [-0-9]* [0-9:]*, [a-z]' <<<"$(vorstat "$C/")" ||
     fail "vorstat: $(vorstat "$C/" | grep controller)"
-  local pid
-  pid=$(pgrep -P "$CPID" vorcnt)
   kill -STOP "$pid"
   sleep 1
   local before

@@ -108,6 +108,24 @@ expect_nothing_lost() {
   echo "$report" | grep -qx "lost 0" || fail "results lost: $report"
 }
 
+# A service manager stands in: NOTIFY_SOCKET names a datagram socket (an
+# abstract name) whose listener, LISTENER, appends each message to LOG.
+notify_listener() {  # LOG
+  : >"$1"
+  export NOTIFY_SOCKET="@vorcnt-notify-${W##*/}"
+  python3 -c '
+import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+s.bind("\0" + sys.argv[1][1:])
+open(sys.argv[2] + ".up", "w").close()
+while True:
+    with open(sys.argv[2], "a") as f:
+        f.write(s.recv(4096).decode() + "\n")
+' "$NOTIFY_SOCKET" "$1" &
+  LISTENER=$!
+  wait_until "the stand-in listener" test -e "$1.up"
+}
+
 run_case() {  # runs case_$CASE, shows the logs when it failed, and exits with its status
   if ! declare -F "case_$CASE" >/dev/null; then
     echo "unknown case: $CASE"
