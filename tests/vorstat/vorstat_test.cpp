@@ -828,6 +828,14 @@ TEST(VorstatHorizon, HostileNumbersLeaveEveryReportWholeAndDaysReadAsDays) {
   const std::string history_json = run({"--history", "--json"}).out;
   EXPECT_NE(history_json.find("\n  \"unit_seconds_median\": 108000.000,\n  \"buffer_lasts_s\": 162000.000,\n"),
             std::string::npos) << history_json;
+  // A progress no client reports is no figure either.
+  for (const char* prog : {"prog=-5\n", "prog=1e400\n"}) {
+    dir.write("state.vwu", prog);
+    EXPECT_NE(run({}).out.find("\nclient  1 Data_Calculation                    ?"), std::string::npos) << prog;
+    EXPECT_TRUE(has_field(JsonReport{run({"--json"}).out}.client(), "progress", "null")) << prog;
+    EXPECT_EQ(run({"--prometheus", dir.path() + "m.prom"}).status, 0);
+    EXPECT_EQ(dir.read("m.prom").find("\nvorcnt_client_progress_ratio "), std::string::npos) << prog;
+  }
 }
 
 // The controller's status file, read against its lock: alive while a

@@ -296,8 +296,10 @@ ControllerContext configured() {
 
 // The progress of the unit the client computes now; NaN when none does.
 double client_progress(const BufferStatus& status) {
-  return status.client.report.data_state == Data_Calculation ? status.client.report.progress
-                                                              : std::numeric_limits<double>::quiet_NaN();
+  const double progress = status.client.report.progress;
+  return status.client.report.data_state == Data_Calculation && credible_progress(progress)
+             ? progress
+             : std::numeric_limits<double>::quiet_NaN();
 }
 
 // The horizon from the buffer as it stands when its folders can be read;

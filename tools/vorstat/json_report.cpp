@@ -20,7 +20,7 @@ std::string folder_json(const FolderStatus& f) {
   o.text("ext", ext_of(s), TextFrom::cp932);
   o.integer("state", f.report.data_state);
   o.text("state_name", data_state_name(f.report.data_state), TextFrom::cp932);
-  o.number("progress", f.report.progress);
+  o.number("progress", f.report.progress, credible_progress(f.report.progress));
   // A CPU time no computation can have comes from a corrupt state file.
   o.number("cpu", s.cpu, s.state_status != 1 && credible_seconds(s.cpu));
   o.integer("work_unit_status", s.work_unit_status);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "clientdata/report.h"
+#include "report_text.h"
 #include "vorstat_report.h"
 
 namespace vorcnt::vorstat {
@@ -117,7 +118,8 @@ std::string format_prometheus(const BufferStatus& status) {
     sample(out, "vorcnt_client_state", state_label(state), status.client.report.data_state == state ? 1 : 0);
 
   gauge(out, "vorcnt_client_progress_ratio", "The client's progress on its work unit, 0 to 1.");
-  sample(out, "vorcnt_client_progress_ratio", "", status.client.report.progress / 100);
+  if (credible_progress(status.client.report.progress))
+    sample(out, "vorcnt_client_progress_ratio", "", status.client.report.progress / 100);
 
   gauge(out, "vorcnt_client_result_present", "1 when the client folder holds a result file.");
   sample(out, "vorcnt_client_result_present", "", status.client.snap.result_present == 1 ? 1 : 0);

@@ -22,6 +22,8 @@ void appendf(std::string& out, const char* format, ...) {
   va_end(again);
 }
 
+bool credible_progress(double percent) { return percent >= 0 && percent <= 100; }
+
 std::string printable(std::string_view text) {
   std::string out;
   for (char ch : text) {

@@ -21,6 +21,10 @@ std::string printable(std::string_view text);
 // a number.
 std::string duration(double seconds);
 
+// A progress a client can report: 0 to 100 percent. A corrupt state file
+// gives others (-500 %, infinity), which no report shows as a figure.
+bool credible_progress(double percent);
+
 // The extension of the client's files as the snapshot found them.
 const char* ext_of(const ClientSnapshot& snap);
 

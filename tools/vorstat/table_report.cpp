@@ -22,7 +22,7 @@ std::string label_of(const FolderStatus& f) {
 void table_row(std::string& out, const FolderStatus& f) {
   const std::int32_t state = f.report.data_state;
   char progress[32];
-  if (std::isfinite(f.report.progress))
+  if (credible_progress(f.report.progress))
     std::snprintf(progress, sizeof progress, "%.2f%%", f.report.progress);
   else
     std::snprintf(progress, sizeof progress, "?");
