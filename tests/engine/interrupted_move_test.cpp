@@ -400,10 +400,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "[unit0] Dir find : 0\n", false},
         // Zero bytes, runs of them and empty files are data, never damage.
         CleanTwinRow{"BinaryWorkInTheClientFolder", kBinarySet, {}, "[unit0] Dir find : 0\n", false},
-        CleanTwinRow{"BinaryWorkInTheUnit", {}, kBinarySet,
-                     "[unit0] Dir find : 5\n[unitselect State_Data_Calculation]\n[Unit0]:" + kWaitingToCompute +
-                         "\n[Unit0] pop\n",
-                     true}),
+        CleanTwinRow{"BinaryWorkInTheUnit", {}, kBinarySet, kPopsUnit0, true}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(FinishMoveTest, AFailedPushMakesThePartialUnitTheHome) {
