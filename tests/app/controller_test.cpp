@@ -120,6 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
                       InfoRow{"HelpLineInTheFile", "# settings\r\nHELP\r\n", {}, kBanners + kHelp},
                       InfoRow{"LaterVersionLineInTheFile", "help\nversion\n", {}, kBanners},
                       InfoRow{"OptionOverTheFile", "VERSION\n", {"-help"}, kBanners + kHelp},
+                      InfoRow{"VersionOptionOverTheFile", "HELP\r\n", {"-version"}, kBanners},
                       // The log changes no byte of the console and gets each line.
                       InfoRow{"LogInTheFile", "LOG = run.log\nHELP\n", {}, kBanners + kHelp}),
     [](const auto& row) { return std::string(row.param.name); });
