@@ -120,6 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
                       InfoRow{"HelpLineInTheFile", "# settings\r\nHELP\r\n", {}, kBanners + kHelp},
                       InfoRow{"LaterVersionLineInTheFile", "help\nversion\n", {}, kBanners},
                       InfoRow{"OptionOverTheFile", "VERSION\n", {"-help"}, kBanners + kHelp},
+                      InfoRow{"VersionOptionOverTheFile", "HELP\r\n", {"-version"}, kBanners},
                       // The log changes no byte of the console and gets each line.
                       InfoRow{"LogInTheFile", "LOG = run.log\nHELP\n", {}, kBanners + kHelp}),
     [](const auto& row) { return std::string(row.param.name); });
@@ -462,20 +463,6 @@ TEST_F(LoopPass, FinishedCalculationMovesOnWithAFiveSecondPause) {
   EXPECT_EQ(ctx_.vorcnt_state, Vorcon_CalcCompletion);
   EXPECT_EQ(ctx_.unit_state[1], 2);
   EXPECT_EQ(fake_.clock.pauses, (std::vector<int>{30, 5}));
-}
-
-TEST_F(LoopPass, ConnectionStatesPrintTheirLinesAndPause) {
-  ctx_.vorcnt_state = Vorcon_ConnectionWait;
-  EXPECT_TRUE(loop_pass(fake_.os, ctx_));
-  EXPECT_EQ(fake_.console.output.rfind("[Unit1] Data\x8c\xf0\x90" "M\x91\xd2\x8b" "@\n", 0), 0u);
-  EXPECT_EQ(ctx_.vorcnt_state, Vorcon_Connection);
-  EXPECT_EQ(fake_.clock.pauses.back(), 20);
-
-  fake_.console.output.clear();
-  EXPECT_TRUE(loop_pass(fake_.os, ctx_));  // empty client folder: still connecting
-  EXPECT_EQ(fake_.console.output, "[Unit1] Data\x8c\xf0\x90" "M\x8c" "p\x91\xb1\n");
-  EXPECT_EQ(ctx_.vorcnt_state, Vorcon_Connection);
-  EXPECT_EQ(fake_.clock.pauses.back(), 10);
 }
 
 TEST_F(LoopPass, CompletionStatesSwapThenPauseFiveSeconds) {

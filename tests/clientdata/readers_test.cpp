@@ -206,17 +206,6 @@ const TextCase kTextCases[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Readers, UserInfoText, ::testing::ValuesIn(kTextCases), testing::kByLabel);
 
-TEST(Readers, MissingFilesGiveOneAndChangeNothing) {
-  ScratchDir dir;
-  // The other set's files are not ours.
-  testing::lay_out(dir, {{"user_info.txt", "id=9\n"}, {"state.txt", "prog=0.5\n"}});
-  ClientSnapshot snap = marked(1);
-  EXPECT_EQ(read_user_info(snap, dir.path().c_str()), 1);
-  EXPECT_EQ(read_state(snap, dir.path().c_str()), 1);
-  EXPECT_STREQ(snap.id, "old-id");
-  EXPECT_EQ(snap.prog, kOld);
-}
-
 TEST(OverlongInput, TokensAreCutAt31AndTheNextLineIsStillRead) {
   ClientSnapshot snap = marked(0);
   const std::string text = "venue=" + std::string(10000, 'a') + "\nid=" + std::string(10000, 'b') +

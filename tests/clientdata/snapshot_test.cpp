@@ -68,17 +68,6 @@ TEST(Snapshot, MissingFolderReadsAsEmptyAndClearsProgress) {
   EXPECT_EQ(snap.prog, 0.0);
 }
 
-TEST(Snapshot, FolderTextEndingInBackslash) {
-  ScratchDir dir;
-  testing::lay_out(dir, {{"version.vwu", ""}, {"work_unit.vwu", "x"}, {"state.vwu", "prog=0.5\n"}});
-  std::string folder = dir.path();
-  folder.back() = '\\';
-  ClientSnapshot snap;
-  read_snapshot(folder.c_str(), snap);
-  EXPECT_EQ(statuses(snap), (Statuses{1, 2, 0, 0, 2, 1}));
-  EXPECT_EQ(snap.prog, 0.5);
-}
-
 // A record reused for another folder keeps what that folder's files do not
 // mention; only cpu and prog are cleared on every look.
 TEST(Snapshot, ReusedRecordCarriesOverValuesTheNextFolderLacks) {

@@ -46,9 +46,6 @@ check() {  # NAME EXPECTED ARGS...
 
 check version "closer: -exit -echo off"$'\n'"${banners}vorcnt.cfg open error!"$'\n' -version
 check help "closer: -exit -echo off"$'\n'"${banners}vorcnt.cfg open error!"$'\n'"$help" -help
-printf 'HELP\r\n' >"$work/run/vorcnt.cfg"
-check help_from_file "closer: -exit -echo off"$'\n'"${banners}${help}"
-check version_overrides_file "closer: -exit -echo off"$'\n'"${banners}" -version
 
 # On a UTF-8 terminal the program's CP932 texts and the client's CP932 data
 # are converted, and a UTF-8 folder name is shown as it is, in both programs.
