@@ -144,6 +144,7 @@ hold_when "the push under way" moving &&
     S '^status=storing unit0$' N '^STATUS=storing unit0$'
 end_controller KILL
 row "killed during a move" 0 T "$NOT_RUNNING" \
+  T '^a move was cut short: how long the work lasts is told once the next start has settled it$' \
   T '^interrupted move: push of unit0 \([0-9]+ files\); the controller finishes or undoes it when it starts$' \
   J '"controller_up": false' J '"move": \{"state": "interrupted", "direction": "push", ' \
   P '^vorcnt_controller_up 0$' P '!^vorcnt_controller_waiting\{' S '^status=storing unit0$' N '^STATUS=storing unit0$'

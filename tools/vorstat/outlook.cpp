@@ -96,6 +96,9 @@ void read_controller(const std::string& path, double client_progress, Clock& clo
 
 std::string horizon_text(const Outlook& o) {
   if (o.seconds_left == 0) return "no work left to compute: the buffer has run dry";
+  // A move no controller makes any more waits for the next start to settle it.
+  if (o.counts.moving && !o.controller_up)
+    return "a move was cut short: how long the work lasts is told once the next start has settled it";
   if (o.counts.moving) return "a move is under way: how long the work lasts is told once it has settled";
   if (o.unit_seconds < 0) return "not enough computed units yet to tell how long the work lasts";
   if (o.seconds_left < 0 || o.runs_dry_text.empty()) return "how long the work lasts is unknown";
