@@ -20,7 +20,7 @@ need_packages() {
 
 # What every build needs.
 need_build_packages() {
-  need_packages cmake make g++ libgtest-dev pkg-config libxxhash-dev
+  need_packages cmake make g++ libgtest-dev pkg-config libxxhash-dev gettext
 }
 
 # What the packaging check uses (cpack's .deb, lintian, the roff linters,

@@ -1,8 +1,10 @@
 // The controller program: hands the real seam to the controller and ends with its status.
 #include "app/controller.h"
+#include "platform/language.h"
 #include "platform/os.h"
 
 int main(int argc, char** argv) {
+  vorcnt::choose_language();
   auto console = vorcnt::make_real_console();
   auto shell = vorcnt::make_real_shell();
   auto clock = vorcnt::make_real_clock(*console);

@@ -46,7 +46,7 @@ std::string_view trimmed(const char* value) {
 // a blank splits it, and a special character runs something else.
 // The second byte of a double-byte character is part of its letter, never a
 // character of its own.
-bool path_is_plain(SettingsNotes& notes, const char* value) {
+bool path_is_plain(SettingsNotes& notes, const char* setting, const char* value) {
   const std::string_view text(value);
   for (std::size_t i = 0, size; i < text.size(); i += size) {
     size = path_char_size(text, i);
@@ -54,6 +54,7 @@ bool path_is_plain(SettingsNotes& notes, const char* value) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c == ' ') {
       notes.say(msg::kPathHasBlank);
+      notes.say_showing(value, msg::kPathBlankFix, setting, kVerbatim, tr(blank_in_path_fix()));
       return false;
     }
     if (c < 0x20 || c == 0x7F) {
@@ -77,12 +78,12 @@ void refuse_path(ControllerContext& ctx) {
 // Sets `path`, unless the later copy command lines could not hold it: those
 // hold the path twice in a 256-byte buffer, and a path that only works for
 // some of the commands would strand work units halfway through a move.
-void set_path(SettingsNotes& notes, ControllerContext& ctx, const char* value) {
+void set_path(SettingsNotes& notes, ControllerContext& ctx, const char* setting, const char* value) {
   bool usable = std::strlen(value) <= static_cast<std::size_t>(kMaxUsablePath);
   if (!usable)
     notes.say("%s", msg::kPathTooLong);
   else
-    usable = path_is_plain(notes, value);
+    usable = path_is_plain(notes, setting, value);
   if (!usable) {
     refuse_path(ctx);
     return;
@@ -105,11 +106,11 @@ void line_exec(SettingsNotes& notes, ControllerContext& ctx, char* rest, bool) {
     return;
   }
   rest[cut + 1] = '\0';
-  set_path(notes, ctx, rest);
+  set_path(notes, ctx, "EXEC", rest);
 }
 
 bool arg_exec(SettingsNotes& notes, ControllerContext& ctx, const char* value, char*) {
-  set_path(notes, ctx, value);  // unchanged: no case change, no trimming
+  set_path(notes, ctx, "-exec", value);  // unchanged: no case change, no trimming
   return true;
 }
 

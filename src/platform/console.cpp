@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/language.h"
+
 namespace vorcnt {
 
 namespace {
@@ -53,6 +55,7 @@ void append_formatted(std::string* out, const char* format, va_list args) {
 
 // `format` formatted with `args`, with a literal tail as print keeps it.
 std::string console_text(const char* format, va_list args) {
+  format = tr(format);
   std::string text;
   std::size_t cut = literal_tail(format);
   if (cut == kNoTail) {
@@ -100,7 +103,7 @@ std::string format_text(const char* format, ...) {
   va_list args;
   va_start(args, format);
   std::string text;
-  append_formatted(&text, format, args);
+  append_formatted(&text, tr(format), args);
   va_end(args);
   return text;
 }

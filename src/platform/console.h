@@ -16,6 +16,8 @@ namespace vorcnt {
 #endif
 
 // Formats like printf (no length limit) and writes the result to the console.
+// A format with a translation (platform/language.h) is written in the
+// user's language.
 // A '%' followed by a control character, or at the very end of the format,
 // ends formatting: it and the rest are written literally ("%f%\n").
 void print(Os& os, const char* format, ...) VORCNT_PRINTF(2, 3);
@@ -35,7 +37,8 @@ void vprint_showing(Os& os, std::string_view text, const char* format, va_list a
 // kVerbatim stands in it.
 void write_showing(Os& os, std::string_view text, std::string_view line);
 
-// Formats like printf into a string, however long it gets.
+// Formats like printf into a string, however long it gets, in the user's
+// language as print writes it.
 std::string format_text(const char* format, ...) VORCNT_PRINTF(1, 2);
 
 // Writes `before`, then `text` unchanged (a path or what the user gave, never

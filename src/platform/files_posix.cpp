@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/language.h"
 #include "platform/path_text.h"
 #include "platform/posix_io.h"
 
@@ -26,6 +27,10 @@ bool path_lead_byte(unsigned char) { return false; }
 
 // '/' is this system's own separator and '\' is read as one too.
 void to_native_separators(char*) {}
+
+const char* blank_in_path_fix() {
+  return N_("give a path without one, such as a link made with ln -s '/path/with a blank' /path/without");
+}
 
 std::filesystem::path fs_path(const std::string& name) { return std::filesystem::path(name); }
 

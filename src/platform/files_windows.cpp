@@ -14,6 +14,7 @@
 #include "platform/ansi_path_windows.h"
 #include "platform/files.h"
 #include "platform/handle_windows.h"
+#include "platform/language.h"
 #include "platform/path_text.h"
 
 namespace vorcnt {
@@ -56,6 +57,11 @@ std::FILE* open_file(const char* name, const char* mode) {
 bool path_lead_byte(unsigned char c) { return IsDBCSLeadByteEx(CP_ACP, c) != 0; }
 
 void to_native_separators(char* path) { slashes_to_backslashes(path); }
+
+const char* blank_in_path_fix() {
+  return N_("give the folder by its short name, which \"dir /x\" shows beside each name in the folder above it "
+            "(e.g. C:\\PROGRA~1\\VORELI~1\\)");
+}
 
 int open_for_reading(const char* path) {
   std::uintmax_t size;

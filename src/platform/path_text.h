@@ -33,4 +33,9 @@ void slashes_to_backslashes(char* path, LeadByteTest lead = path_lead_byte);
 // '/' becomes '\'; on POSIX nothing changes. One backend per platform.
 void to_native_separators(char* path);
 
+// How to give a client folder whose name holds a blank, in words (English:
+// tr() gives the user's language). One backend per platform: Windows has
+// short names, POSIX has links.
+const char* blank_in_path_fix();
+
 }  // namespace vorcnt

@@ -2,10 +2,12 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/language.h"
 #include "platform/os.h"
 #include "vorstat_report.h"
 
 int main(int argc, char** argv) {
+  vorcnt::choose_language();
   // The controller's own console, so the terminal rule for its code page 932
   // text is the same here, and its wall clock. A reader that stops early
   // (`vorstat | head -3`) is no failure; a report that could not be written
