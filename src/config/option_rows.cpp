@@ -10,6 +10,7 @@
 #include "ground/text.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/language.h"
 #include "platform/path_text.h"
 
 namespace vorcnt {

@@ -7,6 +7,7 @@
 #include "ground/messages.h"
 #include "ground/text.h"
 #include "platform/files.h"
+#include "platform/language.h"
 #include "platform/local_text.h"
 
 namespace vorcnt {
@@ -65,11 +66,11 @@ bool refused_encoding(SettingsNotes& notes, ControllerContext& ctx, const Encode
   const std::string local = local_text_name();
   const bool utf16 = encoded.encoding == SettingsEncoding::utf16;
   if (encoded.too_big) {
-    refuse(notes, ctx, utf16 ? msg::kSettingsUtf16TooBig : msg::kSettingsUtf8TooBig, encoded.form, local.c_str());
+    refuse(notes, ctx, utf16 ? msg::kSettingsUtf16TooBig : msg::kSettingsUtf8TooBig, tr(encoded.form), local.c_str());
   } else if (encoded.not_utf8) {
     refuse(notes, ctx, msg::kSettingsUtf8Invalid, encoded.bad_line, local.c_str());
   } else if (encoded.bad_line > 0) {
-    refuse(notes, ctx, utf16 ? msg::kSettingsUtf16Unconvertible : msg::kSettingsUtf8Unconvertible, encoded.form,
+    refuse(notes, ctx, utf16 ? msg::kSettingsUtf16Unconvertible : msg::kSettingsUtf8Unconvertible, tr(encoded.form),
            encoded.bad_line, local.c_str(), local.c_str());
   }
   return encoded.too_big || encoded.bad_line > 0;

@@ -5,6 +5,7 @@
 
 #include "ground/text.h"
 #include "platform/files.h"
+#include "platform/language.h"
 #include "platform/local_text.h"
 
 namespace vorcnt {
@@ -154,7 +155,7 @@ EncodedSettings read_encoded_settings(const char* path) {
   const bool little = all.starts_with("\xFF\xFE");
   if (utf8_mark || little || all.starts_with("\xFE\xFF")) {
     s.encoding = utf8_mark ? SettingsEncoding::utf8 : SettingsEncoding::utf16;
-    s.form = utf8_mark ? "with a byte-order mark" : little ? "little-endian" : "big-endian";
+    s.form = utf8_mark ? N_("with a byte-order mark") : little ? N_("little-endian") : N_("big-endian");
     s.too_big = bytes.size() > kMaxConvertedSettings;
     if (s.too_big) return s;
     if (utf8_mark)
@@ -166,7 +167,7 @@ EncodedSettings read_encoded_settings(const char* path) {
   // Without a mark: a file too big to look at whole is read as it stands.
   if (bytes.size() > kMaxConvertedSettings || !looks_like_utf8(all)) return s;
   s.encoding = SettingsEncoding::utf8;
-  s.form = "without a byte-order mark";
+  s.form = N_("without a byte-order mark");
   convert_utf8(all, &s);
   return s;
 }

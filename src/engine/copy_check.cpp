@@ -7,6 +7,7 @@
 #include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/language.h"
 
 namespace vorcnt::engine_detail {
 
@@ -27,8 +28,8 @@ std::string why_not_arrived(const std::string& from, const std::string& to, cons
   if (unwritable.ok()) unwritable = check_room(to.c_str(), file.size);
   const Status unreadable = check_readable(path_in(from, name).c_str());
   if (!unwritable.ok())
-    return format_text(msg::kDestinationUnwritable, shown(to).c_str(), unwritable.reason().c_str());
-  if (!unreadable.ok()) return format_text(msg::kSourceFileUnreadable, name.c_str(), unreadable.reason().c_str());
+    return format_text(msg::kDestinationUnwritable, shown(to).c_str(), tr(unwritable.reason().c_str()));
+  if (!unreadable.ok()) return format_text(msg::kSourceFileUnreadable, name.c_str(), tr(unreadable.reason().c_str()));
   return format_text(msg::kCopyAbsent, name.c_str());
 }
 

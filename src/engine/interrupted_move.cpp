@@ -12,6 +12,7 @@
 #include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/language.h"
 
 namespace vorcnt::engine_detail {
 
@@ -365,7 +366,7 @@ MoveOutcome finish_interrupted_move(Os& os, ControllerContext& ctx) {
     case RecordAtStart::stops:
       break;
   }
-  print_showing(os, move_record_path(ctx.path), msg::kRecordUnusable, kVerbatim, why.c_str());
+  print_showing(os, move_record_path(ctx.path), msg::kRecordUnusable, kVerbatim, tr(why.c_str()));
   ctx.calculation_unit = NO_UNIT;
   ctx.vorcnt_state = Vorcnt_error;
   return MoveOutcome::stopped;

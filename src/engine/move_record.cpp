@@ -8,6 +8,7 @@
 #include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/language.h"
 
 namespace vorcnt {
 
@@ -118,7 +119,7 @@ bool move_record_is_whole(std::string_view text) {
 
 bool parse_move_record(std::string_view text, MoveRecord* record, std::string* why) {
   if (!move_record_is_whole(text)) {
-    *why = "it is cut short";
+    *why = N_("it is cut short");
     return false;
   }
   // The sum line was checked above; the lines before it are read here.
@@ -126,18 +127,18 @@ bool parse_move_record(std::string_view text, MoveRecord* record, std::string* w
   std::size_t at = 0;
   std::string_view line;
   if (!next_line(text, &at, &line) || line != kFirstLine) {
-    *why = "it does not start as a move record";
+    *why = N_("it does not start as a move record");
     return false;
   }
   if (!next_line(text, &at, &line)) {
-    *why = "it ends after its first line";
+    *why = N_("it ends after its first line");
     return false;
   }
   MoveRecord parsed;
   const std::string_view direction = take_word(&line);
   std::uintmax_t unit = 0;
   if ((direction != "push" && direction != "pop") || !parse_count(line, &unit) || unit >= kMaxUnits) {
-    *why = "its move line is not \"push N\" or \"pop N\"";
+    *why = N_("its move line is not \"push N\" or \"pop N\"");
     return false;
   }
   parsed.direction = direction == "push" ? MoveDirection::push : MoveDirection::pop;
@@ -150,7 +151,7 @@ bool parse_move_record(std::string_view text, MoveRecord* record, std::string* w
     }
     for (const RecordedFile& seen : parsed.files)
       if (seen.name == file.name) {
-        *why = "it names a file twice";
+        *why = N_("it names a file twice");
         return false;
       }
     parsed.files.push_back(std::move(file));
@@ -194,7 +195,7 @@ RecordRead read_move_record(const char* path, MoveRecord* record, std::string* w
   }
   const int fd = open_for_reading(name.c_str());
   if (fd < 0) {
-    *why = "it cannot be opened";
+    *why = N_("it cannot be opened");
     return RecordRead::unreadable;
   }
   std::string text;
@@ -204,12 +205,12 @@ RecordRead read_move_record(const char* path, MoveRecord* record, std::string* w
     text.append(buf, static_cast<std::size_t>(n));
   close_handle(fd);
   if (n < 0) {
-    *why = "it cannot be read through";
+    *why = N_("it cannot be read through");
     return RecordRead::unreadable;
   }
   if (text.empty()) return RecordRead::none;
   if (text.size() > kMostRecordBytes) {
-    *why = "it is far larger than any record";
+    *why = N_("it is far larger than any record");
     return RecordRead::unreadable;
   }
   if (!move_record_is_whole(text)) {
@@ -219,7 +220,7 @@ RecordRead read_move_record(const char* path, MoveRecord* record, std::string* w
     const std::string head = std::string(kFirstLine) + "\n";
     const bool ours = text.compare(0, head.size(), head, 0, std::min(text.size(), head.size())) == 0 ||
                       text.find_first_not_of('\0') == std::string::npos;
-    *why = ours ? "it is cut short" : "it is not a move record";
+    *why = ours ? N_("it is cut short") : N_("it is not a move record");
     return ours ? RecordRead::cut_short : RecordRead::unreadable;
   }
   return parse_move_record(text, record, why) ? RecordRead::read : RecordRead::unreadable;

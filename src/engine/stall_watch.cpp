@@ -8,6 +8,7 @@
 #include "engine/history.h"
 #include "ground/messages.h"
 #include "platform/console.h"
+#include "platform/language.h"
 
 namespace vorcnt {
 
@@ -82,7 +83,7 @@ void watch_client(Os& os, ControllerContext& ctx) {
 
   const long long unchanged = static_cast<long long>(now - w.changed_at + 0.5);
   const std::string shown = short_duration(unchanged);
-  const char* doing = ctx.vorcnt_state == Vorcon_Calc ? "computing" : "connecting";
+  const char* doing = tr(ctx.vorcnt_state == Vorcon_Calc ? N_("computing") : N_("connecting"));
   const std::string detail = std::string(doing) + " unchanged=" + std::to_string(unchanged) + "s";
   if (w.restarts == kStallRestarts) {
     // Restarting for ever would hide the fault; the unit stays where it is

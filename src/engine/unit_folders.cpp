@@ -5,6 +5,7 @@
 
 #include "clientdata/report.h"
 #include "platform/files.h"
+#include "platform/language.h"
 
 namespace vorcnt {
 
@@ -46,7 +47,7 @@ std::string same_folder_as(const char* path, int unit, int below) {
   // Only a folder can be a unit folder under a second name.
   if (!folder_identity(unit_folder(path, unit), &mine)) return std::string();
   FileIdentity other;
-  if (file_identity(path, &other) && other == mine) return "the client folder";
+  if (file_identity(path, &other) && other == mine) return tr(N_("the client folder"));
   // Only a name the client folder holds can be another unit folder: one
   // listing spares a look at each of the sixteen names. A folder that cannot
   // be listed has every name looked at.

@@ -16,6 +16,7 @@
 #include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/language.h"
 
 namespace vorcnt {
 
@@ -23,7 +24,7 @@ using engine_detail::check_copy;
 using engine_detail::CopyCheck;
 
 std::string reason_of(const Status& s) {
-  return s.error() == ELOOP ? std::string(msg::kNameIsAForeignLink) : s.reason();
+  return tr(s.error() == ELOOP ? msg::kNameIsAForeignLink : s.reason().c_str());
 }
 
 void report_failure(Os& os, std::string* shown, const std::string& line, std::string_view text) {
@@ -171,7 +172,7 @@ class RecordedMove {
       *why = format_text(undone ? msg::kSourceStayedUndone : msg::kSourceStayedNotUndone, stayed);
     else
       *why = format_text(undone ? msg::kSourceStayedBecauseUndone : msg::kSourceStayedBecauseNotUndone, stayed,
-                         problem.reason().c_str());
+                         tr(problem.reason().c_str()));
     if (undone && recorded_ && os_.disk.sync_folder(from_).ok() && clear_move_record(os_.disk, path_).ok())
       recorded_ = false;
     return false;

@@ -13,6 +13,7 @@
 #include "ground/messages.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/language.h"
 
 namespace vorcnt {
 
@@ -89,7 +90,7 @@ std::int64_t pause_left(Os& os, const WorkWait& w) {
 
 void save(Os& os, ControllerContext& ctx) {
   const Status s = write_work_waits(os.disk, ctx.path, ctx.work_wait);
-  if (!s.ok()) print(os, msg::kWorkWaitNotWritten, kWorkWaitName, s.reason().c_str());
+  if (!s.ok()) print(os, msg::kWorkWaitNotWritten, kWorkWaitName, tr(s.reason().c_str()));
 }
 
 void end_dry_connection(Os& os, ControllerContext& ctx, double dry_for) {
@@ -139,12 +140,12 @@ bool parse_work_waits(std::string_view text, WorkWaits& waits, std::string* why)
                     (line_number == 1 ? line == kFirstLine : line == "end" || parse_wait_line(line, waits));
     if (!ok) {
       for (WorkWait& w : waits) w = WorkWait{};
-      *why = "its line " + std::to_string(line_number) + " is not what vorcnt writes";
+      *why = format_text(N_("its line %d is not what vorcnt writes"), line_number);
       return false;
     }
     ended = line_number > 1 && line == "end";
   }
-  if (!ended) *why = "it has no end line";
+  if (!ended) *why = N_("it has no end line");
   return ended;
 }
 
@@ -153,12 +154,12 @@ WorkWaitRead read_work_waits(const char* path, WorkWaits& waits, std::string* wh
   const std::string name = work_wait_path(path);
   if (presence(name) == Presence::absent) return WorkWaitRead::none;
   if (is_symbolic_link(name)) {
-    *why = "it is a link";
+    *why = N_("it is a link");
     return WorkWaitRead::unreadable;
   }
   const int fd = open_for_reading(name.c_str());
   if (fd < 0) {
-    *why = "it cannot be opened";
+    *why = N_("it cannot be opened");
     return WorkWaitRead::unreadable;
   }
   std::string text;
@@ -168,7 +169,7 @@ WorkWaitRead read_work_waits(const char* path, WorkWaits& waits, std::string* wh
     text.append(buf, static_cast<std::size_t>(n));
   close_handle(fd);
   if (n < 0 || text.size() > kMostBytes) {
-    *why = n < 0 ? "it cannot be read through" : "it is far larger than vorcnt writes it";
+    *why = n < 0 ? N_("it cannot be read through") : N_("it is far larger than vorcnt writes it");
     return WorkWaitRead::unreadable;
   }
   return parse_work_waits(text, waits, why) ? WorkWaitRead::read : WorkWaitRead::unreadable;
@@ -177,7 +178,7 @@ WorkWaitRead read_work_waits(const char* path, WorkWaits& waits, std::string* wh
 Status write_work_waits(Disk& disk, const char* path, const WorkWaits& waits) {
   const std::string name = work_wait_path(path);
   const std::string temp = name + ".new";
-  if (disk.is_link(name)) return Status::failed(0, name, "it is a link");
+  if (disk.is_link(name)) return Status::failed(0, name, N_("it is a link"));
   // A temporary file left by a stop mid-write goes first; a link under its
   // name goes itself, never what it names.
   Status s = disk.remove(temp);
@@ -200,7 +201,7 @@ void load_work_waits(Os& os, ControllerContext& ctx) {
   std::string why;
   if (read_work_waits(ctx.path, ctx.work_wait, &why) == WorkWaitRead::unreadable) {
     // Nothing waits then: at worst a unit asks for work once too early.
-    print(os, msg::kWorkWaitUnreadable, kWorkWaitName, why.c_str());
+    print(os, msg::kWorkWaitUnreadable, kWorkWaitName, tr(why.c_str()));
     return;
   }
   // The file's times are the wall clock's, which may have been stepped since

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "platform/files.h"
+#include "platform/language.h"
 #include "platform/posix_commands.h"
 #include "platform/posix_io.h"
 
@@ -147,7 +148,7 @@ Status copy_new_file(const std::string& from, const std::string& to) {
   if (!in.valid()) return last_error(from);
   struct stat st;
   if (::fstat(in.get(), &st) != 0) return last_error(from);
-  if (!S_ISREG(st.st_mode)) return Status::failed(EINVAL, from, "not a regular file");
+  if (!S_ISREG(st.st_mode)) return Status::failed(EINVAL, from, N_("not a regular file"));
   FolderAndName at;
   if (!open_folder_of(native_path(to.c_str()), &at)) return last_error(to);
   UniqueFd out = open_in_folder(at.folder.get(), at.name.c_str(), O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 07777);

@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/journal_file.h"
+#include "platform/language.h"
 #include "platform/posix_io.h"
 
 namespace vorcnt {
@@ -27,7 +28,7 @@ Status JournalFile::open(const char* path) {
     fd = open_in_folder(at.folder.get(), at.name.c_str(), access | O_APPEND | O_CREAT, 0644);
     if (fd.valid() || errno != EACCES) break;
   }
-  if (!fd.valid() && errno == EINVAL) return Status::failed(EINVAL, path, "not a regular file");
+  if (!fd.valid() && errno == EINVAL) return Status::failed(EINVAL, path, N_("not a regular file"));
   if (!fd.valid()) return Status::failed(errno, path);
   handle_ = fd.release();
   return Status();

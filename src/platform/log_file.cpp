@@ -1,5 +1,6 @@
 // The log's policy, the same on every platform: a time before each line, a
 // new file started at the size limit, and a fault said once each way.
+#include "platform/language.h"
 #include "platform/log_file.h"
 
 #include <cstdio>
@@ -57,7 +58,7 @@ void LogConsole::log_line(std::string_view utf8_line) {
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #endif
   // The two texts are whole formats of the messages, given by the caller.
-  const std::string said = fault_ ? format_text(texts_.failed, kVerbatim, written.reason().c_str())
+  const std::string said = fault_ ? format_text(texts_.failed, kVerbatim, tr(written.reason().c_str()))
                                   : format_text(texts_.resumed, kVerbatim);
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop

@@ -8,6 +8,7 @@
 
 #include "platform/cp932.h"
 #include "platform/files.h"
+#include "platform/language.h"
 #include "platform/log_file.h"
 #include "platform/posix_io.h"
 
@@ -34,13 +35,13 @@ Status LogFile::open(const std::string& path) {
   path_ = path;
   const std::string name = native_path(path.c_str());
   UniqueFd fd = open_fd(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0644);
-  if (!fd.valid()) return errno == ELOOP ? Status::failed(ELOOP, path, "it is a link") : Status::failed(errno, path);
+  if (!fd.valid()) return errno == ELOOP ? Status::failed(ELOOP, path, N_("it is a link")) : Status::failed(errno, path);
   struct stat opened, named;
   if (::fstat(fd.get(), &opened) != 0) return Status::failed(errno, path);
-  if (!S_ISREG(opened.st_mode)) return Status::failed(EINVAL, path, "not a regular file");
+  if (!S_ISREG(opened.st_mode)) return Status::failed(EINVAL, path, N_("not a regular file"));
   if (::lstat(name.c_str(), &named) != 0 || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino ||
       opened.st_nlink != 1)
-    return Status::failed(EINVAL, path, "it is a link");
+    return Status::failed(EINVAL, path, N_("it is a link"));
   size_ = static_cast<std::uint64_t>(opened.st_size);
   handle_ = fd.release();
   return Status();

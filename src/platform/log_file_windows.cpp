@@ -8,6 +8,7 @@
 
 #include "platform/ansi_path_windows.h"
 #include "platform/handle_windows.h"
+#include "platform/language.h"
 #include "platform/log_file.h"
 
 namespace vorcnt {
@@ -54,9 +55,9 @@ Status LogFile::open(const std::string& path) {
   BY_HANDLE_FILE_INFORMATION info = {};
   if (!GetFileInformationByHandle(h.get(), &info)) return last_error(path);
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1)
-    return Status::failed(EINVAL, path, "it is a link");
+    return Status::failed(EINVAL, path, N_("it is a link"));
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || GetFileType(h.get()) != FILE_TYPE_DISK)
-    return Status::failed(EINVAL, path, "not a regular file");
+    return Status::failed(EINVAL, path, N_("not a regular file"));
   size_ = static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
   handle_ = reinterpret_cast<std::intptr_t>(h.release());
   return Status();
