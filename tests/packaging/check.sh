@@ -54,9 +54,13 @@ for f in usr/bin/vorcnt usr/bin/vorstat usr/share/man/man1/vorcnt.1.gz usr/share
   usr/share/doc/vorcnt/copyright usr/share/doc/vorcnt/changelog.gz etc/vorcnt/vorcnt.cfg etc/logrotate.d/vorcnt \
   usr/lib/systemd/system/vorcnt.service usr/lib/systemd/system/vorstat-prometheus.service \
   usr/lib/systemd/system/vorstat-prometheus.timer usr/lib/sysusers.d/vorcnt.conf usr/lib/tmpfiles.d/vorcnt.conf \
-  usr/share/bash-completion/completions/vorcnt usr/share/bash-completion/completions/vorstat; do
+  usr/share/bash-completion/completions/vorcnt usr/share/bash-completion/completions/vorstat \
+  usr/share/locale/ja/LC_MESSAGES/vorcnt.mo; do
   [ -e "$root/$f" ] || fail "the package lacks /$f"
 done
+# The installed program finds its catalogue beside it.
+(cd "$work" && PATH="$bin:$PATH" TMPDIR="$work" env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=ja_JP.UTF-8 "$root/usr/bin/vorcnt" -help 2>/dev/null | grep -qa $'^\t-connect FROM-TO *[\x80-\xff]') ||
+  fail "the installed vorcnt does not speak Japanese"
 # A closer of ours on PATH would shadow the real one, which comes with the
 # client, and silently fail to stop a real client.
 sim=$(find "$root" -iname 'vorclose*' -o -iname 'vorelith*' -o -iname 'vorserver*')

@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "platform/catalogue.h"
 #include "support/fakes.h"
 
 namespace vorcnt {
@@ -52,6 +56,41 @@ TEST(RunCommandTest, FlushesTheConsoleFirst) {
   f.shell.effect = [&](const std::string&) { return f.console.flushes == 1 ? 4 : -1; };
   EXPECT_EQ(run_command(f.os, "vorclose -exit -echo off"), 4);
   EXPECT_EQ(f.shell.commands_ran, std::vector<std::string>{"vorclose -exit -echo off"});
+}
+
+// A catalogue as msgfmt lays it out: the header, the two tables, then the
+// NUL-ended strings, originals sorted.
+std::string compiled_catalogue(const std::vector<std::pair<std::string, std::string>>& sorted) {
+  const auto n = static_cast<std::uint32_t>(sorted.size());
+  std::vector<std::uint32_t> words = {0x950412deu, 0, n, 28, 28 + 8 * n, 0, 0};
+  std::string strings;
+  const std::uint32_t base = 28 + 16 * n;
+  std::vector<std::uint32_t> tables(4 * n);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    for (int t = 0; t < 2; ++t) {
+      const std::string& s = t == 0 ? sorted[i].first : sorted[i].second;
+      tables[t * 2 * n + 2 * i] = static_cast<std::uint32_t>(s.size());
+      tables[t * 2 * n + 2 * i + 1] = base + static_cast<std::uint32_t>(strings.size());
+      strings += s + '\0';
+    }
+  }
+  words.insert(words.end(), tables.begin(), tables.end());
+  return std::string(reinterpret_cast<const char*>(words.data()), words.size() * 4) + strings;
+}
+
+TEST(CatalogueTest, FindsEachTranslationAndNeverReadsPastCutBytes) {
+  const std::string whole = compiled_catalogue({{"a %d\n", "\xe3\x81\x82 %d\n"}, {"b", "B"}, {"c", "\xe3\x81\x8b"}});
+  const Catalogue catalogue(whole);
+  EXPECT_EQ(catalogue.find("a %d\n"), "\xe3\x81\x82 %d\n");
+  EXPECT_EQ(catalogue.find("c"), "\xe3\x81\x8b");
+  EXPECT_TRUE(catalogue.find("bb").empty());
+  EXPECT_TRUE(catalogue.find("").empty());
+  // Every shorter copy is a catalogue with a string cut off: it finds
+  // nothing rather than read past its end (the sanitizer build watches).
+  for (std::size_t size = 0; size < whole.size(); ++size) {
+    const std::string cut = whole.substr(0, size);
+    EXPECT_FALSE(Catalogue(cut).usable()) << size;
+  }
 }
 
 }  // namespace
