@@ -151,8 +151,13 @@ jp_no_form() {
   printf '# 한국어\r\nEXEC = C:\\한국\\client\\\r\n' >"$dir/vorcnt.cfg"
   cp932 run_vorcnt "$dir" -version
   transcripts+=("$dir/out.bin")
-  same_bytes jp_no_form "$dir/out.bin" "$banners"$'vorcnt.cfg is saved as UTF-8 (without a byte-order mark) and its line 2 has no ANSI (code page 932) form: save it as ANSI (code page 932); none of its settings are used\r\n' &&
-    pass jp_no_form || fail jp_no_form "a setting with no code page 932 form was not refused in one line"
+  # In Japanese, as a Japanese Windows shows it; the code page's name as
+  # Notepad's "Save as" offers it.
+  local said
+  said=$(tail -c +$((${#banners} + 1)) "$dir/out.bin" | iconv -f CP932 -t UTF-8 2>/dev/null)
+  head -c ${#banners} "$dir/out.bin" | cmp -s - <(printf '%s' "$banners") && [ "$(grep -c '' <<<"$said")" -eq 1 ] &&
+    grep -qP 'UTF-8.*2.*ANSI \(code page 932\).*[\x{3040}-\x{30ff}]' <<<"$said" &&
+    pass jp_no_form || fail jp_no_form "a setting with no code page 932 form was not refused in one Japanese line: $said"
 }
 
 # --- cmd's own characters: a folder holding '+' is refused at start with the
@@ -192,6 +197,52 @@ $'The client folder setting was refused: nothing is started; correct EXEC or -ex
     [ $ok -eq 0 ] && pass slash || fail slash "a folder written with / did not work"
   fi
   rm -rf "$drive"
+}
+
+# --- the added lines in the user's language: the same refusals and -help in
+# English (Wine's C locale) and in Japanese (code page 932, a Japanese UI).
+# The client's lines keep their bytes, every other line is Japanese CP932 on
+# the console and the same text as UTF-8 in the log -------------------------
+case_language() {
+  cp932_ready || { fail language "no code page 932 for Wine"; return; }
+  local dir lang run bad=0 i
+  for lang in en ja; do
+    for run in refused help; do
+      dir=$(new_case "language_${lang}_$run")
+      local args=()
+      if [ $run = help ]; then
+        args=(-help)
+      else
+        printf 'EXEC = C:\\Vorelith work\\\r\nCONNECT = 25:00-99\r\nLOG = vorcnt.log\r\n' >"$dir/vorcnt.cfg"
+      fi
+      if [ $lang = ja ]; then cp932 run_vorcnt "$dir" "${args[@]}"; else run_vorcnt "$dir" "${args[@]}"; fi
+      transcripts+=("$dir/out.bin")
+    done
+  done
+  local en ja translated=0
+  for run in refused help; do
+    mapfile -t en <"$work/language_en_$run/out.bin"
+    mapfile -t ja <"$work/language_ja_$run/out.bin"
+    [ "${#en[@]}" -eq "${#ja[@]}" ] || { echo "    $run: ${#en[@]} English lines, ${#ja[@]} Japanese"; bad=1; }
+    for i in "${!en[@]}"; do
+      [ "${en[$i]}" = "${ja[$i]:-}" ] && continue
+      if iconv -f CP932 -t UTF-8 <<<"${ja[$i]:-}" 2>/dev/null | grep -qP '[\x{3040}-\x{30ff}\x{4e00}-\x{9fff}]'; then
+        translated=$((translated + 1))
+      else
+        echo "    $run line $((i + 1)) is neither the client's nor Japanese: ${ja[$i]:-}"
+        bad=1
+      fi
+    done
+  done
+  # The blank's two lines and the refusal, the window's, and -help's five.
+  [ $translated -ge 9 ] || { echo "    only $translated lines in Japanese"; bad=1; }
+  grep -qaF 'bad arg: path holds a blank' "$work/language_ja_refused/out.bin" || { echo "    the client's refusal changed"; bad=1; }
+  # The log holds the console's Japanese as UTF-8.
+  dir=$work/language_ja_refused
+  tail -c +4 "$dir/vorcnt.log" | tr -d '\r' | cut -c 21- >"$dir/log-text.txt"
+  iconv -f CP932 -t UTF-8 "$dir/out.bin" | tr -d '\r' | cmp -s - "$dir/log-text.txt" ||
+    { echo "    the log is not the console's text in UTF-8"; bad=1; }
+  [ $bad -eq 0 ] && pass language || fail language "the added lines are not in the user's language"
 }
 
 # The Wine processes still running a command of the controller's.

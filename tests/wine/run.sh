@@ -463,7 +463,7 @@ case_crlf() {
 . "$here/cp932.sh"
 
 # VORCNT_WINE_CASES picks cases by name (for working on one); crlf always runs.
-for name in ${VORCNT_WINE_CASES:-version help interpreter push pop flush session pipe utf16 road fill presence zip history connect jp_folders plus_slash kill_move binary_unit}; do
+for name in ${VORCNT_WINE_CASES:-version help interpreter push pop flush session pipe utf16 road fill presence zip history connect jp_folders plus_slash kill_move binary_unit language}; do
   "case_$name"
 done
 case_crlf
