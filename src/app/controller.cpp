@@ -20,6 +20,7 @@
 #include "engine/work_wait.h"
 #include "ground/messages.h"
 #include "platform/console.h"
+#include "platform/language.h"
 #include "platform/files.h"
 #include "platform/log_file.h"
 #include "platform/path_text.h"
@@ -303,7 +304,7 @@ int run_controller(Os& os, ControllerContext& ctx, const SettingsNotes& settings
       break;
     case SessionLock::Outcome::held: {
       const int status = ends_unguarded();
-      print(os, "%s", msg::kAnotherControllerInSession);
+      print(os, "%s", tr(msg::kAnotherControllerInSession));
       return status;
     }
     case SessionLock::Outcome::unavailable: {
@@ -348,7 +349,7 @@ int run_controller(Os& os, ControllerContext& ctx, const SettingsNotes& settings
   // say what would have given it work. Starting it again as it is would do
   // the same: a setting is what it lacks.
   const bool fresh = ctx.mode == Mode_calc && ctx.vorcnt_state == Vorcnt_error && count_unit_folders(ctx.path) == 0;
-  if (fresh) print(os, "%s", msg::kFreshFolderNeedsFill);
+  if (fresh) print(os, "%s", tr(msg::kFreshFolderNeedsFill));
   // The loop ends by itself only on a stop: with settings in error after
   // what they allowed, or on what the folders hold.
   if (refused != Exit_ok) return refused;

@@ -82,7 +82,7 @@ void refuse_path(ControllerContext& ctx) {
 void set_path(SettingsNotes& notes, ControllerContext& ctx, const char* setting, const char* value) {
   bool usable = std::strlen(value) <= static_cast<std::size_t>(kMaxUsablePath);
   if (!usable)
-    notes.say("%s", msg::kPathTooLong);
+    notes.say("%s", tr(msg::kPathTooLong));
   else
     usable = path_is_plain(notes, setting, value);
   if (!usable) {
@@ -121,7 +121,7 @@ bool arg_exec(SettingsNotes& notes, ControllerContext& ctx, const char* value, c
 // that does not fit the field is refused whole.
 void set_execfinish(SettingsNotes& notes, ControllerContext& ctx, const char* value) {
   if (std::strlen(value) > kMaxTextField) {
-    refuse(notes, ctx, "%s", msg::kExecFinishTooLong);
+    refuse(notes, ctx, "%s", tr(msg::kExecFinishTooLong));
     return;
   }
   copy_field(ctx.execfinish, value);
@@ -256,7 +256,7 @@ void set_stall(SettingsNotes& notes, ControllerContext& ctx, std::string_view va
 void line_stall(SettingsNotes& notes, ControllerContext& ctx, char* rest, bool cut) {
   // Longer than any value held; the rest of the line is read as lines of
   // its own, and reported there.
-  set_stall(notes, ctx, cut ? std::string_view(msg::kOverlongValueShownAs) : trimmed(rest));
+  set_stall(notes, ctx, cut ? std::string_view(tr(msg::kOverlongValueShownAs)) : trimmed(rest));
 }
 
 bool arg_stall(SettingsNotes& notes, ControllerContext& ctx, const char* value, char*) {
@@ -283,7 +283,7 @@ void set_nowork(SettingsNotes& notes, ControllerContext& ctx, std::string_view v
 }
 
 void line_nowork(SettingsNotes& notes, ControllerContext& ctx, char* rest, bool cut) {
-  set_nowork(notes, ctx, cut ? std::string_view(msg::kOverlongValueShownAs) : trimmed(rest));
+  set_nowork(notes, ctx, cut ? std::string_view(tr(msg::kOverlongValueShownAs)) : trimmed(rest));
 }
 
 bool arg_nowork(SettingsNotes& notes, ControllerContext& ctx, const char* value, char*) {
@@ -318,7 +318,7 @@ void set_connect(SettingsNotes& notes, ControllerContext& ctx, std::string_view 
 }
 
 void line_connect(SettingsNotes& notes, ControllerContext& ctx, char* rest, bool cut) {
-  set_connect(notes, ctx, cut ? std::string_view(msg::kOverlongValueShownAs) : trimmed(rest));
+  set_connect(notes, ctx, cut ? std::string_view(tr(msg::kOverlongValueShownAs)) : trimmed(rest));
 }
 
 bool arg_connect(SettingsNotes& notes, ControllerContext& ctx, const char* value, char*) {
@@ -417,7 +417,7 @@ const OptionRow* option_row(const char* word) {
 }
 
 void refuse_row(SettingsNotes& notes, ControllerContext& ctx, const OptionRow& row, const char* text) {
-  std::string line(text);
+  std::string line(tr(text));
   if (const std::size_t at = line.find("%s"); row.form != nullptr && at != std::string::npos)
     line.replace(at, 2, row.form);
   notes.say("%s", line.c_str());
@@ -448,7 +448,7 @@ void refuse_showing(SettingsNotes& notes, ControllerContext& ctx, std::string_vi
 
 void print_option_help(Os& os) {
   for (const OptionRow& row : kOptionRows)
-    if (row.help != nullptr) print(os, "%s", row.help);
+    if (row.help != nullptr) print(os, "%s", tr(row.help));
 }
 
 void dump_settings(Os& os, const ControllerContext& ctx) {

@@ -150,7 +150,7 @@ void parse_command_line(int argc, char** argv, ControllerContext& ctx, SettingsN
     const char* next = i + 1 < argc ? arg_at(i + 1) : nullptr;
     if (std::strlen(arg) > kMaxArgument) {
       // Cannot be held in the work buffer; not echoed, it may be huge.
-      refuse(notes, ctx, "%s", msg::kArgumentTooLong);
+      refuse(notes, ctx, "%s", tr(msg::kArgumentTooLong));
       ++i;
       continue;
     }

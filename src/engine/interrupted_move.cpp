@@ -271,7 +271,7 @@ MoveOutcome recover_recorded_move(Os& os, ControllerContext& ctx, const MoveReco
       print(os, msg::kRecordCouldNotRepair, k, what, format_text(msg::kRecordStays, reason_of(s).c_str()).c_str());
     }
   } else {
-    print(os, msg::kRecordCouldNotRepair, k, what, msg::kFileNotRemovedOrSetAside);
+    print(os, msg::kRecordCouldNotRepair, k, what, tr(msg::kFileNotRemovedOrSetAside));
   }
   if (!repaired) {
     ctx.calculation_unit = NO_UNIT;

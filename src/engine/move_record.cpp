@@ -75,7 +75,7 @@ bool describe_sources(const std::string& folder, std::vector<RecordedFile>* file
   for (const FolderEntry& entry : listing.entries) {
     if (!entry.regular || !is_vwu_name(entry.name)) continue;
     if (entry.name.find_first_of("\r\n") != std::string::npos) {
-      *why = msg::kSourceNameHasLineBreak;
+      *why = tr(msg::kSourceNameHasLineBreak);
       return false;
     }
     RecordedFile file;
@@ -146,7 +146,7 @@ bool parse_move_record(std::string_view text, MoveRecord* record, std::string* w
   while (next_line(text, &at, &line)) {
     RecordedFile file;
     if (line.substr(0, 5) != "file " || !parse_file_line(line.substr(5), &file)) {
-      *why = "a file line is malformed";
+      *why = N_("a file line is malformed");
       return false;
     }
     for (const RecordedFile& seen : parsed.files)
@@ -157,7 +157,7 @@ bool parse_move_record(std::string_view text, MoveRecord* record, std::string* w
     parsed.files.push_back(std::move(file));
   }
   if (at != text.size()) {
-    *why = "a line is not whole";
+    *why = N_("a line is not whole");
     return false;
   }
   *record = std::move(parsed);

@@ -133,7 +133,9 @@ inline constexpr char kDumpNoWork[] = "nowork:%d\n";
 inline constexpr char kPathTooLong[] = N_("bad arg: path longer than 118 characters\n");
 inline constexpr char kExecFinishTooLong[] = N_("bad arg: execfinish longer than 254 characters\n");
 inline constexpr char kArgumentTooLong[] = N_("bad arg: argument longer than 255 characters\n");
-inline constexpr char kPathHasBlank[] = N_("bad arg: path holds a blank\n");
+// Kept word for word in every language, as users and their notes know it;
+// the line after it says what to do.
+inline constexpr char kPathHasBlank[] = "bad arg: path holds a blank\n";
 // After it: the setting (EXEC or -exec), its value, and the fix.
 inline constexpr char kPathBlankFix[] = N_("%s \"%s\" holds a blank: %s\n");
 inline constexpr char kPathHasControlCharacter[] = N_("bad arg: path holds a control character\n");
