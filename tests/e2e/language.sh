@@ -79,7 +79,7 @@ run() {  # out file, environment assignments... -- args...
   [ -f "$dir/log.txt" ] && cp "$dir/log.txt" "$out.log"
 }
 
-is_japanese() { iconv -f CP932 -t UTF-8 <<<"$1" 2>/dev/null | grep -qP '[\x{3040}-\x{30ff}\x{4e00}-\x{9fff}]'; }
+is_japanese() { iconv -f CP932 -t UTF-8 <<<"$1" 2>/dev/null | LC_ALL=C.UTF-8 grep -qP '[\x{3040}-\x{30ff}\x{4e00}-\x{9fff}]'; }
 
 # situation | cfg | args | a client line that must keep its bytes | an added line (English, grep -F)
 while IFS='|' read -r name cfg args kept added; do
@@ -107,7 +107,7 @@ TABLE
 # The log follows the console, as UTF-8.
 if [ -f "$work/connect.ja.log" ]; then
   iconv -f UTF-8 -t UTF-8 "$work/connect.ja.log" >/dev/null 2>&1 || fail "log: not UTF-8"
-  grep -qP '[\x{3040}-\x{30ff}\x{4e00}-\x{9fff}]' "$work/connect.ja.log" || fail "log: no Japanese"
+  LC_ALL=C.UTF-8 grep -qP '[\x{3040}-\x{30ff}\x{4e00}-\x{9fff}]' "$work/connect.ja.log" || fail "log: no Japanese"
 else
   fail "log: none written"
 fi
