@@ -82,7 +82,7 @@ bool describe_sources(const std::string& folder, std::vector<RecordedFile>* file
     file.name = entry.name;
     int error = 0;
     if (!digest_file(path_in(folder, entry.name), &file.digest, &file.size, &error)) {
-      *why = format_text(msg::kSourceFileUnreadable, entry.name.c_str(), std::strerror(error));
+      *why = format_text(msg::kSourceFileUnreadable, entry.name.c_str(), error_text(error));
       return false;
     }
     files->push_back(std::move(file));

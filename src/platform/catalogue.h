@@ -12,7 +12,8 @@ class Catalogue {
   // consistent catalogue give one that finds nothing.
   explicit Catalogue(std::string_view bytes);
   bool usable() const { return count_ > 0; }
-  // The translation of `english` (UTF-8), or an empty view when there is none.
+  // The translation of `english`, in the catalogue's encoding and followed
+  // by its NUL, or an empty view when there is none.
   std::string_view find(std::string_view english) const;
 
  private:

@@ -12,7 +12,7 @@ std::string Status::reason() const {
   if (ok()) return std::string();
   if (!reason_.empty()) return reason_;
   if (error_ < 0) return "unknown error";
-  return std::strerror(error_);
+  return error_text(error_);
 }
 
 namespace {

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
+#include <locale.h>
 #include <cstdlib>
 #include <cstring>
 
@@ -27,6 +29,13 @@ bool path_lead_byte(unsigned char) { return false; }
 
 // '/' is this system's own separator and '\' is read as one too.
 void to_native_separators(char*) {}
+
+const char* error_text(int error) {
+  // strerror_l in the "C" locale: plain strerror follows the messages'
+  // locale, which the user's language sets.
+  static const locale_t c_locale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  return c_locale != static_cast<locale_t>(0) ? ::strerror_l(error, c_locale) : std::strerror(error);
+}
 
 const char* blank_in_path_fix() {
   return N_("give a path without one, such as a link made with ln -s '/path/with a blank' /path/without");

@@ -58,6 +58,8 @@ bool path_lead_byte(unsigned char c) { return IsDBCSLeadByteEx(CP_ACP, c) != 0; 
 
 void to_native_separators(char* path) { slashes_to_backslashes(path); }
 
+const char* error_text(int error) { return std::strerror(error); }
+
 const char* blank_in_path_fix() {
   return N_("give the folder by its short name, which \"dir /x\" shows beside each name in the folder above it "
             "(e.g. C:\\PROGRA~1\\VORELI~1\\)");

@@ -44,17 +44,28 @@ const char* messages_locale_name() {
   return nullptr;
 }
 
+// True for a locale whose messages are English anyway: unset, "C" (with
+// or without a codeset), "POSIX" or an English one. The controller then
+// never touches gettext, which costs its idle months nothing.
+bool english_locale(const char* name) {
+  if (name == nullptr || std::strcmp(name, "POSIX") == 0) return true;
+  if (name[0] == 'C' && (name[1] == '\0' || name[1] == '.')) return true;
+  const char* language = std::getenv("LANGUAGE");
+  return std::strncmp(name, "en", 2) == 0 && (name[2] == '\0' || name[2] == '_' || name[2] == '.') &&
+         (language == nullptr || *language == '\0');
+}
+
 }  // namespace
 
 void choose_language() {
+  const char* name = messages_locale_name();
+  if (english_locale(name)) return;
   // Only the messages follow the user: the rest of the program's locale
   // stays "C", and so do number formats and byte classes.
   if (std::setlocale(LC_MESSAGES, "") == nullptr) {
     // The user's locale (ja_JP.UTF-8, say) is named but not installed. Its
     // name still says which language the user reads, and gettext looks a
     // language up through LANGUAGE once the messages' locale is not "C".
-    const char* name = messages_locale_name();
-    if (name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0) return;
     if (std::setlocale(LC_MESSAGES, "C.UTF-8") == nullptr) return;
     const char* language = std::getenv("LANGUAGE");
     if (language == nullptr || *language == '\0') {

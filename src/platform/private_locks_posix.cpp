@@ -1,5 +1,6 @@
 // Lock files in folders that only this user can write.
 #include "platform/private_locks_posix.h"
+#include "platform/status.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -18,7 +19,7 @@ namespace vorcnt {
 
 namespace {
 
-std::string said(const std::string& what, int error) { return what + ": " + std::strerror(error); }
+std::string said(const std::string& what, int error) { return what + ": " + error_text(error); }
 
 // The home folder: $HOME as every program of the user sees it (a service
 // gets its user's), else the password database's.

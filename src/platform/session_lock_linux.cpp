@@ -18,6 +18,7 @@
 #include "platform/posix_io.h"
 #include "platform/private_locks_posix.h"
 #include "platform/session_lock.h"
+#include "platform/status.h"
 
 namespace vorcnt {
 
@@ -39,7 +40,7 @@ AbstractName session_name() {
   return a;
 }
 
-std::string said(const char* what, int error) { return std::string(what) + ": " + std::strerror(error); }
+std::string said(const char* what, int error) { return std::string(what) + ": " + error_text(error); }
 
 }  // namespace
 

@@ -17,6 +17,7 @@
 #include "platform/posix_io.h"
 #include "platform/private_locks_posix.h"
 #include "platform/session_lock.h"
+#include "platform/status.h"
 
 namespace vorcnt {
 
@@ -28,13 +29,13 @@ SessionLock::~SessionLock() {
 SessionLock::Outcome SessionLock::take_name() {
   const std::string name = "/tmp/vorcnt-" + std::to_string(::getuid()) + "-" + session_key_from_environment() + ".lock";
   UniqueFd fd = open_fd(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
-  if (!fd.valid()) return unavailable(name + ": " + std::strerror(errno));
+  if (!fd.valid()) return unavailable(name + ": " + error_text(errno));
   struct stat st;
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid())
     return unavailable(name + " is not this user's own file");
   if (retry_on_eintr([&] { return ::flock(fd.get(), LOCK_EX | LOCK_NB); }) != 0) {
     if (errno == EWOULDBLOCK) return Outcome::held;
-    return unavailable(name + ": " + std::strerror(errno));
+    return unavailable(name + ": " + error_text(errno));
   }
   handle_ = fd.release();
   return Outcome::taken;

@@ -8,6 +8,12 @@
 
 namespace vorcnt {
 
+// The system's text for an error number, in English whatever the user's
+// language: it sits inside lines of code page 932, which the system's own
+// translation (in the locale's encoding) would garble. One backend per
+// platform.
+const char* error_text(int error);
+
 class [[nodiscard]] Status {
  public:
   Status() = default;  // ok
