@@ -66,6 +66,11 @@ void choose_language() {
   if (::bindtextdomain(kDomain, folder.c_str()) == nullptr) return;
   // Every console text is code page 932; gettext converts to it.
   if (::bind_textdomain_codeset(kDomain, "CP932") == nullptr) return;
+  // The system's own texts (strerror's "Permission denied") follow the
+  // messages' locale too. Left to the "C" character set they would arrive
+  // as ASCII, every Japanese character a "?"; in code page 932 they read
+  // like the rest.
+  (void)::bind_textdomain_codeset("libc", "CP932");
   chosen = true;
 }
 
