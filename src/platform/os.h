@@ -102,6 +102,10 @@ std::unique_ptr<Console> make_real_console();
 // cannot be written (<reason>)", the rest is dropped, and `*failed` is set
 // for the exit status.
 std::unique_ptr<Console> make_report_console(const char* program, bool* failed);
+// Standard error as such a report's console: the same conversion rule for
+// its code page 932 text, paths unchanged. A failure to write there has
+// nowhere left to be said, and is dropped.
+std::unique_ptr<Console> make_error_console();
 std::unique_ptr<Shell> make_real_shell();
 std::unique_ptr<Clock> make_real_clock(Console& console);
 

@@ -60,11 +60,12 @@ enum class Encoding { automatic, utf8, cp932 };
 // standard output is a socket), "CP932" keeps the raw bytes even on a UTF-8
 // terminal. Unset, a terminal's locale decides and a file or pipe gets the
 // raw bytes, which scripts may rely on.
-Encoding chosen_encoding() {
+Encoding chosen_encoding(bool complain = true) {
   const char* value = std::getenv("VORCNT_ENCODING");
   if (value == nullptr || *value == '\0') return Encoding::automatic;
   if (::strcasecmp(value, "UTF-8") == 0 || ::strcasecmp(value, "UTF8") == 0) return Encoding::utf8;
   if (::strcasecmp(value, "CP932") == 0) return Encoding::cp932;
+  if (!complain) return Encoding::automatic;
   std::string line = "VORCNT_ENCODING: '";
   line.append(value, ::strnlen(value, 40));
   line += "' is neither UTF-8 nor CP932; the output keeps its usual encoding\n";
@@ -83,13 +84,15 @@ Encoding chosen_encoding() {
 // `failed`) says nothing of a reader gone, and has no work to go on with.
 class RealConsole final : public Console {
  public:
-  RealConsole(const char* program = nullptr, bool* failed = nullptr)
-      : terminal_(::isatty(STDOUT_FILENO) == 1), program_(program), failed_(failed) {
+  RealConsole(const char* program = nullptr, bool* failed = nullptr, int fd = STDOUT_FILENO)
+      : fd_(fd), terminal_(::isatty(fd) == 1), program_(program), failed_(failed) {
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
     ::sigemptyset(&ignore.sa_mask);
     ::sigaction(SIGPIPE, &ignore, nullptr);
-    Encoding chosen = chosen_encoding();
+    // A report's standard error is its second console: a bad value is said
+    // once, by the first.
+    Encoding chosen = chosen_encoding(fd != STDERR_FILENO);
     bool utf8 = chosen == Encoding::utf8 || (chosen == Encoding::automatic && terminal_ && locale_is_utf8());
     if (utf8) {
       // Asked for explicitly, the output goes where only valid UTF-8 reads
@@ -141,8 +144,8 @@ class RealConsole final : public Console {
   }
 
   void emit(std::string_view bytes) {
-    const Status written = write_all(STDOUT_FILENO, bytes.data(), bytes.size());
-    if (written.ok() || failure_said_) return;
+    const Status written = write_all(fd_, bytes.data(), bytes.size());
+    if (written.ok() || failure_said_ || fd_ == STDERR_FILENO) return;
     failure_said_ = true;
     if (failed_ == nullptr) {
       write_to_stderr("standard output cannot be written (" + written.reason() +
@@ -154,6 +157,7 @@ class RealConsole final : public Console {
     write_to_stderr(std::string(program_) + ": standard output cannot be written (" + written.reason() + ")\n");
   }
 
+  int fd_;
   bool terminal_;
   const char* program_;
   bool* failed_;
@@ -180,6 +184,7 @@ std::unique_ptr<Console> make_real_console() { return std::make_unique<RealConso
 std::unique_ptr<Console> make_report_console(const char* program, bool* failed) {
   return std::make_unique<RealConsole>(program, failed);
 }
+std::unique_ptr<Console> make_error_console() { return std::make_unique<RealConsole>(nullptr, nullptr, STDERR_FILENO); }
 std::unique_ptr<Shell> make_real_shell() { return std::make_unique<RealShell>(); }
 
 // The time left is carried over each interruption.

@@ -59,8 +59,8 @@ void append_text_mode(std::string& out, std::string_view bytes) {
 // says nothing of a reader gone, and has no work to go on with.
 class RealConsole final : public Console {
  public:
-  RealConsole(const char* program = nullptr, bool* failed = nullptr)
-      : handle_(GetStdHandle(STD_OUTPUT_HANDLE)), program_(program), failed_(failed) {
+  RealConsole(const char* program = nullptr, bool* failed = nullptr, DWORD which = STD_OUTPUT_HANDLE)
+      : handle_(GetStdHandle(which)), errors_(which == STD_ERROR_HANDLE), program_(program), failed_(failed) {
     DWORD mode = 0;
     console_ = handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE && GetConsoleMode(handle_, &mode) != 0;
   }
@@ -83,7 +83,7 @@ class RealConsole final : public Console {
  private:
   void emit(std::string_view bytes) {
     const Status written = write_all(handle_, bytes.data(), bytes.size());
-    if (written.ok() || failure_said_) return;
+    if (written.ok() || failure_said_ || errors_) return;
     failure_said_ = true;
     if (failed_ != nullptr && written.error() == EPIPE) return;
     if (failed_ != nullptr) *failed_ = true;
@@ -95,6 +95,7 @@ class RealConsole final : public Console {
   }
 
   HANDLE handle_;
+  bool errors_;  // standard error: a failure there has nowhere to be said
   const char* program_;
   bool* failed_;
   bool console_ = false;
@@ -363,6 +364,7 @@ std::unique_ptr<Console> make_real_console() { return std::make_unique<RealConso
 std::unique_ptr<Console> make_report_console(const char* program, bool* failed) {
   return std::make_unique<RealConsole>(program, failed);
 }
+std::unique_ptr<Console> make_error_console() { return std::make_unique<RealConsole>(nullptr, nullptr, STD_ERROR_HANDLE); }
 std::unique_ptr<Shell> make_real_shell() { return std::make_unique<RealShell>(); }
 
 bool could_not_start(int status) { return status == -1 || status == 9009; }

@@ -128,7 +128,7 @@ MOVING='^a move is under way: how long the work lasts is told once it has settle
 
 start_controller
 hold_when "the computation" says client_computing &&
-  row computing 0 T "${RUNNING}computing unit0 \([0-9]+ %\)$" T "$YOUNG" \
+  row computing 0 T "${RUNNING}computing unit0 \([0-9]+ %\)$" T "$YOUNG" T '^unit0  .*  computing, in the client folder$' \
     T '^units: 0 waiting to compute and 1 computing, 0 done and waiting to send$' J '"controller_up": true' \
     J '"state": "computing", "unit": 0, "progress": [0-9.]+, "waiting_for": "client_computing", "wait_time": null, "status": "computing unit0 \([0-9]+ %\)"' \
     P '^vorcnt_controller_up 1$' P '^vorcnt_controller_waiting\{for="client_computing"\} 1$' \
@@ -224,13 +224,13 @@ row "a folder that is no client folder" 1 "${FOLDER_FAILED[@]}" \
 VP=$W/clock/ CWD=$W/clock  # no vorcnt.cfg there: no journal
 mkdir -p "$VP" && printf 'id=wu9\ndata\n' >"$VP/work_unit.vwu" && write_client_files "$VP"
 touch -d "@$(($(date +%s) - 7200))" "$VP"/*.vwu
-row "the clock ahead of the files" 0 T '^client files unchanged for 2h00m$' T '^client  .* +- +2h00m  no$' \
+row "the clock ahead of the files" 0 T '^client files unchanged for 2h00m$' T '^client  .* +- +2h00m  no  ' \
   T '^controller: not running$' J '"work_unit_age_s": 720[0-9], "files_unchanged_s": 720[0-9],' \
   J '"clock_ahead": false' J '"controller": null' \
   P '^vorcnt_clock_ahead 0$' P '^vorcnt_client_unchanged_seconds 720[0-9]$' P '^vorcnt_controller_up 0$'
 touch -d "@$(($(date +%s) + 7200))" "$VP"/*.vwu
 row "the clock behind the files" 0 T '^client files changed in the future \(their newest time is ahead of the clock\)$' \
-  T ' in the future  no$' J '"work_unit_age_s": 0, "files_unchanged_s": 0,' J '"clock_ahead": true' \
+  T ' in the future  no  ' J '"work_unit_age_s": 0, "files_unchanged_s": 0,' J '"clock_ahead": true' \
   P '^vorcnt_clock_ahead 1$' P '^vorcnt_client_unchanged_seconds 0$'
 
 # Two units waiting, and a journal whose every figure is one no computation can give.

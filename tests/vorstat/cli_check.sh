@@ -23,6 +23,13 @@ echo r >"$dir/unit1/result.vwu"
 
 "$vorstat" "$dir" >"$dir.table" 2>&1 || fail "table run exited $?"
 grep -q '^client  1 Data_Calculation  *37.50%' "$dir.table" || fail "no client row in: $(cat "$dir.table")"
+# A Japanese user reads the table and the refusals in Japanese (in UTF-8, as
+# a terminal gets them), and the folder's name as it is.
+ja() { env -u LANGUAGE LC_ALL=ja_JP.UTF-8 VORCNT_ENCODING=UTF-8 "$vorstat" "$@"; }
+ja "$dir" >"$dir.table" 2>&1 || fail "a Japanese table run exited $?"
+grep -q '^unit0  *5 Data_Calculation_wait .*  計算待ち$' "$dir.table" || fail "no Japanese row in: $(cat "$dir.table")"
+ja "$dir/無い" 2>"$dir.err"
+[ "$(cat "$dir.err")" = "vorstat: '$dir/無い/' にクライアントのフォルダがありません" ] || fail "a Japanese refusal: $(cat "$dir.err")"
 
 # A reader that closes the pipe early has what it wanted: the report's status,
 # nothing on stderr. The report (its damaged list) is far larger than a pipe

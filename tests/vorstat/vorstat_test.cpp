@@ -59,10 +59,11 @@ Outcome run(std::vector<std::string> args) {
   args.insert(args.begin(), "vorstat");
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
-  FakeConsole console;
+  FakeConsole console, errors;
   Outcome r;
-  r.status = vorstat::run_vorstat(static_cast<int>(argv.size()), argv.data(), console, r.errors, kNow);
+  r.status = vorstat::run_vorstat(static_cast<int>(argv.size()), argv.data(), console, errors, kNow);
   r.out = console.output;
+  r.errors = errors.output;
   return r;
 }
 
@@ -117,6 +118,7 @@ struct StateCase {
   const char* label;
   std::vector<File> unit0;
   const char* facts;  // the unit's JSON from "ext" to the end
+  const char* words;  // what its table row says it is doing
 };
 
 class EachState : public ::testing::TestWithParam<StateCase> {};
@@ -136,6 +138,13 @@ TEST_P(EachState, JsonNamesTheStateAndItsFacts) {
   EXPECT_TRUE(has_field(j.client(), "state", "0"));
   EXPECT_TRUE(has_field(j.client(), "files_unchanged_s", "null"));  // nothing there to date
   EXPECT_FALSE(has_key(j.client(), "unit"));
+  // A unit folder never computes: whatever state its files (or -fill) left
+  // it in, the unit waits.
+  const std::string table = run({dir.path()}).out;
+  const std::size_t row = table.find("\nunit0 ");
+  ASSERT_NE(row, std::string::npos) << table;
+  EXPECT_TRUE(table.substr(row, table.find('\n', row + 1) - row).ends_with(std::string("  ") + GetParam().words))
+      << table;
 }
 
 const File kVersion{"version.vwu", ""};
@@ -143,27 +152,27 @@ const File kVersion{"version.vwu", ""};
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Vorstat, EachState, ::testing::Values(
     StateCase{"empty", {},
-        R"("ext": ".txt", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false, "in_transition": false})"},
+        R"("ext": ".txt", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false, "in_transition": false})", "waiting for new work"},
     StateCase{"vwu_version_only", {kVersion},
-        R"("ext": ".vwu", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false, "in_transition": false})"},
+        R"("ext": ".vwu", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false, "in_transition": false})", "waiting for new work"},
     StateCase{"vwu_computing", {kVersion, {"work_unit.vwu", "wu"}, {"state.vwu", "prog=0.25\ncpu=900\n"}},
-        R"("ext": ".vwu", "state": 1, "state_name": "Data_Calculation", "progress": 25.0, "cpu": 900.0, "work_unit_status": 2, "work_unit_age_s": 60, "result": false, "outfile": false, "in_transition": false})"},
+        R"("ext": ".vwu", "state": 1, "state_name": "Data_Calculation", "progress": 25.0, "cpu": 900.0, "work_unit_status": 2, "work_unit_age_s": 60, "result": false, "outfile": false, "in_transition": false})", "waiting to compute (partly computed)"},
     StateCase{"vwu_computed", {kVersion, {"state.vwu", "prog=1\ncpu=3600\n"}, {"result.vwu", "r"}, {"outfile.vwu", ""}},
-        R"("ext": ".vwu", "state": 2, "state_name": "Data_Calculation_completion", "progress": 100.0, "cpu": 3600.0, "work_unit_status": 0, "work_unit_age_s": null, "result": true, "outfile": true, "in_transition": false})"},
+        R"("ext": ".vwu", "state": 2, "state_name": "Data_Calculation_completion", "progress": 100.0, "cpu": 3600.0, "work_unit_status": 0, "work_unit_age_s": null, "result": true, "outfile": true, "in_transition": false})", "computed, waiting to send"},
     StateCase{"txt_result_alone", {{"result.txt", "r"}},
-        R"("ext": ".txt", "state": 3, "state_name": "Data_Sending", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": true, "outfile": false, "in_transition": false})"},
+        R"("ext": ".txt", "state": 3, "state_name": "Data_Sending", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": true, "outfile": false, "in_transition": false})", "computed, waiting to send"},
     StateCase{"vwu_result_alone", {kVersion, {"result.vwu", "r"}},
-        R"("ext": ".vwu", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": true, "outfile": false, "in_transition": false})"},
+        R"("ext": ".vwu", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": true, "outfile": false, "in_transition": false})", "waiting for new work"},
     StateCase{"vwu_receiving", {kVersion, {"wtemp.vwu", "w"}},
-        R"("ext": ".vwu", "state": 4, "state_name": "Data_Receiving", "progress": 0.0, "cpu": null, "work_unit_status": 1, "work_unit_age_s": null, "result": false, "outfile": false, "in_transition": false})"},
+        R"("ext": ".vwu", "state": 4, "state_name": "Data_Receiving", "progress": 0.0, "cpu": null, "work_unit_status": 1, "work_unit_age_s": null, "result": false, "outfile": false, "in_transition": false})", "new work incomplete, waiting to connect"},
     StateCase{"vwu_progress_without_files", {kVersion, {"state.vwu", "prog=0.5\n"}},
-        R"("ext": ".vwu", "state": 4, "state_name": "Data_Receiving", "progress": 50.0, "cpu": 0.0, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false, "in_transition": false})"},
+        R"("ext": ".vwu", "state": 4, "state_name": "Data_Receiving", "progress": 50.0, "cpu": 0.0, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false, "in_transition": false})", "new work incomplete, waiting to connect"},
     StateCase{"vwu_waiting", {kVersion, {"work_unit.vwu", "wu"}},
-        R"("ext": ".vwu", "state": 5, "state_name": "Data_Calculation_wait", "progress": 0.0, "cpu": null, "work_unit_status": 2, "work_unit_age_s": 60, "result": false, "outfile": false, "in_transition": false})"},
+        R"("ext": ".vwu", "state": 5, "state_name": "Data_Calculation_wait", "progress": 0.0, "cpu": null, "work_unit_status": 2, "work_unit_age_s": 60, "result": false, "outfile": false, "in_transition": false})", "waiting to compute"},
     StateCase{"txt_outfile_alone", {{"outfile.txt", ""}},
-        R"("ext": ".txt", "state": 5, "state_name": "Data_Calculation_wait", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": true, "in_transition": false})"},
+        R"("ext": ".txt", "state": 5, "state_name": "Data_Calculation_wait", "progress": 0.0, "cpu": null, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": true, "in_transition": false})", "waiting to compute"},
     StateCase{"txt_state_without_prog", {{"state.txt", "cpu=12\n"}},
-        R"("ext": ".txt", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": 12.0, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false, "in_transition": false})"}),
+        R"("ext": ".txt", "state": 0, "state_name": "Data_nothing", "progress": 0.0, "cpu": 12.0, "work_unit_status": 0, "work_unit_age_s": null, "result": false, "outfile": false, "in_transition": false})", "waiting for new work"}),
     [](const ::testing::TestParamInfo<StateCase>& case_info) { return std::string(case_info.param.label); });
 // clang-format on
 
@@ -219,11 +228,11 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
   ASSERT_EQ(r.status, 0) << r.errors;
   EXPECT_EQ(r.out, "Client folder: " + dir.path() +
                        " (3 unit folders)\n"
-                       "folder  state                          progress        cpu     wu age  result\n"
-                       "client  1 Data_Calculation               37.50%      1h30m      1m30s  no\n"
-                       "unit0   5 Data_Calculation_wait           0.00%          -      2h00m  no\n"
-                       "unit1   2 Data_Calculation_completion   100.00%     10h00m          -  yes\n"
-                       "unit2   0 Data_nothing                    0.00%          -          -  no\n"
+                       "folder  state                          progress        cpu     wu age  result  activity\n"
+                       "client  1 Data_Calculation               37.50%      1h30m      1m30s  no      partly computed\n"
+                       "unit0   5 Data_Calculation_wait           0.00%          -      2h00m  no      waiting to compute\n"
+                       "unit1   2 Data_Calculation_completion   100.00%     10h00m          -  yes     computed, waiting to send\n"
+                       "unit2   0 Data_nothing                    0.00%          -          -  no      waiting for new work, or its unit is in the client folder\n"
                        "client files unchanged for 1m15s\n"
                        "controller: not running\n"
                        "units: 1 waiting to compute and 1 computing, 1 done and waiting to send\n"
@@ -234,7 +243,7 @@ TEST(VorstatBuffer, JsonAndTableGiveEveryFolderItsState) {
   dir.set_mtime("unit0/work_unit.vwu", kNow + 86400 * 30);
   dir.set_mtime("state.vwu", kNow + 86400 * 365);
   const std::string ahead = run({dir.path()}).out;
-  EXPECT_NE(ahead.find("\nunit0   5 Data_Calculation_wait           0.00%          - in the future  no\n"), std::string::npos);
+  EXPECT_NE(ahead.find("\nunit0   5 Data_Calculation_wait           0.00%          - in the future  no      "), std::string::npos);
   EXPECT_NE(ahead.find("\nclient files changed in the future (their newest time is ahead of the clock)\n"), std::string::npos);
   const JsonReport late = json_report(dir.path());
   EXPECT_TRUE(has_field(late.unit(0), "work_unit_age_s", "0"));
@@ -834,6 +843,9 @@ TEST(VorstatHorizon, HostileNumbersLeaveEveryReportWholeAndDaysReadAsDays) {
 // The controller's status file, read against its lock: alive while a
 // controller holds the folder, "not running" with its last word after. A
 // unit's percentage is the client's, read now, never the file's older one.
+// The unit it names, whose folder is empty while its files are in the client
+// folder, reads as what the controller does with it; without a controller
+// to say so, no folder is taken for it.
 TEST(VorstatController, StatusFileIsBelievedOnlyWhileTheLockIsHeldAndItsPercentageNever) {
   const char* kComputing = "progress=1.0\nwait=client_computing\nstatus=computing unit2 (1 %)\n";
   const struct {
@@ -841,11 +853,20 @@ TEST(VorstatController, StatusFileIsBelievedOnlyWhileTheLockIsHeldAndItsPercenta
     const char* file;          // the status file's keys that differ
     const char* shown;
     const char* progress;
+    const char* client_words;  // the client's row and unit2's, under the lock
+    const char* unit2_words;
   } cases[] = {
-      {{}, kComputing, "computing unit2 (74 %)", "74.1"},
-      {{{"result.vwu", "r"}, {"state.vwu", "prog=1\n"}}, kComputing, "computing unit2", "null"},  // the client is done
-      {{}, "progress=-1.0\nwait=window\nstatus=waiting for the connection window (opens 22:00)\n",
-       "waiting for the connection window (opens 22:00)", "null"},
+      {{}, kComputing, "computing unit2 (74 %)", "74.1", "computing", "computing, in the client folder"},
+      {{{"result.vwu", "r"}, {"state.vwu", "prog=1\n"}}, kComputing, "computing unit2", "null",  // the client is done
+       "computed, waiting to send", "computing, in the client folder"},
+      {{}, "state=waiting_to_connect\nprogress=-1.0\nwait=window\nstatus=waiting for the connection window (opens 22:00)\n",
+       "waiting for the connection window (opens 22:00)", "null", "partly computed", "in the client folder, waiting to connect"},
+      {{{"state.vwu", ""}, {"work_unit.vwu", ""}}, "state=connecting\nprogress=-1.0\nwait=connection\nstatus=connecting unit2\n",
+       "connecting unit2", "null", "connecting", "connecting, in the client folder"},
+  };
+  const auto words_of = [](const std::string& table, const std::string& label) {
+    const std::size_t at = table.find("\n" + label + " ");
+    return at == std::string::npos ? std::string() : table.substr(at + 1, table.find('\n', at + 1) - at - 1);
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.shown);
@@ -855,16 +876,43 @@ TEST(VorstatController, StatusFileIsBelievedOnlyWhileTheLockIsHeldAndItsPercenta
     lay_out(dir, c.client);
     dir.write("vorcnt.status", std::string("pid=812\nstarted=1765098000\nchanged=1765101600\nstate=computing\nunit=2\n") +
                                    c.file + "wait_time=0\nlast_connection=0\nfuture=ignored\n");
-    EXPECT_NE(run({dir.path()}).out.find("\ncontroller: not running (last seen 2025-12-07 1"), std::string::npos);
+    const std::string last_seen = run({dir.path()}).out;
+    EXPECT_NE(last_seen.find("\ncontroller: not running (last seen 2025-12-07 1"), std::string::npos);
+    EXPECT_TRUE(words_of(last_seen, "unit2").ends_with("  waiting for new work, or its unit is in the client folder"))
+        << last_seen;
     ControllerLock lock;
     ASSERT_EQ(lock.take(dir.path().c_str()), ControllerLock::Outcome::taken);
     const std::string table = run({dir.path()}).out;
     EXPECT_NE(table.find(std::string("\ncontroller: running (pid 812) since 2025-12-07 ")), std::string::npos) << table;
     EXPECT_NE(table.find(std::string(":00, ") + c.shown + "\n"), std::string::npos) << table;
+    EXPECT_TRUE(words_of(table, "client").ends_with(std::string("  ") + c.client_words)) << table;
+    EXPECT_TRUE(words_of(table, "unit2").ends_with(std::string("  ") + c.unit2_words)) << table;
     const std::string json = json_report(dir.path()).line_starting("  \"controller\": {\"pid\": 812, \"started\": 1765098000");
     EXPECT_TRUE(has_field(json, "progress", c.progress));
     EXPECT_TRUE(has_field(json, "status", std::string("\"") + c.shown + "\""));
   }
+}
+
+// Every line the controller publishes is one vorstat can show in the
+// user's language: a wording changed on one side only would leave it
+// English there.
+TEST(VorstatController, EveryStatusLineOfTheControllerIsOneVorstatTranslates) {
+  testing::FakeClock clock;
+  std::vector<ControllerStatus> statuses;
+  for (const WaitKind wait : {WaitKind::none, WaitKind::client_computing, WaitKind::connection, WaitKind::window,
+                              WaitKind::no_work, WaitKind::failure})
+    for (const std::int32_t state : {Vorcon_CalcWait, Vorcon_Calc, Vorcon_CalcCompletion, Vorcon_ConnectionWait,
+                                     Vorcon_Connection, Vorcon_ConnectCompletion, Vorcnt_error})
+      for (const bool pop : {false, true})
+        statuses.push_back({state, 3, pop ? 455 : -1, wait, kNow, pop, 0});
+  for (const ControllerStatus& s : statuses) {
+    char line[128];
+    status_line(s, clock, line, sizeof line);
+    int numbers[3] = {};
+    EXPECT_NE(vorstat::status_format_of(line, numbers), nullptr) << line;
+  }
+  int numbers[3] = {};
+  EXPECT_EQ(vorstat::status_format_of("computing unit3 (45 %) and more", numbers), nullptr);
 }
 
 // The journal's text reaches its JSON as the buffer report's does: each

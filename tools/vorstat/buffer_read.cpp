@@ -13,7 +13,9 @@
 #include "engine/unit_folders.h"
 #include "engine/work_wait.h"
 #include "folder_marks.h"
+#include "platform/console.h"
 #include "platform/files.h"
+#include "platform/language.h"
 #include "platform/path_text.h"
 #include "report_text.h"
 #include "vorstat_report.h"
@@ -116,7 +118,7 @@ std::string unopenable(const std::string& folder, const std::string& label, cons
       continue;
     const Status readable = check_readable(path_in(folder, e.name).c_str());
     if (readable.error() == EACCES || readable.error() == EPERM)
-      return label + e.name + " cannot be opened (" + readable.reason() + ")";
+      return format_text(N_("%s cannot be opened (%s)"), (label + e.name).c_str(), readable.reason().c_str());
   }
   return std::string();
 }
@@ -213,7 +215,9 @@ Sight look_at_client_folder(const std::string& path) {
     // Only a name that is not there, or is no folder, is missing: one that
     // cannot be looked at (a folder above it closed to us) may well be there.
     if (!is_directory(path.c_str()) && presence(path) != Presence::unknown) sight.kind = Sight::Kind::missing;
-    return sight.kind == Sight::Kind::missing ? sight : unreadable("it cannot be listed (" + top.status.reason() + ")");
+    return sight.kind == Sight::Kind::missing
+               ? sight
+               : unreadable(format_text(N_("it cannot be listed (%s)"), top.status.reason().c_str()));
   }
   if (!shows_a_client(top)) {
     sight.kind = Sight::Kind::no_client;
@@ -227,12 +231,13 @@ Sight look_at_client_folder(const std::string& path) {
     const FolderListing listing = list_folder(folder);
     // One gone since it was counted is no fault of the report's.
     if (!listing.status.ok() && listing.status.error() != ENOENT)
-      return unreadable(label + " cannot be listed (" + listing.status.reason() + ")");
+      return unreadable(format_text(N_("%s cannot be listed (%s)"), label.c_str(), listing.status.reason().c_str()));
     if (std::string why = unopenable(folder, label + "\\", listing); !why.empty()) return unreadable(std::move(why));
   }
   std::error_code damaged_error;
   (void)damaged_files(path, &damaged_error);
-  if (damaged_error) return unreadable("damaged cannot be listed whole (" + damaged_error.message() + ")");
+  if (damaged_error)
+    return unreadable(format_text(N_("damaged cannot be listed whole (%s)"), damaged_error.message().c_str()));
   return sight;
 }
 

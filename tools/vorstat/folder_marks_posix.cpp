@@ -7,10 +7,11 @@
 #include <algorithm>
 
 #include "folder_marks.h"
+#include "platform/language.h"
 
 namespace vorcnt::vorstat {
 
-const char kSeeAlso[] = "See vorstat(1).\n";
+const char kSeeAlso[] = N_("See vorstat(1).\n");
 
 std::vector<FileMark> list_files(const std::string& folder) {
   std::vector<FileMark> marks;

@@ -4,10 +4,11 @@
 #include <algorithm>
 
 #include "folder_marks.h"
+#include "platform/language.h"
 
 namespace vorcnt::vorstat {
 
-const char kSeeAlso[] = "See README.txt beside vorstat.exe (in Japanese: README-ja.txt).\n";
+const char kSeeAlso[] = N_("See README.txt beside vorstat.exe (in Japanese: README-ja.txt).\n");
 
 std::vector<FileMark> list_files(const std::string& folder) {
   std::vector<FileMark> marks;

@@ -13,6 +13,8 @@
 #include "engine/connect_window.h"
 #include "engine/history.h"
 #include "json_writer.h"
+#include "platform/console.h"
+#include "platform/language.h"
 #include "report_text.h"
 #include "vorstat_report.h"
 
@@ -21,12 +23,12 @@ namespace vorcnt::vorstat {
 namespace {
 
 constexpr std::size_t kDefaultCount = 20;
-constexpr char kHistoryUsage[] =
+constexpr char kHistoryUsage[] = N_(
     "Usage: vorstat --history [FILE] [-n N] [--json]\n"
     "Prints the last N (default 20) events of the unit journal FILE, by default\n"
     "the HISTORY file of vorcnt.cfg in the current folder, with the units\n"
     "computed per day over the last 7 days, the last connection and how long the\n"
-    "buffer lasts at the recent rate.\n";
+    "buffer lasts at the recent rate.\n");
 
 std::int64_t days_from_civil(int y, int m, int d) {
   y -= m <= 2 ? 1 : 0;
@@ -319,8 +321,9 @@ Outlook history_outlook(const HistorySummary& h, const ControllerContext& ctx, C
   return o;
 }
 
-int usage(std::string& errors, const std::string& message) {
-  errors += "vorstat: " + message + "\nUsage: vorstat --history [FILE] [-n N] [--json]\n";
+int usage(Console& errors, const std::string& line, std::initializer_list<std::string_view> shown = {}) {
+  say(errors, line, shown);
+  errors.write(tr("Usage: vorstat --history [FILE] [-n N] [--json]\n"));
   return 2;
 }
 
@@ -354,13 +357,19 @@ bool summarize_journal(JournalBytes& bytes, std::size_t last_n, const LocalTime&
   return true;
 }
 
-std::string format_history_table(const HistorySummary& h, const Outlook& outlook, const std::string& file) {
-  std::string out = "History: " + file + " (" + std::to_string(h.total_events) + " events";
-  if (h.skipped > 0) out += ", " + std::to_string(h.skipped) + " unreadable lines skipped";
-  out += ")\n";
-  char row[512];
-  std::snprintf(row, sizeof row, "%-25s %-4s %-13s %-12s %s\n", "time", "unit", "event", "identity", "detail");
-  out += row;
+std::vector<std::string> history_pieces(const HistorySummary& h, const Outlook& outlook, const std::string& file) {
+  Pieces pieces;
+  // The journal's name is the user's: it reaches the terminal unchanged.
+  if (h.skipped > 0)
+    pieces.showing(format_text(N_("History: %s (%lld events, %lld unreadable lines skipped)\n"), kVerbatim,
+                               h.total_events, h.skipped),
+                   {printable(file)});
+  else
+    pieces.showing(format_text(N_("History: %s (%lld events)\n"), kVerbatim, h.total_events), {printable(file)});
+  // TRANSLATORS: the heading of the journal's events; the names of its
+  // columns, which the journal's own header spells time, unit, event,
+  // identity and detail.
+  std::string out = tr("time                      unit event         identity     detail\n");
   for (const JournalEvent& e : h.events) {
     const std::string unit = e.unit < 0 ? "-" : std::to_string(e.unit);
     // A corrupt journal's control bytes never reach the terminal raw.
@@ -369,20 +378,30 @@ std::string format_history_table(const HistorySummary& h, const Outlook& outlook
            std::string(event.size() < 13 ? 13 - event.size() : 0, ' ') + " " + identity +
            std::string(identity.size() < 12 ? 12 - identity.size() : 0, ' ') + " " + printable(e.detail) + "\n";
   }
-  out += "\nComputed per day:\n";
+  out += tr("\nComputed per day:\n");
   for (const auto& [date, count] : h.per_day) out += "  " + date + "  " + std::to_string(count) + "\n";
-  out += "Last connection: " + (h.last_connection.empty() ? std::string("none recorded") : h.last_connection) + "\n";
+  if (h.last_connection.empty())
+    out += tr("Last connection: none recorded\n");
+  else
+    appendf(out, tr("Last connection: %s\n"), printable(h.last_connection).c_str());
   const BufferCounts& c = outlook.counts;
-  out += "Units waiting to compute: " + std::to_string(c.to_compute) + (c.computing ? " and 1 computing\n" : "\n");
-  out += "Units done and waiting to send: " + std::to_string(c.to_send) + "\n";
-  if (h.computed_recently == 0) {
-    out += "Computed in the last 7 days: none\n";
-  } else {
-    std::snprintf(row, sizeof row, "Computed in the last 7 days: %lld (%.1f per day)\n", h.computed_recently,
-                  h.rate_per_day);
-    out += row;
-  }
-  out += "Buffer: " + horizon_text(outlook) + "\n";
+  if (c.computing)
+    appendf(out, tr("Units waiting to compute: %d and 1 computing\n"), c.to_compute);
+  else
+    appendf(out, tr("Units waiting to compute: %d\n"), c.to_compute);
+  appendf(out, tr("Units done and waiting to send: %d\n"), c.to_send);
+  if (h.computed_recently == 0)
+    out += tr("Computed in the last 7 days: none\n");
+  else
+    appendf(out, tr("Computed in the last 7 days: %lld (%.1f per day)\n"), h.computed_recently, h.rate_per_day);
+  appendf(out, tr("Buffer: %s\n"), horizon_text(outlook).c_str());
+  pieces.write(out);
+  return pieces.all();
+}
+
+std::string format_history_table(const HistorySummary& h, const Outlook& outlook, const std::string& file) {
+  std::string out;
+  for (const std::string& piece : history_pieces(h, outlook, file)) out += piece;
   return out;
 }
 
@@ -443,7 +462,7 @@ bool wants_history(int argc, const char* const* argv) {
   return false;
 }
 
-int run_history(int argc, const char* const* argv, Console& out, std::string& errors, Clock& clock, std::int64_t now) {
+int run_history(int argc, const char* const* argv, Console& out, Console& errors, Clock& clock, std::int64_t now) {
   bool json = false;
   std::size_t count = kDefaultCount;
   std::string file;
@@ -453,20 +472,20 @@ int run_history(int argc, const char* const* argv, Console& out, std::string& er
     if (arg == "--json") {
       json = true;
     } else if (arg == "--help" || arg == "-h") {
-      out.write(kHistoryUsage);
+      out.write(tr(kHistoryUsage));
       return 0;
     } else if (arg == "-n") {
-      if (i + 1 >= argc) return usage(errors, "-n needs a number");
+      if (i + 1 >= argc) return usage(errors, tr("vorstat: -n needs a number\n"));
       const std::string n = argv[++i];
       if (n.empty() || n.size() > 9 || n.find_first_not_of("0123456789") != std::string::npos)
-        return usage(errors, "-n needs a number, not '" + n + "'");
+        return usage(errors, format_text(N_("vorstat: -n needs a number, not '%s'\n"), kVerbatim), {printable(n)});
       count = static_cast<std::size_t>(std::stoul(n));
     } else if (arg.size() > 1 && arg[0] == '-') {
-      return usage(errors, "unknown option '" + arg + "'");
+      return usage(errors, format_text(N_("vorstat: unknown option '%s'\n"), kVerbatim), {printable(arg)});
     } else if (!file.empty()) {
-      return usage(errors, "give one journal only");
+      return usage(errors, tr("vorstat: give one journal only\n"));
     } else if (arg.empty()) {
-      return usage(errors, "the journal name is empty");
+      return usage(errors, tr("vorstat: the journal name is empty\n"));
     } else {
       file = arg;
     }
@@ -474,17 +493,21 @@ int run_history(int argc, const char* const* argv, Console& out, std::string& er
   const ControllerContext ctx = configured();
   if (file.empty()) file = ctx.history;
   if (file.empty()) {
-    errors += "vorstat: no journal given, and vorcnt.cfg in the current folder names no HISTORY file\n";
+    errors.write(tr("vorstat: no journal given, and vorcnt.cfg in the current folder names no HISTORY file\n"));
     return 1;
   }
   JournalFile journal(file);
   HistorySummary h;
   if (!journal.is_open() || !summarize_journal(journal, count, clock.local_time(now), &h)) {
-    errors += "vorstat: cannot read the journal '" + file + "'\n";
+    say(errors, format_text(N_("vorstat: cannot read the journal '%s'\n"), kVerbatim), {printable(file)});
     return 1;
   }
   const Outlook outlook = history_outlook(h, ctx, clock, now);
-  out.write(json ? format_history_json(h, outlook, file) : format_history_table(h, outlook, file));
+  if (json) {
+    out.write(format_history_json(h, outlook, file));
+  } else {
+    write_pieces(history_pieces(h, outlook, file), out);
+  }
   return 0;
 }
 

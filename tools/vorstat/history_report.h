@@ -60,6 +60,9 @@ bool summarize_journal(JournalBytes& bytes, std::size_t last_n, const LocalTime&
                        std::size_t block = 1 << 16);
 // The horizon lines come from `outlook`, worked out from the buffer as it
 // stands (or, when its folders cannot be read, from the journal's count).
+// The table's pieces: even ones code page 932 text, odd ones the journal's
+// name, which reaches the terminal unchanged; format_history_table joins them.
+std::vector<std::string> history_pieces(const HistorySummary& h, const Outlook& outlook, const std::string& file);
 std::string format_history_table(const HistorySummary& h, const Outlook& outlook, const std::string& file);
 std::string format_history_json(const HistorySummary& h, const Outlook& outlook, const std::string& file);
 
@@ -75,6 +78,6 @@ Outlook buffer_outlook(const BufferStatus& status, Clock& clock, std::int64_t no
 bool wants_history(int argc, const char* const* argv);
 // vorstat --history [FILE] [-n N] [--json]. Exit status: 0 done, 1 the
 // journal cannot be read, 2 bad usage.
-int run_history(int argc, const char* const* argv, Console& out, std::string& errors, Clock& clock, std::int64_t now);
+int run_history(int argc, const char* const* argv, Console& out, Console& errors, Clock& clock, std::int64_t now);
 
 }  // namespace vorcnt::vorstat

@@ -1,9 +1,9 @@
 // vorstat: prints what the client folder and its unit folders hold.
-#include <cstdio>
 #include <string>
 
 #include "platform/language.h"
 #include "platform/os.h"
+#include "report_text.h"
 #include "vorstat_report.h"
 
 int main(int argc, char** argv) {
@@ -15,9 +15,13 @@ int main(int argc, char** argv) {
   bool output_failed = false;
   auto console = vorcnt::make_report_console("vorstat", &output_failed);
   const std::int64_t now = vorcnt::make_real_clock(*console)->now_utc();
-  std::string errors;
+  // What goes wrong is said after the report, through a console of its own
+  // on standard error: Japanese text reads there as on standard output.
+  vorcnt::vorstat::Pieces errors;
   const int status = vorcnt::vorstat::run_vorstat(argc, argv, *console, errors, now);
   console->flush();
-  std::fputs(errors.c_str(), stderr);
+  auto error_console = vorcnt::make_error_console();
+  errors.write_to(*error_console);
+  error_console->flush();
   return status == 0 && output_failed ? vorcnt::vorstat::kReportNotMade : status;
 }

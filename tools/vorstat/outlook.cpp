@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 
 #include "engine/connect_window.h"
 #include "engine/history.h"
+#include "platform/console.h"
 #include "platform/files.h"
+#include "platform/language.h"
 #include "report_text.h"
 
 namespace vorcnt::vorstat {
@@ -35,6 +39,41 @@ std::string read_small_file(const std::string& name) {
   close_handle(h);
   return text;
 }
+
+// True when `line` is what `format` prints (its only conversions %d,
+// %02d and %%), with at most three numbers, put in `numbers`.
+bool matches_format(std::string_view line, const char* format, int numbers[3]) {
+  int n = 0;
+  std::size_t at = 0;
+  for (const char* f = format; *f != '\0'; ++f) {
+    if (*f != '%' || f[1] == '%') {
+      if (at >= line.size() || line[at] != *f) return false;
+      ++at;
+      if (*f == '%') ++f;
+      continue;
+    }
+    while (*f != 'd' && f[1] != '\0') ++f;  // the flags and width of %02d
+    const std::size_t start = at;
+    long value = 0;
+    while (at < line.size() && at - start < 9 && line[at] >= '0' && line[at] <= '9') value = value * 10 + (line[at++] - '0');
+    if (at == start || n == 3) return false;
+    numbers[n++] = static_cast<int>(value);
+  }
+  return at == line.size();
+}
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#endif
+// `format`, a translation of one of the controller's lines, with its numbers;
+// a format uses those it names, in order.
+void appendf_numbers(std::string& out, const char* format, const int numbers[3]) {
+  appendf(out, format, numbers[0], numbers[1], numbers[2]);
+}
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
 
 }  // namespace
 
@@ -95,36 +134,75 @@ void read_controller(const std::string& path, double client_progress, Clock& clo
 }
 
 std::string horizon_text(const Outlook& o) {
-  if (o.seconds_left == 0) return "no work left to compute: the buffer has run dry";
+  if (o.seconds_left == 0) return tr("no work left to compute: the buffer has run dry");
   // A move no controller makes any more waits for the next start to settle it.
   if (o.counts.moving && !o.controller_up)
-    return "a move was cut short: how long the work lasts is told once the next start has settled it";
-  if (o.counts.moving) return "a move is under way: how long the work lasts is told once it has settled";
-  if (o.unit_seconds < 0) return "not enough computed units yet to tell how long the work lasts";
-  if (o.seconds_left < 0 || o.runs_dry_text.empty()) return "how long the work lasts is unknown";
-  std::string out = "work for about " + duration(o.seconds_left) + "; the buffer runs dry about " + o.runs_dry_text;
-  if (o.dry_before_window) out += ", before the connection window opens (" + o.window_opens_text + ")";
+    return tr("a move was cut short: how long the work lasts is told once the next start has settled it");
+  if (o.counts.moving) return tr("a move is under way: how long the work lasts is told once it has settled");
+  if (o.unit_seconds < 0) return tr("not enough computed units yet to tell how long the work lasts");
+  if (o.seconds_left < 0 || o.runs_dry_text.empty()) return tr("how long the work lasts is unknown");
+  if (o.dry_before_window)
+    return format_text(N_("work for about %s; the buffer runs dry about %s, before the connection window opens (%s)"),
+                       duration(o.seconds_left).c_str(), o.runs_dry_text.c_str(), o.window_opens_text.c_str());
+  return format_text(N_("work for about %s; the buffer runs dry about %s"), duration(o.seconds_left).c_str(),
+                     o.runs_dry_text.c_str());
+}
+
+const char* status_format_of(std::string_view line, int numbers[3]) {
+  // The controller's lines (its status_line()), which its file keeps in
+  // English for every reader.
+  static const char* const kLines[] = {
+      N_("computing unit%d"),
+      N_("computing unit%d (%d %%)"),
+      N_("connecting unit%d"),
+      N_("starting the client for unit%d"),
+      N_("starting a connection for unit%d"),
+      N_("storing unit%d"),
+      N_("stopped"),
+      N_("waiting for the connection window (opens %02d:%02d)"),
+      N_("no work for unit%d until %02d:%02d"),
+      N_("retrying a failed pop of unit%d since %02d:%02d"),
+      N_("retrying a failed move of unit%d since %02d:%02d"),
+  };
+  for (const char* english : kLines)
+    if (matches_format(line, english, numbers)) return english;
+  return nullptr;
+}
+
+std::string status_words(const std::string& line) {
+  int numbers[3] = {};
+  const char* english = status_format_of(line, numbers);
+  // A line from another version is shown as it is, and so is every line
+  // without a translation: byte for byte the file's.
+  if (english == nullptr || std::strcmp(tr(english), english) == 0) return printable(line);
+  std::string out;
+  appendf_numbers(out, tr(english), numbers);
   return out;
 }
 
 std::string controller_text(const Outlook& o) {
   const PublishedStatus& p = o.published;
   if (!o.controller_up) {
-    if (!o.status_file) return "controller: not running";
-    return "controller: not running (last seen " + o.changed_text + ")";
+    if (!o.status_file) return tr("controller: not running");
+    return format_text(N_("controller: not running (last seen %s)"), o.changed_text.c_str());
   }
-  if (!o.status_file) return "controller: running";
-  std::string out;
-  appendf(out, "controller: running (pid %d) since %s, ", p.pid, o.started_text.c_str());
-  return out + printable(p.line);
+  if (!o.status_file) return tr("controller: running");
+  return format_text(N_("controller: running (pid %d) since %s, %s"), p.pid, o.started_text.c_str(),
+                     status_words(p.line).c_str());
 }
 
 std::string outlook_lines(const Outlook& o) {
   std::string out = controller_text(o) + "\n";
-  appendf(out, "units: %d waiting to compute%s, %d done and waiting to send\n", o.counts.to_compute,
-          o.counts.computing ? " and 1 computing" : "", o.counts.to_send);
+  if (o.counts.computing)
+    appendf(out, tr("units: %d waiting to compute and 1 computing, %d done and waiting to send\n"), o.counts.to_compute,
+            o.counts.to_send);
+  else
+    appendf(out, tr("units: %d waiting to compute, %d done and waiting to send\n"), o.counts.to_compute, o.counts.to_send);
   out += horizon_text(o) + "\n";
-  out += "last connection: " + (o.last_connection_text.empty() ? std::string("none recorded") : o.last_connection_text) + "\n";
+  if (o.last_connection_text.empty())
+    out += tr("last connection: none recorded\n");
+  else
+    appendf(out, tr("last connection: %s\n"), o.last_connection_text.c_str());
   return out;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/controller_status.h"
@@ -60,6 +61,12 @@ void read_controller(const std::string& path, double client_progress, Clock& clo
 // "work for about 3d04h; the buffer runs dry about 2026-12-10 14:00", or why
 // nothing can be said.
 std::string horizon_text(const Outlook& o);
+// The English format of `line` when it is one of the controller's status
+// lines (status_line()), with its numbers in `numbers`; nullptr otherwise.
+const char* status_format_of(std::string_view line, int numbers[3]);
+// The controller's status line (vorcnt.status keeps it in English) in the
+// user's language: "computing unit3 (45 %)".
+std::string status_words(const std::string& line);
 // "controller: running (pid 812) since 2026-12-01 09:12, computing unit3 (45 %)".
 std::string controller_text(const Outlook& o);
 // The lines of the table that say both, and the counts.

@@ -22,6 +22,42 @@ void appendf(std::string& out, const char* format, ...) {
   va_end(again);
 }
 
+void Pieces::write(std::string_view bytes) {
+  if (pieces_.size() % 2 == 0) pieces_.emplace_back();
+  pieces_.back().append(bytes);
+}
+
+void Pieces::write_verbatim(std::string_view bytes) {
+  if (pieces_.size() % 2 == 1) pieces_.emplace_back();
+  pieces_.back().append(bytes);
+}
+
+void Pieces::showing(std::string_view line, std::initializer_list<std::string_view> shown) {
+  auto next = shown.begin();
+  for (std::size_t at; next != shown.end() && (at = line.find(kVerbatim)) != std::string_view::npos; ++next) {
+    write(line.substr(0, at));
+    write_verbatim(*next);
+    line.remove_prefix(at + 1);
+  }
+  write(line);
+}
+
+void write_pieces(const std::vector<std::string>& pieces, Console& out) {
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (pieces[i].empty()) continue;
+    if (i % 2 == 0)
+      out.write(pieces[i]);
+    else
+      out.write_verbatim(pieces[i]);
+  }
+}
+
+void say(Console& out, std::string_view line, std::initializer_list<std::string_view> shown) {
+  Pieces pieces;
+  pieces.showing(line, shown);
+  pieces.write_to(out);
+}
+
 bool credible_progress(double percent) { return percent >= 0 && percent <= 100; }
 
 std::string printable(std::string_view text) {

@@ -112,8 +112,8 @@ std::string format_json(const BufferStatus& status);
 
 // Writes `bytes` to `path` through a temporary file beside it, synced, and a
 // rename, so a reader sees the old file or the new one, never a part. False,
-// with `error` set, when it could not.
-bool replace_file_atomically(const std::string& path, const std::string& bytes, std::string& error);
+// with one line on why said in `errors`, when it could not.
+bool replace_file_atomically(const std::string& path, const std::string& bytes, Console& errors);
 
 // The exit statuses.
 inline constexpr int kReportMade = 0;
@@ -125,8 +125,8 @@ inline constexpr int kReportNotMade = 1;
 inline constexpr int kBadUsage = 2;
 
 // The whole program: parses argv, finds the folder, writes the report to
-// `out` and any complaint to `errors` (one line each). Returns the exit
-// status.
-int run_vorstat(int argc, const char* const* argv, Console& out, std::string& errors, std::int64_t now);
+// `out` and any complaint to `errors` (one line each, paths and what the
+// user typed written verbatim). Returns the exit status.
+int run_vorstat(int argc, const char* const* argv, Console& out, Console& errors, std::int64_t now);
 
 }  // namespace vorcnt::vorstat
