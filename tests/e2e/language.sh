@@ -48,7 +48,10 @@ untranslated = set(fresh) - set(ja)
 for english, (text, fuzzy) in ja.items():
     if english not in fresh:
         continue
-    if fuzzy or not re.search(r"[\u3040-\u30ff\u4e00-\u9fff]", text):
+    # A layout with no words (a row's columns, key=value fields) needs no
+    # Japanese, only its own widths.
+    words = re.sub(r"\w+=|%[-0-9.*]*[a-z]|\\[nt]", "", english)
+    if fuzzy or (re.search(r"[A-Za-z]", words) and not re.search(r"[\u3040-\u30ff\u4e00-\u9fff]", text)):
         untranslated.add(english)
         continue
     try:
