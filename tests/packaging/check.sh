@@ -59,7 +59,7 @@ for f in usr/bin/vorcnt usr/bin/vorstat usr/share/man/man1/vorcnt.1.gz usr/share
   [ -e "$root/$f" ] || fail "the package lacks /$f"
 done
 # The installed program finds its catalogue beside it.
-(cd "$work" && PATH="$bin:$PATH" TMPDIR="$work" env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=ja_JP.UTF-8 "$root/usr/bin/vorcnt" -help 2>/dev/null | grep -qa $'^\t-connect FROM-TO *[\x80-\xff]') ||
+(cd "$work" && PATH="$bin:$PATH" TMPDIR="$work" env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=ja_JP.UTF-8 "$root/usr/bin/vorcnt" -help 2>/dev/null | LC_ALL=C grep -qa $'^\t-connect FROM-TO .*[\x80-\xff]') ||
   fail "the installed vorcnt does not speak Japanese"
 # A closer of ours on PATH would shadow the real one, which comes with the
 # client, and silently fail to stop a real client.
