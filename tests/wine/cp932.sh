@@ -242,6 +242,16 @@ case_language() {
   tail -c +4 "$dir/vorcnt.log" | tr -d '\r' | cut -c 21- >"$dir/log-text.txt"
   iconv -f CP932 -t UTF-8 "$dir/out.bin" | tr -d '\r' | cmp -s - "$dir/log-text.txt" ||
     { echo "    the log is not the console's text in UTF-8"; bad=1; }
+  # vorstat.exe's table: the same rows, its words in Japanese.
+  c_drive_folder vorstat_language
+  : >"$drive/Vorelith.exe"
+  waiting "$drive/unit0" unit0
+  (cd "$work" && wine "$bin/vorstat.exe" 'C:\vorstat_language\' >"$work/vorstat_en.txt" 2>&1)
+  (cd "$work" && cp932 wine "$bin/vorstat.exe" 'C:\vorstat_language\' >"$work/vorstat_ja.txt" 2>&1)
+  grep -qa '^unit0 .*waiting' "$work/vorstat_en.txt" || { echo "    vorstat in English: $(head -c 300 "$work/vorstat_en.txt")"; bad=1; }
+  iconv -f CP932 -t UTF-8 "$work/vorstat_ja.txt" 2>/dev/null | LC_ALL=C.UTF-8 grep -qP '^unit0 .*\x{5F85}' ||
+    { echo "    vorstat.exe's row is not Japanese: $(head -c 300 "$work/vorstat_ja.txt")"; bad=1; }
+  rm -rf "$drive"
   [ $bad -eq 0 ] && pass language || fail language "the added lines are not in the user's language"
 }
 
