@@ -1,9 +1,11 @@
 # Run by CPack once the packages are built: puts the debug symbols package
 # right. CPack lists its files in md5sums under the path it built them in,
-# and gives it no documentation folder. The package is unpacked, its md5sums
-# written again with the paths it installs, its documentation folder made a
-# link to vorcnt's (which it depends on, at the same version, as Debian's
-# own symbol packages do), and packed again.
+# leaves the .debug files executable like the programs they were split from,
+# and gives the package no documentation folder. The package is unpacked, its
+# .debug files made 0644 (nothing runs them), its md5sums written again with
+# the paths it installs, its documentation folder made a link to vorcnt's
+# (which it depends on, at the same version, as Debian's own symbol packages
+# do), and packed again.
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
   if(NOT package MATCHES "-dbgsym_[^/]*\\.ddeb$")
     continue()
@@ -18,6 +20,9 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
   list(SORT files)
   set(sums "")
   foreach(f IN LISTS files)
+    if(f MATCHES "\\.debug$")
+      file(CHMOD ${tree}/${f} PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    endif()
     file(MD5 ${tree}/${f} sum)
     string(APPEND sums "${sum}  ${f}\n")
   endforeach()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The install and the package, checked without touching this machine: cpack
 # builds the .deb into a scratch folder, which is unpacked (dpkg-deb -x) and
-# run from there. Then: the package's files (no simulated program among
-# them), lintian, "vorcnt -version" and "vorstat --version" from the package,
+# run from there. Then: the package's files and fields (no simulated program
+# among them), the debug package's modes, lintian on both, "vorcnt -version"
+# and "vorstat --version" from the package,
 # the manual pages through man -l and the roff linters, the systemd units
 # through systemd-analyze verify and security, a stop of the service's
 # command lines against the simulated client with the unit's encoding
@@ -51,7 +52,7 @@ pass "cpack built $(basename "$deb")"
 root=$work/root
 dpkg-deb -x "$deb" "$root" || { fail "dpkg-deb -x"; exit 1; }
 for f in usr/bin/vorcnt usr/bin/vorstat usr/share/man/man1/vorcnt.1.gz usr/share/man/man1/vorstat.1.gz \
-  usr/share/doc/vorcnt/copyright usr/share/doc/vorcnt/changelog.gz etc/vorcnt/vorcnt.cfg etc/logrotate.d/vorcnt \
+  usr/share/doc/vorcnt/copyright usr/share/doc/vorcnt/changelog.gz usr/share/doc/vorcnt/README.Debian etc/vorcnt/vorcnt.cfg etc/logrotate.d/vorcnt \
   usr/lib/systemd/system/vorcnt.service usr/lib/systemd/system/vorstat-prometheus.service \
   usr/lib/systemd/system/vorstat-prometheus.timer usr/lib/sysusers.d/vorcnt.conf usr/lib/tmpfiles.d/vorcnt.conf \
   usr/share/bash-completion/completions/vorcnt usr/share/bash-completion/completions/vorstat \
@@ -66,20 +67,25 @@ done
 sim=$(find "$root" -iname 'vorclose*' -o -iname 'vorelith*' -o -iname 'vorserver*')
 [ -z "$sim" ] || fail "the package holds a simulated program: $sim"
 dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "the package declares no dependency on libc6"
+[ "$(dpkg-deb -f "$deb" Suggests)" = prometheus-node-exporter ] || fail "Suggests: $(dpkg-deb -f "$deb" Suggests)"
 for f in /etc/vorcnt/vorcnt.cfg /etc/logrotate.d/vorcnt; do
   grep -qx "$f" <(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles) || fail "$f is not a conffile"
 done
 file "$root/usr/bin/vorcnt" | grep -q ', stripped' || fail "vorcnt is not stripped: $(file "$root/usr/bin/vorcnt")"
-ls "$work"/pkg/vorcnt-dbgsym_*.ddeb >/dev/null 2>&1 || fail "no debug symbols package beside the .deb"
+ddeb=$(ls "$work"/pkg/vorcnt-dbgsym_*.ddeb 2>/dev/null | head -n 1)
+[ -n "$ddeb" ] || fail "no debug symbols package beside the .deb"
+# Nothing runs a .debug file (lintian: executable-in-usr-lib).
+modes=$(dpkg-deb -c "$ddeb" 2>&1 | awk '/\.debug$/ { print $1 }' | sort -u)
+[ "$modes" = -rw-r--r-- ] || fail "the .debug files' modes: ${modes:-no .debug file}"
 
 if command -v lintian >/dev/null; then
   # Every tag at warning level or above fails, in either package;
   # informational ones are shown.
-  lintian --fail-on error,warning "$deb" "$work"/pkg/vorcnt-dbgsym_*.ddeb >"$work/lintian.log" 2>&1
+  lintian --fail-on error,warning "$deb" "$ddeb" >"$work/lintian.log" 2>&1
   lintian_status=$?
   tags=$(grep -E '^[EW]: ' "$work/lintian.log")
   if [ $lintian_status -eq 0 ] && [ -z "$tags" ]; then
-    pass "lintian: 0 errors, 0 warnings"
+    pass "lintian: 0 errors, 0 warnings on $(basename "$deb") and $(basename "$ddeb")"
   else
     fail "lintian: $(grep -c '^E: ' "$work/lintian.log") errors, $(grep -c '^W: ' "$work/lintian.log") warnings:
 $(cat "$work/lintian.log")"
@@ -161,6 +167,11 @@ grep -Eq '^KillMode=control-group$' "$unit" && grep -Eq '^ExecStop=-?/var/lib/vo
   fail "the unit no longer closes the client on stop"
 grep -Eq '^User=vorcnt$' "$unit" && grep -Eq '^ReadWritePaths=/var/lib/vorelith$' "$unit" ||
   fail "the unit does not run as vorcnt with the client folder writable"
+# Without the node exporter's folder the metrics timer is skipped, not failing every minute.
+prom_dir=$(sed -n 's|^ExecStart=.* --prometheus \([^ ]*\)/[^/ ]* .*|\1|p' "$units/vorstat-prometheus.service")
+for u in vorstat-prometheus.timer vorstat-prometheus.service; do
+  grep -qx "ConditionPathIsDirectory=${prom_dir:-?}" "$units/$u" || fail "$u runs without the folder it writes to (${prom_dir:-?})"
+done
 # The client is the controller's child and must reach its project; the
 # one-controller guard may use a unix socket.
 ! grep -Eq '^(PrivateNetwork=yes|IPAddressDeny=)' "$unit" ||
