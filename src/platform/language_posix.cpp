@@ -66,6 +66,8 @@ void choose_language() {
     // The user's locale (ja_JP.UTF-8, say) is named but not installed. Its
     // name still says which language the user reads, and gettext looks a
     // language up through LANGUAGE once the messages' locale is not "C".
+    // The programs the controller starts inherit it, which says no more
+    // than the locale name they inherit beside it.
     if (std::setlocale(LC_MESSAGES, "C.UTF-8") == nullptr) return;
     const char* language = std::getenv("LANGUAGE");
     if (language == nullptr || *language == '\0') {
@@ -75,7 +77,8 @@ void choose_language() {
   }
   const std::string folder = catalogue_folder();
   if (::bindtextdomain(kDomain, folder.c_str()) == nullptr) return;
-  // Every console text is code page 932; gettext converts to it.
+  // Every console text is code page 932, and so is the compiled catalogue:
+  // bound to it, gettext returns the translations as they are.
   if (::bind_textdomain_codeset(kDomain, "CP932") == nullptr) return;
   chosen = true;
 }
