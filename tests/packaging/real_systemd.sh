@@ -153,8 +153,11 @@ skipped=$(journal -u vorstat-prometheus.service -u vorstat-prometheus.timer | gr
 failed=$(journal -u vorstat-prometheus.service | grep -c 'Failed')
 echo "metrics timer without $(dirname $prom): skipped $skipped, failed $failed"
 [ "$skipped" -ge 1 ] && [ "$failed" -eq 0 ] || fail "the timer must be skipped, not fail, without the collector's folder"
+# The folder is made with no run under way: one that began before it would
+# find it read-only.
+ctl stop vorstat-prometheus.timer vorstat-prometheus.service
 in_ct mkdir -p "$(dirname $prom)"
-ctl restart vorstat-prometheus.timer
+ctl start vorstat-prometheus.timer
 wait_for 20 "the metrics file" test -s "$CT$prom"
 samples=$(grep -c '^vorcnt_' "$CT$prom")
 echo "metrics timer with the folder: $prom, $samples samples, service $(prop vorstat-prometheus.service Result)"
