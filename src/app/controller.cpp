@@ -269,7 +269,10 @@ void run_loop(Os& os, ControllerContext& ctx, ServiceNotifier& notifier) {
   StatusPublisher publisher(notifier, os.clock.now_utc());
   const std::unique_ptr<Clock> publishing = make_publishing_clock(os.clock, publisher, ctx);
   Os running{os.shell, *publishing, os.console, os.disk};
-  notifier.send("READY=1");
+  // A start-up that left nothing to do (settings in error, folders the run
+  // cannot go on with) ends at the first pass: it never was ready, and
+  // "systemctl start" must say that the start failed.
+  if (ctx.vorcnt_state != Vorcnt_error) notifier.send("READY=1");
   running.clock.sleep_seconds(5);
   main_loop(running, ctx);
   publisher.publish(os.clock, ctx);

@@ -147,11 +147,16 @@ TEST_F(ControllerRun, SettingsInErrorWithNoWorkStartNothing) {
 }
 
 // A fresh client folder run without -fill has nothing to do and stops; its
-// last line says how to get work.
+// last line says how to get work. It never was ready: the service manager
+// reports a failed start, not a start followed by an exit.
 TEST_F(ControllerRun, AFreshFolderWithoutFillEndsSayingToFill) {
+  const std::string socket = "@vorcnt-unready-test-" + std::to_string(::getpid());
+  testing::NotifyListener manager(socket);
+  ScopedEnv notify("NOTIFY_SOCKET", socket);
   const std::string hint = "No unit folders yet: start once with -fill (or a FILL line) to make them and fetch work\n";
   dir_.write("Vorelith.exe", "");
   EXPECT_EQ(run({}), Exit_config);  // starting it again as it is would do the same
+  for (std::string m; (m = manager.next()) != "(none)";) EXPECT_NE(m, "READY=1");
   const std::string& out = fake_.console.output;
   ASSERT_GT(out.size(), hint.size() + 8);
   EXPECT_EQ(out.substr(out.size() - hint.size() - 8), "fill:0\n\n" + hint);
