@@ -74,7 +74,9 @@ booted() {
   for p in $(pgrep -P "$nspawn"); do [ "$(cat "/proc/$p/comm" 2>/dev/null)" = systemd ] && ct=$p; done
   [ -n "$ct" ] && in_ct systemctl is-system-running 2>/dev/null | grep -Eqx 'running|degraded'
 }
-until_ok 60 booted || { cat "$work/nspawn.log"; echo "FAIL: the container did not boot"; exit 1; }
+# A machine that cannot boot a container (no cgroup delegation, a container
+# itself) is one this check cannot run on, as without nspawn.
+until_ok 60 booted || skip "the container did not boot: $(tail -n 1 "$work/nspawn.log")"
 echo "booted: $(in_ct systemctl --version | head -n 1), $(in_ct systemctl is-system-running), in $(($(date +%s) - begun)) s"
 in_ct dpkg -i "/mnt/pkg/$(basename "$deb")" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; echo "FAIL: dpkg -i"; exit 1; }
 
