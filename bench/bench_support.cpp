@@ -1,9 +1,12 @@
 #include "bench_support.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -105,5 +108,73 @@ std::vector<ClientFile> computing_unit_files(std::size_t work_unit_bytes) {
 }
 
 int CommandLayerShell::run(const std::string& command_line) { return run_posix_command(command_line); }
+
+SwapFolder::SwapFolder(const char* base) : scratch(base), path(scratch.path() + "client/") {
+  for (const ClientFile& f : files) write_file(path + f.name, f.contents);
+  make_folder(path + "unit0");
+}
+
+bool SwapFolder::round_trip_intact() const {
+  for (const ClientFile& f : files) {
+    std::error_code ec;
+    if (fs::file_size(path + f.name, ec) != f.contents.size() || ec) return false;
+  }
+  return fs::is_empty(path + "unit0");
+}
+
+namespace {
+
+bool copy_keeping_mtime(const std::string& from, const std::string& to) {
+  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st;
+  int out = -1;
+  bool ok = ::fstat(in, &st) == 0 &&
+            (out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) >= 0;
+  off_t left = ok ? st.st_size : 0;
+  while (ok && left > 0) {
+    ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(left), 0);
+    if (n <= 0) ok = false;
+    left -= n;
+  }
+  if (ok) {
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ok = ::futimens(out, times) == 0;
+  }
+  if (out >= 0) ::close(out);
+  ::close(in);
+  return ok;
+}
+
+// True when both files hold the same bytes, read as a move must read them
+// before it may delete the source.
+bool same_bytes(const std::string& a, const std::string& b) {
+  int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC);
+  int fb = ::open(b.c_str(), O_RDONLY | O_CLOEXEC);
+  bool same = fa >= 0 && fb >= 0;
+  static char buf_a[1 << 16];
+  static char buf_b[1 << 16];
+  while (same) {
+    const ssize_t na = ::read(fa, buf_a, sizeof buf_a);
+    const ssize_t nb = ::read(fb, buf_b, sizeof buf_b);
+    if (na != nb || na < 0 || std::memcmp(buf_a, buf_b, static_cast<std::size_t>(na)) != 0) same = false;
+    if (na <= 0) break;
+  }
+  if (fa >= 0) ::close(fa);
+  if (fb >= 0) ::close(fb);
+  return same;
+}
+
+}  // namespace
+
+bool move_files(const std::vector<std::string>& names, const std::string& from, const std::string& to) {
+  for (const std::string& n : names)
+    if (!copy_keeping_mtime(from + n, to + n)) return false;
+  for (const std::string& n : names)
+    if (!same_bytes(from + n, to + n)) return false;
+  for (const std::string& n : names)
+    if (::unlink((from + n).c_str()) != 0) return false;
+  return true;
+}
 
 }  // namespace vorcnt::bench

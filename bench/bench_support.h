@@ -3,6 +3,7 @@
 // a timed loop measures the file work alone.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -40,5 +41,24 @@ class CommandLayerShell final : public Shell {
   int run(const std::string& command_line) override;
   bool copies_reach_disk() const override { return durable_writes(); }
 };
+
+// A client folder holding one computed unit's files and an empty unit0: what
+// a push and a pop move out and back.
+struct SwapFolder {
+  static constexpr std::size_t kWorkUnitBytes = 350 * 1024;
+  ScratchFolder scratch;
+  std::string path;  // the client folder, ending in '/'
+  std::vector<ClientFile> files = computing_unit_files(kWorkUnitBytes);
+
+  explicit SwapFolder(const char* base = nullptr);
+  // True when every file is back in the client folder, whole, and unit0 is
+  // empty again: each round trip must leave the folders as it found them.
+  bool round_trip_intact() const;
+};
+
+// The bare floor of one move: copies every file from one folder to the other
+// keeping its modification time, checks each copy's bytes, then unlinks the
+// sources; the same phases as a checked copy command and a delete command.
+bool move_files(const std::vector<std::string>& names, const std::string& from, const std::string& to);
 
 }  // namespace vorcnt::bench
